@@ -1,0 +1,13 @@
+# Every outside library the project uses, found once for all modules.
+find_package(Threads REQUIRED)
+find_package(PkgConfig REQUIRED)
+find_package(GTest REQUIRED)
+find_package(benchmark REQUIRED)
+find_package(CURL REQUIRED)
+find_package(SQLite3 REQUIRED)
+find_package(ZLIB REQUIRED)
+find_package(OpenSSL REQUIRED COMPONENTS Crypto)
+find_package(ICU REQUIRED COMPONENTS uc i18n data)
+find_package(nlohmann_json REQUIRED)
+find_package(httplib REQUIRED)
+pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)

@@ -1,0 +1,60 @@
+# Shared helpers for the project's module targets.
+#
+#   tavix_module(NAME SOURCES a.cpp ... [DEPS target ...] [PRIVATE_DEPS ...])
+#     A static library from one module folder. Headers are included by their
+#     path from the repository root: #include "platform/values/Value.h".
+#   tavix_tests(NAME SOURCES tests/a.cpp ... [DEPS target ...])
+#     A gtest executable NAME in <build>/bin, each test case its own CTest
+#     entry (discovered when ctest runs, so building stays fast).
+#   tavix_executable(NAME SOURCES ... [DEPS ...])
+
+set(TAVIX_WARNINGS -Wall -Wextra -Werror -Wno-missing-field-initializers)
+
+if(TAVIX_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+function(_tavix_common target)
+  target_compile_options(${target} PRIVATE ${TAVIX_WARNINGS})
+  target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
+endfunction()
+
+function(tavix_module name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+  if(ARG_SOURCES)
+    add_library(${name} STATIC ${ARG_SOURCES})
+    _tavix_common(${name})
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()
+
+function(tavix_executable name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  _tavix_common(${name})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+endfunction()
+
+function(tavix_tests name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  _tavix_common(${name})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main Threads::Threads)
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TAVIX_SOURCE_DIR=${CMAKE_SOURCE_DIR};TAVIX_BINARY_DIR=${CMAKE_BINARY_DIR}"
+               TIMEOUT 120)
+endfunction()
+
+function(tavix_benchmark name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  _tavix_common(${name})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} benchmark::benchmark Threads::Threads)
+endfunction()
