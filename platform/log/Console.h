@@ -1,0 +1,24 @@
+// Console lines on standard output.
+//
+// console::line(text) writes the UTF-8 text and a newline to standard output
+// with one write(2) (after flushing anything stdio buffered), so a reader on
+// the other end of a pipe sees each line as soon as it is written, and lines
+// from several threads never interleave. Thread-safe.
+//
+// The writer is replaceable for tests (see ConsoleCapture); setWriter(nullptr)
+// restores standard output.
+#pragma once
+
+#include <functional>
+#include <string_view>
+
+namespace platform::console {
+
+using Writer = std::function<void(std::string_view line)>;  // line without newline
+
+void line(std::string_view text);
+
+// Returns the previous writer (empty for standard output).
+Writer setWriter(Writer writer);
+
+}  // namespace platform::console
