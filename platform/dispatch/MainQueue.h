@@ -1,0 +1,54 @@
+// MainQueue: the queue of the main thread, serial and FIFO.
+//
+// Tasks are only ever run by drain(), and the thread that drains is "the main
+// thread" (isMainThread()). Nothing runs inside the call that posted it.
+// Who drains is pluggable: the application installs a MainQueueDriver whose
+// wakeUp() asks its event loop to call drain() on its thread soon. Without a
+// driver (tests) the test thread pumps with runUntil / runFor / drain. Their
+// timeouts are real time; a VirtualClock is not advanced by them.
+//
+// drain() runs the tasks that were queued when it started (tasks they post
+// wait for the next drain) and returns how many ran. runUntil(pred, timeout)
+// pumps until pred() holds (true) or timeout real seconds passed (false).
+// runFor(seconds) pumps for that long.
+//
+// Thread safety: async/sync/after from any thread; drain/runUntil/runFor from
+// the thread that is to be the main thread; setDriver from any thread.
+// wakeUp() may be called from any thread, with no dispatch lock held.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "platform/dispatch/DispatchQueue.h"
+
+namespace platform {
+
+class MainQueueDriver {
+ public:
+  virtual ~MainQueueDriver() = default;
+  // There is work: call MainQueue::drain() on the main thread soon.
+  virtual void wakeUp() = 0;
+};
+
+class MainQueue : public DispatchQueue {
+ public:
+  static constexpr const char* kLabel = "main";
+
+  // Returns the previous driver; nullptr means "pumped by hand".
+  static std::shared_ptr<MainQueueDriver> setDriver(std::shared_ptr<MainQueueDriver> driver);
+
+  static int drain();
+  static bool runUntil(const std::function<bool()>& predicate, double timeoutSeconds);
+  static void runFor(double seconds);
+  // Number of tasks waiting.
+  static size_t pendingCount();
+
+ private:
+  friend MainQueue mainQueue();
+  explicit MainQueue(std::shared_ptr<dispatch_internal::QueueImpl> impl) : DispatchQueue(std::move(impl)) {}
+};
+
+MainQueue mainQueue();
+
+}  // namespace platform
