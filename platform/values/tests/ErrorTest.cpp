@@ -1,0 +1,3 @@
+#include "platform/values/Error.h"
+
+#include <gtest/gtest.h>
