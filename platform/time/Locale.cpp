@@ -135,32 +135,37 @@ std::optional<std::string> Locale::countryCode(const EnvLookup& env) {
 
 std::string Locale::bestLocalization(const std::vector<std::string>& available,
                                      const std::vector<std::string>& preferred) {
+  struct Candidate {
+    const std::string* text;
+    std::string key;
+    std::optional<Tag> tag;
+  };
+  std::vector<Candidate> candidates;
+  candidates.reserve(available.size());
+  for (const std::string& have : available) candidates.push_back({&have, comparable(have), parseTag(have)});
+  auto first = [&](auto matches) -> const std::string* {
+    for (const Candidate& c : candidates) {
+      if (matches(c)) return c.text;
+    }
+    return nullptr;
+  };
+
   for (const std::string& want : preferred) {
     const std::string wanted = comparable(want);
-    for (const std::string& have : available) {
-      if (comparable(have) == wanted) return have;
+    if (auto found = first([&](const Candidate& c) { return c.key == wanted; })) return *found;
+    auto w = parseTag(want);
+    if (!w) continue;
+    auto sameLanguage = [&](const Candidate& c) { return c.tag && c.tag->language == w->language; };
+    const std::string* found = nullptr;
+    if (!w->region.empty()) {
+      found = first([&](const Candidate& c) { return sameLanguage(c) && c.tag->region == w->region; });
     }
-    auto wantTag = parseTag(want);
-    if (!wantTag) continue;
-    if (!wantTag->region.empty()) {
-      for (const std::string& have : available) {
-        auto haveTag = parseTag(have);
-        if (haveTag && haveTag->language == wantTag->language && haveTag->region == wantTag->region) return have;
-      }
+    if (!found && !w->script.empty()) {
+      found = first([&](const Candidate& c) { return sameLanguage(c) && c.tag->script == w->script; });
     }
-    if (!wantTag->script.empty()) {
-      for (const std::string& have : available) {
-        auto haveTag = parseTag(have);
-        if (haveTag && haveTag->language == wantTag->language && haveTag->script == wantTag->script) return have;
-      }
-    }
-    for (const std::string& have : available) {
-      if (comparable(have) == wantTag->language) return have;
-    }
-    for (const std::string& have : available) {
-      auto haveTag = parseTag(have);
-      if (haveTag && haveTag->language == wantTag->language) return have;
-    }
+    if (!found) found = first([&](const Candidate& c) { return c.key == w->language; });
+    if (!found) found = first(sameLanguage);
+    if (found) return *found;
   }
   return "en";
 }
