@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/values/Exception.h"
 #include "platform/values/Value.h"
@@ -20,11 +21,6 @@ const Value& sharedNull() {
                                                    std::to_string(index) + " beyond bounds [0 .. " +
                                                    std::to_string(size) + ")");
 }
-
-struct KeyHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
-};
 
 // Dictionaries up to this size are searched linearly; beyond it a hash index
 // is kept beside the ordered entries.
@@ -90,16 +86,38 @@ bool Array::sameStorage(const Array& other) const { return m_impl == other.m_imp
 // ---------------------------------------------------------------------------
 // Dictionary
 
+// The hash index holds positions into `entries`, so each key is stored once;
+// the functors look the key up through the owning Impl.
 struct Dictionary::Impl {
+  struct PositionHash {
+    using is_transparent = void;
+    const Impl* owner;
+    size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+    size_t operator()(size_t at) const { return owner->hashes[at]; }
+  };
+  struct PositionEqual {
+    using is_transparent = void;
+    const Impl* owner;
+    std::string_view key(std::string_view k) const { return k; }
+    std::string_view key(size_t at) const { return owner->entries[at].first; }
+    template <typename A, typename B>
+    bool operator()(const A& a, const B& b) const { return key(a) == key(b); }
+  };
+
   std::vector<Entry> entries;
-  std::unordered_map<std::string, size_t, KeyHash, std::equal_to<>> index;  // empty when small
+  std::vector<size_t> hashes;  // key hashes by position, kept while indexed
+  std::unordered_set<size_t, PositionHash, PositionEqual> index;  // empty while small
+
+  Impl() : index(0, PositionHash{this}, PositionEqual{this}) {}
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
 
   bool indexed() const { return !index.empty(); }
 
   std::optional<size_t> position(std::string_view key) const {
     if (indexed()) {
       auto it = index.find(key);
-      return it == index.end() ? std::nullopt : std::optional<size_t>(it->second);
+      return it == index.end() ? std::nullopt : std::optional<size_t>(*it);
     }
     for (size_t i = 0; i < entries.size(); ++i) {
       if (entries[i].first == key) {
@@ -111,12 +129,17 @@ struct Dictionary::Impl {
 
   void rebuildIndex() {
     index.clear();
+    hashes.clear();
     if (entries.size() <= kIndexThreshold) {
       return;
     }
+    hashes.reserve(entries.capacity());
+    for (const Entry& e : entries) {
+      hashes.push_back(std::hash<std::string_view>{}(e.first));
+    }
     index.reserve(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
-      index.emplace(entries[i].first, i);
+      index.insert(i);
     }
   }
 
@@ -127,7 +150,8 @@ struct Dictionary::Impl {
     }
     entries.emplace_back(std::move(key), std::move(value));
     if (indexed()) {
-      index.emplace(entries.back().first, entries.size() - 1);
+      hashes.push_back(std::hash<std::string_view>{}(entries.back().first));
+      index.insert(entries.size() - 1);
     } else if (entries.size() > kIndexThreshold) {
       rebuildIndex();
     }
@@ -175,6 +199,7 @@ bool Dictionary::remove(std::string_view key) {
 void Dictionary::clear() {
   m_impl->entries.clear();
   m_impl->index.clear();
+  m_impl->hashes.clear();
 }
 void Dictionary::reserve(size_t n) { m_impl->entries.reserve(n); }
 std::vector<std::string> Dictionary::keys() const {

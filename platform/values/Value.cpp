@@ -499,7 +499,7 @@ Value::Value(std::string_view text) : m_storage(std::string(text)) {}
 Value::Value(Array array) : m_storage(std::move(array)) {}
 Value::Value(Dictionary dictionary) : m_storage(std::move(dictionary)) {}
 Value::Value(Set set) : m_storage(std::move(set)) {}
-Value::Value(Opaque opaque) : m_storage(std::move(opaque)) {}
+Value::Value(Opaque opaque) : m_storage(std::make_shared<const Opaque>(std::move(opaque))) {}
 
 Value::Value(Number number) {
   // Normalise through the kind-specific factories so the stored bits always
@@ -642,8 +642,31 @@ std::optional<Number> Value::asNumber() const {
   return std::nullopt;
 }
 
-std::optional<int64_t> Value::asInt64() const { return exactAs<int64_t>(); }
-std::optional<uint64_t> Value::asUInt64() const { return exactAs<uint64_t>(); }
+std::optional<int64_t> Value::asInt64() const {
+  if (const Number* n = std::get_if<Number>(&m_storage)) {
+    if (n->isSigned()) {
+      return n->m_int;
+    }
+    if (!n->isFloating()) {
+      return n->m_uint <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max())
+                 ? std::optional<int64_t>(static_cast<int64_t>(n->m_uint))
+                 : std::nullopt;
+    }
+  }
+  return exactAs<int64_t>();
+}
+
+std::optional<uint64_t> Value::asUInt64() const {
+  if (const Number* n = std::get_if<Number>(&m_storage)) {
+    if (n->isUnsigned()) {
+      return n->m_uint;
+    }
+    if (n->isSigned()) {
+      return n->m_int >= 0 ? std::optional<uint64_t>(static_cast<uint64_t>(n->m_int)) : std::nullopt;
+    }
+  }
+  return exactAs<uint64_t>();
+}
 
 std::optional<double> Value::asDouble() const {
   if (!isNumber()) {
@@ -683,7 +706,10 @@ std::optional<Set> Value::asSet() const {
   const Set* s = std::get_if<Set>(&m_storage);
   return s ? std::optional<Set>(*s) : std::nullopt;
 }
-const Opaque* Value::asOpaque() const { return std::get_if<Opaque>(&m_storage); }
+const Opaque* Value::asOpaque() const {
+  const auto* o = std::get_if<std::shared_ptr<const Opaque>>(&m_storage);
+  return o ? o->get() : nullptr;
+}
 
 const Value& Value::operator[](std::string_view key) const {
   if (const Dictionary* d = std::get_if<Dictionary>(&m_storage)) {

@@ -418,8 +418,9 @@ class Value {
   struct DateBox {
     double seconds;
   };
+  // Opaque sits behind a pointer so that a Value stays the size of a string.
   using Storage = std::variant<std::monostate, bool, Number, std::string, DataBox, DateBox,
-                               Array, Dictionary, Set, Opaque>;
+                               Array, Dictionary, Set, std::shared_ptr<const Opaque>>;
   Storage m_storage;
 };
 
