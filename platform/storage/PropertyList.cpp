@@ -1,0 +1,407 @@
+#include "platform/storage/PropertyList.h"
+
+#include <plist/plist.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "platform/storage/FileSystem.h"
+#include "platform/storage/internal/PlistGuard.h"
+
+namespace platform {
+
+namespace {
+
+struct PlistFree {
+  void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
+};
+using PlistPtr = std::unique_ptr<void, PlistFree>;
+
+Error corrupt(const std::string& why) {
+  return Error::make(PropertyList::kErrorDomain, PropertyList::kReadCorruptError,
+                     "The data couldn’t be read because it isn’t in the correct format: " + why + ".");
+}
+
+Error invalid(const std::string& why) {
+  return Error::make(PropertyList::kErrorDomain, PropertyList::kWriteInvalidError,
+                     "The property list could not be written: " + why + ".");
+}
+
+// The XML text libplist gives for one node.
+std::string xmlOf(plist_t node) {
+  char* xml = nullptr;
+  uint32_t length = 0;
+  plist_to_xml(node, &xml, &length);
+  std::string out = xml != nullptr ? std::string(xml, length) : std::string();
+  if (xml != nullptr) {
+    plist_to_xml_free(xml);
+  }
+  return out;
+}
+
+// libplist keeps whether a large integer is unsigned but only shows it in
+// its XML output; nodes with the top bit set are rare, so ask the text.
+bool isNegativeInteger(plist_t node) {
+  std::string xml = xmlOf(node);
+  size_t p = xml.find("<integer>");
+  return p != std::string::npos && p + 9 < xml.size() && xml[p + 9] == '-';
+}
+
+// Node made by libplist's XML reader, the only way its API builds large
+// unsigned integers and dates outside the 32-bit seconds range.
+plist_t nodeFromXml(const std::string& element) {
+  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\">" + element + "</plist>";
+  plist_t node = nullptr;
+  plist_from_xml(xml.c_str(), static_cast<uint32_t>(xml.size()), &node);
+  return node;
+}
+
+// Days since 1970-01-01 for a proleptic Gregorian date and back.
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+void civilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  y = static_cast<int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y += m <= 2;
+}
+
+// Seconds since 1970 of the date in a node's XML text, if it parses.
+std::optional<int64_t> xmlDateSeconds(plist_t node) {
+  std::string xml = xmlOf(node);
+  size_t p = xml.find("<date>");
+  if (p == std::string::npos) {
+    return std::nullopt;
+  }
+  long long year = 0;
+  unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  if (std::sscanf(xml.c_str() + p + 6, "%lld-%u-%uT%u:%u:%u", &year, &month, &day, &hour, &minute, &second) != 6 ||
+      month < 1 || month > 12 || day < 1 || day > 31) {
+    return std::nullopt;
+  }
+  return daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+}
+
+Result<Value> toValue(plist_t node, size_t depth) {
+  if (depth > PropertyList::kMaxDepth) {
+    return corrupt("nested too deeply");
+  }
+  switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+      uint8_t b = 0;
+      plist_get_bool_val(node, &b);
+      return Value(b != 0);
+    }
+    case PLIST_UINT: {
+      uint64_t v = 0;
+      plist_get_uint_val(node, &v);
+      if ((v >> 63) != 0 && !isNegativeInteger(node)) {
+        return Value(static_cast<unsigned long long>(v));
+      }
+      return Value(static_cast<long long>(v));
+    }
+    case PLIST_UID: {
+      uint64_t v = 0;
+      plist_get_uid_val(node, &v);
+      return Value(static_cast<unsigned long long>(v));
+    }
+    case PLIST_REAL: {
+      double d = 0;
+      plist_get_real_val(node, &d);
+      return Value(d);
+    }
+    case PLIST_STRING:
+    case PLIST_KEY: {
+      char* s = nullptr;
+      plist_get_string_val(node, &s);
+      std::string text = s != nullptr ? s : "";
+      std::free(s);
+      return Value(std::move(text));
+    }
+    case PLIST_DATA: {
+      char* bytes = nullptr;
+      uint64_t length = 0;
+      plist_get_data_val(node, &bytes, &length);
+      Value v = Value::data(bytes, bytes != nullptr ? static_cast<size_t>(length) : 0);
+      std::free(bytes);
+      return v;
+    }
+    case PLIST_DATE: {
+      int32_t sec = 0, usec = 0;
+      plist_get_date_val(node, &sec, &usec);
+      double sinceReference = static_cast<double>(sec) + static_cast<double>(usec) / 1e6;
+      // The 32-bit API wraps dates far from 2001; the XML text does not.
+      std::optional<int64_t> full = xmlDateSeconds(node);
+      if (full && *full - static_cast<int64_t>(Value::kReferenceDateOffset) != sec) {
+        sinceReference = static_cast<double>(*full) - Value::kReferenceDateOffset;
+      }
+      return Value::dateSinceReference(sinceReference);
+    }
+    case PLIST_ARRAY: {
+      Array array;
+      uint32_t n = plist_array_get_size(node);
+      array.reserve(n);
+      for (uint32_t i = 0; i < n; ++i) {
+        Result<Value> item = toValue(plist_array_get_item(node, i), depth + 1);
+        if (!item) {
+          return item;
+        }
+        array.append(std::move(item.value()));
+      }
+      return Value(std::move(array));
+    }
+    case PLIST_DICT: {
+      Dictionary dict;
+      plist_dict_iter it = nullptr;
+      plist_dict_new_iter(node, &it);
+      for (;;) {
+        char* key = nullptr;
+        plist_t item = nullptr;
+        plist_dict_next_item(node, it, &key, &item);
+        if (item == nullptr) {
+          std::free(key);
+          break;
+        }
+        std::string name = key != nullptr ? key : "";
+        std::free(key);
+        Result<Value> v = toValue(item, depth + 1);
+        if (!v) {
+          std::free(it);
+          return v;
+        }
+        dict.set(std::move(name), std::move(v.value()));
+      }
+      std::free(it);
+      return Value(std::move(dict));
+    }
+    default:
+      return corrupt("unknown element");
+  }
+}
+
+Result<PlistPtr> toPlist(const Value& value, size_t depth) {
+  if (depth > PropertyList::kMaxDepth) {
+    return invalid("nested too deeply (or a container contains itself)");
+  }
+  switch (value.type()) {
+    case ValueType::Bool:
+      return PlistPtr(plist_new_bool(*value.asBool() ? 1 : 0));
+    case ValueType::Number: {
+      Number n = *value.asNumber();
+      if (n.isFloating()) {
+        return PlistPtr(plist_new_real(n.m_double));
+      }
+      if (n.isSigned()) {
+        return PlistPtr(plist_new_uint(static_cast<uint64_t>(n.m_int)));
+      }
+      if (n.m_uint > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+        plist_t node = nodeFromXml("<integer>" + std::to_string(n.m_uint) + "</integer>");
+        if (node == nullptr) {
+          return invalid("unsigned integer not accepted");
+        }
+        return PlistPtr(node);
+      }
+      return PlistPtr(plist_new_uint(n.m_uint));
+    }
+    case ValueType::String:
+      return PlistPtr(plist_new_string(value.asString()->c_str()));
+    case ValueType::Data: {
+      const Bytes& bytes = *value.asData();
+      return PlistPtr(plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    }
+    case ValueType::Date: {
+      double t = *value.asDateSinceReference();
+      if (!std::isfinite(t)) {
+        return invalid("date is not finite");
+      }
+      double whole = std::floor(t);
+      if (whole >= std::numeric_limits<int32_t>::min() && whole <= std::numeric_limits<int32_t>::max()) {
+        auto sec = static_cast<int64_t>(whole);
+        auto usec = static_cast<int64_t>(std::llround((t - whole) * 1e6));
+        if (usec >= 1000000 && sec < std::numeric_limits<int32_t>::max()) {
+          ++sec;
+          usec -= 1000000;
+        } else if (usec >= 1000000) {
+          usec = 999999;
+        }
+        return PlistPtr(plist_new_date(static_cast<int32_t>(sec), static_cast<int32_t>(usec)));
+      }
+      double since1970 = whole + Value::kReferenceDateOffset;
+      if (std::fabs(since1970) > 253402300799.0 + 62135596800.0) {
+        return invalid("date out of range");
+      }
+      auto seconds = static_cast<int64_t>(since1970);
+      int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+      int64_t rest = seconds - days * 86400;
+      int64_t year = 0;
+      unsigned month = 0, day = 0;
+      civilFromDays(days, year, month, day);
+      if (year < 1 || year > 9999) {
+        return invalid("date out of range");
+      }
+      char text[64];
+      std::snprintf(text, sizeof text, "<date>%04lld-%02u-%02uT%02lld:%02lld:%02lldZ</date>",
+                    static_cast<long long>(year), month, day, static_cast<long long>(rest / 3600),
+                    static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
+      plist_t node = nodeFromXml(text);
+      if (node == nullptr) {
+        return invalid("date not accepted");
+      }
+      return PlistPtr(node);
+    }
+    case ValueType::Array: {
+      PlistPtr array(plist_new_array());
+      for (const Value& item : *value.asArray()) {
+        Result<PlistPtr> child = toPlist(item, depth + 1);
+        if (!child) {
+          return child.error();
+        }
+        plist_array_append_item(array.get(), child.value().release());
+      }
+      return array;
+    }
+    case ValueType::Dictionary: {
+      PlistPtr dict(plist_new_dict());
+      for (const auto& [key, item] : *value.asDictionary()) {
+        Result<PlistPtr> child = toPlist(item, depth + 1);
+        if (!child) {
+          return child.error();
+        }
+        plist_dict_set_item(dict.get(), key.c_str(), child.value().release());
+      }
+      return dict;
+    }
+    default:
+      return invalid("a " + value.typeName() + " value cannot be stored");
+  }
+}
+
+}  // namespace
+
+Result<Value> PropertyList::parse(const void* bytes, size_t size) {
+  if (size == 0) {
+    return corrupt("empty");
+  }
+  if (size > kMaxBytes) {
+    return corrupt("too large");
+  }
+  const auto* data = static_cast<const uint8_t*>(bytes);
+  plist_t root = nullptr;
+  if (size >= 8 && std::memcmp(data, "bplist00", 8) == 0) {
+    if (auto why = storage_internal::checkBinaryPlist(data, size, kMaxDepth)) {
+      return corrupt(*why);
+    }
+    plist_from_bin(static_cast<const char*>(bytes), static_cast<uint32_t>(size), &root);
+  } else {
+    std::string text(static_cast<const char*>(bytes), size);
+    if (auto why = storage_internal::checkXmlPlistDepth(text.data(), text.size(), kMaxDepth)) {
+      return corrupt(*why);
+    }
+    plist_from_xml(text.c_str(), static_cast<uint32_t>(text.size()), &root);
+  }
+  if (root == nullptr) {
+    return corrupt("not a property list");
+  }
+  PlistPtr owner(root);
+  return toValue(root, 0);
+}
+
+Result<Value> PropertyList::parseEmbeddedXml(const void* bytes, size_t size) {
+  std::string_view text(static_cast<const char*>(bytes), size);
+  size_t start = text.find("<?xml");
+  if (start == std::string_view::npos) {
+    return corrupt("no embedded property list");
+  }
+  static constexpr std::string_view kEnd = "</plist>";
+  size_t end = text.find(kEnd, start);
+  if (end == std::string_view::npos) {
+    return corrupt("embedded property list is not terminated");
+  }
+  std::string_view slice = text.substr(start, end + kEnd.size() - start);
+  return parse(slice.data(), slice.size());
+}
+
+Result<Value> PropertyList::readFile(const std::string& path) {
+  Result<Bytes> bytes = fs::readFile(path);
+  if (!bytes) {
+    return bytes.error();
+  }
+  return parse(bytes.value());
+}
+
+namespace {
+Result<Dictionary> asDictionaryResult(Result<Value> value) {
+  if (!value) {
+    return value.error();
+  }
+  if (auto dict = value->asDictionary()) {
+    return *dict;
+  }
+  return Error::make(PropertyList::kNotADictionaryDomain, PropertyList::kNotADictionaryError,
+                     "The property list is a " + value->typeName() + ", not a dictionary.");
+}
+}  // namespace
+
+Result<Dictionary> PropertyList::readDictionary(const std::string& path) {
+  return asDictionaryResult(readFile(path));
+}
+
+Result<Dictionary> PropertyList::readDictionary(const Bytes& bytes) {
+  return asDictionaryResult(parse(bytes));
+}
+
+bool PropertyList::isNotADictionary(const Error& error) {
+  return error.domain == kNotADictionaryDomain && error.code == kNotADictionaryError;
+}
+
+Result<Bytes> PropertyList::serialize(const Value& value, PropertyListFormat format) {
+  Result<PlistPtr> root = toPlist(value, 0);
+  if (!root) {
+    return root.error();
+  }
+  char* out = nullptr;
+  uint32_t length = 0;
+  if (format == PropertyListFormat::Binary) {
+    plist_to_bin(root->get(), &out, &length);
+  } else {
+    plist_to_xml(root->get(), &out, &length);
+  }
+  if (out == nullptr) {
+    return invalid("serialisation failed");
+  }
+  Bytes bytes(reinterpret_cast<uint8_t*>(out), reinterpret_cast<uint8_t*>(out) + length);
+  if (format == PropertyListFormat::Binary) {
+    plist_to_bin_free(out);
+  } else {
+    plist_to_xml_free(out);
+  }
+  return bytes;
+}
+
+std::optional<Error> PropertyList::writeFile(const std::string& path, const Value& value,
+                                             PropertyListFormat format) {
+  Result<Bytes> bytes = serialize(value, format);
+  if (!bytes) {
+    return bytes.error();
+  }
+  return fs::writeFileAtomically(path, bytes.value());
+}
+
+}  // namespace platform

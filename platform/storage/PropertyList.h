@@ -1,0 +1,61 @@
+// PropertyList: property lists (XML or binary) <-> Value, through libplist.
+//
+// Types: string, integer, real, bool, date, data, array, dictionary. Integers
+// keep their sign: a negative number reads back as Int64 and a value above
+// INT64_MAX as UInt64 (other integers read back as Int64); reals read back
+// as Double; bools stay bools. Dates keep microseconds between 1933 and 2069
+// and whole seconds outside. Null, sets and opaque values cannot be written.
+//
+// Input is checked before parsing: at most kMaxBytes, nesting at most
+// kMaxDepth, no reference cycles. Failures are errors, never crashes:
+//  - parse failure: "NSCocoaErrorDomain" 3840 (kReadCorruptError);
+//  - a file that cannot be read: the FileError of the read (260 when missing);
+//  - readDictionary of a list that is not a dictionary: kNotADictionaryDomain
+//    code 1, so callers can tell "unreadable" from "not a dictionary";
+//  - a value that cannot be written: 3851 (kWriteInvalidError).
+// writeFile replaces the file atomically (see fs::writeFileAtomically).
+//
+// Thread safety: stateless; call from any thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/values/Error.h"
+#include "platform/values/Value.h"
+
+namespace platform {
+
+enum class PropertyListFormat { Xml, Binary };
+
+class PropertyList {
+ public:
+  static constexpr const char* kErrorDomain = "NSCocoaErrorDomain";
+  static constexpr int64_t kReadCorruptError = 3840;
+  static constexpr int64_t kWriteInvalidError = 3851;
+  static constexpr const char* kNotADictionaryDomain = "platform.storage.PropertyList";
+  static constexpr int64_t kNotADictionaryError = 1;
+  static constexpr size_t kMaxBytes = 16u << 20;
+  static constexpr size_t kMaxDepth = 256;
+
+  static Result<Value> parse(const void* bytes, size_t size);
+  static Result<Value> parse(const Bytes& bytes) { return parse(bytes.data(), bytes.size()); }
+  static Result<Value> parse(std::string_view text) { return parse(text.data(), text.size()); }
+  // The XML property list embedded in a larger file: from the first "<?xml"
+  // to the first "</plist>" after it.
+  static Result<Value> parseEmbeddedXml(const void* bytes, size_t size);
+
+  static Result<Value> readFile(const std::string& path);
+  static Result<Dictionary> readDictionary(const std::string& path);
+  static Result<Dictionary> readDictionary(const Bytes& bytes);
+  static bool isNotADictionary(const Error& error);
+
+  static Result<Bytes> serialize(const Value& value, PropertyListFormat format);
+  static std::optional<Error> writeFile(const std::string& path, const Value& value,
+                                        PropertyListFormat format = PropertyListFormat::Xml);
+};
+
+}  // namespace platform
