@@ -126,6 +126,15 @@ size_t Unicode::utf16IndexForUtf8Offset(std::string_view utf8, size_t offset) {
     return units;
 }
 
+std::optional<std::string> Unicode::substringForUtf16Range(std::string_view utf8, size_t location,
+                                                          size_t length) {
+    const auto begin = utf8OffsetForUtf16Index(utf8, location);
+    if (!begin) return std::nullopt;
+    const auto end = utf8OffsetForUtf16Index(utf8.substr(*begin), length);
+    if (!end) return std::nullopt;
+    return std::string(utf8.substr(*begin, *end));
+}
+
 size_t Unicode::codePointCount(std::string_view utf8) {
     size_t count = 0;
     size_t i = 0;

@@ -38,6 +38,11 @@ public:
     // (offsets past the end give the UTF-16 length).
     static size_t utf16IndexForUtf8Offset(std::string_view utf8, size_t offset);
 
+    // The UTF-8 text of the UTF-16 range [location, location + length); none
+    // when the range runs past the end or cuts a surrogate pair.
+    static std::optional<std::string> substringForUtf16Range(std::string_view utf8, size_t location,
+                                                             size_t length);
+
     // UTF-32 view: number of code points, and the first `count` of them.
     static size_t codePointCount(std::string_view utf8);
     static std::string codePointPrefix(std::string_view utf8, size_t count);

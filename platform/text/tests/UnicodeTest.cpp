@@ -43,6 +43,15 @@ TEST(UnicodeTest, Utf16IndexAndUtf8OffsetConvert) {
     }
 }
 
+TEST(UnicodeTest, SubstringForUtf16Range) {
+    const std::string text = "a\xF0\x9F\x98\x80" "b\xC3\xA9";
+    EXPECT_EQ(Unicode::substringForUtf16Range(text, 1, 3), "\xF0\x9F\x98\x80" "b");
+    EXPECT_EQ(Unicode::substringForUtf16Range(text, 5, 0), "");
+    EXPECT_EQ(Unicode::substringForUtf16Range(text, 2, 1), std::nullopt);  // starts inside the pair
+    EXPECT_EQ(Unicode::substringForUtf16Range(text, 0, 2), std::nullopt);  // ends inside the pair
+    EXPECT_EQ(Unicode::substringForUtf16Range(text, 4, 2), std::nullopt);  // past the end
+}
+
 TEST(UnicodeTest, CodePointPrefixNeverSplitsACharacter) {
     const std::string text = "a\xF0\x9F\x98\x80" "b";
     EXPECT_EQ(Unicode::codePointPrefix(text, 0), "");
