@@ -1,0 +1,44 @@
+// TempHome: a fresh temporary home folder for one test. Sets HOME,
+// XDG_DATA_HOME, XDG_CACHE_HOME, XDG_CONFIG_HOME and XDG_STATE_HOME to
+// folders inside it (created), and on destruction restores the previous
+// values and removes the whole tree. Use it as a fixture member, or derive
+// from TempHomeTest.
+//
+// Thread safety: changes the process environment; construct and destroy it
+// while no other thread reads those variables.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+
+namespace testkit {
+
+class TempHome {
+ public:
+  TempHome();
+  ~TempHome();
+  TempHome(const TempHome&) = delete;
+  TempHome& operator=(const TempHome&) = delete;
+
+  const std::string& path() const { return m_path; }
+  std::string dataHome() const { return m_path + "/.local/share"; }
+  std::string cacheHome() const { return m_path + "/.cache"; }
+  std::string configHome() const { return m_path + "/.config"; }
+  std::string stateHome() const { return m_path + "/.local/state"; }
+  // path() + "/" + relative
+  std::string file(const std::string& relative) const { return m_path + "/" + relative; }
+
+ private:
+  std::string m_path;
+  std::map<std::string, std::optional<std::string>> m_saved;
+};
+
+class TempHomeTest : public ::testing::Test {
+ protected:
+  TempHome home;
+};
+
+}  // namespace testkit
