@@ -954,11 +954,36 @@ std::string Value::description() const {
 
 namespace {
 
-bool equalAt(const Value& a, const Value& b, int depth);
-std::weak_ordering orderAt(const Value& a, const Value& b, int depth);
-size_t hashAt(const Value& v, int depth);
+// Storage identity of a container value, nullptr for other kinds.
+const void* storageId(const Value& v) {
+  if (auto a = v.asArray()) return ValueCopier::id(*a);
+  if (auto d = v.asDictionary()) return ValueCopier::id(*d);
+  if (auto s = v.asSet()) return ValueCopier::id(*s);
+  return nullptr;
+}
 
-bool equalAt(const Value& a, const Value& b, int depth) {
+// The pairs of containers being compared on the current recursion path. A
+// pair met again is a cycle: treating it as equal (and as an equivalent
+// order, and a constant hash) makes these functions terminate on cyclic
+// graphs and stay linear in their size.
+using PairPath = std::vector<std::pair<const void*, const void*>>;
+
+struct PathGuard {
+  PairPath& path;
+  bool cycle = false;
+  PathGuard(PairPath& p, const Value& a, const Value& b) : path(p) {
+    std::pair<const void*, const void*> key{storageId(a), storageId(b)};
+    cycle = std::find(path.begin(), path.end(), key) != path.end();
+    path.push_back(key);
+  }
+  ~PathGuard() { path.pop_back(); }
+};
+
+bool equalAt(const Value& a, const Value& b, int depth, PairPath& path);
+std::weak_ordering orderAt(const Value& a, const Value& b, int depth, PairPath& path);
+size_t hashAt(const Value& v, int depth, PairPath& path);
+
+bool equalAt(const Value& a, const Value& b, int depth, PairPath& path) {
   if (a.type() != b.type()) {
     return false;
   }
@@ -995,6 +1020,10 @@ bool equalAt(const Value& a, const Value& b, int depth) {
     default:
       break;
   }
+  PathGuard guard(path, a, b);
+  if (guard.cycle) {
+    return true;
+  }
   if (auto x = a.asArray()) {
     Array y = *b.asArray();
     if (x->sameStorage(y)) {
@@ -1004,7 +1033,7 @@ bool equalAt(const Value& a, const Value& b, int depth) {
       return false;
     }
     for (size_t i = 0; i < x->size(); ++i) {
-      if (!equalAt(x->items()[i], y.items()[i], depth + 1)) {
+      if (!equalAt(x->items()[i], y.items()[i], depth + 1, path)) {
         return false;
       }
     }
@@ -1020,7 +1049,7 @@ bool equalAt(const Value& a, const Value& b, int depth) {
     }
     for (const auto& [key, item] : *x) {
       const Value* other = y.find(key);
-      if (other == nullptr || !equalAt(item, *other, depth + 1)) {
+      if (other == nullptr || !equalAt(item, *other, depth + 1, path)) {
         return false;
       }
     }
@@ -1064,10 +1093,10 @@ std::weak_ordering orderDouble(double x, double y) {
 }
 
 std::weak_ordering orderSequence(const std::vector<Value>& x, const std::vector<Value>& y,
-                                 int depth) {
+                                 int depth, PairPath& path) {
   const size_t n = std::min(x.size(), y.size());
   for (size_t i = 0; i < n; ++i) {
-    std::weak_ordering o = orderAt(x[i], y[i], depth + 1);
+    std::weak_ordering o = orderAt(x[i], y[i], depth + 1, path);
     if (o != 0) {
       return o;
     }
@@ -1075,14 +1104,15 @@ std::weak_ordering orderSequence(const std::vector<Value>& x, const std::vector<
   return fromStrong(x.size() <=> y.size());
 }
 
-std::vector<Value> sortedItems(const std::vector<Value>& items, int depth) {
+std::vector<Value> sortedItems(const std::vector<Value>& items, int depth, PairPath& path) {
   std::vector<Value> sorted = items;
-  std::sort(sorted.begin(), sorted.end(),
-            [depth](const Value& l, const Value& r) { return orderAt(l, r, depth + 1) < 0; });
+  std::sort(sorted.begin(), sorted.end(), [depth, &path](const Value& l, const Value& r) {
+    return orderAt(l, r, depth + 1, path) < 0;
+  });
   return sorted;
 }
 
-std::weak_ordering orderAt(const Value& a, const Value& b, int depth) {
+std::weak_ordering orderAt(const Value& a, const Value& b, int depth, PairPath& path) {
   if (a.type() != b.type()) {
     return fromStrong(static_cast<int>(a.type()) <=> static_cast<int>(b.type()));
   }
@@ -1097,7 +1127,7 @@ std::weak_ordering orderAt(const Value& a, const Value& b, int depth) {
     case ValueType::Data: return fromStrong(*a.asData() <=> *b.asData());
     case ValueType::Date: return orderDouble(*a.asDate(), *b.asDate());
     case ValueType::Opaque: {
-      if (equalAt(a, b, depth)) {
+      if (equalAt(a, b, depth, path)) {
         return std::weak_ordering::equivalent;
       }
       return fromStrong(std::less<const void*>()(a.asOpaque()->object.get(),
@@ -1105,14 +1135,23 @@ std::weak_ordering orderAt(const Value& a, const Value& b, int depth) {
                             ? std::strong_ordering::less
                             : std::strong_ordering::greater);
     }
-    case ValueType::Array: return orderSequence(a.asArray()->items(), b.asArray()->items(), depth);
+    default:
+      break;
+  }
+  PathGuard guard(path, a, b);
+  if (guard.cycle) {
+    return std::weak_ordering::equivalent;
+  }
+  switch (a.type()) {
+    case ValueType::Array: return orderSequence(a.asArray()->items(), b.asArray()->items(), depth, path);
     case ValueType::Set: {
       Set x = *a.asSet();
       Set y = *b.asSet();
       if (x.size() != y.size()) {
         return fromStrong(x.size() <=> y.size());
       }
-      return orderSequence(sortedItems(x.items(), depth), sortedItems(y.items(), depth), depth);
+      return orderSequence(sortedItems(x.items(), depth, path), sortedItems(y.items(), depth, path),
+                           depth, path);
     }
     case ValueType::Dictionary: {
       Dictionary x = *a.asDictionary();
@@ -1134,17 +1173,19 @@ std::weak_ordering orderAt(const Value& a, const Value& b, int depth) {
         if (std::weak_ordering o = fromStrong(ex[i]->first.compare(ey[i]->first) <=> 0); o != 0) {
           return o;
         }
-        if (std::weak_ordering o = orderAt(ex[i]->second, ey[i]->second, depth + 1); o != 0) {
+        if (std::weak_ordering o = orderAt(ex[i]->second, ey[i]->second, depth + 1, path); o != 0) {
           return o;
         }
       }
       return std::weak_ordering::equivalent;
     }
+    default:
+      break;
   }
   return std::weak_ordering::equivalent;
 }
 
-size_t hashAt(const Value& v, int depth) {
+size_t hashAt(const Value& v, int depth, PairPath& path) {
   const size_t tag = static_cast<size_t>(v.type()) * 0x100000001b3ULL;
   switch (v.type()) {
     case ValueType::Null: return mix(tag);
@@ -1167,12 +1208,16 @@ size_t hashAt(const Value& v, int depth) {
     default:
       break;
   }
+  PathGuard guard(path, v, v);
+  if (guard.cycle) {
+    return mix(tag);
+  }
   size_t h = tag;
   if (auto a = v.asArray()) {
     h = combine(h, a->size());
     if (depth < kMaxDepth) {
       for (const Value& item : *a) {
-        h = combine(h, hashAt(item, depth + 1));
+        h = combine(h, hashAt(item, depth + 1, path));
       }
     }
     return h;
@@ -1181,7 +1226,7 @@ size_t hashAt(const Value& v, int depth) {
   if (auto d = v.asDictionary()) {
     if (depth < kMaxDepth) {
       for (const auto& [key, item] : *d) {
-        sum += combine(std::hash<std::string>{}(key), hashAt(item, depth + 1));
+        sum += combine(std::hash<std::string>{}(key), hashAt(item, depth + 1, path));
       }
     }
     return combine(combine(h, d->size()), sum);
@@ -1189,7 +1234,7 @@ size_t hashAt(const Value& v, int depth) {
   Set s = *v.asSet();
   if (depth < kMaxDepth) {
     for (const Value& item : s) {
-      sum += hashAt(item, depth + 1);
+      sum += hashAt(item, depth + 1, path);
     }
   }
   return combine(combine(h, s.size()), sum);
@@ -1197,9 +1242,15 @@ size_t hashAt(const Value& v, int depth) {
 
 }  // namespace
 
-bool operator==(const Value& a, const Value& b) { return equalAt(a, b, 0); }
+bool operator==(const Value& a, const Value& b) {
+  PairPath path;
+  return equalAt(a, b, 0, path);
+}
 
-std::weak_ordering operator<=>(const Value& a, const Value& b) { return orderAt(a, b, 0); }
+std::weak_ordering operator<=>(const Value& a, const Value& b) {
+  PairPath path;
+  return orderAt(a, b, 0, path);
+}
 
 std::partial_ordering Value::compareNumbers(const Value& a, const Value& b) {
   std::optional<Number> x = a.asNumber();
@@ -1210,7 +1261,10 @@ std::partial_ordering Value::compareNumbers(const Value& a, const Value& b) {
   return compareNumber(*x, *y);
 }
 
-size_t Value::hash() const { return hashAt(*this, 0); }
+size_t Value::hash() const {
+  PairPath path;
+  return hashAt(*this, 0, path);
+}
 
 Value Value::copy() const {
   ValueCopier copier;

@@ -17,6 +17,9 @@
 //    whose containers are all new (aliasing inside the copied graph is kept,
 //    cycles included). A default-constructed handle owns new empty storage.
 //  - Opaque payloads are shared by pointer and never copied.
+//  - Storage is reference counted: a container that (indirectly) contains
+//    itself is never freed until the cycle is broken. copy(), description(),
+//    ==, <=> and hash() terminate on cycles.
 //  - Do not mutate a container while it is an element of a Set (its hash
 //    would change); references and iterators into a container are valid
 //    until the next mutation of that container through any handle.

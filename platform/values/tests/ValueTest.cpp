@@ -329,8 +329,24 @@ TEST(ValueContainers, DeepCopyIsIndependentAndKeepsInnerAliasing) {
   EXPECT_FALSE(copiedA.sameStorage(shared));
   EXPECT_TRUE(copy["self"].asDictionary()->sameStorage(copy));
 
-  // Descriptions terminate on cycles.
+  // Descriptions, equality, order and hashing terminate on cycles, also on
+  // two separately built graphs of the same shape.
   EXPECT_NE(Value(root).description().find("<cycle>"), std::string::npos);
+  Dictionary twin;
+  twin.set("l", Value(twin));
+  twin.set("r", Value(twin));
+  Dictionary twin2;
+  twin2.set("l", Value(twin2));
+  twin2.set("r", Value(twin2));
+  EXPECT_EQ(Value(twin), Value(twin2));
+  EXPECT_EQ(Value(twin).hash(), Value(twin2).hash());
+  EXPECT_EQ(Value(twin) <=> Value(twin2), std::weak_ordering::equivalent);
+  twin.clear();
+  twin2.clear();
+
+  // Reference-counted storage: a cycle must be broken by hand to be freed.
+  root.remove("self");
+  copy.remove("self");
 
   // Data stays shared but is immutable; scalars are values.
   Value bytes = Value::data(platform::Bytes{1, 2});
