@@ -238,9 +238,10 @@ void Task::readerLoop(std::shared_ptr<State> state, int stdoutFd, int stderrFd) 
         if (n < 0) {
             if (errno == EINTR) continue;
             logProblem("poll failed: " + errnoText(errno));
-            // Fall back to blocking for the child's end; the pipes are lost.
+            // Give up the pipes and only wait for the child's end (without
+            // holding the state lock, so signals still get through).
             while (!streams.empty()) closeStream(streams.size() - 1);
-            state->tryReap(true);
+            while (!state->tryReap(false)) std::this_thread::sleep_for(std::chrono::milliseconds(kReapPollMs));
             reaped = true;
             continue;
         }
