@@ -48,6 +48,7 @@ function(tavix_tests name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main Threads::Threads)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
+    TEST_PREFIX "${name}."
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TAVIX_SOURCE_DIR=${CMAKE_SOURCE_DIR};TAVIX_BINARY_DIR=${CMAKE_BINARY_DIR}"
                TIMEOUT 120)
 endfunction()
