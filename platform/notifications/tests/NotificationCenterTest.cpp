@@ -148,12 +148,12 @@ TEST(NotificationCenterTest, ConcurrentPostsAndRegistrations) {
   EXPECT_EQ(center.observerCount(), 0u);
 }
 
-class MainQueueTest : public ::testing::Test {
+class NotificationQueueTest : public ::testing::Test {
  protected:
   void TearDown() override { MainQueue::drain(); }
 };
 
-TEST_F(MainQueueTest, QueueObserverRunsOnItsQueue) {
+TEST_F(NotificationQueueTest, QueueObserverRunsOnItsQueue) {
   NotificationCenter center;
   bool onMain = false;
   int calls = 0;
@@ -169,7 +169,7 @@ TEST_F(MainQueueTest, QueueObserverRunsOnItsQueue) {
   EXPECT_TRUE(onMain);
 }
 
-TEST_F(MainQueueTest, PostAsSoonAsPossibleWaitsForTheMainQueuesNextTurn) {
+TEST_F(NotificationQueueTest, PostAsSoonAsPossibleWaitsForTheMainQueuesNextTurn) {
   Calls calls;
   auto center = std::make_unique<NotificationCenter>();
   center->addObserver("com.ririvudu.iid.notif.apns-token", {}, [&](const Notification& n) {

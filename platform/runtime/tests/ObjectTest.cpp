@@ -8,7 +8,7 @@
 namespace platform {
 namespace {
 
-TEST(ObjectTest, AssociatedObjectsAreTypedReplacedAndReleasedWithTheObject) {
+TEST(RuntimeObjectTest, AssociatedObjectsAreTypedReplacedAndReleasedWithTheObject) {
   auto table = std::make_shared<std::vector<std::string>>(std::vector<std::string>{"a"});
   std::weak_ptr<std::vector<std::string>> weakTable = table;
   auto replaced = std::make_shared<std::string>("old");
@@ -40,7 +40,7 @@ struct ReentrantValue {
   ~ReentrantValue() { owner->hasAssociatedObject("other"); }
 };
 
-TEST(ObjectTest, ReleasingAnAssociatedValueMayCallBackIntoTheObject) {
+TEST(RuntimeObjectTest, ReleasingAnAssociatedValueMayCallBackIntoTheObject) {
   Object object("X");
   object.setAssociatedObject("key", std::make_shared<ReentrantValue>(ReentrantValue{&object}));
   object.removeAssociatedObject("key");  // must not deadlock
@@ -49,7 +49,7 @@ TEST(ObjectTest, ReleasingAnAssociatedValueMayCallBackIntoTheObject) {
   EXPECT_FALSE(object.hasAssociatedObject("key"));
 }
 
-TEST(ObjectTest, PropertyObserversHearOldAndNewAfterTheStore) {
+TEST(RuntimeObjectTest, PropertyObserversHearOldAndNewAfterTheStore) {
   auto application = std::make_shared<Object>("NSApplication");
   auto firstDelegate = std::make_shared<Object>("AppDelegate");
   auto secondDelegate = std::make_shared<Object>("OtherDelegate");
