@@ -253,7 +253,7 @@ Result<PlistPtr> toPlist(const Value& value, size_t depth) {
       int64_t year = 0;
       unsigned month = 0, day = 0;
       civilFromDays(days, year, month, day);
-      if (year < 1 || year > 9999) {
+      if (year < 0 || year > 9999) {
         return invalid("date out of range");
       }
       char text[64];

@@ -126,7 +126,7 @@ void UserDefaults::loadLocked() const {
   if (FileError::isNoSuchFile(error)) {
     return;
   }
-  if (error.domain == FileError::kDomain) {
+  if (error.domain == FileError::kDomain && error.code != PropertyList::kReadCorruptError) {
     log().write(LogType::Error, "Cannot read user defaults suite " + m_name + ": " + error.localizedDescription());
     return;
   }

@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+
+#include "platform/storage/FileError.h"
+#include "platform/storage/FileSystem.h"
+#include "platform/storage/PropertyList.h"
+#include "platform/storage/tests/TempHome.h"
+
+namespace platform::storage_test {
+namespace {
+
+Value everyType() {
+  return Value::dict({
+      {"string", Value("héllo <&>")},
+      {"int", Value(42)},
+      {"negative", Value(-5LL)},
+      {"int64min", Value(std::numeric_limits<long long>::min())},
+      {"uint64max", Value(std::numeric_limits<unsigned long long>::max())},
+      {"aboveInt64", Value(static_cast<unsigned long long>(1) << 63)},
+      {"real", Value(2.5)},
+      {"true", Value(true)},
+      {"false", Value(false)},
+      {"one", Value(1)},
+      {"date", Value::date(1700000000)},
+      {"distantPast", Value::dateSinceReference(-63114076800.0)},
+      {"distantFuture", Value::dateSinceReference(63113904000.0)},
+      {"data", Value::data(Bytes{0, 1, 2, 255})},
+      {"emptyData", Value::data(Bytes{})},
+      {"array", Value::array({Value(1), Value("two"), Value::array({})})},
+      {"dict", Value::dict({{"nested", Value::dict({{"k", Value(false)}})}})},
+  });
+}
+
+TEST(PropertyListTest, EveryTypeRoundTripsInBothFormats) {
+  for (PropertyListFormat format : {PropertyListFormat::Xml, PropertyListFormat::Binary}) {
+    SCOPED_TRACE(format == PropertyListFormat::Xml ? "xml" : "binary");
+    Value original = everyType();
+    Result<Bytes> bytes = PropertyList::serialize(original, format);
+    ASSERT_TRUE(bytes) << bytes.error().description();
+    Result<Value> back = PropertyList::parse(bytes.value());
+    ASSERT_TRUE(back) << back.error().description();
+    EXPECT_EQ(back.value(), original) << back->description();
+    // Kinds, not just values: bool stays bool, 1 stays an integer, sign kept.
+    EXPECT_TRUE(back.value()["true"].isBool());
+    EXPECT_TRUE(back.value()["one"].isInteger());
+    EXPECT_EQ(back.value()["uint64max"].asUInt64(), std::numeric_limits<uint64_t>::max());
+    EXPECT_EQ(back.value()["uint64max"].numberKind(), NumberKind::UInt64);
+    EXPECT_EQ(back.value()["negative"].asInt64(), -5);
+    EXPECT_EQ(back.value()["int64min"].numberKind(), NumberKind::Int64);
+    EXPECT_TRUE(back.value()["real"].isFloatingNumber());
+  }
+  // Binary lists keep microseconds (XML text has whole seconds only).
+  Value fine = Value::array({Value::date(1700000000.25)});
+  Result<Value> back = PropertyList::parse(PropertyList::serialize(fine, PropertyListFormat::Binary).value());
+  ASSERT_TRUE(back);
+  EXPECT_DOUBLE_EQ(*back.value()[0].asDate(), 1700000000.25);
+}
+
+TEST(PropertyListTest, ValuesWithoutAPropertyListFormAreRefused) {
+  for (const Value& v : {Value::dict({{"n", Value()}}), Value::array({Value::set({Value(1)})}),
+                         Value::dict({{"d", Value::date(std::numeric_limits<double>::infinity())}})}) {
+    Result<Bytes> bytes = PropertyList::serialize(v, PropertyListFormat::Binary);
+    ASSERT_FALSE(bytes) << v.description();
+    EXPECT_EQ(bytes.error().code, PropertyList::kWriteInvalidError);
+  }
+  Array cyclic;
+  cyclic.append(Value(cyclic));
+  EXPECT_FALSE(PropertyList::serialize(Value(cyclic), PropertyListFormat::Xml));
+}
+
+TEST(PropertyListTest, HostileInputGivesErrorsNotCrashes) {
+  std::string deepXml = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+  for (int i = 0; i < 100000; ++i) deepXml += "<array>";
+  for (int i = 0; i < 100000; ++i) deepXml += "</array>";
+  deepXml += "</plist>";
+
+  // A binary list whose only array contains itself, and one nested 100000 deep.
+  auto binary = [](size_t n, bool cycle) {
+    std::string b = "bplist00";
+    std::vector<uint32_t> offsets;
+    for (size_t i = 0; i < n; ++i) {
+      offsets.push_back(static_cast<uint32_t>(b.size()));
+      uint32_t child = cycle ? static_cast<uint32_t>(i) : static_cast<uint32_t>(i + 1);
+      if (i + 1 == n && !cycle) {
+        b += '\xA0';
+        continue;
+      }
+      b += '\xA1';
+      for (int s = 24; s >= 0; s -= 8) b += static_cast<char>(child >> s);
+    }
+    uint64_t table = b.size();
+    for (uint32_t o : offsets)
+      for (int s = 24; s >= 0; s -= 8) b += static_cast<char>(o >> s);
+    b += std::string(6, '\0');
+    b += '\x04';
+    b += '\x04';
+    for (uint64_t v : {static_cast<uint64_t>(n), uint64_t{0}, table})
+      for (int s = 56; s >= 0; s -= 8) b += static_cast<char>(v >> s);
+    return b;
+  };
+
+  struct Case {
+    const char* name;
+    std::string bytes;
+  };
+  std::vector<Case> cases = {
+      {"empty", ""},
+      {"garbage", "hello world"},
+      {"truncated binary", "bplist00\xD1\x01\x02"},
+      {"unterminated xml", "<?xml version=\"1.0\"?><plist><dict><key>a</key>"},
+      {"deep xml", deepXml},
+      {"binary cycle", binary(1, true)},
+      {"deep binary", binary(100000, false)},
+  };
+  for (const Case& c : cases) {
+    Result<Value> r = PropertyList::parse(c.bytes);
+    EXPECT_FALSE(r) << c.name;
+  }
+  EXPECT_TRUE(PropertyList::parse(binary(50, false))) << "moderate nesting is fine";
+}
+
+TEST(PropertyListTest, EmbeddedXmlIsFoundInsideOtherBytes) {
+  std::string inner = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict><key>Name</key>"
+                      "<string>profile</string></dict></plist>";
+  std::string file = std::string("\x30\x82\x01\x02 signed blob ", 20) + inner + std::string("\x00\xA0 trailer", 10);
+  Result<Value> r = PropertyList::parseEmbeddedXml(file.data(), file.size());
+  ASSERT_TRUE(r) << r.error().description();
+  EXPECT_EQ(r.value()["Name"], Value("profile"));
+  EXPECT_FALSE(PropertyList::parseEmbeddedXml("no list here", 12));
+}
+
+using PropertyListFileTest = TempHome;
+
+TEST_F(PropertyListFileTest, ReadDictionaryTellsUnreadableFromNotADictionary) {
+  ASSERT_FALSE(PropertyList::writeFile(path("array.plist"), Value::array({Value(1)})));
+  ASSERT_FALSE(fs::writeFile(path("junk.plist"), std::string_view("not a plist")));
+  ASSERT_FALSE(PropertyList::writeFile(path("dict.plist"), Value::dict({{"k", Value(7)}}), PropertyListFormat::Binary));
+
+  auto notDict = PropertyList::readDictionary(path("array.plist"));
+  ASSERT_FALSE(notDict);
+  EXPECT_TRUE(PropertyList::isNotADictionary(notDict.error()));
+
+  auto junk = PropertyList::readDictionary(path("junk.plist"));
+  ASSERT_FALSE(junk);
+  EXPECT_FALSE(PropertyList::isNotADictionary(junk.error()));
+  EXPECT_EQ(junk.error().code, PropertyList::kReadCorruptError);
+
+  auto missing = PropertyList::readDictionary(path("missing.plist"));
+  ASSERT_FALSE(missing);
+  EXPECT_TRUE(FileError::isNoSuchFile(missing.error()));
+
+  auto dict = PropertyList::readDictionary(path("dict.plist"));
+  ASSERT_TRUE(dict);
+  EXPECT_EQ(dict->get("k"), Value(7));
+}
+
+}  // namespace
+}  // namespace platform::storage_test
