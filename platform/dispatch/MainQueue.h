@@ -14,7 +14,8 @@
 //
 // Thread safety: async/sync/after from any thread; drain/runUntil/runFor from
 // the thread that is to be the main thread; setDriver from any thread.
-// wakeUp() may be called from any thread, with no dispatch lock held.
+// wakeUp() is called from any thread, possibly under a dispatch lock: it must
+// only schedule the drain (post an event), never wait for the main thread.
 #pragma once
 
 #include <functional>

@@ -7,7 +7,7 @@
 // isCancelled()) and finish. cancel() only sets the flag (and calls
 // didCancel()); an executing operation keeps running until it finishes.
 // finish() makes it finished exactly once, then the completion callback runs
-// once on the finishing thread. An exception escaping execute() is reported
+// once on the finishing thread, before the queue frees the slot. An exception escaping execute() is reported
 // and finishes the operation, so that its queue never stalls.
 //
 // Thread safety: every public member may be called from any thread.
@@ -49,9 +49,9 @@ class Operation : public std::enable_shared_from_this<Operation> {
   mutable std::mutex m_mutex;
   State m_state = State::Ready;
   bool m_cancelled = false;
-  bool m_queued = false;
+  bool m_added = false;  // given to a queue once
   std::function<void()> m_completion;
-  std::weak_ptr<dispatch_internal::OperationQueueImpl> m_queue;
+  std::shared_ptr<dispatch_internal::OperationQueueImpl> m_queue;  // set while queued or executing
 };
 
 // An operation running one task; a cancelled one skips the task and finishes.
