@@ -1,0 +1,436 @@
+#include "platform/keychain/Keychain.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "platform/crypto/Digest.h"
+#include "platform/log/Log.h"
+#include "platform/storage/FileError.h"
+#include "platform/storage/FileSystem.h"
+#include "platform/storage/PropertyList.h"
+#include "platform/storage/StandardFolders.h"
+#include "platform/time/Clock.h"
+
+namespace platform {
+
+namespace {
+
+constexpr const char* kItemSuffix = ".item";
+
+// One lock for every keychain of the process; it also guards the faults.
+std::mutex& processLock() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+struct Fault {
+  KeychainStatus status;
+  int remaining;
+  std::optional<KeychainOperation> operation;
+};
+
+std::vector<Fault>& faults() {
+  static std::vector<Fault> list;
+  return list;
+}
+
+// Caller holds processLock().
+std::optional<KeychainStatus> takeFault(KeychainOperation operation) {
+  auto& list = faults();
+  for (auto it = list.begin(); it != list.end(); ++it) {
+    if (it->operation && *it->operation != operation) continue;
+    KeychainStatus status = it->status;
+    if (it->remaining != Keychain::kForever && --it->remaining <= 0) list.erase(it);
+    return status;
+  }
+  return std::nullopt;
+}
+
+std::mutex g_sharedMutex;
+std::shared_ptr<Keychain> g_shared;
+
+Log keychainLog() { return Log("platform", "keychain"); }
+
+std::optional<std::string> wildcardAware(const std::optional<std::string>& value) {
+  if (!value || value->empty() || *value == "*") return std::nullopt;
+  return value;
+}
+
+std::optional<std::string> nonEmpty(const std::optional<std::string>& value) {
+  if (!value || value->empty()) return std::nullopt;
+  return value;
+}
+
+const char* className(KeychainItemClass itemClass) {
+  return itemClass == KeychainItemClass::Key ? "keys" : "genp";
+}
+
+const char* accessibilityName(KeychainAccessibility accessible) {
+  switch (accessible) {
+    case KeychainAccessibility::WhenUnlocked: return "WhenUnlocked";
+    case KeychainAccessibility::AfterFirstUnlock: return "AfterFirstUnlock";
+    case KeychainAccessibility::WhenUnlockedThisDeviceOnly: return "WhenUnlockedThisDeviceOnly";
+    case KeychainAccessibility::AfterFirstUnlockThisDeviceOnly: return "AfterFirstUnlockThisDeviceOnly";
+  }
+  return "";
+}
+
+std::optional<KeychainAccessibility> accessibilityFromName(const std::string& name) {
+  for (auto a : {KeychainAccessibility::WhenUnlocked, KeychainAccessibility::AfterFirstUnlock,
+                 KeychainAccessibility::WhenUnlockedThisDeviceOnly,
+                 KeychainAccessibility::AfterFirstUnlockThisDeviceOnly}) {
+    if (name == accessibilityName(a)) return a;
+  }
+  return std::nullopt;
+}
+
+// Length-prefixed fields, so that no choice of texts makes two identities alike.
+void appendField(std::string& out, std::string_view field) {
+  out += std::to_string(field.size());
+  out += ':';
+  out += field;
+}
+
+std::string identityDigest(const KeychainItem& item) {
+  std::string identity = className(item.itemClass);
+  if (item.itemClass == KeychainItemClass::Key) {
+    appendField(identity, item.keyType ? "RSA" : "");
+    appendField(identity, std::string_view(reinterpret_cast<const char*>(item.applicationTag.data()),
+                                           item.applicationTag.size()));
+  } else {
+    appendField(identity, item.service);
+    appendField(identity, item.account);
+  }
+  appendField(identity, item.accessGroup);
+  auto sha = Digest::sha1(identity);
+  return Digest::hex(sha);
+}
+
+Value toValue(const KeychainItem& item) {
+  Dictionary d;
+  d.set("class", className(item.itemClass));
+  if (item.itemClass == KeychainItemClass::Key) {
+    if (item.keyType) d.set("keyType", "RSA");
+    d.set("applicationTag", Value::data(item.applicationTag));
+  } else {
+    d.set("service", item.service);
+    d.set("account", item.account);
+    d.set("generic", item.generic);
+  }
+  d.set("accessGroup", item.accessGroup);
+  if (item.accessible) d.set("accessible", accessibilityName(*item.accessible));
+  d.set("data", Value::data(item.data));
+  d.set("created", Value::date(item.creationDate));
+  d.set("modified", Value::date(item.modificationDate));
+  return Value(std::move(d));
+}
+
+std::optional<KeychainItem> fromDictionary(const Dictionary& d) {
+  KeychainItem item;
+  const Value& cls = d["class"];
+  if (!cls.isString()) return std::nullopt;
+  if (*cls.asString() == "genp") {
+    item.itemClass = KeychainItemClass::GenericPassword;
+  } else if (*cls.asString() == "keys") {
+    item.itemClass = KeychainItemClass::Key;
+  } else {
+    return std::nullopt;
+  }
+  auto readString = [&d](const char* key, std::string& out) {
+    const Value& v = d[key];
+    if (v.isNull()) return true;
+    if (!v.isString()) return false;
+    out = *v.asString();
+    return true;
+  };
+  auto readData = [&d](const char* key, Bytes& out) {
+    const Value& v = d[key];
+    if (v.isNull()) return true;
+    if (!v.isData()) return false;
+    out = *v.asData();
+    return true;
+  };
+  std::string keyType, accessible;
+  if (!readString("service", item.service) || !readString("account", item.account) ||
+      !readString("generic", item.generic) || !readString("accessGroup", item.accessGroup) ||
+      !readString("keyType", keyType) || !readString("accessible", accessible) ||
+      !readData("applicationTag", item.applicationTag) || !readData("data", item.data)) {
+    return std::nullopt;
+  }
+  if (keyType == "RSA") {
+    item.keyType = KeychainKeyType::RSA;
+  } else if (!keyType.empty()) {
+    return std::nullopt;
+  }
+  if (!accessible.empty()) {
+    item.accessible = accessibilityFromName(accessible);
+    if (!item.accessible) return std::nullopt;
+  }
+  item.creationDate = d["created"].asDate().value_or(0);
+  item.modificationDate = d["modified"].asDate().value_or(item.creationDate);
+  return item;
+}
+
+bool matches(const KeychainQuery& query, const KeychainItem& item) {
+  if (query.itemClass != item.itemClass) return false;
+  if (auto group = nonEmpty(query.accessGroup); group && *group != item.accessGroup) return false;
+  if (item.itemClass == KeychainItemClass::Key) {
+    if (query.keyType && item.keyType != query.keyType) return false;
+    if (query.applicationTag && *query.applicationTag != item.applicationTag) return false;
+    return true;
+  }
+  if (auto v = wildcardAware(query.service); v && *v != item.service) return false;
+  if (auto v = wildcardAware(query.account); v && *v != item.account) return false;
+  if (auto v = wildcardAware(query.generic); v && *v != item.generic) return false;
+  return true;
+}
+
+double now() { return Clock::current()->now(); }
+
+struct StoredItem {
+  std::string path;
+  KeychainItem item;
+};
+
+// Reads one item file; nullopt (logged) when it is unreadable or malformed.
+std::optional<KeychainItem> readItem(const std::string& path) {
+  auto bytes = fs::readFile(path);
+  if (!bytes.ok()) {
+    if (!FileError::isNoSuchFile(bytes.error())) {
+      keychainLog().write(LogType::Error, "Cannot read keychain item " + path + ": " +
+                                              bytes.error().localizedDescription());
+    }
+    return std::nullopt;
+  }
+  auto dict = PropertyList::readDictionary(*bytes);
+  std::optional<KeychainItem> item;
+  if (dict.ok()) item = fromDictionary(*dict);
+  if (!item) keychainLog().write(LogType::Error, "Skipping malformed keychain item " + path);
+  return item;
+}
+
+// Every readable item under root matching the query, oldest first. Caller
+// holds processLock(). Status 0, -25300 when the folder is missing, -36 when
+// it cannot be listed.
+KeychainStatus scan(const std::string& root, const KeychainQuery& query, std::vector<StoredItem>& out) {
+  auto names = fs::contentsOfDirectory(root);
+  if (!names.ok()) {
+    if (FileError::isNoSuchFile(names.error())) return kKeychainSuccess;
+    keychainLog().write(LogType::Error, "Cannot list keychain folder " + root + ": " +
+                                            names.error().localizedDescription());
+    return kKeychainIOError;
+  }
+  for (const auto& name : *names) {
+    if (name.empty() || name[0] == '.' || name.size() <= std::strlen(kItemSuffix) ||
+        name.compare(name.size() - std::strlen(kItemSuffix), std::string::npos, kItemSuffix) != 0) {
+      continue;
+    }
+    std::string path = fs::joinPath(root, name);
+    auto item = readItem(path);
+    if (item && matches(query, *item)) out.push_back({path, std::move(*item)});
+  }
+  std::stable_sort(out.begin(), out.end(), [](const StoredItem& a, const StoredItem& b) {
+    return a.item.creationDate < b.item.creationDate;
+  });
+  return kKeychainSuccess;
+}
+
+// Creates the root (0700) or tightens an existing one. Caller holds the lock.
+KeychainStatus ensureRoot(const std::string& root) {
+  if (root.empty()) return kKeychainNotAvailable;
+  std::string parent = fs::parentPath(root);
+  if (!parent.empty() && parent != root) {
+    if (auto e = fs::createDirectory(parent, true)) {
+      keychainLog().write(LogType::Error, "Cannot create " + parent + ": " + e->localizedDescription());
+      return kKeychainNotAvailable;
+    }
+  }
+  if (auto e = fs::createDirectory(root, true, 0700)) {
+    keychainLog().write(LogType::Error, "Cannot create keychain folder " + root + ": " +
+                                            e->localizedDescription());
+    return kKeychainNotAvailable;
+  }
+  struct stat st {};
+  if (::stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return kKeychainNotAvailable;
+  if ((st.st_mode & 07777) != 0700 && ::chmod(root.c_str(), 0700) != 0) {
+    keychainLog().write(LogType::Error, "Cannot restrict keychain folder " + root + ": " + std::strerror(errno));
+    return kKeychainIOError;
+  }
+  return kKeychainSuccess;
+}
+
+// Writes (replaces) one item file, mode 0600. Caller holds the lock.
+KeychainStatus writeItem(const std::string& path, const KeychainItem& item) {
+  auto bytes = PropertyList::serialize(toValue(item), PropertyListFormat::Binary);
+  if (!bytes.ok()) return kKeychainDecodeError;
+  struct stat st {};
+  // An existing file keeps its mode across an atomic replace: make it 0600 first.
+  if (::lstat(path.c_str(), &st) == 0 && (st.st_mode & 07777) != 0600) ::chmod(path.c_str(), 0600);
+  if (auto e = fs::writeFileAtomically(path, *bytes, 0600)) {
+    keychainLog().write(LogType::Error, "Cannot write keychain item " + path + ": " + e->localizedDescription());
+    return kKeychainIOError;
+  }
+  return kKeychainSuccess;
+}
+
+}  // namespace
+
+Keychain::Keychain(std::string root) : m_root(std::move(root)) {}
+
+std::shared_ptr<Keychain> Keychain::shared() {
+  std::lock_guard<std::mutex> guard(g_sharedMutex);
+  if (!g_shared) g_shared = std::make_shared<Keychain>();
+  return g_shared;
+}
+
+void Keychain::setShared(std::shared_ptr<Keychain> keychain) {
+  std::lock_guard<std::mutex> guard(g_sharedMutex);
+  g_shared = std::move(keychain);
+}
+
+std::string Keychain::root() const {
+  if (!m_root.empty()) return m_root;
+  if (const char* env = std::getenv(kRootEnvironmentVariable); env != nullptr && *env != '\0') {
+    return env;
+  }
+  std::string support = StandardFolders::applicationSupport();
+  return support.empty() ? std::string() : fs::joinPath(support, "keychain");
+}
+
+KeychainReadResult Keychain::copyMatching(const KeychainQuery& query) const {
+  KeychainItemResult found = copyMatchingItem(query);
+  KeychainReadResult result;
+  result.status = found.status;
+  if (found.status == kKeychainSuccess && query.returnData && found.item) {
+    result.data = std::move(found.item->data);
+  }
+  return result;
+}
+
+KeychainItemResult Keychain::copyMatchingItem(const KeychainQuery& query) const {
+  std::string folder = root();
+  std::lock_guard<std::mutex> guard(processLock());
+  KeychainItemResult result;
+  if (auto fault = takeFault(KeychainOperation::CopyMatching)) {
+    result.status = *fault;
+    return result;
+  }
+  if (folder.empty()) {
+    result.status = kKeychainNotAvailable;
+    return result;
+  }
+  std::vector<StoredItem> found;
+  result.status = scan(folder, query, found);
+  if (result.status != kKeychainSuccess) return result;
+  if (found.empty()) {
+    result.status = kKeychainItemNotFound;
+  } else {
+    result.item = std::move(found.front().item);
+  }
+  return result;
+}
+
+KeychainStatus Keychain::add(const KeychainQuery& query) const {
+  std::string folder = root();
+  std::lock_guard<std::mutex> guard(processLock());
+  if (auto fault = takeFault(KeychainOperation::Add)) return *fault;
+
+  KeychainItem item;
+  item.itemClass = query.itemClass;
+  if (query.itemClass == KeychainItemClass::Key) {
+    item.keyType = query.keyType.value_or(KeychainKeyType::RSA);
+    item.applicationTag = query.applicationTag.value_or(Bytes{});
+  } else {
+    item.service = wildcardAware(query.service).value_or("");
+    item.account = wildcardAware(query.account).value_or("");
+    item.generic = wildcardAware(query.generic).value_or("");
+  }
+  item.accessGroup = query.accessGroup.value_or("");
+  item.accessible = query.accessible;
+  item.data = query.valueData.value_or(Bytes{});
+  item.creationDate = item.modificationDate = now();
+
+  if (KeychainStatus status = ensureRoot(folder); status != kKeychainSuccess) return status;
+  std::string path = fs::joinPath(folder, identityDigest(item) + kItemSuffix);
+  if (fs::exists(path)) {
+    if (readItem(path)) return kKeychainDuplicateItem;
+    keychainLog().write(LogType::Error, "Replacing malformed keychain item " + path);
+  }
+  return writeItem(path, item);
+}
+
+KeychainStatus Keychain::update(const KeychainQuery& query, const Bytes& data) const {
+  std::string folder = root();
+  std::lock_guard<std::mutex> guard(processLock());
+  if (auto fault = takeFault(KeychainOperation::Update)) return *fault;
+  if (folder.empty()) return kKeychainNotAvailable;
+  std::vector<StoredItem> found;
+  if (KeychainStatus status = scan(folder, query, found); status != kKeychainSuccess) return status;
+  if (found.empty()) return kKeychainItemNotFound;
+  double when = now();
+  KeychainStatus result = kKeychainSuccess;
+  for (auto& stored : found) {
+    stored.item.data = data;
+    stored.item.modificationDate = when;
+    if (KeychainStatus status = writeItem(stored.path, stored.item); status != kKeychainSuccess) {
+      result = status;
+    }
+  }
+  return result;
+}
+
+KeychainStatus Keychain::remove(const KeychainQuery& query) const {
+  std::string folder = root();
+  std::lock_guard<std::mutex> guard(processLock());
+  if (auto fault = takeFault(KeychainOperation::Delete)) return *fault;
+  if (folder.empty()) return kKeychainNotAvailable;
+  std::vector<StoredItem> found;
+  if (KeychainStatus status = scan(folder, query, found); status != kKeychainSuccess) return status;
+  if (found.empty()) return kKeychainItemNotFound;
+  KeychainStatus result = kKeychainSuccess;
+  for (const auto& stored : found) {
+    if (::unlink(stored.path.c_str()) != 0 && errno != ENOENT) {
+      keychainLog().write(LogType::Error, "Cannot delete keychain item " + stored.path + ": " +
+                                              std::strerror(errno));
+      result = kKeychainIOError;
+    }
+  }
+  return result;
+}
+
+void Keychain::injectFault(KeychainStatus status, int count, std::optional<KeychainOperation> operation) {
+  if (count == 0 || count < kForever) return;
+  std::lock_guard<std::mutex> guard(processLock());
+  faults().push_back({status, count, operation});
+}
+
+void Keychain::clearFaults() {
+  std::lock_guard<std::mutex> guard(processLock());
+  faults().clear();
+}
+
+KeychainQuery KeychainQuery::genericPassword(std::string service, std::string account, std::string generic) {
+  KeychainQuery query;
+  query.itemClass = KeychainItemClass::GenericPassword;
+  if (wildcardAware(service)) query.service = std::move(service);
+  if (wildcardAware(account)) query.account = std::move(account);
+  if (wildcardAware(generic)) query.generic = std::move(generic);
+  return query;
+}
+
+KeychainQuery KeychainQuery::key(Bytes applicationTag) {
+  KeychainQuery query;
+  query.itemClass = KeychainItemClass::Key;
+  query.keyType = KeychainKeyType::RSA;
+  query.applicationTag = std::move(applicationTag);
+  return query;
+}
+
+}  // namespace platform

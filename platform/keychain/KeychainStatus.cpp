@@ -1,0 +1,21 @@
+#include "platform/keychain/KeychainStatus.h"
+
+namespace platform {
+
+std::string keychainStatusDescription(KeychainStatus status) {
+  const char* text = "unknown status";
+  switch (status) {
+    case kKeychainSuccess: text = "success"; break;
+    case kKeychainIOError: text = "I/O error"; break;
+    case kKeychainParamError: text = "invalid parameter"; break;
+    case kKeychainNotAvailable: text = "no keychain available"; break;
+    case kKeychainDuplicateItem: text = "duplicate item"; break;
+    case kKeychainItemNotFound: text = "item not found"; break;
+    case kKeychainInteractionNotAllowed: text = "interaction not allowed"; break;
+    case kKeychainDecodeError: text = "decode error"; break;
+    default: break;
+  }
+  return std::string(text) + " (" + std::to_string(status) + ")";
+}
+
+}  // namespace platform
