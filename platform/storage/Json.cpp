@@ -108,14 +108,14 @@ bool validLeafOrContainer(const Value& v, size_t depth) {
       return !n.isFloating() || std::isfinite(n.m_double);
     }
     case ValueType::Array:
-      for (const Value& item : *v.asArray()) {
+      for (const Value& item : Array(*v.asArray())) {
         if (!validLeafOrContainer(item, depth + 1)) {
           return false;
         }
       }
       return true;
     case ValueType::Dictionary:
-      for (const auto& entry : *v.asDictionary()) {
+      for (const auto& entry : Dictionary(*v.asDictionary())) {
         if (!validLeafOrContainer(entry.second, depth + 1)) {
           return false;
         }
@@ -144,7 +144,7 @@ OrderedJson toJson(const Value& v, bool sortedKeys) {
     }
     case ValueType::Array: {
       OrderedJson out = OrderedJson::array();
-      for (const Value& item : *v.asArray()) {
+      for (const Value& item : Array(*v.asArray())) {
         out.push_back(toJson(item, sortedKeys));
       }
       return out;

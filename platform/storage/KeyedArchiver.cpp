@@ -50,21 +50,21 @@ Value KeyedArchiver::encodeValue(const Value& value, size_t depth) {
       return Value::dict({{kClassKey, Value(kNullClass)}});
     case ValueType::Array: {
       Array out;
-      for (const Value& item : *value.asArray()) {
+      for (const Value& item : Array(*value.asArray())) {
         out.append(encodeValue(item, depth + 1));
       }
       return Value(out);
     }
     case ValueType::Set: {
       Array out;
-      for (const Value& item : *value.asSet()) {
+      for (const Value& item : Set(*value.asSet())) {
         out.append(encodeValue(item, depth + 1));
       }
       return Value::dict({{kClassKey, Value(kSetClass)}, {kItemsKey, Value(out)}});
     }
     case ValueType::Dictionary: {
       Dictionary entries;
-      for (const auto& [key, item] : *value.asDictionary()) {
+      for (const auto& [key, item] : Dictionary(*value.asDictionary())) {
         entries.set(key, encodeValue(item, depth + 1));
       }
       return Value::dict({{kClassKey, Value(kDictionaryClass)}, {kEntriesKey, Value(entries)}});

@@ -140,7 +140,7 @@ Result<Value> KeyedUnarchiver::decodeValue(const Value& stored, const std::strin
       return stored;
     }
     Array out;
-    for (const Value& item : *stored.asArray()) {
+    for (const Value& item : Array(*stored.asArray())) {
       Result<Value> decoded = decodeValue(item, key, allowedClasses, depth + 1);
       if (!decoded) {
         return decoded;
@@ -169,7 +169,7 @@ Result<Value> KeyedUnarchiver::decodeValue(const Value& stored, const std::strin
     }
     if (isSet) {
       Set out;
-      for (const Value& item : *body.asArray()) {
+      for (const Value& item : Array(*body.asArray())) {
         Result<Value> decoded = decodeValue(item, key, allowedClasses, depth + 1);
         if (!decoded) {
           return decoded;
@@ -179,7 +179,7 @@ Result<Value> KeyedUnarchiver::decodeValue(const Value& stored, const std::strin
       return Value(out);
     }
     Dictionary out;
-    for (const auto& [entryKey, item] : *body.asDictionary()) {
+    for (const auto& [entryKey, item] : Dictionary(*body.asDictionary())) {
       Result<Value> decoded = decodeValue(item, key, allowedClasses, depth + 1);
       if (!decoded) {
         return decoded;

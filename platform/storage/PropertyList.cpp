@@ -268,7 +268,7 @@ Result<PlistPtr> toPlist(const Value& value, size_t depth) {
     }
     case ValueType::Array: {
       PlistPtr array(plist_new_array());
-      for (const Value& item : *value.asArray()) {
+      for (const Value& item : Array(*value.asArray())) {
         Result<PlistPtr> child = toPlist(item, depth + 1);
         if (!child) {
           return child.error();
@@ -279,7 +279,7 @@ Result<PlistPtr> toPlist(const Value& value, size_t depth) {
     }
     case ValueType::Dictionary: {
       PlistPtr dict(plist_new_dict());
-      for (const auto& [key, item] : *value.asDictionary()) {
+      for (const auto& [key, item] : Dictionary(*value.asDictionary())) {
         Result<PlistPtr> child = toPlist(item, depth + 1);
         if (!child) {
           return child.error();

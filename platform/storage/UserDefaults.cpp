@@ -37,14 +37,14 @@ bool isPlistValue(const Value& v, size_t depth) {
     case ValueType::Date:
       return true;
     case ValueType::Array:
-      for (const Value& item : *v.asArray()) {
+      for (const Value& item : Array(*v.asArray())) {
         if (!isPlistValue(item, depth + 1)) {
           return false;
         }
       }
       return true;
     case ValueType::Dictionary:
-      for (const auto& entry : *v.asDictionary()) {
+      for (const auto& entry : Dictionary(*v.asDictionary())) {
         if (!isPlistValue(entry.second, depth + 1)) {
           return false;
         }

@@ -68,6 +68,7 @@ TEST(PropertyListTest, ValuesWithoutAPropertyListFormAreRefused) {
   Array cyclic;
   cyclic.append(Value(cyclic));
   EXPECT_FALSE(PropertyList::serialize(Value(cyclic), PropertyListFormat::Xml));
+  cyclic.clear();  // break the cycle so the storage is freed
 }
 
 TEST(PropertyListTest, HostileInputGivesErrorsNotCrashes) {
@@ -124,7 +125,7 @@ TEST(PropertyListTest, HostileInputGivesErrorsNotCrashes) {
 TEST(PropertyListTest, EmbeddedXmlIsFoundInsideOtherBytes) {
   std::string inner = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict><key>Name</key>"
                       "<string>profile</string></dict></plist>";
-  std::string file = std::string("\x30\x82\x01\x02 signed blob ", 20) + inner + std::string("\x00\xA0 trailer", 10);
+  std::string file = std::string("\x30\x82\x01\x02 signed blob ") + inner + std::string("\x00\xA0 trailer", 10);
   Result<Value> r = PropertyList::parseEmbeddedXml(file.data(), file.size());
   ASSERT_TRUE(r) << r.error().description();
   EXPECT_EQ(r.value()["Name"], Value("profile"));
