@@ -328,7 +328,10 @@ class Value {
   const Bytes* asData() const;
   std::optional<double> asDate() const;     // seconds since 1970
   std::optional<double> asDateSinceReference() const;  // seconds since 2001
-  std::optional<Array> asArray() const;     // a handle sharing the storage
+  // Handles sharing the storage. The optional is a temporary: iterate over a
+  // copy of the handle, `for (auto& x : Array(*v.asArray()))`, never over
+  // `*v.asArray()` directly (the optional dies before the loop runs).
+  std::optional<Array> asArray() const;
   std::optional<Dictionary> asDictionary() const;
   std::optional<Set> asSet() const;
   const Opaque* asOpaque() const;
