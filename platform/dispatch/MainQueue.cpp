@@ -130,6 +130,10 @@ bool MainQueue::runUntil(const std::function<bool()>& predicate, double timeoutS
 
 void MainQueue::runFor(double seconds) { runUntil(nullptr, seconds); }
 
+bool MainQueue::runUntilIdle(double timeoutSeconds) {
+  return runUntil([] { return mainImpl().pending() == 0; }, timeoutSeconds);
+}
+
 size_t MainQueue::pendingCount() { return mainImpl().pending(); }
 
 }  // namespace platform

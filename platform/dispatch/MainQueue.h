@@ -10,7 +10,9 @@
 // drain() runs the tasks that were queued when it started (tasks they post
 // wait for the next drain) and returns how many ran. runUntil(pred, timeout)
 // pumps until pred() holds (true) or timeout real seconds passed (false).
-// runFor(seconds) pumps for that long.
+// runFor(seconds) pumps for that long. runUntilIdle(timeout) drains until the
+// queue is empty, tasks posted by tasks included (false when still busy at
+// the timeout).
 //
 // Thread safety: async/sync/after from any thread; drain/runUntil/runFor from
 // the thread that is to be the main thread; setDriver from any thread.
@@ -42,6 +44,7 @@ class MainQueue : public DispatchQueue {
   static int drain();
   static bool runUntil(const std::function<bool()>& predicate, double timeoutSeconds);
   static void runFor(double seconds);
+  static bool runUntilIdle(double timeoutSeconds = 10);
   // Number of tasks waiting.
   static size_t pendingCount();
 

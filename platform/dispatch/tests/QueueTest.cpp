@@ -212,6 +212,14 @@ TEST_F(MainQueueTest, PumpRunsPostedWorkOnThisThreadNeverInline) {
   EXPECT_EQ(MainQueue::drain(), 1);
   EXPECT_EQ(log.back(), "posted from main");
 
+  int chain = 0;
+  std::function<void()> step = [&] {
+    if (++chain < 5) mainQueue().async(step);
+  };
+  mainQueue().async(step);
+  EXPECT_TRUE(MainQueue::runUntilIdle());
+  EXPECT_EQ(chain, 5);
+
   bool workerIsMain = true;
   std::atomic<bool> delivered{false};
   std::thread worker([&] {
