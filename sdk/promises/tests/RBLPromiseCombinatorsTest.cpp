@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "sdk/promises/RBLPromise.h"
+TEST(RBLPromiseComb, Placeholder) {}
