@@ -53,9 +53,10 @@ class DispatchQueue {
  public:
   void async(Task task) const;
 
+  // Returns fn's result by value (a reference result is copied).
   template <typename F>
-  auto sync(F&& fn) const -> std::invoke_result_t<F&> {
-    using R = std::invoke_result_t<F&>;
+  auto sync(F&& fn) const -> std::decay_t<std::invoke_result_t<F&>> {
+    using R = std::decay_t<std::invoke_result_t<F&>>;
     if constexpr (std::is_void_v<R>) {
       syncTask([&fn] { fn(); });
     } else {
@@ -75,6 +76,7 @@ class DispatchQueue {
 
   bool operator==(const DispatchQueue& other) const { return m_impl == other.m_impl; }
 
+  // For the dispatch sources only.
   const std::shared_ptr<dispatch_internal::QueueImpl>& impl() const { return m_impl; }
 
  protected:
