@@ -1,0 +1,17 @@
+#include "sdk/core/RIRRegistration.h"
+
+#include <mutex>
+
+#include "sdk/core/RIRApp.h"
+
+void RIRCoreRegisterLibrary() {
+  // The shared user agent starts with "riri-ios" and the SDK version.
+  RIRApp::userAgent();
+}
+
+void RIRRegisterAll() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    RIRCoreRegisterLibrary();
+  });
+}

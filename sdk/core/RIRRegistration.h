@@ -1,0 +1,22 @@
+// RIRRegistration: the one ordered registration of the SDK libraries with the
+// core. Nothing registers itself; the entry point, the probes and every test
+// fixture that needs the libraries call RIRRegisterAll() once before
+// configuring the SDK (later calls do nothing).
+//
+// Order (each library's function is called exactly once, in this order):
+//   1. core             RIRCoreRegisterLibrary()   "riri-ios" in the user agent
+// Libraries added later append their line here and their call in
+// RIRRegistration.cpp, e.g.
+//   2. installations    RIRInstallationsRegisterLibrary()   "riri-install"
+//   3. messaging        ...                                   "riri-rcm"
+// A library's function calls RIRApp::registerInternalLibrary(library, name[,
+// version]) for libraries with components, RIRApp::registerLibrary(name,
+// version) for names only, and may install hooks such as
+// RIRApp::setHeartbeatLoggerFactory.
+//
+// Thread safety: call from one thread before the SDK is configured; guarded
+// by a once-flag.
+#pragma once
+
+void RIRCoreRegisterLibrary();
+void RIRRegisterAll();

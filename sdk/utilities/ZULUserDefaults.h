@@ -1,0 +1,49 @@
+// ZULUserDefaults: a user-defaults suite that refuses bad keys and values
+// with a warning line (utilities logger, codes I-ZUL000001..3) instead of
+// failing. Accepted values: string, number (bools included), array,
+// dictionary, date and data. A null value removes the key.
+//
+// A non-empty suite name opens that suite; an empty name uses the standard
+// user defaults.
+//
+// Thread safety: as the underlying suite: any thread.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/storage/UserDefaults.h"
+#include "platform/values/Value.h"
+
+class ZULUserDefaults {
+ public:
+  static std::shared_ptr<ZULUserDefaults> standardUserDefaults();
+
+  ZULUserDefaults();
+  explicit ZULUserDefaults(const std::string& suiteName);
+
+  const std::shared_ptr<platform::UserDefaults>& userDefaults() const { return m_userDefaults; }
+
+  std::optional<platform::Value> objectForKey(const std::string& key) const;
+  void setObject(const platform::Value& object, const std::string& key);
+  void removeObjectForKey(const std::string& key) { setObject(platform::Value(), key); }
+
+  int64_t integerForKey(const std::string& key) const;
+  float floatForKey(const std::string& key) const;
+  double doubleForKey(const std::string& key) const;
+  bool boolForKey(const std::string& key) const;
+  // The stored object whatever its kind.
+  std::optional<platform::Value> stringForKey(const std::string& key) const { return objectForKey(key); }
+  std::optional<platform::Value> arrayForKey(const std::string& key) const { return objectForKey(key); }
+  std::optional<platform::Value> dictionaryForKey(const std::string& key) const { return objectForKey(key); }
+
+  void setInteger(int64_t value, const std::string& key) { setObject(platform::Value(static_cast<long long>(value)), key); }
+  void setFloat(float value, const std::string& key) { setObject(platform::Value(value), key); }
+  void setDouble(double value, const std::string& key) { setObject(platform::Value(value), key); }
+  void setBool(bool value, const std::string& key) { setObject(platform::Value(value), key); }
+
+ private:
+  std::string m_suiteName;
+  std::shared_ptr<platform::UserDefaults> m_userDefaults;
+};
