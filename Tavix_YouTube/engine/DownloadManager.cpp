@@ -1,0 +1,782 @@
+#include "Tavix_YouTube/engine/DownloadManager.h"
+
+#include <algorithm>
+#include <charconv>
+#include <mutex>
+
+#include "Tavix_YouTube/engine/Utf8ChunkDecoder.h"
+#include "Tavix_YouTube/engine/internal/AppBundle.h"
+#include "Tavix_YouTube/engine/internal/TextLines.h"
+#include "Tavix_YouTube/engine/internal/ThumbnailLoader.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/log/Console.h"
+#include "platform/storage/FileError.h"
+#include "platform/storage/FileSystem.h"
+#include "platform/storage/StandardFolders.h"
+#include "platform/text/NumberText.h"
+#include "platform/text/Regex.h"
+#include "platform/text/Unicode.h"
+#include "platform/text/Url.h"
+#include "platform/time/Clock.h"
+#include "platform/time/DateFormatter.h"
+
+namespace tavix {
+
+using engine_internal::contains;
+using engine_internal::removeAll;
+using engine_internal::splitLines;
+using engine_internal::trimmed;
+using platform::console::line;
+
+namespace {
+
+// Standard-error text of one run: appended on the reader thread, read on the
+// main thread when the run's end is handled.
+class ErrorBuffer {
+ public:
+  void append(std::string_view text) {
+    std::lock_guard lock(m_mutex);
+    m_text.append(text);
+  }
+  std::string text() const {
+    std::lock_guard lock(m_mutex);
+    return m_text;
+  }
+
+ private:
+  mutable std::mutex m_mutex;
+  std::string m_text;
+};
+
+enum class Site { instagram, tiktok, facebook, youtube, other };
+
+Site siteOf(std::string_view url) {
+  if (contains(url, "instagram.com")) return Site::instagram;
+  if (contains(url, "tiktok.com")) return Site::tiktok;
+  if (contains(url, "facebook.com") || contains(url, "fb.watch")) return Site::facebook;
+  if (contains(url, "youtube.com") || contains(url, "youtu.be")) return Site::youtube;
+  return Site::other;
+}
+
+const platform::Regex& regex(std::string_view pattern) {
+  // The three patterns are fixed; compile each once.
+  static std::mutex mutex;
+  static std::map<std::string, platform::Regex, std::less<>> compiled;
+  std::lock_guard lock(mutex);
+  auto it = compiled.find(pattern);
+  if (it == compiled.end()) {
+    it = compiled.emplace(std::string(pattern), platform::Regex::compile(pattern).value()).first;
+  }
+  return it->second;
+}
+
+std::optional<std::string> firstMatch(std::string_view pattern, std::string_view text) {
+  auto result = regex(pattern).firstMatch(text);
+  if (!result.ok() || !result.value()) return std::nullopt;
+  return result.value()->text();
+}
+
+// Quality label of a file name: the display name without lowercase "p".
+std::string labelOf(Quality quality) { return removeAll(quality.localizedName(), "p"); }
+
+std::string bracketed(const std::vector<std::string>& arguments) {
+  std::string text = "[";
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    if (i) text += ", ";
+    text += "\"" + arguments[i] + "\"";
+  }
+  return text + "]";
+}
+
+std::string pathExtension(std::string_view path) {
+  std::string name = platform::fs::lastPathComponent(path);
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0) return {};
+  return name.substr(dot + 1);
+}
+
+std::string replaceAll(std::string text, std::string_view from, std::string_view to) {
+  if (from.empty()) return text;
+  size_t at = 0;
+  while ((at = text.find(from, at)) != std::string::npos) {
+    text.replace(at, from.size(), to);
+    at += to.size();
+  }
+  return text;
+}
+
+}  // namespace
+
+struct DownloadManager::Run {
+  uint64_t number = 0;
+  std::shared_ptr<DownloadItem> item;
+  std::shared_ptr<ChildProcess> task;
+  std::string outputPath;
+  ErrorBuffer errors;
+};
+
+// ---------------------------------------------------------------- queue
+
+DownloadManager::DownloadManager() = default;
+
+DownloadManager::~DownloadManager() {
+  m_cancellables.clear();
+  platform::NotificationCenter::defaultCenter().removeObserver(m_retryObserver);
+}
+
+std::shared_ptr<DownloadManager> DownloadManager::create() {
+  std::shared_ptr<DownloadManager> manager(new DownloadManager());
+  manager->subscribe();
+  return manager;
+}
+
+void DownloadManager::subscribe() {
+  std::weak_ptr<DownloadManager> weak = weak_from_this();
+  downloads
+      .subscribe([weak](const DownloadList& next) {
+        if (auto self = weak.lock()) {
+          self->processQueue();
+          self->releaseReservationsOfDroppedItems(next);
+        }
+      })
+      .store(m_cancellables);
+  m_retryObserver = platform::NotificationCenter::defaultCenter().addObserver(
+      DownloadItem::kRetryDownloadNotification, {}, [weak](const platform::Notification&) {
+        if (auto self = weak.lock()) self->processQueue();
+      });
+}
+
+void DownloadManager::addDownload(const std::string& url, Quality quality) {
+  std::string cleaned = cleanURL(url);
+  auto item = std::make_shared<DownloadItem>(cleaned, quality);
+  DownloadList list = downloads.get();
+  list.push_back(item);
+  downloads.set(std::move(list));
+  ensureToolThenQueue(item);
+}
+
+void DownloadManager::ensureToolThenQueue(const std::shared_ptr<DownloadItem>& item) {
+  if (engine_internal::resourcePath("yt-dlp")) {
+    processQueue();
+    fetchRealTitle(item);
+  } else {
+    item->status.set(DownloadStatus::failed);
+    item->errorMessage.set("yt-dlp not found");
+  }
+}
+
+void DownloadManager::clearCompleted() {
+  DownloadList kept;
+  for (const auto& item : downloads.get()) {
+    DownloadStatus status = item->status.get();
+    if (status == DownloadStatus::completed || status == DownloadStatus::failed || status == DownloadStatus::cancelled) {
+      continue;
+    }
+    kept.push_back(item);
+  }
+  downloads.set(std::move(kept));
+}
+
+void DownloadManager::removeDownload(const platform::Uuid& id) {
+  DownloadList list = downloads.get();
+  std::erase_if(list, [&](const auto& item) { return item->id == id; });
+  downloads.set(std::move(list));
+}
+
+void DownloadManager::processQueue() {
+  DownloadList queued;
+  for (const auto& item : downloads.get()) {
+    if (item->status.get() == DownloadStatus::queued) queued.push_back(item);
+  }
+  const int running = static_cast<int>(m_currentDownloads.size());
+  const int freeSlots = std::max(0, maxConcurrentDownloads - running);
+  line("🔄 Processing queue:");
+  line("   Queued items: " + std::to_string(queued.size()));
+  line("   Available slots: " + std::to_string(freeSlots));
+  line("   Current downloads: " + std::to_string(running));
+  const size_t toStart = std::min(queued.size(), static_cast<size_t>(freeSlots));
+  for (size_t i = 0; i < toStart; ++i) {
+    const auto& item = queued[i];
+    std::string title = item->videoTitle.get();
+    line("   Starting download for: " + (title.empty() ? item->url.get() : title));
+    startDownload(item);
+  }
+}
+
+void DownloadManager::releaseReservationsOfDroppedItems(const DownloadList& list) {
+  // A name stays reserved while its item is listed or its downloader runs.
+  std::erase_if(m_reservedPaths, [&](const auto& entry) {
+    bool listed = std::any_of(list.begin(), list.end(), [&](const auto& item) { return item->id.string() == entry.first; });
+    if (listed) return false;
+    bool running = std::any_of(m_currentDownloads.begin(), m_currentDownloads.end(),
+                               [&](const auto& run) { return run.second.string() == entry.first; });
+    return !running;
+  });
+}
+
+// ---------------------------------------------------------------- folder
+
+void DownloadManager::chooseCustomFolder() {
+  if (!m_folderPanel) return;
+  FolderPanelOptions options;
+  options.canChooseDirectories = true;
+  options.canChooseFiles = false;
+  options.canCreateDirectories = true;
+  options.allowsMultipleSelection = false;
+  options.prompt = "Выбрать папку";
+  options.title = "Выбор папки для загрузок";
+  std::optional<std::string> chosen = m_folderPanel->runModal(options);
+  if (!chosen || chosen->empty()) return;
+  std::string home = platform::StandardFolders::home();
+  downloadFolder.set(home.empty() ? *chosen : replaceAll(*chosen, home, "~"));
+  downloadFolderDisplayName.set(platform::fs::lastPathComponent(*chosen));
+}
+
+void DownloadManager::setFolderPreset(FolderPreset preset) {
+  switch (preset) {
+    case FolderPreset::downloads:
+      downloadFolder.set("~/Downloads");
+      downloadFolderDisplayName.set("Загрузки");
+      break;
+    case FolderPreset::documents:
+      downloadFolder.set("~/Documents");
+      downloadFolderDisplayName.set("Документы");
+      break;
+    case FolderPreset::desktop:
+      downloadFolder.set("~/Desktop");
+      downloadFolderDisplayName.set("Рабочий стол");
+      break;
+    case FolderPreset::movies:
+      downloadFolder.set("~/Movies");
+      downloadFolderDisplayName.set("Фильмы");
+      break;
+  }
+}
+
+// ---------------------------------------------------------------- invocation
+
+std::string DownloadManager::cleanURL(const std::string& text) {
+  std::optional<platform::Url> url = platform::Url::parse(text);
+  if (!url) return text;
+  auto items = url->queryItems();
+  if (!items) return text;
+  auto v = std::find_if(items->begin(), items->end(), [](const auto& item) { return item.name == "v"; });
+  if (v == items->end() || !v->value) return text;
+  platform::Url cleaned = *url;
+  cleaned.setUser(std::nullopt);
+  cleaned.setPassword(std::nullopt);
+  cleaned.setPort(std::nullopt);
+  cleaned.setFragment(std::nullopt);
+  cleaned.setQueryItems(std::vector<platform::Url::QueryItem>{{"v", v->value}});
+  std::string result = cleaned.string();
+  if (result.empty()) result = text;
+  line("🔗 URL cleaning in DownloadManager:");
+  line("   Original: " + text);
+  line("   Cleaned:  " + result);
+  return result;
+}
+
+std::string DownloadManager::fallbackTitle(std::string_view url) {
+  switch (siteOf(url)) {
+    case Site::instagram: return "Instagram_Video";
+    case Site::tiktok: return "TikTok_Video";
+    case Site::facebook: return "Facebook_Video";
+    case Site::youtube: return "YouTube_Video";
+    case Site::other: break;
+  }
+  return "Downloaded_Video";
+}
+
+std::string DownloadManager::formatSelector(std::string_view url, Quality quality) {
+  switch (siteOf(url)) {
+    case Site::instagram:
+      line("📷 Instagram detected: using best available quality");
+      return "best[ext=mp4]/best";
+    case Site::tiktok:
+      line("🎵 TikTok detected: using best available quality");
+      return "best[ext=mp4]/best";
+    case Site::facebook:
+      line("📘 Facebook detected: using best available quality");
+      return "best[ext=mp4]/best";
+    case Site::youtube:
+    case Site::other:
+      break;
+  }
+  line("📺 YouTube detected: using quality-specific format");
+  switch (quality.caseValue()) {
+    case Quality::Case::mp3: return "bestaudio[ext=m4a]/bestaudio";
+    case Quality::Case::p360: return "18/b[height<=360]";
+    case Quality::Case::p480: return "bv*[height<=480][ext=mp4]+ba*[ext=m4a]/b[height<=480]";
+    case Quality::Case::p720: return "bv*[height<=720][ext=mp4]+ba*[ext=m4a]/b[height<=720]";
+    case Quality::Case::p1080: return "bv*[height<=1080][ext=mp4]+ba*[ext=m4a]/b[height<=1080]";
+    case Quality::Case::best: break;
+  }
+  return "bv*[ext=mp4]+ba*[ext=m4a]/18";
+}
+
+std::optional<std::string> DownloadManager::ffmpegResourcePath() {
+  std::optional<std::string> path = engine_internal::resourcePath("ffmpeg");
+  if (!path) line("❌ Не смог получить путь к executable");
+  return path;
+}
+
+std::optional<platform::Error> DownloadManager::launch(ChildProcess& process) {
+  return m_launcher ? m_launcher(process) : process.launch();
+}
+
+void DownloadManager::startDownload(const std::shared_ptr<DownloadItem>& item) {
+  std::optional<std::string> downloader = engine_internal::resourcePath("yt-dlp");
+  if (!downloader) {
+    item->status.set(DownloadStatus::failed);
+    item->errorMessage.set("yt-dlp not found");
+    return;
+  }
+  const std::string url = item->url.get();
+  if (item->videoTitle.get().empty()) {
+    item->videoTitle.set(fallbackTitle(url));
+    line("🔗 Starting download with fallback title: '" + item->videoTitle.get() + "'");
+  }
+  if (item->displayTitle.get().empty()) item->displayTitle.set(url);
+
+  auto run = std::make_shared<Run>();
+  run->number = m_nextRun++;
+  run->item = item;
+  item->status.set(DownloadStatus::downloading);
+  m_currentDownloads.emplace(run->number, item->id);
+  item->m_activeRun = run->number;
+
+  const std::string title = item->videoTitle.get();
+  line("🎬 Starting download with title: '" + title + "'");
+
+  run->task = std::make_shared<ChildProcess>();
+  item->setDownloadProcess(run->task);
+  run->task->setExecutablePath(*downloader);
+
+  const Quality quality = item->quality.get();
+  const bool audioOnly = quality == Quality::mp3;
+  const std::string extension = audioOnly ? "mp3" : "mp4";
+  const std::string label = audioOnly ? "MP3" : labelOf(quality);
+  const std::string ownerKey = item->id.string();
+  const std::string folder = downloadFolder.get();
+  std::string fileName;
+  if (auto reserved = m_reservedPaths.find(ownerKey); reserved != m_reservedPaths.end()) {
+    // A retry resumes its own partial file under the name it had.
+    fileName = platform::fs::lastPathComponent(reserved->second);
+  } else {
+    fileName = uniqueFilename(title, label, extension, ownerKey);
+  }
+  run->outputPath = folder + "/" + fileName;
+  m_reservedPaths[ownerKey] = platform::StandardFolders::expandTilde(run->outputPath);
+  item->filePath.set(run->outputPath);
+
+  std::vector<std::string> arguments{"-f", formatSelector(url, quality), "--output", run->outputPath, "--progress"};
+  if (audioOnly) {
+    for (const char* argument : {"--extract-audio", "--audio-format", "mp3", "--audio-quality", "0"}) {
+      arguments.emplace_back(argument);
+    }
+  }
+  if (std::optional<std::string> ffmpeg = ffmpegResourcePath()) {
+    std::string ffmpegFolder = platform::fs::parentPath(*ffmpeg);
+    arguments.emplace_back("--ffmpeg-location");
+    arguments.push_back(ffmpegFolder);
+    line("Using bundled ffmpeg directory: " + ffmpegFolder);
+  }
+  arguments.emplace_back("--continue");
+
+  line("🚀 Starting download:");
+  line("   Video: " + title);
+  line("   Final path: " + run->outputPath);
+  line("   yt-dlp arguments: " + bracketed(arguments));
+
+  // "--" ends the options: an address beginning with "-" stays an address.
+  arguments.emplace_back("--");
+  arguments.push_back(url);
+  run->task->setArguments(std::move(arguments));
+  run->task->setStandardOutput(ChildProcess::Output::pipe);
+  run->task->setStandardError(ChildProcess::Output::pipe);
+  // Terminating (pause, cancel) then reaches the media tool the downloader started too.
+  run->task->setOwnProcessGroup(true);
+
+  std::weak_ptr<DownloadManager> weak = weak_from_this();
+  auto stdoutDecoder = std::make_shared<Utf8ChunkDecoder>();
+  run->task->setStdoutHandler([weak, run = std::weak_ptr<Run>(run), stdoutDecoder](std::string_view bytes) {
+    if (bytes.empty()) {
+      stdoutDecoder->finish();
+      return;
+    }
+    std::optional<std::string> text = stdoutDecoder->decode(bytes);
+    if (!text) return;
+    platform::mainQueue().async([weak, run, text = std::move(*text)] {
+      auto self = weak.lock();
+      auto strongRun = run.lock();
+      if (self && strongRun) self->handleOutput(strongRun, text);
+    });
+  });
+  auto stderrDecoder = std::make_shared<Utf8ChunkDecoder>();
+  std::weak_ptr<Run> weakRun = run;
+  run->task->setStderrHandler([weakRun, stderrDecoder](std::string_view bytes) {
+    if (bytes.empty()) {
+      stderrDecoder->finish();
+      return;
+    }
+    std::optional<std::string> text = stderrDecoder->decode(bytes);
+    if (!text) return;
+    if (auto strongRun = weakRun.lock()) strongRun->errors.append(*text);
+    line("🔴 yt-dlp error: " + trimmed(*text));
+  });
+  // The run (and with it the item) lives until its end has been handled.
+  run->task->setTerminationHandler([weak, run](int) {
+    platform::mainQueue().async([weak, run] {
+      if (auto self = weak.lock()) self->handleTermination(run);
+    });
+  });
+
+  if (launch(*run->task)) {
+    // Nothing runs: drop the handlers (they hold the run) and free the slot.
+    run->task->setStdoutHandler(nullptr);
+    run->task->setStderrHandler(nullptr);
+    run->task->setTerminationHandler(nullptr);
+    item->status.set(DownloadStatus::failed);
+    item->errorMessage.set("Failed to start download");
+    m_currentDownloads.erase(run->number);
+  }
+}
+
+void DownloadManager::handleOutput(const std::shared_ptr<Run>& run, const std::string& text) {
+  if (run->item->m_activeRun != run->number) return;  // a stale run's late output
+  parseOutput(text, *run->item);
+}
+
+// ---------------------------------------------------------------- parsing
+
+void DownloadManager::parseOutput(std::string_view text, DownloadItem& item) {
+  for (std::string_view l : splitLines(text)) {
+    if (l.empty()) continue;
+    if (contains(l, "[download]")) {
+      if (contains(l, "Downloading video")) {
+        item.downloadStage.set("Downloading video...");
+      } else if (contains(l, "Downloading audio")) {
+        item.downloadStage.set("Downloading audio...");
+      } else if (contains(l, "has already been downloaded")) {
+        continue;
+      }
+      if (contains(l, "%") && contains(l, "of")) {
+        if (std::optional<std::string> percentText = firstMatch(R"(\d+\.?\d*%)", l)) {
+          percentText->pop_back();
+          if (std::optional<double> percent = platform::NumberText::parseDouble(*percentText)) {
+            updateProgress(item, l, *percent);
+          }
+        }
+        if (std::optional<std::string> speedText = firstMatch(R"(at\s+[\d\.]+\w+iB/s)", l)) {
+          item.speed.set(removeAll(*speedText, "at "));
+        }
+      }
+    } else if (contains(l, "[ffmpeg]")) {
+      if (contains(l, "Merging formats")) {
+        item.downloadStage.set("Processing...");
+        item.progress.set(95.0);
+        item.speed.set("");
+      }
+    } else if (contains(l, "100%")) {
+      updateFileSizeFromDisk(item);
+    } else if (contains(l, "has already been downloaded")) {
+      updateFileSizeFromDisk(item);
+    }
+  }
+}
+
+void DownloadManager::updateProgress(DownloadItem& item, std::string_view line, double percent) {
+  std::optional<std::string> sizeMatch = firstMatch(R"(of\s+[\d\.]+\w+iB)", line);
+  if (!sizeMatch) return;
+  std::string size = removeAll(*sizeMatch, "of ");
+  std::string stage = item.downloadStage.get();
+  if (contains(stage, "video")) {
+    item.progress.set(percent * 0.7 / 100.0 * 100.0);
+    item.fileSize.set("~" + size + " (video)");
+  } else if (contains(stage, "audio")) {
+    item.progress.set(percent * 0.2 / 100.0 * 100.0 + 70.0);
+    item.fileSize.set("~" + size + " (audio)");
+  } else {
+    item.progress.set(percent);
+    item.fileSize.set(size);
+  }
+}
+
+std::string DownloadManager::formatBytes(double count) {
+  // std::to_chars ignores the process locale: "1.5 KB" everywhere.
+  auto fixed = [](double value, int precision) {
+    char buffer[64];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, precision);
+    return result.ec == std::errc() ? std::string(buffer, result.ptr) : std::string("0");
+  };
+  if (count >= 1073741824.0) return fixed(count / 1073741824.0, 1) + " GB";
+  if (count >= 1048576.0) return fixed(count / 1048576.0, 1) + " MB";
+  if (count >= 1024.0) return fixed(count / 1024.0, 1) + " KB";
+  return fixed(count, 0) + " B";
+}
+
+void DownloadManager::updateFileSizeFromDisk(DownloadItem& item) {
+  std::string path = item.filePath.get();
+  if (path.empty()) return;
+  auto attributes = platform::fs::attributes(platform::StandardFolders::expandTilde(path));
+  if (!attributes.ok()) return;
+  item.fileSize.set(formatBytes(static_cast<double>(attributes.value().size)));
+}
+
+// ---------------------------------------------------------------- termination
+
+void DownloadManager::handleTermination(const std::shared_ptr<Run>& run) {
+  run->task->setStdoutHandler(nullptr);
+  run->task->setStderrHandler(nullptr);
+  m_currentDownloads.erase(run->number);
+  DownloadItem& item = *run->item;
+  const int status = run->task->terminationStatus();
+  // A stale run (the item was started again meanwhile) only gives back its slot.
+  if (item.m_activeRun == run->number) {
+    const DownloadStatus current = item.status.get();
+    if (status == 0) {
+      item.progress.set(100.0);
+      line("✅ Download completed: " + run->outputPath);
+      item.status.set(DownloadStatus::completed);
+      renameWithRealTitle(item);
+    } else if (status == 15 && current == DownloadStatus::paused) {
+      line("⏸️ Download paused: " + item.videoTitle.get());
+      processQueue();
+    } else if (status == 15 && current != DownloadStatus::downloading) {
+      // Cancelled (or already queued again): the status stays.
+    } else {
+      // Any other status, and 15 that no pause or cancel explains.
+      std::string errorText = run->errors.text();
+      std::string message = classifyError(errorText, status);
+      item.status.set(DownloadStatus::failed);
+      item.errorMessage.set(message);
+      line("❌ Download failed:");
+      line("   Exit code: " + std::to_string(status));
+      line("   Error: " + message);
+      line("   Full stderr: " + errorText);
+    }
+  }
+  releaseReservationsOfDroppedItems(downloads.get());
+  processQueue();
+}
+
+std::string DownloadManager::classifyError(std::string_view errorText, int exitStatus) {
+  struct Rule {
+    std::string_view needle;
+    std::string_view message;
+  };
+  static constexpr Rule kRules[] = {
+      {"Video unavailable", "Video is unavailable"},
+      {"This video is unavailable", "Video is unavailable"},
+      {"Private video", "Private video - cannot download"},
+      {"This video is private", "Private video - cannot download"},
+      {"Sign in to confirm your age", "Age-restricted video"},
+      {"The uploader has not made this video available in your country", "Video not available in your country"},
+      {"Unable to download webpage", "Network error - check your internet connection"},
+      {"HTTP Error", "Network error - check your internet connection"},
+      {"No video formats found", "Requested quality not available for this video"},
+      {"requested format not available", "Requested quality not available for this video"},
+      {"Requested format is not available", "Requested quality not available for this video"},
+  };
+  for (std::string_view l : splitLines(errorText)) {
+    for (const Rule& rule : kRules) {
+      if (contains(l, rule.needle)) return std::string(rule.message);
+    }
+    if (contains(l, "ffmpeg") && contains(l, "not found")) return "Video processing failed - ffmpeg not available";
+    if (contains(l, "Permission denied") || contains(l, "Cannot create file")) {
+      return "Permission denied - check download folder permissions";
+    }
+    if (contains(l, "No space left") || contains(l, "Disk full")) return "Not enough storage space";
+    if (contains(l, "ERROR:")) {
+      std::string rest = trimmed(removeAll(l, "ERROR:"));
+      size_t length = engine_internal::characterCount(rest);
+      if (length >= 1 && length < 100) return rest;
+    }
+  }
+  switch (exitStatus) {
+    case 1: return "Download failed - video may not be available";
+    case 2: return "Invalid arguments or URL format";
+    case 101: return "Network error - please check your connection";
+    default: break;
+  }
+  return "Download failed (exit code: " + std::to_string(exitStatus) + ")";
+}
+
+// ---------------------------------------------------------------- naming
+
+std::string DownloadManager::createUniqueFilename(const std::string& title, const std::string& label,
+                                                  const std::string& extension) {
+  return uniqueFilename(title, label, extension, {});
+}
+
+bool DownloadManager::isNameTaken(const std::string& path, const std::string& ownerKey) const {
+  if (platform::fs::exists(path) || platform::fs::exists(path + ".part") || platform::fs::exists(path + ".ytdl")) {
+    return true;
+  }
+  for (const auto& [owner, reserved] : m_reservedPaths) {
+    if (owner != ownerKey && reserved == path) return true;
+  }
+  return false;
+}
+
+std::string DownloadManager::uniqueFilename(const std::string& title, const std::string& label,
+                                            const std::string& extension, const std::string& ownerKey) {
+  const std::string folder = downloadFolder.get();
+  const std::string expandedFolder = platform::StandardFolders::expandTilde(folder);
+  std::string workingTitle = title;
+  if (title.empty() || title == "Morvessa") {
+    line("⚠️ Empty video title, using fallback: YouTube_Video");
+    workingTitle = "YouTube_Video";
+  }
+  std::string cleaned;
+  cleaned.reserve(workingTitle.size());
+  for (char c : workingTitle) {
+    switch (c) {
+      case ':': case '/': case '\\': case '?': case '<': case '>': case '|': case '*': case '"':
+        cleaned += '_';
+        break;
+      default:
+        cleaned += c;
+    }
+  }
+  // The whole name, with room for the time stamp, a counter and the
+  // downloader's temporary suffixes, must fit the file system's limit.
+  const size_t fixedBytes = 1 + label.size() + 1 + extension.size() + kFileNameReserveBytes;
+  const size_t titleBudget = fixedBytes < kMaxFileNameBytes ? kMaxFileNameBytes - fixedBytes : 0;
+  cleaned = engine_internal::truncateUtf8(cleaned, titleBudget);
+
+  const std::string stem = cleaned + "_" + label;
+  const std::string baseName = stem + "." + extension;
+  const std::string candidate = expandedFolder + "/" + baseName;
+  line("📁 Creating unique filename:");
+  line("   Original title: '" + title + "'");
+  line("   Final title: '" + workingTitle + "'");
+  line("   Base filename: '" + stem + "'");
+  line("   Download folder: '" + folder + "'");
+  line("   Checking path: '" + candidate + "'");
+  if (!isNameTaken(candidate, ownerKey)) {
+    line("   File doesn't exist, using: '" + baseName + "'");
+    return baseName;
+  }
+  static const platform::DateFormatter kTimeFormat = platform::DateFormatter::local("HH_mm_ss");
+  const std::string stamped = stem + "_" + kTimeFormat.format(platform::Clock::current()->now());
+  std::string name = stamped + "." + extension;
+  // Two items started within the same second must not share a name either.
+  for (int counter = 2; isNameTaken(expandedFolder + "/" + name, ownerKey) && counter < 10000; ++counter) {
+    name = stamped + "_" + std::to_string(counter) + "." + extension;
+  }
+  line("   File exists, adding timestamp: '" + name + "'");
+  return name;
+}
+
+void DownloadManager::fetchRealTitle(const std::shared_ptr<DownloadItem>& item) {
+  std::optional<std::string> downloader = engine_internal::resourcePath("yt-dlp");
+  if (!downloader) return;
+  auto task = std::make_shared<ChildProcess>();
+  task->setExecutablePath(*downloader);
+  task->setArguments({"--get-title", "--get-thumbnail", "--", item->url.get()});
+  task->setStandardOutput(ChildProcess::Output::pipe);
+  task->setStandardError(ChildProcess::Output::inherit);
+  struct Box {
+    std::mutex mutex;
+    std::string bytes;
+  };
+  auto box = std::make_shared<Box>();
+  task->setStdoutHandler([box](std::string_view bytes) {
+    std::lock_guard lock(box->mutex);
+    box->bytes.append(bytes);
+  });
+  std::weak_ptr<DownloadManager> weak = weak_from_this();
+  // The handler holds the task until its end: nothing else keeps the title query.
+  task->setTerminationHandler([weak, item, box, task](int status) {
+    std::string output;
+    {
+      std::lock_guard lock(box->mutex);
+      output = std::move(box->bytes);
+    }
+    platform::mainQueue().async([weak, item, status, output = std::move(output), task] {
+      task->setStdoutHandler(nullptr);
+      if (auto self = weak.lock()) self->handleTitleResult(item, status, output);
+    });
+  });
+  if (std::optional<platform::Error> error = launch(*task)) {
+    task->setStdoutHandler(nullptr);
+    task->setTerminationHandler(nullptr);
+    line("⚠️ Failed to get real title: " + error->localizedDescription());
+  }
+}
+
+void DownloadManager::handleTitleResult(const std::shared_ptr<DownloadItem>& item, int status,
+                                        const std::string& output) {
+  const std::string url = item->url.get();
+  if (status != 0) {
+    line("⚠️ Could not get real title for: " + url);
+    return;
+  }
+  std::string text = platform::Unicode::isValidUtf8(output) ? output : std::string();
+  std::vector<std::string_view> lines = splitLines(text);
+  if (lines.empty() || lines[0].empty()) return;
+  std::string title = trimmed(lines[0]);
+  std::string prefix = engine_internal::characterPrefix(title, 10);
+  // An empty title (a line of blanks) is no title either.
+  if (!title.empty() && !contains(fallbackTitle(url), prefix)) {
+    line("📝 Got real title for " + url + ": '" + title + "'");
+    item->realVideoTitle.set(title);
+    item->displayTitle.set(title);
+    line("✨ Updated display title to: '" + title + "'");
+  }
+  if (lines.size() > 1 && !lines[1].empty()) fetchThumbnail(item, trimmed(lines[1]));
+}
+
+void DownloadManager::fetchThumbnail(const std::shared_ptr<DownloadItem>& item, const std::string& text) {
+  engine_internal::loadThumbnail(text, kMaxThumbnailBytes, kThumbnailTimeoutSeconds,
+                                 [item](std::optional<platform::Bytes> data) {
+                                   if (!data) return;
+                                   std::optional<Thumbnail> image = Thumbnail::fromData(std::move(*data));
+                                   if (!image) return;
+                                   platform::mainQueue().async(
+                                       [item, image = std::move(*image)] { item->thumbnail.set(image); });
+                                 });
+}
+
+void DownloadManager::renameWithRealTitle(DownloadItem& item) {
+  std::optional<std::string> real = item.realVideoTitle.get();
+  if (!real || real->empty() || *real == item.videoTitle.get()) {
+    line("📁 No need to rename file - no real title or same title");
+    return;
+  }
+  line("📝 Attempting to rename file with real title: '" + *real + "'");
+  const std::string currentPath = platform::StandardFolders::expandTilde(item.filePath.get());
+  if (!platform::fs::exists(currentPath)) {
+    line("❌ Cannot rename - file not found: " + currentPath);
+    return;
+  }
+  const std::string label = labelOf(item.quality.get());
+  const std::string extension = pathExtension(currentPath);
+  const std::string ownerKey = item.id.string();
+  std::string newName = uniqueFilename(*real, label, extension, ownerKey);
+  const std::string folder = downloadFolder.get();
+  std::optional<platform::Error> error;
+  // The move never replaces a file; when the chosen name was taken meanwhile,
+  // the next free counter is used.
+  const std::string newStem = newName.substr(0, newName.size() - extension.size() - 1);
+  for (int counter = 2;; ++counter) {
+    error = platform::fs::moveItem(currentPath, platform::StandardFolders::expandTilde(folder + "/" + newName));
+    if (!error || !platform::FileError::isFileExists(*error) || counter > 100) break;
+    newName = newStem + "_" + std::to_string(counter) + "." + extension;
+  }
+  if (!error) {
+    const std::string newPath = folder + "/" + newName;
+    item.filePath.set(newPath);
+    m_reservedPaths[ownerKey] = platform::StandardFolders::expandTilde(newPath);
+    item.videoTitle.set(*real);
+    line("✅ Successfully renamed file:");
+    line("   From: " + platform::fs::lastPathComponent(currentPath));
+    line("   To: " + newName);
+  } else {
+    line("❌ Failed to rename file: " + error->localizedDescription());
+    item.videoTitle.set(*real);
+  }
+}
+
+}  // namespace tavix

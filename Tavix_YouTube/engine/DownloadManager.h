@@ -1,0 +1,139 @@
+// DownloadManager: owns the download queue. It adds items, runs the queue
+// step that starts queued items while fewer than maxConcurrentDownloads (2)
+// downloaders run, builds the downloader's command line per site and
+// quality, parses its output into stage/progress/speed/size, classifies its
+// failures, names the output files and renames them after the video's real
+// title (a second, short downloader run), and fetches thumbnails.
+//
+// The downloader ("yt-dlp") and the media tool ("ffmpeg", with "ffprobe")
+// are resources of the bundle, found by name only. Every console line goes
+// through platform::console::line.
+//
+// Runs: every launch of a downloader is one run with its own number. The
+// running set, the output hand-over and the end handling are keyed by run,
+// so a stale run (the item was paused and started again before the old
+// process's end was handled) never touches the item or the new run's slot.
+// Each item keeps one reserved output name for its whole life: no two
+// unfinished items share an output path, and a retry resumes its own
+// partial file.
+//
+// Make it with create() (the handlers hold it weakly). Thread safety: the
+// manager and its items are main-thread objects: call everything on the main
+// thread; published fields may be read (get) from any thread. Downloader
+// handlers run on background threads and only hand data to the main queue.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Tavix_YouTube/engine/DownloadItem.h"
+#include "Tavix_YouTube/engine/FolderPanel.h"
+#include "Tavix_YouTube/engine/Quality.h"
+#include "platform/notifications/NotificationCenter.h"
+#include "platform/observable/Cancellable.h"
+#include "platform/observable/ObservableObject.h"
+#include "platform/observable/Published.h"
+#include "platform/values/Error.h"
+
+namespace tavix {
+
+using DownloadList = std::vector<std::shared_ptr<DownloadItem>>;
+
+enum class FolderPreset { downloads = 0, documents = 1, desktop = 2, movies = 3 };
+
+class DownloadManager : public platform::ObservableObject, public std::enable_shared_from_this<DownloadManager> {
+ public:
+  // Starts a prepared child process; the default calls process.launch().
+  // Tests and the probe replace it to see the command line without running it.
+  using Launcher = std::function<std::optional<platform::Error>(ChildProcess& process)>;
+
+  static constexpr int kMaxConcurrentDownloads = 2;
+  // Longest file name the file system takes, in bytes.
+  static constexpr size_t kMaxFileNameBytes = 255;
+  // Room kept free in a file name for the downloader's temporary suffixes
+  // (".part", ".ytdl", ".f140.m4a.part" ...), the time stamp and a counter.
+  static constexpr size_t kFileNameReserveBytes = 40;
+  // Thumbnail fetch limits.
+  static constexpr size_t kMaxThumbnailBytes = 10 * 1024 * 1024;
+  static constexpr double kThumbnailTimeoutSeconds = 30;
+
+  // Constructs, subscribes to `downloads` and "retryDownload" (holding the
+  // manager weakly) and so runs the queue step once.
+  static std::shared_ptr<DownloadManager> create();
+  ~DownloadManager() override;
+
+  platform::Published<DownloadList> downloads{*this};
+  platform::Published<std::string> downloadFolder{*this, "~/Downloads"};
+  platform::Published<std::string> downloadFolderDisplayName{*this, "Загрузки"};
+  const int maxConcurrentDownloads = kMaxConcurrentDownloads;
+
+  // Size of the running set (runs started whose end is not yet handled).
+  size_t currentDownloadCount() const { return m_currentDownloads.size(); }
+
+  // --- queue
+  void addDownload(const std::string& url, Quality quality);
+  void ensureToolThenQueue(const std::shared_ptr<DownloadItem>& item);
+  void clearCompleted();
+  // Removes one item from the list (the row's remove action); a running
+  // downloader keeps its slot until it ends.
+  void removeDownload(const platform::Uuid& id);
+  void processQueue();
+
+  // --- folder
+  void setFolderPanel(std::shared_ptr<FolderPanel> panel) { m_folderPanel = std::move(panel); }
+  void chooseCustomFolder();
+  void setFolderPreset(FolderPreset preset);
+
+  // --- downloader invocation
+  void startDownload(const std::shared_ptr<DownloadItem>& item);
+  std::string cleanURL(const std::string& text);
+  static std::string fallbackTitle(std::string_view url);
+  static std::string formatSelector(std::string_view url, Quality quality);
+  static std::optional<std::string> ffmpegResourcePath();
+
+  // --- output parsing
+  void parseOutput(std::string_view text, DownloadItem& item);
+  void updateProgress(DownloadItem& item, std::string_view line, double percent);
+  static std::string formatBytes(double count);
+  void updateFileSizeFromDisk(DownloadItem& item);
+
+  // --- termination
+  static std::string classifyError(std::string_view errorText, int exitStatus);
+
+  // --- file naming and title
+  std::string createUniqueFilename(const std::string& title, const std::string& label, const std::string& extension);
+  void fetchRealTitle(const std::shared_ptr<DownloadItem>& item);
+  void renameWithRealTitle(DownloadItem& item);
+  void fetchThumbnail(const std::shared_ptr<DownloadItem>& item, const std::string& text);
+
+  void setLauncher(Launcher launcher) { m_launcher = std::move(launcher); }
+
+ private:
+  struct Run;
+  DownloadManager();
+  void subscribe();
+  std::optional<platform::Error> launch(ChildProcess& process);
+  void handleOutput(const std::shared_ptr<Run>& run, const std::string& text);
+  void handleTermination(const std::shared_ptr<Run>& run);
+  void handleTitleResult(const std::shared_ptr<DownloadItem>& item, int status, const std::string& output);
+  std::string uniqueFilename(const std::string& title, const std::string& label, const std::string& extension,
+                             const std::string& ownerKey);
+  bool isNameTaken(const std::string& path, const std::string& ownerKey) const;
+  void releaseReservationsOfDroppedItems(const DownloadList& list);
+
+  std::map<uint64_t, platform::Uuid> m_currentDownloads;  // run number -> item id
+  uint64_t m_nextRun = 1;
+  std::map<std::string, std::string> m_reservedPaths;  // item id -> expanded output path
+  std::vector<platform::Cancellable> m_cancellables;
+  platform::ObserverToken m_retryObserver;
+  std::shared_ptr<FolderPanel> m_folderPanel;
+  Launcher m_launcher;
+};
+
+}  // namespace tavix
