@@ -1,7 +1,6 @@
 #include "sdk/core/RIRBundleUtil.h"
 
-#include <sys/stat.h>
-
+#include "platform/app/Bundle.h"
 #include "platform/storage/PropertyList.h"
 #include "sdk/utilities/ZULAppEnvironmentUtil.h"
 #include "sdk/utilities/ZULBundleAccess.h"
@@ -14,12 +13,9 @@ std::vector<RIRBundle> RIRBundleUtil::relevantBundles() {
 std::optional<std::string> RIRBundleUtil::optionsDictionaryPathWithResourceName(const std::string& name,
                                                                                 const std::string& type,
                                                                                 const std::vector<RIRBundle>& bundles) {
-  if (name.empty()) return std::nullopt;
   for (const RIRBundle& bundle : bundles) {
     if (bundle.resourcePath.empty()) continue;
-    std::string path = bundle.resourcePath + "/" + name + (type.empty() ? std::string() : "." + type);
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return path;
+    if (auto path = platform::Bundle(bundle.resourcePath).pathForResource(name, type)) return path;
   }
   return std::nullopt;
 }
