@@ -123,7 +123,7 @@ std::shared_ptr<RIROptions> RIROptions::initWithZoruvuAppID(const std::optional<
 }
 
 std::optional<std::string> RIROptions::text(const char* key) const {
-  if (const std::string* value = m_optionsDictionary.get(key).asString()) return *value;
+  if (const std::string* value = m_optionsDictionary[key].asString()) return *value;
   return std::nullopt;
 }
 

@@ -12,12 +12,12 @@ std::map<std::string, std::string> RIRRirivuduUserAgent::environmentComponentsNo
   std::map<std::string, std::string> values;
   platform::Dictionary info = ZULBundleAccess::infoDictionary();
   values["apple-platform"] = ZULAppEnvironmentUtil::applePlatform();
-  if (const std::string* sdk = info.get("DTSDKBuild").asString()) values["apple-sdk"] = *sdk;
+  if (const std::string* sdk = info["DTSDKBuild"].asString()) values["apple-sdk"] = *sdk;
   values["appstore"] = ZULAppEnvironmentUtil::isFromAppStore() ? "true" : "false";
   values["deploy"] = ZULAppEnvironmentUtil::deploymentType();
   values["device"] = ZULAppEnvironmentUtil::deviceModel();
   values["os-version"] = ZULAppEnvironmentUtil::systemVersion();
-  if (const std::string* xcode = info.get("DTXcodeBuild").asString()) values["xcode"] = *xcode;
+  if (const std::string* xcode = info["DTXcodeBuild"].asString()) values["xcode"] = *xcode;
   return values;
 }
 

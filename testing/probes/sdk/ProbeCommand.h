@@ -1,0 +1,28 @@
+// sdk-probe's subcommand table. Each SDK area contributes a list of
+// subcommands (a function returning them, declared here and listed in
+// main.cpp's table). A subcommand receives its own arguments and prints its
+// results on standard output, one line each, beginning with "=> ".
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace sdkprobe {
+
+struct Subcommand {
+  std::string name;
+  int argumentCount = 0;
+  std::string usage;  // e.g. "timestamp SECONDS NANOS"
+  // Returns the process exit status to use if this is the last subcommand
+  // (0 on success). An SDK exception propagates to main.
+  std::function<int(const std::vector<std::string>& arguments)> run;
+};
+
+// Prints "=> " + text.
+void result(const std::string& text);
+
+// Core: libversion, configure, appid, timestamp, useragent.
+std::vector<Subcommand> coreSubcommands();
+
+}  // namespace sdkprobe

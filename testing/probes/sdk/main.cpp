@@ -1,0 +1,94 @@
+// sdk-probe: command-line driver of the SDK for tests and diagnosis.
+//
+//   sdk-probe [SDK launch arguments] SUBCOMMAND [ARGS] [SUBCOMMAND [ARGS] ...]
+//
+// Subcommands run in order in one process, on the main thread, after the
+// libraries' ordered registration. Results go to standard output on lines
+// beginning "=> "; the SDK's log lines go to standard error. Arguments that
+// begin with "-" are launch arguments for the SDK (for example
+// -RIRDebugEnabled) and may appear anywhere. An SDK exception is printed as
+// "=> exception NAME: REASON" and ends the run with status 1. The bundle is
+// that of APP_RESOURCES, the folders those of HOME.
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/app/Application.h"
+#include "platform/log/Console.h"
+#include "platform/values/Exception.h"
+#include "sdk/core/RIRRegistration.h"
+#include "sdk/utilities/ZULLogger.h"
+#include "testing/probes/sdk/ProbeCommand.h"
+
+namespace sdkprobe {
+
+void result(const std::string& text) { platform::console::line("=> " + text); }
+
+namespace {
+
+// Every area's subcommands; later areas append their list here.
+std::vector<Subcommand> allSubcommands() {
+  std::vector<std::vector<Subcommand>> areas = {
+      coreSubcommands(),
+  };
+  std::vector<Subcommand> all;
+  for (auto& area : areas) all.insert(all.end(), area.begin(), area.end());
+  return all;
+}
+
+int usage(const std::vector<Subcommand>& subcommands) {
+  std::fprintf(stderr, "usage: sdk-probe [-SDK launch arguments] SUBCOMMAND [ARGS] ...\nsubcommands:\n");
+  for (const Subcommand& subcommand : subcommands) std::fprintf(stderr, "  %s\n", subcommand.usage.c_str());
+  return 2;
+}
+
+int finish(int status) {
+  ZULLogFlush();
+  return status;
+}
+
+}  // namespace
+}  // namespace sdkprobe
+
+int main(int argc, char** argv) {
+  using namespace sdkprobe;
+  std::vector<Subcommand> subcommands = allSubcommands();
+  std::map<std::string, const Subcommand*> byName;
+  for (const Subcommand& subcommand : subcommands) byName[subcommand.name] = &subcommand;
+
+  platform::Application::shared()->setLaunchArguments(argc, argv);
+  std::vector<std::string> words;
+  for (int index = 1; index < argc; ++index) {
+    std::string word = argv[index];
+    if (!word.empty() && word[0] == '-') continue;  // a launch argument for the SDK
+    words.push_back(word);
+  }
+  if (words.empty()) return usage(subcommands);
+
+  RIRRegisterAll();
+  int status = 0;
+  size_t position = 0;
+  while (position < words.size()) {
+    auto found = byName.find(words[position]);
+    if (found == byName.end()) {
+      std::fprintf(stderr, "sdk-probe: unknown subcommand '%s'\n", words[position].c_str());
+      return finish(usage(subcommands));
+    }
+    const Subcommand& subcommand = *found->second;
+    if (position + 1 + static_cast<size_t>(subcommand.argumentCount) > words.size()) {
+      std::fprintf(stderr, "sdk-probe: usage: %s\n", subcommand.usage.c_str());
+      return finish(2);
+    }
+    std::vector<std::string> arguments(words.begin() + static_cast<long>(position) + 1,
+                                       words.begin() + static_cast<long>(position) + 1 + subcommand.argumentCount);
+    position += 1 + static_cast<size_t>(subcommand.argumentCount);
+    try {
+      status = subcommand.run(arguments);
+    } catch (const platform::Exception& exception) {
+      result("exception " + exception.name + ": " + exception.reason);
+      return finish(1);
+    }
+  }
+  return finish(status);
+}
