@@ -1,0 +1,103 @@
+// DownloadItemView: one row of the download queue over a RowViewModel:
+// thumbnail (turned 10 degrees until completed), title line (address in cyan,
+// underlined, while no title is known; a click opens it; pointing-hand cursor
+// on hover), quality badge, candy-stripe bar while downloading or paused,
+// status line (icon, name, percent, size, speed), error text (at most three
+// lines) and the buttons of the status. The row redraws after every change of
+// one of the item's published fields.
+//
+// GUI thread only.
+#pragma once
+
+#include <QLabel>
+#include <QToolButton>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "Tavix_YouTube/ui/viewmodels/RowViewModel.h"
+#include "platform/observable/Cancellable.h"
+
+class CandyStripeBar;
+class QHBoxLayout;
+class QVBoxLayout;
+
+// A label that reports clicks and shows the pointing-hand cursor while the
+// pointer is over it (pushed on enter, popped on leave).
+class ClickableLabel : public QLabel {
+  Q_OBJECT
+ public:
+  using QLabel::QLabel;
+  ~ClickableLabel() override;
+  bool isHovered() const { return m_cursorPushed; }
+ signals:
+  void clicked();
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void enterEvent(QEnterEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+
+ private:
+  bool m_cursorPushed = false;
+};
+
+class ThumbnailView : public QWidget {
+ public:
+  explicit ThumbnailView(QWidget* parent = nullptr);
+  void setImage(const QImage& image);
+  void setTurn(double degrees);
+  double turn() const { return m_turn; }
+  bool hasImage() const { return !m_image.isNull(); }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QImage m_image;
+  double m_turn = 10;
+};
+
+class DownloadItemView : public QWidget {
+  Q_OBJECT
+ public:
+  DownloadItemView(std::shared_ptr<tavix::DownloadItem> item, std::function<void()> onRemove,
+                   QWidget* parent = nullptr);
+  ~DownloadItemView() override;
+
+  tavix::RowViewModel& model() { return m_model; }
+  // Rebuilds the row from the item now (also runs queued after each change).
+  void refresh();
+
+  ClickableLabel* titleLabel() const { return m_title; }
+  QLabel* badgeLabel() const { return m_badge; }
+  QLabel* errorLabel() const { return m_error; }
+  ThumbnailView* thumbnail() const { return m_thumbnail; }
+  CandyStripeBar* progressBar() const { return m_bar; }
+  std::vector<QLabel*> statusTextLabels() const { return m_statusTexts; }
+  std::vector<QToolButton*> actionButtons() const { return m_buttons; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  void scheduleRefresh();
+
+  tavix::RowViewModel m_model;
+  ThumbnailView* m_thumbnail;
+  ClickableLabel* m_title;
+  QLabel* m_badge;
+  QVBoxLayout* m_details;
+  CandyStripeBar* m_bar = nullptr;
+  QLabel* m_statusIcon;
+  QHBoxLayout* m_statusLine;
+  std::vector<QLabel*> m_statusTexts;
+  QLabel* m_error;
+  QHBoxLayout* m_buttonBox;
+  std::vector<QToolButton*> m_buttons;
+  std::vector<tavix::RowButton> m_shownButtons;
+  bool m_refreshQueued = false;
+  platform::Cancellable m_subscription;
+  std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};

@@ -1,0 +1,184 @@
+#include "Tavix_YouTube/ui/DownloadQueueView.h"
+
+#include <QGraphicsDropShadowEffect>
+#include <QHBoxLayout>
+#include <QPropertyAnimation>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include "Tavix_YouTube/ui/Animations.h"
+#include "Tavix_YouTube/ui/DownloadItemView.h"
+#include "Tavix_YouTube/ui/Theme.h"
+#include "Tavix_YouTube/ui/viewmodels/LocalizationHelper.h"
+#include "platform/notifications/NotificationCenter.h"
+
+namespace {
+QString text(const char* key) { return QString::fromStdString(localizedString(key)); }
+}  // namespace
+
+DownloadQueueView::DownloadQueueView(std::shared_ptr<tavix::DownloadManager> manager, QWidget* parent)
+    : QWidget(parent), m_model(manager) {
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(16);
+
+  m_header = new QWidget(this);
+  auto* headerLayout = new QHBoxLayout(m_header);
+  headerLayout->setContentsMargins(0, 0, 0, 0);
+  auto* titles = new QVBoxLayout();
+  titles->setSpacing(4);
+  m_title = new QLabel(text("downloads.title"), m_header);
+  m_title->setFont(theme::font(QStringLiteral("Montserrat-Bold"), 18));
+  m_title->setStyleSheet(QStringLiteral("color: white;"));
+  m_count = new QLabel(m_header);
+  m_count->setFont(theme::font(QStringLiteral("Montserrat-Regular"), 14));
+  m_count->setStyleSheet(QStringLiteral("color: rgba(255,255,255,0.7);"));
+  titles->addWidget(m_title);
+  titles->addWidget(m_count);
+  headerLayout->addLayout(titles);
+  headerLayout->addStretch(1);
+  m_clear = new QPushButton(text("button.clearCompleted"), m_header);
+  m_clear->setIcon(QIcon(theme::symbol(QStringLiteral("trash"), QColor::fromRgbF(1, 0.27, 0.23, 0.8), 12)));
+  m_clear->setFont(theme::font(QStringLiteral("Montserrat-Medium"), 12));
+  m_clear->setToolTip(text("tooltip.removeCompleted"));
+  m_clear->setCursor(Qt::PointingHandCursor);
+  m_clear->setStyleSheet(QStringLiteral(
+      "QPushButton { color: rgba(255,69,58,0.8); background: rgba(255,69,58,0.2); border: none;"
+      " border-radius: 8px; padding: 6px 12px; }"));
+  connect(m_clear, &QPushButton::clicked, this, [this] { m_model.clearPressed(); });
+  headerLayout->addWidget(m_clear);
+  layout->addWidget(m_header);
+
+  m_scroll = new QScrollArea(this);
+  m_scroll->setWidgetResizable(true);
+  m_scroll->setFrameShape(QFrame::NoFrame);
+  m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  m_scroll->setStyleSheet(QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"));
+  m_scroll->setMinimumHeight(120);
+  m_listContent = new QWidget();
+  m_listLayout = new QVBoxLayout(m_listContent);
+  m_listLayout->setContentsMargins(0, 8, 0, 8);
+  m_listLayout->setSpacing(12);
+  m_marker = new QWidget(m_listContent);
+  m_marker->setFixedHeight(1);
+  m_marker->setObjectName(QStringLiteral("bottom_marker"));
+  m_listLayout->addWidget(m_marker);
+  m_listLayout->addStretch(1);
+  m_scroll->setWidget(m_listContent);
+  layout->addWidget(m_scroll, 1);
+
+  m_scrollButton = new QToolButton(this);
+  m_scrollButton->setFixedSize(44, 44);
+  m_scrollButton->setIcon(QIcon(theme::symbol(QStringLiteral("chevron.down"), QColor::fromRgbF(1, 1, 1, 0.9), 16)));
+  m_scrollButton->setIconSize(QSize(16, 16));
+  m_scrollButton->setToolTip(text("tooltip.scrollToBottom"));
+  m_scrollButton->setStyleSheet(
+      QStringLiteral("QToolButton { background: rgba(255,255,255,0.18); border: none; border-radius: 22px; }"));
+  auto* shadow = new QGraphicsDropShadowEffect(m_scrollButton);
+  shadow->setColor(QColor::fromRgbF(0, 0, 0, 0.2));
+  shadow->setBlurRadius(8);
+  shadow->setOffset(0, 4);
+  m_scrollButton->setGraphicsEffect(shadow);
+  connect(m_scrollButton, &QToolButton::clicked, this, [this] { m_model.scrollButtonPressed(); });
+  m_scrollButton->hide();
+
+  connect(m_scroll->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { updateNearBottom(); });
+  connect(m_scroll->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] { updateNearBottom(); });
+
+  auto& center = platform::NotificationCenter::defaultCenter();
+  m_scrollObserver = center.removal(center.addObserver(tavix::QueueViewModel::kScrollToBottomNotification, {},
+                                                       [this](const platform::Notification&) { scrollToBottom(); }));
+  m_subscription = manager->downloads.subscribe([this](const tavix::DownloadList&) {
+    if (m_refreshQueued) return;
+    m_refreshQueued = true;
+    QMetaObject::invokeMethod(this, [this] { refresh(); }, Qt::QueuedConnection);
+  });
+  refresh();
+}
+
+DownloadQueueView::~DownloadQueueView() {
+  m_subscription.cancel();
+  m_scrollObserver.cancel();
+}
+
+std::vector<DownloadItemView*> DownloadQueueView::rows() const {
+  std::vector<DownloadItemView*> result;
+  for (int i = 0; i < m_listLayout->count(); ++i) {
+    if (auto* row = qobject_cast<DownloadItemView*>(m_listLayout->itemAt(i)->widget())) result.push_back(row);
+  }
+  return result;
+}
+
+void DownloadQueueView::refresh() {
+  m_refreshQueued = false;
+  const tavix::DownloadList rows = m_model.rowsNewestFirst();
+  setVisible(m_model.showsHeader());
+  m_count->setText(QString::fromStdString(m_model.countText()));
+  m_clear->setVisible(m_model.showsClearButton());
+
+  // Drop rows whose item left the list; make rows for new items.
+  std::map<std::string, DownloadItemView*> kept;
+  for (const auto& item : rows) {
+    const std::string id = item->id.string();
+    auto it = m_rows.find(id);
+    if (it != m_rows.end()) {
+      kept[id] = it->second;
+      m_rows.erase(it);
+    } else {
+      const platform::Uuid itemId = item->id;
+      kept[id] = new DownloadItemView(item, [this, itemId] { m_model.removeDownload(itemId); }, m_listContent);
+    }
+  }
+  for (auto& [id, row] : m_rows) {
+    m_listLayout->removeWidget(row);
+    row->hide();
+    row->deleteLater();
+  }
+  m_rows = std::move(kept);
+  // Lay out newest first, then the marker after the oldest row.
+  for (const auto& item : rows) m_listLayout->removeWidget(m_rows[item->id.string()]);
+  m_listLayout->removeWidget(m_marker);
+  int index = 0;
+  for (const auto& item : rows) {
+    DownloadItemView* row = m_rows[item->id.string()];
+    m_listLayout->insertWidget(index++, row);
+    row->show();
+  }
+  m_listLayout->insertWidget(index, m_marker);
+  updateNearBottom();
+}
+
+void DownloadQueueView::updateNearBottom() {
+  const QScrollBar* bar = m_scroll->verticalScrollBar();
+  // The marker sits at the very end: it is in view when the list is scrolled
+  // to (within a pixel of) its end.
+  m_model.setNearBottom(bar->value() >= bar->maximum() - 1);
+  m_scrollButton->setVisible(m_model.showsScrollButton());
+  if (m_scrollButton->isVisible()) {
+    placeScrollButton();
+    m_scrollButton->raise();
+  }
+}
+
+void DownloadQueueView::placeScrollButton() {
+  const QRect area = m_scroll->geometry();
+  m_scrollButton->move(area.center().x() - m_scrollButton->width() / 2, area.bottom() - 20 - m_scrollButton->height());
+}
+
+void DownloadQueueView::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  placeScrollButton();
+}
+
+void DownloadQueueView::scrollToBottom() {
+  QScrollBar* bar = m_scroll->verticalScrollBar();
+  if (!ui_animations::enabled()) {
+    bar->setValue(bar->maximum());
+    return;
+  }
+  auto* animation = new QPropertyAnimation(bar, "value", this);
+  animation->setDuration(800);
+  animation->setEasingCurve(QEasingCurve::InOutQuad);
+  animation->setEndValue(bar->maximum());
+  animation->start(QAbstractAnimation::DeleteWhenStopped);
+}

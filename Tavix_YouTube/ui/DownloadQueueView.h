@@ -1,0 +1,70 @@
+// DownloadQueueView: the download manager's list on the main screen. Hidden
+// while the list is empty; otherwise a header (title, plural count, clear
+// button from 2 items) and a scrolling list of rows, newest first, with a
+// 1-pixel bottom marker after the oldest row and a floating scroll button
+// (from 4 items, while the marker is out of view) that posts
+// "scrollToBottom"; the list scrolls the marker into view (0.8 s) on that
+// notification. The view follows every change of the list (queued to the
+// next turn of the event loop, so a row may remove itself from its own
+// click handler).
+//
+// GUI thread only.
+#pragma once
+
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QToolButton>
+#include <QWidget>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "Tavix_YouTube/ui/viewmodels/QueueViewModel.h"
+#include "platform/observable/Cancellable.h"
+
+class DownloadItemView;
+class QVBoxLayout;
+
+class DownloadQueueView : public QWidget {
+  Q_OBJECT
+ public:
+  explicit DownloadQueueView(std::shared_ptr<tavix::DownloadManager> manager, QWidget* parent = nullptr);
+  ~DownloadQueueView() override;
+
+  tavix::QueueViewModel& model() { return m_model; }
+  void refresh();
+
+  QWidget* header() const { return m_header; }
+  QLabel* titleLabel() const { return m_title; }
+  QLabel* countLabel() const { return m_count; }
+  QPushButton* clearButton() const { return m_clear; }
+  QToolButton* scrollButton() const { return m_scrollButton; }
+  QScrollArea* scrollArea() const { return m_scroll; }
+  QWidget* bottomMarker() const { return m_marker; }
+  // Rows top to bottom (newest first).
+  std::vector<DownloadItemView*> rows() const;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void updateNearBottom();
+  void placeScrollButton();
+  void scrollToBottom();
+
+  tavix::QueueViewModel m_model;
+  QWidget* m_header;
+  QLabel* m_title;
+  QLabel* m_count;
+  QPushButton* m_clear;
+  QScrollArea* m_scroll;
+  QWidget* m_listContent;
+  QVBoxLayout* m_listLayout;
+  QWidget* m_marker;
+  QToolButton* m_scrollButton;
+  std::map<std::string, DownloadItemView*> m_rows;  // by item id
+  bool m_refreshQueued = false;
+  platform::Cancellable m_subscription;
+  platform::Cancellable m_scrollObserver;
+};

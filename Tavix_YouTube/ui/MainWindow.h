@@ -1,0 +1,44 @@
+// MainWindow: the application's one window: no title, minimum and initial
+// size 1000 x 400, the main screen as its central widget, default font of
+// size 18, dark. QtWindowHost gives the window-size manager the first window
+// and its screen's visible frame in bottom-left-origin coordinates and
+// animates the resize (0.3 s, ease in-out).
+//
+// GUI thread only.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <memory>
+
+#include "Tavix_YouTube/ui/viewmodels/WindowSizeManager.h"
+
+class VideoDownloadView;
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit MainWindow(QWidget* parent = nullptr);
+
+  // Builds the main screen with its three long-lived objects (address model
+  // on the given pasteboard reader, download manager, window-size manager).
+  void installMainScreen();
+  VideoDownloadView* mainScreen() const { return m_screen; }
+
+ private:
+  VideoDownloadView* m_screen = nullptr;
+};
+
+class QtWindowHost : public WindowHost {
+ public:
+  std::optional<WindowFrame> firstWindowFrame() override;
+  std::optional<WindowFrame> visibleScreenFrame() override;
+  void animateFirstWindow(const WindowFrame& frame, double durationSeconds) override;
+
+  // Bottom-left-origin conversion against the virtual desktop.
+  static WindowFrame fromQt(const QRect& rect);
+  static QRect toQt(const WindowFrame& frame);
+
+ private:
+  static QWidget* firstWindow();
+};

@@ -1,0 +1,93 @@
+// VideoDownloadView: the main screen. Blue gradient with drifting bubbles,
+// the mascot on the left; on the right the title, the address field with its
+// paste button, the quality selector, the download button and the queue. It
+// wires Qt widgets to a VideoDownloadScreenModel and holds no logic itself.
+// Also: MascotButton (tilts about the vertical axis under the pointer) and
+// DownloadButton (green gradient, enabled iff the field is not "").
+//
+// GUI thread only.
+#pragma once
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QToolButton>
+#include <QWidget>
+#include <memory>
+
+#include "Tavix_YouTube/ui/viewmodels/VideoDownloadScreenModel.h"
+#include "platform/observable/Cancellable.h"
+
+class BubblesView;
+class DownloadQueueView;
+class QualitySelector;
+class QLabel;
+
+class MascotButton : public QAbstractButton {
+  Q_OBJECT
+ public:
+  MascotButton(tavix::VideoDownloadScreenModel& model, QWidget* parent = nullptr);
+  ~MascotButton() override;
+  QSize sizeHint() const override { return {300, 300}; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void enterEvent(QEnterEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  tavix::VideoDownloadScreenModel& m_model;
+  QPixmap m_image;
+  bool m_cursorPushed = false;
+  platform::Cancellable m_subscription;
+};
+
+class DownloadButton : public QAbstractButton {
+  Q_OBJECT
+ public:
+  explicit DownloadButton(QWidget* parent = nullptr);
+  QSize sizeHint() const override { return {550, 60}; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
+class VideoDownloadView : public QWidget {
+  Q_OBJECT
+ public:
+  explicit VideoDownloadView(std::shared_ptr<tavix::VideoDownloadScreenModel> model, QWidget* parent = nullptr);
+  ~VideoDownloadView() override;
+
+  tavix::VideoDownloadScreenModel& model() { return *m_model; }
+  QLineEdit* addressField() const { return m_address; }
+  QToolButton* pasteButton() const { return m_paste; }
+  DownloadButton* downloadButton() const { return m_download; }
+  QualitySelector* qualitySelector() const { return m_quality; }
+  DownloadQueueView* queueView() const { return m_queue; }
+  MascotButton* mascot() const { return m_mascot; }
+  QLabel* titleLabel() const { return m_title; }
+  bool pasteHighlighted() const { return m_pasteHighlighted; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void applyPasteEffect(bool on);
+
+  std::shared_ptr<tavix::VideoDownloadScreenModel> m_model;
+  BubblesView* m_bubbles;
+  MascotButton* m_mascot;
+  QLabel* m_title;
+  QLineEdit* m_address;
+  QToolButton* m_paste;
+  QualitySelector* m_quality;
+  DownloadButton* m_download;
+  DownloadQueueView* m_queue;
+  bool m_appeared = false;
+  bool m_pasteHighlighted = false;
+  std::vector<platform::Cancellable> m_subscriptions;
+};
