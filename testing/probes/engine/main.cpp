@@ -1,0 +1,198 @@
+// engine-probe: a thin command-line driver of the download engine, for tests
+// and diagnosis. The engine's console lines pass through unchanged; the
+// probe's own results are lines beginning with "=> ". Qualities are given by
+// case name (mp3, p360, p480, p720, p1080, best).
+//
+//   engine-probe args --quality Q URL
+//   engine-probe clean TEXT
+//   engine-probe parse                     (standard input, chunks split at \f)
+//   engine-probe classify --exit N         (standard input: the error text)
+//   engine-probe formatbytes N
+//   engine-probe filename --title T --label L --ext E
+//   engine-probe download --quality Q URL [URL ...]
+//
+// The bundle is that of APP_RESOURCES; files go below the current HOME.
+#include <cstdio>
+#include <iostream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Tavix_YouTube/engine/DownloadManager.h"
+#include "Tavix_YouTube/engine/Utf8ChunkDecoder.h"
+#include "platform/dispatch/MainQueue.h"
+#include "platform/log/Console.h"
+#include "platform/text/NumberText.h"
+
+namespace {
+
+using tavix::DownloadItem;
+using tavix::DownloadManager;
+using tavix::DownloadStatus;
+using tavix::Quality;
+
+void result(const std::string& text) { platform::console::line("=> " + text); }
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: engine-probe args --quality Q URL | clean TEXT | parse | classify --exit N | formatbytes N |\n"
+               "       filename --title T --label L --ext E | download --quality Q URL [URL ...]\n");
+  return 2;
+}
+
+// A manager made quietly: its first queue step's lines are not part of any result.
+std::shared_ptr<DownloadManager> quietManager() {
+  platform::console::Writer previous = platform::console::setWriter([](std::string_view) {});
+  auto manager = DownloadManager::create();
+  platform::console::setWriter(previous);
+  return manager;
+}
+
+std::string json(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buffer[8];
+      std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+      out += buffer;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+// Options "--name value" and the remaining positional arguments.
+struct Arguments {
+  std::map<std::string, std::string> options;
+  std::vector<std::string> positional;
+};
+
+Arguments parseArguments(int argc, char** argv, int first) {
+  Arguments parsed;
+  for (int i = first; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg.rfind("--", 0) == 0 && arg.size() > 2 && i + 1 < argc) {
+      parsed.options[arg.substr(2)] = argv[++i];
+    } else {
+      parsed.positional.push_back(arg);
+    }
+  }
+  return parsed;
+}
+
+std::string readStandardInput() {
+  return std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+}
+
+int args(const Arguments& a) {
+  auto quality = a.options.count("quality") ? Quality::fromRawValue(a.options.at("quality")) : std::nullopt;
+  if (!quality || a.positional.size() != 1) return usage();
+  auto manager = quietManager();
+  std::optional<std::vector<std::string>> argv;
+  manager->setLauncher([&argv](tavix::ChildProcess& process) -> std::optional<platform::Error> {
+    argv = std::vector<std::string>{process.executablePath()};
+    argv->insert(argv->end(), process.arguments().begin(), process.arguments().end());
+    return platform::Error::make("engine-probe", 1, "not launched");
+  });
+  auto item = std::make_shared<DownloadItem>(a.positional[0], *quality);
+  manager->startDownload(item);
+  if (!argv) {
+    result("error " + item->errorMessage.get());
+    return 1;
+  }
+  std::string text = "[";
+  for (size_t i = 0; i < argv->size(); ++i) text += (i ? "," : "") + json((*argv)[i]);
+  result(text + "]");
+  return 0;
+}
+
+int parse() {
+  auto manager = quietManager();
+  DownloadItem item("", Quality::best);
+  tavix::Utf8ChunkDecoder decoder;
+  std::string input = readStandardInput();
+  size_t start = 0;
+  while (start <= input.size()) {
+    size_t end = input.find('\f', start);
+    if (end == std::string::npos) end = input.size();
+    std::string chunk = input.substr(start, end - start);
+    if (!chunk.empty()) {
+      if (std::optional<std::string> text = decoder.decode(chunk)) manager->parseOutput(*text, item);
+    }
+    char progress[64];
+    std::snprintf(progress, sizeof progress, "%.2f", item.progress.get());
+    result(std::string("progress=") + progress + " size=[" + item.fileSize.get() + "] speed=[" + item.speed.get() +
+           "] stage=[" + item.downloadStage.get() + "]");
+    start = end + 1;
+  }
+  return 0;
+}
+
+int classify(const Arguments& a) {
+  auto status = a.options.count("exit") ? platform::NumberText::parseInt64(a.options.at("exit")) : std::nullopt;
+  if (!status) return usage();
+  result(DownloadManager::classifyError(readStandardInput(), static_cast<int>(*status)));
+  return 0;
+}
+
+int formatBytes(const Arguments& a) {
+  if (a.positional.size() != 1) return usage();
+  auto count = platform::NumberText::parseDouble(a.positional[0]);
+  if (!count) return usage();
+  result(DownloadManager::formatBytes(*count));
+  return 0;
+}
+
+int filename(const Arguments& a) {
+  if (!a.options.count("label") || !a.options.count("ext")) return usage();
+  auto manager = quietManager();
+  std::string title = a.options.count("title") ? a.options.at("title") : std::string();
+  result(manager->createUniqueFilename(title, a.options.at("label"), a.options.at("ext")));
+  return 0;
+}
+
+int download(const Arguments& a) {
+  auto quality = a.options.count("quality") ? Quality::fromRawValue(a.options.at("quality")) : std::nullopt;
+  if (!quality || a.positional.empty()) return usage();
+  auto manager = quietManager();
+  for (const std::string& url : a.positional) manager->addDownload(url, *quality);
+  auto busy = [&] {
+    for (const auto& item : manager->downloads.get()) {
+      DownloadStatus status = item->status.get();
+      if (status == DownloadStatus::queued || status == DownloadStatus::downloading) return true;
+    }
+    return manager->currentDownloadCount() > 0;
+  };
+  platform::MainQueue::runUntil([&] { return !busy(); }, 24 * 3600);
+  platform::MainQueue::drain();
+  int index = 1;
+  for (const auto& item : manager->downloads.get()) {
+    result("item " + std::to_string(index++) + " status=" + std::string(item->status.get().caseName()) + " error=[" +
+           item->errorMessage.get() + "] file=[" + item->filePath.get() + "] title=[" + item->displayTitle.get() +
+           "]");
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return usage();
+  std::string command = argv[1];
+  Arguments a = parseArguments(argc, argv, 2);
+  if (command == "args") return args(a);
+  if (command == "clean") return a.positional.size() == 1 ? (result(quietManager()->cleanURL(a.positional[0])), 0) : usage();
+  if (command == "parse") return parse();
+  if (command == "classify") return classify(a);
+  if (command == "formatbytes") return formatBytes(a);
+  if (command == "filename") return filename(a);
+  if (command == "download") return download(a);
+  return usage();
+}
