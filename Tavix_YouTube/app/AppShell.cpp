@@ -1,0 +1,44 @@
+#include "Tavix_YouTube/app/AppShell.h"
+
+#include <QDir>
+
+#include "Tavix_YouTube/app/QtDesktop.h"
+#include "Tavix_YouTube/ui/Theme.h"
+#include "platform/app/Bundle.h"
+
+AppShell::AppShell(int& argc, char** argv) {
+  m_qt = std::make_unique<TavixApplication>(argc, argv);
+  m_driver = QtMainQueueDriver::install();
+  platform::Pasteboard::setGeneral(std::make_shared<QtPasteboard>());
+  platform::Workspace::setShared(std::make_shared<QtWorkspace>());
+  theme::setResourceDirectory(QString::fromStdString(platform::Bundle::main()->resourcePath()));
+
+  m_application = platform::Application::shared();
+  m_application->setLaunchArguments(argc, argv);
+  // The application delegate. The SDK start-up is installed here:
+  //   AppDelegate::setConfigureSDK([] { RIRApp::configure(); });
+  m_application->setDelegate(std::make_shared<AppDelegate>());
+  m_lifecycle = std::make_unique<QtApplicationLifecycle>(m_application);
+
+  m_window = std::make_unique<MainWindow>();
+  m_window->installMainScreen();
+}
+
+AppShell::~AppShell() {
+  m_window.reset();
+  m_lifecycle.reset();
+  platform::Workspace::setShared(nullptr);
+  platform::Pasteboard::setGeneral(nullptr);
+  QtMainQueueDriver::uninstall();
+  m_driver.reset();
+  m_qt.reset();
+}
+
+void AppShell::start() {
+  m_window->show();
+  m_window->raise();
+  m_window->activateWindow();
+  m_lifecycle->scheduleFinishLaunching();
+}
+
+int AppShell::exec() { return m_qt->exec(); }

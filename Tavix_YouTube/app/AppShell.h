@@ -1,0 +1,38 @@
+// AppShell: the start-up of the application, shared by main() and the
+// end-to-end test. In order: Qt application (exceptions from events are
+// caught), the Qt main-queue driver, the Qt pasteboard and workspace, the
+// application delegate (the SDK start-up is installed on it here), the
+// life-cycle adapter, the window with its main screen; did-finish-launching
+// follows on the first turn of the event loop. The destructor undoes the
+// installs in reverse.
+//
+// GUI thread only.
+#pragma once
+
+#include <memory>
+
+#include "Tavix_YouTube/app/AppDelegate.h"
+#include "Tavix_YouTube/app/QtApplicationLifecycle.h"
+#include "Tavix_YouTube/app/QtMainQueueDriver.h"
+#include "Tavix_YouTube/app/TavixApplication.h"
+#include "Tavix_YouTube/ui/MainWindow.h"
+
+class AppShell {
+ public:
+  AppShell(int& argc, char** argv);
+  ~AppShell();
+
+  // Shows the window and schedules did-finish-launching.
+  void start();
+  int exec();
+
+  MainWindow& window() { return *m_window; }
+  TavixApplication& application() { return *m_qt; }
+
+ private:
+  std::unique_ptr<TavixApplication> m_qt;
+  std::shared_ptr<QtMainQueueDriver> m_driver;
+  std::shared_ptr<platform::Application> m_application;
+  std::unique_ptr<QtApplicationLifecycle> m_lifecycle;
+  std::unique_ptr<MainWindow> m_window;
+};

@@ -1,0 +1,26 @@
+#include "Tavix_YouTube/app/QtDesktop.h"
+
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QUrl>
+
+std::optional<std::string> QtPasteboard::string() const {
+  const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+  if (!data || !data->hasText()) return std::nullopt;
+  return data->text().toStdString();
+}
+
+bool QtWorkspace::open(const std::string& url) {
+  const QUrl address(QString::fromStdString(url), QUrl::StrictMode);
+  if (!address.isValid()) return false;
+  return QDesktopServices::openUrl(address);
+}
+
+bool QtWorkspace::selectFile(const std::string& path) {
+  const QFileInfo file(QString::fromStdString(path));
+  if (!file.exists()) return false;
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(file.absolutePath()));
+}
