@@ -1,0 +1,105 @@
+// ui-probe: drives the window's view models from the command line.
+//   plural N                                         the download-count text for N
+//   window --count N --frame x,y,w,h --visible x,y,w,h
+//                                                    the new window frame (origin bottom left)
+//   event --quality Q                                the download button's usage-event name
+// Results are printed on lines beginning "=> "; errors go to stderr with exit 2.
+#include <cstdio>
+#include <cerrno>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Tavix_YouTube/engine/Quality.h"
+#include "Tavix_YouTube/ui/viewmodels/LocalizationHelper.h"
+#include "Tavix_YouTube/ui/viewmodels/VideoDownloadScreenModel.h"
+#include "Tavix_YouTube/ui/viewmodels/WindowSizeManager.h"
+
+namespace {
+
+int usage(const std::string& message) {
+  std::cerr << "ui-probe: " << message << "\n"
+            << "usage: ui-probe plural N | window --count N --frame x,y,w,h --visible x,y,w,h | event --quality Q\n";
+  return 2;
+}
+
+std::optional<long long> parseInteger(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  const long long value = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0') return std::nullopt;
+  return value;
+}
+
+std::optional<WindowFrame> parseFrame(const std::string& text) {
+  std::vector<double> parts;
+  std::stringstream stream(text);
+  std::string part;
+  while (std::getline(stream, part, ',')) {
+    char* end = nullptr;
+    const double value = std::strtod(part.c_str(), &end);
+    if (part.empty() || *end != '\0') return std::nullopt;
+    parts.push_back(value);
+  }
+  if (parts.size() != 4) return std::nullopt;
+  return WindowFrame{parts[0], parts[1], parts[2], parts[3]};
+}
+
+std::string number(double value) {
+  std::ostringstream out;
+  out << value;
+  return out.str();
+}
+
+// "--name value" pairs after the command.
+std::optional<std::map<std::string, std::string>> options(int argc, char** argv, int from) {
+  std::map<std::string, std::string> result;
+  for (int i = from; i < argc; i += 2) {
+    const std::string name = argv[i];
+    if (name.rfind("--", 0) != 0 || i + 1 >= argc) return std::nullopt;
+    result[name.substr(2)] = argv[i + 1];
+  }
+  return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return usage("missing command");
+  const std::string command = argv[1];
+  if (command == "plural") {
+    if (argc != 3) return usage("plural takes one number");
+    auto n = parseInteger(argv[2]);
+    if (!n) return usage("not a number: " + std::string(argv[2]));
+    std::cout << "=> " << downloadsCountText(*n) << std::endl;
+    return 0;
+  }
+  if (command == "window") {
+    auto opts = options(argc, argv, 2);
+    if (!opts || !opts->count("count") || !opts->count("frame") || !opts->count("visible")) {
+      return usage("window needs --count, --frame and --visible");
+    }
+    auto n = parseInteger(opts->at("count"));
+    auto frame = parseFrame(opts->at("frame"));
+    auto visible = parseFrame(opts->at("visible"));
+    if (!n || !frame || !visible) return usage("bad number or frame (x,y,w,h)");
+    const WindowFrame result = WindowSizeManager::targetFrame(*n, *frame, *visible);
+    std::cout << "=> " << number(result.x) << "," << number(result.y) << "," << number(result.width) << ","
+              << number(result.height) << std::endl;
+    return 0;
+  }
+  if (command == "event") {
+    auto opts = options(argc, argv, 2);
+    if (!opts || !opts->count("quality")) return usage("event needs --quality");
+    auto quality = tavix::Quality::fromRawValue(opts->at("quality"));
+    if (!quality) return usage("unknown quality: " + opts->at("quality"));
+    std::cout << "=> " << tavix::VideoDownloadScreenModel::downloadEventName(*quality) << std::endl;
+    return 0;
+  }
+  return usage("unknown command: " + command);
+}
