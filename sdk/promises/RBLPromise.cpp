@@ -123,13 +123,18 @@ std::string RBLPromise::description() const {
 void RBLPromise::observeOnQueue(const Queue& queue, RBLFulfillObserver onFulfill, RBLRejectObserver onReject) {
   if (!onFulfill) platform::Exception::invalidParameter("onFulfill");
   if (!onReject) platform::Exception::invalidParameter("onReject");
-  auto deliver = [queue, onFulfill = std::move(onFulfill), onReject = std::move(onReject)](
-                     State state, const Value& value, const std::optional<Error>& error) {
-    dispatchGroup().async(queue, [onFulfill, onReject, state, value, error] {
+  struct Callbacks {
+    RBLFulfillObserver onFulfill;
+    RBLRejectObserver onReject;
+  };
+  auto callbacks = std::make_shared<const Callbacks>(Callbacks{std::move(onFulfill), std::move(onReject)});
+  auto deliver = [queue, callbacks = std::move(callbacks)](State state, const Value& value,
+                                                           const std::optional<Error>& error) {
+    dispatchGroup().async(queue, [callbacks, state, value, error] {
       if (state == State::Fulfilled) {
-        onFulfill(value);
+        callbacks->onFulfill(value);
       } else if (state == State::Rejected) {
-        onReject(*error);
+        callbacks->onReject(*error);
       }
     });
   };
@@ -179,7 +184,7 @@ void RBLPromise::setDefaultDispatchQueue(const Queue& queue) {
   defaultQueueSlot() = queue;
 }
 
-platform::Group RBLPromise::dispatchGroup() {
+const platform::Group& RBLPromise::dispatchGroup() {
   static platform::Group* group = new platform::Group();  // never released: used until exit
   return *group;
 }
@@ -197,7 +202,7 @@ bool RBLPromiseWaitUntilIdle(double timeoutSeconds) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                            std::chrono::duration<double>(timeoutSeconds > 0 ? std::min(timeoutSeconds, 1e9) : 0.0));
-  const platform::Group group = RBLPromise::dispatchGroup();
+  const platform::Group& group = RBLPromise::dispatchGroup();
   while (group.wait(0.01)) {
     if (Clock::now() >= deadline) return false;
     if (platform::isMainThread()) {

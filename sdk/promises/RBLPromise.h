@@ -149,7 +149,7 @@ class RBLPromise : public std::enable_shared_from_this<RBLPromise> {
   // ---- class-wide -----------------------------------------------------------
   static Queue defaultDispatchQueue();
   static void setDefaultDispatchQueue(const Queue& queue);
-  static platform::Group dispatchGroup();
+  static const platform::Group& dispatchGroup();
 
   // ---- then: resolve with work(value); a rejection passes through ----------
   RBLPromisePtr then(RBLThenBlock work);
