@@ -14,7 +14,7 @@
 // Handles: promises live in std::shared_ptr (RBLPromisePtr); make them with
 // pendingPromise(), resolvedWith() or a combinator.
 //
-// Threading guarantees (KJ-style, stated once for every operation here):
+// Threading guarantees (stated once, for every operation here):
 //  - Every callback runs on the queue given to the call, or for the forms
 //    without a queue on defaultDispatchQueue() (the main queue unless changed)
 //    read at the time of the call. The one exception: the first attempt of a
@@ -33,7 +33,7 @@
 // only), an error rejects, anything else (null included) fulfils. fulfill()
 // called directly stores a promise as the value instead of following it.
 //
-// Names: Objective-C style selectors map as in the rest of the SDK: the
+// Names: selector-style names map as in the rest of the SDK: the
 // queue-taking method `onQueue:then:` is onQueueThen(queue, work), the default
 // queue method `then:` is then(work), the block property `then` is then()
 // returning a callable, and `thenOn` is thenOn(). `catch` and `do` are C++
