@@ -1,0 +1,303 @@
+// Engine behaviour that needs no child process: names of statuses and
+// qualities, output parsing, failure classification, sizes, address
+// cleaning, site rules, file naming and the UTF-8 chunk carry-over.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <fstream>
+#include <future>
+#include <sstream>
+
+#include "Tavix_YouTube/engine/Utf8ChunkDecoder.h"
+#include "Tavix_YouTube/engine/internal/ThumbnailLoader.h"
+#include "Tavix_YouTube/engine/tests/EngineFixture.h"
+#include "platform/text/Unicode.h"
+#include "platform/time/DateFormatter.h"
+#include "testing/LoopbackServer.h"
+#include "testing/VirtualClockFixture.h"
+
+using tavix::DownloadItem;
+using tavix::DownloadManager;
+using tavix::DownloadStatus;
+using tavix::Quality;
+
+namespace {
+
+class EngineUnit : public enginetest::EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    manager = DownloadManager::create();
+  }
+};
+
+TEST_F(EngineUnit, NamesComeFromTheStringsTableAndCompareByText) {
+  EXPECT_EQ(DownloadStatus::queued.localizedName(), "Queued");
+  EXPECT_EQ(Quality::p360.localizedName(), "360p");
+  EXPECT_TRUE(DownloadStatus::fromRawValue("queued") == DownloadStatus::queued);
+  EXPECT_FALSE(DownloadStatus::fromRawValue("Queued"));
+  EXPECT_TRUE(Quality::fromRawValue("p720") == Quality::p720);
+  EXPECT_FALSE(Quality::fromRawValue("720p"));
+  // Every text of one enumeration is distinct in every language we ship.
+  for (const char* language : {"en", "ru"}) {
+    platform::Bundle::setMain(std::make_shared<platform::Bundle>(
+        enginetest::sourceDir() + "/resources", std::vector<std::string>{language}));
+    for (size_t i = 0; i < 6; ++i) {
+      for (size_t j = i + 1; j < 6; ++j) {
+        EXPECT_FALSE(DownloadStatus::allCases()[i] == DownloadStatus::allCases()[j]) << language;
+        EXPECT_FALSE(Quality::allCases()[i] == Quality::allCases()[j]) << language;
+      }
+    }
+    EXPECT_EQ(Quality::p1080.localizedName(), "1080p") << "quality names are the same in every language";
+  }
+  // Without a table the key is the text.
+  platform::Bundle::setMain(std::make_shared<platform::Bundle>(home.file("empty")));
+  EXPECT_EQ(Quality::p360.localizedName(), "quality.360p");
+}
+
+TEST_F(EngineUnit, NewItemAndItemOperations) {
+  auto item = std::make_shared<DownloadItem>("https://x", Quality::mp3);
+  EXPECT_TRUE(item->status.get() == DownloadStatus::queued);
+  EXPECT_EQ(item->progress.get(), 0);
+  EXPECT_FALSE(item->realVideoTitle.get());
+  EXPECT_FALSE(item->thumbnail.get());
+  item->cancel();  // never started
+  EXPECT_TRUE(item->status.get() == DownloadStatus::cancelled);
+  item->downloadStage.set("Processing...");
+  item->speed.set("1MiB/s");
+  item->errorMessage.set("bad");
+  int retries = 0;
+  auto token = platform::NotificationCenter::defaultCenter().addObserver(
+      "retryDownload", platform::NotificationObject(item.get()), [&](const platform::Notification&) { ++retries; });
+  item->retry();
+  platform::NotificationCenter::defaultCenter().removeObserver(token);
+  EXPECT_EQ(retries, 1);
+  EXPECT_TRUE(item->status.get() == DownloadStatus::queued);
+  EXPECT_EQ(item->speed.get(), "");
+  EXPECT_EQ(item->errorMessage.get(), "");
+  EXPECT_EQ(item->downloadStage.get(), "Processing...");
+}
+
+struct ParseCase {
+  const char* stage;
+  const char* line;
+  double progress;
+  const char* size;
+  const char* speed;
+};
+
+TEST_F(EngineUnit, ParseOutputLines) {
+  const ParseCase cases[] = {
+      {"", "[download]  45.3% of   10.00MiB at    1.23MiB/s ETA 00:05", 45.3, "  10.00MiB", "   1.23MiB/s"},
+      {"Downloading video...", "[download]  45.3% of   10.00MiB at    1.23MiB/s", 45.3 * 0.7, "~  10.00MiB (video)",
+       "   1.23MiB/s"},
+      {"Downloading audio...", "[download]  50% of 2.00MiB at 1.00KiB/s", 50 * 0.2 + 70, "~2.00MiB (audio)",
+       "1.00KiB/s"},
+      // An estimated size does not match: neither progress nor size, but the speed.
+      {"", "[download]  50.0% of ~   1.63KiB at  247.78KiB/s ETA 00:00 (frag 0/2)", 0, "", " 247.78KiB/s"},
+      {"", "[download] Destination: /tmp/x.mp4", 0, "", ""},
+      {"", "[download] 100% of   11.27KiB in 00:00:00 at 509.61KiB/s", 100, "  11.27KiB", "509.61KiB/s"},
+      {"Processing...", "[download]  12.5% of 1.00MiB", 12.5, "1.00MiB", ""},
+  };
+  for (const ParseCase& c : cases) {
+    DownloadItem item("u", Quality::best);
+    item.downloadStage.set(c.stage);
+    manager->parseOutput(c.line, item);
+    EXPECT_DOUBLE_EQ(item.progress.get(), c.progress) << c.line;
+    EXPECT_EQ(item.fileSize.get(), c.size) << c.line;
+    EXPECT_EQ(item.speed.get(), c.speed) << c.line;
+  }
+  DownloadItem item("u", Quality::best);
+  item.speed.set("1KiB/s");
+  manager->parseOutput("[ffmpeg] Merging formats into \"x.mp4\"\n[download] Downloading video 1 of 2", item);
+  EXPECT_EQ(item.progress.get(), 95);
+  EXPECT_EQ(item.speed.get(), "");
+  EXPECT_EQ(item.downloadStage.get(), "Downloading video...");
+}
+
+TEST_F(EngineUnit, ParseOutputReadsTheSizeFromDiskOnlyOutsideDownloadLines) {
+  ASSERT_FALSE(platform::fs::writeFile(home.file("Downloads/a.mp4"), std::string(1536, 'x')));
+  DownloadItem item("u", Quality::best);
+  item.filePath.set("~/Downloads/a.mp4");
+  manager->parseOutput("[download] a.mp4 has already been downloaded", item);
+  EXPECT_EQ(item.fileSize.get(), "");
+  manager->parseOutput("[Extract] 100% done", item);
+  EXPECT_EQ(item.fileSize.get(), "1.5 KB");
+  item.filePath.set("~/Downloads/missing.mp4");
+  item.fileSize.set("");
+  manager->parseOutput("x has already been downloaded", item);
+  EXPECT_EQ(item.fileSize.get(), "");
+}
+
+// Recorded output of the Debian downloader: a direct file with audio
+// extraction, and a two-stream download that ends with a merge.
+TEST_F(EngineUnit, RecordedDownloaderOutput) {
+  auto read = [](const std::string& name) {
+    std::ifstream in(enginetest::sourceDir() + "/testing/fake-downloader/samples/" + name, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  };
+  {
+    std::string output = read("direct-mp3.stdout");
+    ASSERT_NE(output.find("\r[download]"), std::string::npos) << "progress lines end with CR";
+    DownloadItem item("u", Quality::mp3);
+    manager->parseOutput(output, item);
+    EXPECT_EQ(item.progress.get(), 100);
+    EXPECT_EQ(item.fileSize.get(), "  29.67KiB");
+    EXPECT_NE(item.speed.get().find("iB/s"), std::string::npos);
+  }
+  {
+    std::string output = read("dash-merge.stdout");
+    ASSERT_NE(output.find("[Merger] Merging formats into"), std::string::npos);
+    DownloadItem item("u", Quality::p720);
+    manager->parseOutput(output, item);
+    // The merge line of this downloader is "[Merger]", which the rules leave alone.
+    EXPECT_EQ(item.progress.get(), 100);
+    EXPECT_EQ(item.fileSize.get(), "  18.82KiB");
+    EXPECT_EQ(item.downloadStage.get(), "");
+  }
+}
+
+TEST_F(EngineUnit, ClassifyError) {
+  const std::string longLine = "ERROR: " + std::string(150, 'x');
+  const struct {
+    std::string text;
+    int status;
+    std::string message;
+  } cases[] = {
+      {"WARNING: HTTP Error 404\nERROR: Video unavailable", 1, "Network error - check your internet connection"},
+      {longLine + "\nERROR: Video unavailable", 1, "Video is unavailable"},
+      {"ERROR:", 1, "Download failed - video may not be available"},
+      {"", 137, "Download failed (exit code: 137)"},
+      {"", -3, "Download failed (exit code: -3)"},
+      {"", 2, "Invalid arguments or URL format"},
+      {"", 101, "Network error - please check your connection"},
+      {"ffmpeg is broken\nERROR: Permission denied", 1, "Permission denied - check download folder permissions"},
+      {"ERROR: ffmpeg not found", 1, "Video processing failed - ffmpeg not available"},
+      {"ERROR: [generic] clip: Requested format is not available. Use --list-formats", 1,
+       "Requested quality not available for this video"},
+      {"ERROR:  ERROR: Что-то пошло не так \r\n", 1, "Что-то пошло не так"},
+      {"Sign in to confirm your age", 1, "Age-restricted video"},
+      {"x: No space left on device", 1, "Not enough storage space"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DownloadManager::classifyError(c.text, c.status), c.message) << c.text;
+}
+
+TEST_F(EngineUnit, FormatBytesIsTheSameInEveryLocale) {
+  const struct {
+    double count;
+    const char* text;
+  } cases[] = {{1023, "1023 B"}, {1024, "1.0 KB"}, {1536, "1.5 KB"}, {1048576, "1.0 MB"}, {1073741824, "1.0 GB"}};
+  const char* previous = std::setlocale(LC_ALL, nullptr);
+  std::string saved = previous ? previous : "C";
+  for (const char* locale : {"C", "de_DE.UTF-8", "ru_RU.UTF-8"}) {
+    std::setlocale(LC_ALL, locale);  // may be unavailable: then C stays
+    for (const auto& c : cases) EXPECT_EQ(DownloadManager::formatBytes(c.count), c.text) << locale;
+  }
+  std::setlocale(LC_ALL, saved.c_str());
+}
+
+TEST_F(EngineUnit, CleanURL) {
+  EXPECT_EQ(manager->cleanURL("https://www.youtube.com/watch?v=abc&list=PL1#t=3"), "https://www.youtube.com/watch?v=abc");
+  EXPECT_TRUE(printed("   Cleaned:  https://www.youtube.com/watch?v=abc"));
+  size_t before = console.lines().size();
+  EXPECT_EQ(manager->cleanURL("https://youtu.be/abc"), "https://youtu.be/abc");
+  EXPECT_EQ(manager->cleanURL("not an address"), "not an address");
+  EXPECT_EQ(manager->cleanURL("https://x.com/watch?v"), "https://x.com/watch?v");
+  EXPECT_EQ(console.lines().size(), before);
+}
+
+TEST_F(EngineUnit, SitesAndFormats) {
+  EXPECT_EQ(DownloadManager::fallbackTitle("https://www.instagram.com/reel/1"), "Instagram_Video");
+  EXPECT_EQ(DownloadManager::fallbackTitle("https://fb.watch/1"), "Facebook_Video");
+  EXPECT_EQ(DownloadManager::fallbackTitle("https://youtu.be/1"), "YouTube_Video");
+  EXPECT_EQ(DownloadManager::fallbackTitle("https://WWW.TIKTOK.COM/1"), "Downloaded_Video");
+  EXPECT_EQ(DownloadManager::formatSelector("https://www.tiktok.com/1", Quality::mp3), "best[ext=mp4]/best");
+  EXPECT_EQ(DownloadManager::formatSelector("https://WWW.INSTAGRAM.COM/1", Quality::p360), "18/b[height<=360]");
+  EXPECT_EQ(DownloadManager::formatSelector("https://a.b/1", Quality::best), "bv*[ext=mp4]+ba*[ext=m4a]/18");
+}
+
+class EngineNaming : public EngineUnit {
+ protected:
+  testkit::VirtualClockScope clockScope;
+  std::string stamp() const {
+    return platform::DateFormatter::local("HH_mm_ss").format(platform::Clock::current()->now());
+  }
+};
+
+TEST_F(EngineNaming, CreateUniqueFilename) {
+  EXPECT_EQ(manager->createUniqueFilename("a/b:c?*d", "720", "mp4"), "a_b_c__d_720.mp4");
+  EXPECT_EQ(manager->createUniqueFilename("", "720", "mp4"), "YouTube_Video_720.mp4");
+  EXPECT_TRUE(printed("⚠️ Empty video title, using fallback: YouTube_Video"));
+  EXPECT_EQ(manager->createUniqueFilename("Morvessa", "MP3", "mp3"), "YouTube_Video_MP3.mp3");
+  ASSERT_FALSE(platform::fs::writeFile(downloads + "/YouTube_Video_720.mp4", "x"));
+  EXPECT_EQ(manager->createUniqueFilename("", "720", "mp4"), "YouTube_Video_720_" + stamp() + ".mp4");
+  EXPECT_TRUE(printed("   File exists, adding timestamp: 'YouTube_Video_720_" + stamp() + ".mp4'"));
+  // A downloader's partial file counts as taken too.
+  ASSERT_FALSE(platform::fs::writeFile(downloads + "/T_720.mp4.part", "x"));
+  EXPECT_EQ(manager->createUniqueFilename("T", "720", "mp4"), "T_720_" + stamp() + ".mp4");
+}
+
+TEST_F(EngineNaming, OverLongTitlesAreCutAtACharacterBoundary) {
+  std::string title;
+  for (int i = 0; i < 200; ++i) title += "ж";  // 400 bytes
+  for (std::string t : {title, "a" + title, std::string(600, 'b')}) {
+    std::string name = manager->createUniqueFilename(t, "1080", "mp4");
+    EXPECT_TRUE(platform::Unicode::isValidUtf8(name));
+    EXPECT_LE(name.size() + std::string(".part").size(), DownloadManager::kMaxFileNameBytes);
+    EXPECT_EQ(name.substr(name.size() - 9), "_1080.mp4");
+    // The name can really be created, with the downloader's temporary suffix.
+    EXPECT_FALSE(platform::fs::writeFile(downloads + "/" + name + ".part", "x")) << name;
+    // And a second one, with the time stamp and a counter, still fits.
+    std::string second = manager->createUniqueFilename(t, "1080", "mp4");
+    EXPECT_NE(second, name);
+    EXPECT_FALSE(platform::fs::writeFile(downloads + "/" + second + ".part", "x")) << second;
+  }
+}
+
+TEST(EngineUtf8, ChunksSplitInsideACharacterAreJoined) {
+  tavix::Utf8ChunkDecoder decoder;
+  std::string text = "ERROR: Привет ✓ 😀\n";
+  std::string joined;
+  // Every split point, including inside 2-, 3- and 4-byte characters.
+  for (size_t cut = 0; cut <= text.size(); ++cut) {
+    tavix::Utf8ChunkDecoder d;
+    std::string out;
+    if (auto a = d.decode(text.substr(0, cut))) out += *a;
+    if (auto b = d.decode(text.substr(cut))) out += *b;
+    EXPECT_EQ(out, text) << cut;
+  }
+  EXPECT_FALSE(decoder.decode("\xFF\xFE"));
+  EXPECT_EQ(decoder.decode("ok"), "ok");
+  EXPECT_FALSE(decoder.decode("\xD0"));
+  decoder.finish();
+  EXPECT_EQ(decoder.decode("ok"), "ok");
+}
+
+TEST(EngineThumbnail, OnlyHttpWithinTheCap) {
+  testkit::LoopbackServer server;
+  std::string png = std::string("\x89PNG\r\n\x1a\n", 8) + std::string(100, 'p');
+  server.on("GET", "/small.png", testkit::Answer::text(200, png, "image/png"));
+  server.on("GET", "/huge.png", testkit::Answer::text(200, png + std::string(11 * 1024 * 1024, 'p'), "image/png"));
+  auto load = [](const std::string& url, size_t cap) {
+    std::promise<std::optional<platform::Bytes>> done;
+    auto future = done.get_future();
+    bool started = tavix::engine_internal::loadThumbnail(url, cap, 30, [&](std::optional<platform::Bytes> data) {
+      done.set_value(std::move(data));
+    });
+    if (!started) return std::optional<std::optional<platform::Bytes>>();
+    return std::optional<std::optional<platform::Bytes>>(future.get());
+  };
+  auto small = load(server.url("/small.png"), DownloadManager::kMaxThumbnailBytes);
+  ASSERT_TRUE(small && *small);
+  EXPECT_TRUE(tavix::Thumbnail::fromData(**small));
+  auto huge = load(server.url("/huge.png"), DownloadManager::kMaxThumbnailBytes);
+  ASSERT_TRUE(huge);
+  EXPECT_FALSE(*huge);
+  EXPECT_FALSE(load("file:///etc/passwd", DownloadManager::kMaxThumbnailBytes));
+  EXPECT_FALSE(load("ftp://127.0.0.1/x.png", DownloadManager::kMaxThumbnailBytes));
+  EXPECT_FALSE(tavix::Thumbnail::fromData(platform::Bytes{'<', 'h', 't', 'm', 'l'}));
+}
+
+}  // namespace
