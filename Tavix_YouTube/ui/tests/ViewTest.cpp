@@ -1,1 +1,287 @@
+// Qt views on the offscreen platform: rows per status, the queue with 0, 1
+// and several items, the quality selector, the main screen's wiring and the
+// candy-stripe bar's pixels. The screenshot test renders the window with
+// items in several states to <build>/artifacts/window.png.
 #include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <cstdlib>
+
+#include "Tavix_YouTube/ui/Animations.h"
+#include "Tavix_YouTube/ui/CandyStripeBar.h"
+#include "Tavix_YouTube/ui/DownloadItemView.h"
+#include "Tavix_YouTube/ui/DownloadQueueView.h"
+#include "Tavix_YouTube/ui/MainWindow.h"
+#include "Tavix_YouTube/ui/QualitySelector.h"
+#include "Tavix_YouTube/ui/Theme.h"
+#include "Tavix_YouTube/ui/VideoDownloadView.h"
+#include "Tavix_YouTube/ui/viewmodels/tests/ViewModelSupport.h"
+
+using tavix::DownloadStatus;
+
+namespace {
+
+QApplication& app() {
+  static int argc = 1;
+  static char name[] = "ui-tests";
+  static char* argv[] = {name, nullptr};
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static QApplication* instance = new QApplication(argc, argv);
+  return *instance;
+}
+
+class ViewTest : public uitest::ViewModelTest {
+ protected:
+  void SetUp() override {
+    app();
+    uitest::ViewModelTest::SetUp();
+    ui_animations::setEnabled(false);
+    theme::setResourceDirectory(QString::fromStdString(uitest::bundlePath()));
+    manager = tavix::DownloadManager::create();
+    manager->setLauncher([](auto&) -> std::optional<platform::Error> { return std::nullopt; });
+  }
+  void TearDown() override {
+    QApplication::processEvents();
+    uitest::ViewModelTest::TearDown();
+  }
+  std::shared_ptr<tavix::DownloadItem> addItem(DownloadStatus status, const std::string& url) {
+    auto item = std::make_shared<tavix::DownloadItem>(url, tavix::Quality::p720);
+    item->status = status;
+    auto list = manager->downloads.get();
+    list.push_back(item);
+    manager->downloads = list;
+    return item;
+  }
+  static void settle() {
+    for (int i = 0; i < 3; ++i) {
+      QApplication::processEvents();
+      platform::MainQueue::drain();
+    }
+  }
+  std::shared_ptr<tavix::DownloadManager> manager;
+};
+
+TEST_F(ViewTest, RowShowsButtonsAndBarPerStatus) {
+  auto item = std::make_shared<tavix::DownloadItem>("https://example.org/v", tavix::Quality::p480);
+  DownloadItemView row(item, nullptr);
+  struct Case {
+    DownloadStatus status;
+    std::vector<QString> symbols;
+    bool bar;
+  } cases[] = {
+      {DownloadStatus::queued, {"trash"}, false},
+      {DownloadStatus::downloading, {"pause.fill", "trash"}, true},
+      {DownloadStatus::paused, {"arrow.clockwise", "trash"}, true},
+      {DownloadStatus::completed, {"folder", "trash"}, false},
+      {DownloadStatus::failed, {"arrow.clockwise", "trash"}, false},
+      {DownloadStatus::cancelled, {"arrow.clockwise", "trash"}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.status.caseName()));
+    item->status = c.status;
+    settle();
+    std::vector<QString> shown;
+    for (QToolButton* b : row.actionButtons()) shown.push_back(b->property("symbol").toString());
+    EXPECT_EQ(shown, c.symbols);
+    EXPECT_EQ(row.progressBar() != nullptr, c.bar);
+    if (row.progressBar()) {
+      EXPECT_EQ(row.progressBar()->isActive(), c.status == DownloadStatus::downloading);
+    }
+    EXPECT_EQ(row.thumbnail()->turn(), c.status == DownloadStatus::completed ? 0 : 10);
+  }
+  // Tooltips come from the strings table; the title line has its own.
+  EXPECT_EQ(row.actionButtons().back()->toolTip(), "Remove from list");
+  EXPECT_EQ(row.titleLabel()->toolTip(), "Open in browser");
+}
+
+TEST_F(ViewTest, RowClickRunsEventThenAction) {
+  auto item = addItem(DownloadStatus::downloading, "https://example.org/a");
+  DownloadItemView row(item, [this, item] { manager->removeDownload(item->id); });
+  row.show();
+  QTest::mouseClick(row.actionButtons()[0], Qt::LeftButton);  // pause
+  EXPECT_EQ(item->status.get(), DownloadStatus::paused);
+  settle();
+  QTest::mouseClick(row.actionButtons()[1], Qt::LeftButton);  // trash: cancel + remove
+  EXPECT_EQ(item->status.get(), DownloadStatus::cancelled);
+  EXPECT_TRUE(manager->downloads.get().empty());
+  QTest::mouseClick(row.titleLabel(), Qt::LeftButton);
+  EXPECT_EQ(events, (std::vector<std::string>{"download_pause", "download_cancel", "url_click"}));
+  EXPECT_EQ(workspace->openedURLs(), std::vector<std::string>{"https://example.org/a"});
+}
+
+TEST_F(ViewTest, QueueWithZeroOneAndSeveralItems) {
+  DownloadQueueView queue(manager);
+  queue.resize(550, 400);
+  queue.show();
+  settle();
+  EXPECT_FALSE(queue.isVisible());
+
+  auto first = addItem(DownloadStatus::completed, "https://example.org/1");
+  settle();
+  EXPECT_TRUE(queue.isVisible());
+  EXPECT_EQ(queue.countLabel()->text(), "1 download");
+  EXPECT_FALSE(queue.clearButton()->isVisible());
+  EXPECT_FALSE(queue.scrollButton()->isVisible());
+
+  addItem(DownloadStatus::failed, "https://example.org/2");
+  auto third = addItem(DownloadStatus::downloading, "https://example.org/3");
+  settle();
+  EXPECT_TRUE(queue.clearButton()->isVisible());
+  ASSERT_EQ(queue.rows().size(), 3u);
+  EXPECT_EQ(queue.rows().front()->model().item(), third);  // newest first
+  EXPECT_EQ(queue.rows().back()->model().item(), first);
+
+  // A row's remove request removes that item only.
+  queue.model().removeDownload(first->id);
+  queue.model().removeDownload(first->id);  // already gone: nothing
+  settle();
+  EXPECT_EQ(queue.rows().size(), 2u);
+
+  // Clearing logs first, then keeps only unfinished items.
+  QTest::mouseClick(queue.clearButton(), Qt::LeftButton);
+  settle();
+  EXPECT_EQ(events, std::vector<std::string>{"clear_completed"});
+  ASSERT_EQ(manager->downloads.get().size(), 1u);
+  EXPECT_EQ(manager->downloads.get()[0], third);
+}
+
+TEST_F(ViewTest, ScrollButtonFromFourItemsWhenEndIsOutOfView) {
+  DownloadQueueView queue(manager);
+  queue.resize(550, 300);
+  queue.show();
+  for (int i = 0; i < 3; ++i) addItem(DownloadStatus::queued, "https://example.org/" + std::to_string(i));
+  settle();
+  QScrollBar* bar = queue.scrollArea()->verticalScrollBar();
+  bar->setValue(0);
+  settle();
+  EXPECT_FALSE(queue.scrollButton()->isVisible());  // 3 items: never
+  addItem(DownloadStatus::queued, "https://example.org/4");
+  settle();
+  bar->setValue(0);
+  settle();
+  ASSERT_GT(bar->maximum(), 0);
+  EXPECT_TRUE(queue.scrollButton()->isVisible());
+  QTest::mouseClick(queue.scrollButton(), Qt::LeftButton);  // posts scrollToBottom
+  settle();
+  EXPECT_EQ(bar->value(), bar->maximum());
+  EXPECT_FALSE(queue.scrollButton()->isVisible());
+}
+
+TEST_F(ViewTest, QualitySelectorSegmentsAndSelection) {
+  auto model = tavix::VideoDownloadViewModel::create([] { return std::optional<std::string>(); });
+  QualitySelector selector(model);
+  selector.resize(550, 44);
+  selector.show();
+  settle();
+  ASSERT_EQ(selector.segmentCount(), 6);
+  const char* labels[] = {"MP3", "360p", "480p", "720p", "1080p", "Best"};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(selector.segment(i)->text(), labels[i]);
+  EXPECT_EQ(selector.selectedIndex(), 1);
+  // A click beside the text, near the segment's edge, selects it.
+  QPushButton* p1080 = selector.segment(4);
+  QTest::mouseClick(p1080, Qt::LeftButton, {}, QPoint(2, p1080->height() - 3));
+  EXPECT_EQ(model->selectedQuality.get(), tavix::Quality::p1080);
+  settle();
+  EXPECT_EQ(selector.labelColor(4), QualitySelector::primaryColor());
+  EXPECT_EQ(selector.labelColor(1), QualitySelector::secondaryColor());
+  EXPECT_EQ(selector.highlight()->geometry(), p1080->geometry());
+}
+
+TEST_F(ViewTest, CandyStripeBarFillPixels) {
+  struct Case {
+    double progress;
+    int filledUpTo;  // columns < this are blue fill
+  } cases[] = {{0, 0}, {50, 100}, {-10, 0}, {120, 200}};
+  for (const auto& c : cases) {
+    CandyStripeBar bar(c.progress, false, 200, 10);
+    EXPECT_DOUBLE_EQ(bar.drawnFillWidth(), std::max(0.0, c.progress * 2));
+    const QImage image = bar.grab().toImage();
+    ASSERT_EQ(image.size(), QSize(200, 10));
+    auto blueish = [&](int x) {
+      const QColor px = image.pixelColor(x, 5);
+      return px.blue() > 120 && px.red() < 150;
+    };
+    if (c.filledUpTo > 20) {
+      EXPECT_TRUE(blueish(c.filledUpTo / 2)) << c.progress;
+    }
+    if (c.filledUpTo < 190) {
+      EXPECT_FALSE(blueish(std::min(199, c.filledUpTo + 10))) << c.progress;
+    }
+  }
+  CandyStripeBar bar(40, false, 200, 10);
+  bar.show();
+  EXPECT_FALSE(bar.isSliding());  // created inactive: still
+  bar.setActive(true);
+  EXPECT_TRUE(bar.isSliding());
+  bar.setActive(false);
+  EXPECT_TRUE(bar.isSliding());  // nothing stops it
+}
+
+TEST_F(ViewTest, MainScreenWiring) {
+  MainWindow window;
+  window.installMainScreen();
+  window.show();
+  settle();
+  VideoDownloadView* screen = window.mainScreen();
+  EXPECT_EQ(window.minimumSize(), QSize(1000, 400));
+  EXPECT_TRUE(window.windowTitle().isEmpty());
+  EXPECT_EQ(screen->titleLabel()->text(), "Video Downloader");
+  EXPECT_FALSE(screen->downloadButton()->isEnabled());
+  QTest::keyClicks(screen->addressField(), "  ");
+  EXPECT_EQ(screen->model().viewModel()->urlText.get(), "  ");
+  EXPECT_TRUE(screen->downloadButton()->isEnabled());
+  // Return in the field starts nothing.
+  QTest::keyClick(screen->addressField(), Qt::Key_Return);
+  EXPECT_TRUE(events.empty());
+
+  pasteboard->setString("https://youtu.be/dQw4w9WgXcQ");
+  platform::Pasteboard::setGeneral(pasteboard);
+  QTest::mouseClick(screen->pasteButton(), Qt::LeftButton);
+  EXPECT_EQ(screen->addressField()->text(), "https://youtu.be/dQw4w9WgXcQ");
+  EXPECT_TRUE(screen->pasteHighlighted());
+  platform::Pasteboard::setGeneral(nullptr);
+}
+
+// Rendered window with rows in several states, kept as a build artifact.
+TEST_F(ViewTest, WindowScreenshot) {
+  MainWindow window;
+  window.installMainScreen();
+  auto& screenManager = *window.mainScreen()->model().downloadManager();
+  screenManager.setLauncher([](auto&) -> std::optional<platform::Error> { return std::nullopt; });
+  DownloadStatus states[] = {DownloadStatus::completed, DownloadStatus::failed, DownloadStatus::downloading};
+  tavix::DownloadList list;
+  for (const auto& status : states) {
+    auto item = std::make_shared<tavix::DownloadItem>("https://www.youtube.com/watch?v=dQw4w9WgXcQ",
+                                                      tavix::Quality::p1080);
+    item->status = status;
+    item->progress = status == DownloadStatus::downloading ? 62.5 : 100.0;
+    item->fileSize = std::string("48.2MiB");
+    item->speed = std::string("3.1MiB/s");
+    if (status != DownloadStatus::downloading) item->displayTitle = std::string("Sample clip");
+    if (status == DownloadStatus::failed) item->errorMessage = std::string("Network error");
+    list.push_back(item);
+  }
+  screenManager.downloads = list;
+  window.resize(1000, 860);
+  window.show();
+  settle();
+  const QImage image = window.grab().toImage();
+  // <build>/artifacts, beside the bundle folder.
+  const QString folder = QString::fromStdString(uitest::bundlePath()) + "/../artifacts";
+  QDir().mkpath(folder);
+  ASSERT_TRUE(image.save(folder + "/window.png"));
+  const QImage saved(folder + "/window.png");
+  EXPECT_EQ(saved.size(), QSize(1000, 860) * window.devicePixelRatio());
+  // Not blank: the background gradient and the rows give many colours.
+  QSet<QRgb> colours;
+  for (int y = 0; y < saved.height(); y += 17) {
+    for (int x = 0; x < saved.width(); x += 13) colours.insert(saved.pixel(x, y));
+  }
+  EXPECT_GT(colours.size(), 50);
+}
+
+}  // namespace
