@@ -5,10 +5,11 @@
 // Subcommands run in order in one process, on the main thread, after the
 // libraries' ordered registration. Results go to standard output on lines
 // beginning "=> "; the SDK's log lines go to standard error. Arguments that
-// begin with "-" are launch arguments for the SDK (for example
+// begin with "-" and a letter are launch arguments for the SDK (for example
 // -RIRDebugEnabled) and may appear anywhere. An SDK exception is printed as
 // "=> exception NAME: REASON" and ends the run with status 1. The bundle is
 // that of APP_RESOURCES, the folders those of HOME.
+#include <cctype>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -61,7 +62,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> words;
   for (int index = 1; index < argc; ++index) {
     std::string word = argv[index];
-    if (!word.empty() && word[0] == '-') continue;  // a launch argument for the SDK
+    // A launch argument for the SDK ("-RIRDebugEnabled"); "-1" is a number.
+    if (word.size() > 1 && word[0] == '-' && std::isalpha(static_cast<unsigned char>(word[1]))) continue;
     words.push_back(word);
   }
   if (words.empty()) return usage(subcommands);
