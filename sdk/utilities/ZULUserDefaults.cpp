@@ -18,9 +18,11 @@ std::shared_ptr<ZULUserDefaults> ZULUserDefaults::standardUserDefaults() {
 
 ZULUserDefaults::ZULUserDefaults() : ZULUserDefaults(std::string()) {}
 
-ZULUserDefaults::ZULUserDefaults(const std::string& suiteName)
-    : m_suiteName(suiteName),
-      m_userDefaults(suiteName.empty() ? platform::UserDefaults::standard() : platform::UserDefaults::suite(suiteName)) {}
+ZULUserDefaults::ZULUserDefaults(const std::string& suiteName) : m_suiteName(suiteName) {}
+
+std::shared_ptr<platform::UserDefaults> ZULUserDefaults::userDefaults() const {
+  return m_suiteName.empty() ? platform::UserDefaults::standard() : platform::UserDefaults::suite(m_suiteName);
+}
 
 std::optional<platform::Value> ZULUserDefaults::objectForKey(const std::string& key) const {
   if (key.empty()) {
@@ -28,7 +30,7 @@ std::optional<platform::Value> ZULUserDefaults::objectForKey(const std::string& 
                       "Cannot get object for invalid user default key.");
     return std::nullopt;
   }
-  return m_userDefaults->object(key);
+  return userDefaults()->object(key);
 }
 
 void ZULUserDefaults::setObject(const platform::Value& object, const std::string& key) {
@@ -38,7 +40,7 @@ void ZULUserDefaults::setObject(const platform::Value& object, const std::string
     return;
   }
   if (object.isNull()) {
-    m_userDefaults->remove(key);
+    userDefaults()->remove(key);
     return;
   }
   if (!isAcceptedKind(object)) {
@@ -50,7 +52,7 @@ void ZULUserDefaults::setObject(const platform::Value& object, const std::string
                    });
     return;
   }
-  m_userDefaults->set(key, object);
+  userDefaults()->set(key, object);
 }
 
 int64_t ZULUserDefaults::integerForKey(const std::string& key) const {

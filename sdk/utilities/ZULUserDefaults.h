@@ -23,7 +23,9 @@ class ZULUserDefaults {
   ZULUserDefaults();
   explicit ZULUserDefaults(const std::string& suiteName);
 
-  const std::shared_ptr<platform::UserDefaults>& userDefaults() const { return m_userDefaults; }
+  // The suite object (looked up on each call, so the wrapper follows the
+  // process's suite table).
+  std::shared_ptr<platform::UserDefaults> userDefaults() const;
 
   std::optional<platform::Value> objectForKey(const std::string& key) const;
   void setObject(const platform::Value& object, const std::string& key);
@@ -45,5 +47,4 @@ class ZULUserDefaults {
 
  private:
   std::string m_suiteName;
-  std::shared_ptr<platform::UserDefaults> m_userDefaults;
 };
