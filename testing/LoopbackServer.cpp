@@ -94,17 +94,31 @@ Answer Answer::close() {
 }
 
 LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>()) {
-  auto handler = [this](const httplib::Request& req, httplib::Response& res) { serve(req, res); };
+  auto handler = [this](const httplib::Request& req, httplib::Response& res) { serve(req, res, req.body); };
+  // Bodies are read through a content reader: the library's own reading
+  // refuses form-encoded bodies above 8 KiB, which real services accept.
+  auto reading = [this](const httplib::Request& req, httplib::Response& res,
+                        const httplib::ContentReader& reader) {
+    std::string body;
+    reader([&](const char* data, size_t length) {
+      body.append(data, length);
+      return true;
+    });
+    serve(req, res, body);
+  };
   m_server->Get(".*", handler);
-  m_server->Post(".*", handler);
-  m_server->Put(".*", handler);
-  m_server->Patch(".*", handler);
-  m_server->Delete(".*", handler);
+  m_server->Post(".*", reading);
+  m_server->Put(".*", reading);
+  m_server->Patch(".*", reading);
+  m_server->Delete(".*", reading);
   m_server->Options(".*", handler);
+  m_server->set_keep_alive_timeout(2);
   m_server->set_payload_max_length(size_t(256) << 20);
   m_port = m_server->bind_to_any_port("127.0.0.1");
   if (m_port <= 0) throw std::runtime_error("LoopbackServer: cannot bind 127.0.0.1");
   m_thread = std::thread([this] { m_server->listen_after_bind(); });
+  // stop() before the accept loop runs would be lost and the loop never end.
+  while (!m_server->is_running()) std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
 LoopbackServer::~LoopbackServer() {
@@ -113,6 +127,8 @@ LoopbackServer::~LoopbackServer() {
     m_stopping = true;
   }
   m_changed.notify_all();
+  // Idle keep-alive connections would hold the workers until they time out.
+  dropConnections(-1);
   m_server->stop();
   if (m_thread.joinable()) m_thread.join();
 }
@@ -202,9 +218,9 @@ bool LoopbackServer::sleepUnlessStopping(double seconds) {
   return !m_stopping;
 }
 
-// Finds this request's accepted socket and shuts it down, so the client sees
-// the connection end without any answer.
-void LoopbackServer::dropConnection(const httplib::Request& request) {
+// Shuts down the accepted socket whose peer port is `peerPort` (-1: every
+// accepted socket), so the client sees the connection end without an answer.
+void LoopbackServer::dropConnections(int peerPort) {
   DIR* dir = ::opendir("/proc/self/fd");
   if (!dir) return;
   while (dirent* entry = ::readdir(dir)) {
@@ -215,14 +231,14 @@ void LoopbackServer::dropConnection(const httplib::Request& request) {
     if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) continue;
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0) continue;
     if (peer.sin_family != AF_INET || local.sin_family != AF_INET) continue;
-    if (ntohs(peer.sin_port) == request.remote_port && ntohs(local.sin_port) == m_port) {
+    if ((peerPort < 0 || ntohs(peer.sin_port) == peerPort) && ntohs(local.sin_port) == m_port) {
       ::shutdown(fd, SHUT_RDWR);
     }
   }
   ::closedir(dir);
 }
 
-void LoopbackServer::serve(const httplib::Request& req, httplib::Response& res) {
+void LoopbackServer::serve(const httplib::Request& req, httplib::Response& res, const std::string& body) {
   RecordedRequest record;
   record.method = req.method;
   record.path = req.path;
@@ -232,7 +248,7 @@ void LoopbackServer::serve(const httplib::Request& req, httplib::Response& res) 
     if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT") continue;
     record.headers.emplace_back(name, value);
   }
-  record.body = req.body;
+  record.body = body;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_requests.push_back(record);
@@ -245,7 +261,7 @@ void LoopbackServer::serve(const httplib::Request& req, httplib::Response& res) 
   Answer answer = responder ? (*responder)(record) : Answer::text(404, "not found");
   if (!sleepUnlessStopping(answer.delay)) return;
   if (answer.closeWithoutAnswer) {
-    dropConnection(req);
+    dropConnections(req.remote_port);
     return;
   }
   res.status = answer.status;

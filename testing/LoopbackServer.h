@@ -111,10 +111,10 @@ class LoopbackServer {
   struct Route {
     Responder responder;
   };
-  void serve(const httplib::Request& request, httplib::Response& response);
+  void serve(const httplib::Request& request, httplib::Response& response, const std::string& body);
   std::optional<Responder> find(const std::string& method, const std::string& path) const;
   bool sleepUnlessStopping(double seconds);
-  void dropConnection(const httplib::Request& request);
+  void dropConnections(int peerPort);
 
   std::unique_ptr<httplib::Server> m_server;
   std::thread m_thread;
