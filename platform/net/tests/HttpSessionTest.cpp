@@ -238,18 +238,18 @@ TEST_F(HttpSessionTest, TransportFailuresMapToStableCodes) {
 }
 
 TEST_F(HttpSessionTest, CompletionNeverRunsInsideTheStartingCall) {
-  bool inResume = false;
-  std::atomic<int> ranInside{0};
-  Inbox<int> inbox;
-  auto task = session->dataTask(HttpRequest("gopher://127.0.0.1/"), [&](HttpResult) {
-    if (inResume) ranInside++;
-    inbox.put(1);
-  });
-  inResume = true;
-  task->resume();
-  inResume = false;
-  EXPECT_EQ(inbox.waitFor(1).size(), 1u);
-  EXPECT_EQ(ranInside.load(), 0);
+  // Delivered on the main queue, an inline call would run before resume() or
+  // cancel() returned; queued, it runs only when the test pumps.
+  auto config = HttpSessionConfiguration::defaultConfiguration();
+  config.delegateQueue = mainQueue();
+  auto mainSession = HttpSession::create(config);
+  int ended = 0;
+  auto refused = mainSession->dataTask(HttpRequest("gopher://127.0.0.1/"), [&](HttpResult) { ended++; });
+  auto cancelled = mainSession->dataTask(HttpRequest(server.url("/")), [&](HttpResult) { ended++; });
+  refused->resume();
+  cancelled->cancel();
+  EXPECT_EQ(ended, 0);
+  EXPECT_TRUE(testkit::runUntil([&] { return ended == 2; }));
 }
 
 TEST_F(HttpSessionTest, CancelCompletesExactlyOnceWithCancelled) {
