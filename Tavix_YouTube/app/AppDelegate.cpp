@@ -5,20 +5,31 @@
 #include <QStyleFactory>
 
 #include "Tavix_YouTube/ui/viewmodels/MyAnalytics.h"
-
-namespace {
-std::function<void()>& configureSDK() {
-  static std::function<void()> configure;
-  return configure;
-}
-}  // namespace
-
-void AppDelegate::setConfigureSDK(std::function<void()> configure) { configureSDK() = std::move(configure); }
+#include "platform/log/Log.h"
+#include "platform/values/Exception.h"
+#include "sdk/core/RIRApp.h"
 
 void AppDelegate::applicationDidFinishLaunching(const platform::Notification&) {
-  if (configureSDK()) configureSDK()();
+  configureSDK();
   MyAnalytics::logEvent("app_launch");
   applyDarkAppearance();
+}
+
+bool AppDelegate::configureSDK() {
+  // A broken options file makes configure raise. The downloader does not need
+  // the SDK, so the failure is logged and the application goes on without it.
+  try {
+    RIRApp::configure();
+    return true;
+  } catch (const platform::Exception& exception) {
+    platform::Log::handle("com.tavix.app", "AppDelegate")
+        .write(platform::LogType::Error,
+               "SDK not started: " + exception.name + ": " + exception.reason);
+  } catch (const std::exception& exception) {
+    platform::Log::handle("com.tavix.app", "AppDelegate")
+        .write(platform::LogType::Error, std::string("SDK not started: ") + exception.what());
+  }
+  return false;
 }
 
 void applyDarkAppearance() {

@@ -5,6 +5,7 @@
 #include "Tavix_YouTube/app/QtDesktop.h"
 #include "Tavix_YouTube/ui/Theme.h"
 #include "platform/app/Bundle.h"
+#include "sdk/core/RIRRegistration.h"
 
 AppShell::AppShell(int& argc, char** argv) {
   m_qt = std::make_unique<TavixApplication>(argc, argv);
@@ -15,8 +16,8 @@ AppShell::AppShell(int& argc, char** argv) {
 
   m_application = platform::Application::shared();
   m_application->setLaunchArguments(argc, argv);
-  // The application delegate. The SDK start-up is installed here:
-  //   AppDelegate::setConfigureSDK([] { RIRApp::configure(); });
+  // The SDK's libraries register before the delegate configures the SDK.
+  RIRRegisterAll();
   m_application->setDelegate(std::make_shared<AppDelegate>());
   m_lifecycle = std::make_unique<QtApplicationLifecycle>(m_application);
 

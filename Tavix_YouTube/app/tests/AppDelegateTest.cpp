@@ -1,0 +1,58 @@
+// The application delegate at launch: the SDK is configured before
+// "app_launch" is logged, and a broken options file leaves the application
+// running without the SDK.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Tavix_YouTube/app/AppDelegate.h"
+#include "Tavix_YouTube/ui/viewmodels/MyAnalytics.h"
+#include "platform/notifications/Notification.h"
+#include "sdk/core/RIRApp.h"
+#include "sdk/core/RIRRegistration.h"
+#include "sdk/utilities/tests/SdkTestEnvironment.h"
+
+namespace {
+
+struct LaunchCase {
+  const char* name;
+  bool validOptions;
+};
+
+class AppDelegateLaunchTest : public ::testing::TestWithParam<LaunchCase> {
+ protected:
+  void SetUp() override { RIRRegisterAll(); }
+  void TearDown() override {
+    MyAnalytics::setSink(nullptr);
+    RIRApp::resetForTesting();
+  }
+  sdktest::SdkTestEnvironment env;
+};
+
+TEST_P(AppDelegateLaunchTest, ConfiguresThenLogsLaunch) {
+  if (GetParam().validOptions) {
+    env.writeOptions(sdktest::SdkTestEnvironment::validOptions());
+  } else {
+    env.writeOptionsText("this is not a property list");
+  }
+  std::vector<std::pair<std::string, bool>> events;  // name, SDK configured when logged
+  MyAnalytics::setSink([&](const std::string& name, const platform::Dictionary&) {
+    events.emplace_back(name, RIRApp::isDefaultAppConfigured());
+  });
+
+  AppDelegate delegate;
+  EXPECT_NO_THROW(delegate.applicationDidFinishLaunching(platform::Notification{}));
+
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].first, "app_launch");
+  EXPECT_EQ(events[0].second, GetParam().validOptions);
+  EXPECT_EQ(RIRApp::isDefaultAppConfigured(), GetParam().validOptions);
+  EXPECT_EQ(env.logged("SDK not started: "), !GetParam().validOptions);
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, AppDelegateLaunchTest,
+                         ::testing::Values(LaunchCase{"Valid", true}, LaunchCase{"Broken", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
