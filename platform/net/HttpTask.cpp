@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+
+#include "platform/log/Log.h"
 #include <cstdlib>
 #include <cstring>
 
@@ -561,7 +563,7 @@ void HttpTask::decideRedirect(HttpResponse redirect, Bytes body, HttpRequest pro
     try {
       decision = policy(redirect.statusCode(), redirect, proposed);
     } catch (const std::exception& e) {
-      std::fprintf(stderr, "net: redirect policy threw (%s); redirect refused\n", e.what());
+      Log::handle("platform.net", "[HTTP]").write(LogType::Error, std::string("redirect policy threw: ") + e.what() + "; redirect refused");
       decision = RedirectDecision::refuse();
     }
   }

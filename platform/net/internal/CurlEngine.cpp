@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/log/Log.h"
+
 namespace platform::net_internal {
 
 CurlTransfer::CurlTransfer() : m_easy(curl_easy_init()) {}
@@ -68,7 +70,7 @@ void CurlEngine::drainCommands() {
     try {
       command();
     } catch (const std::exception& e) {
-      std::fprintf(stderr, "net: exception on the transfer thread: %s\n", e.what());
+      Log::handle("platform.net", "[HTTP]").write(LogType::Error, std::string("exception on the transfer thread: ") + e.what());
     }
   }
 }
@@ -91,7 +93,7 @@ void CurlEngine::run() {
       try {
         transfer->finished(code, false);
       } catch (const std::exception& e) {
-        std::fprintf(stderr, "net: exception on the transfer thread: %s\n", e.what());
+        Log::handle("platform.net", "[HTTP]").write(LogType::Error, std::string("exception on the transfer thread: ") + e.what());
       }
     }
     curl_multi_poll(m_multi, nullptr, 0, 1000, nullptr);
