@@ -113,6 +113,7 @@ LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>())
   m_server->Delete(".*", reading);
   m_server->Options(".*", handler);
   m_server->set_keep_alive_timeout(2);
+  m_server->set_tcp_nodelay(true);  // no Nagle delay on small answers
   m_server->set_payload_max_length(size_t(256) << 20);
   m_port = m_server->bind_to_any_port("127.0.0.1");
   if (m_port <= 0) throw std::runtime_error("LoopbackServer: cannot bind 127.0.0.1");
