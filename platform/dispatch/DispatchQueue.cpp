@@ -60,7 +60,7 @@ void reportCurrentException(std::string_view context) {
   reportInternalProblem(kComponent, text);
 }
 
-void runGuarded(std::string_view queueLabel, const Task& task) {
+void runGuarded(std::string_view queueLabel, const Block& task) {
   try {
     task();
   } catch (...) {
@@ -73,7 +73,7 @@ ThreadPool& ThreadPool::shared() {
   return *pool;
 }
 
-void ThreadPool::submit(Task job) {
+void ThreadPool::submit(Block job) {
   std::unique_lock lock(m_mutex);
   m_jobs.push_back(std::move(job));
   if (m_jobs.size() > m_idle) {
@@ -93,7 +93,7 @@ void ThreadPool::work() {
       --m_idle;
       if (!woken) return;
     }
-    Task job = std::move(m_jobs.front());
+    Block job = std::move(m_jobs.front());
     m_jobs.pop_front();
     lock.unlock();
     job();  // jobs catch their own exceptions
@@ -109,7 +109,7 @@ class SerialImpl final : public QueueImpl {
   SerialImpl(std::string label, std::shared_ptr<QueueImpl> target)
       : QueueImpl(std::move(label), true), m_target(std::move(target)) {}
 
-  void enqueue(Task task) override {
+  void enqueue(Block task) override {
     {
       std::lock_guard lock(m_mutex);
       m_tasks.push_back(std::move(task));
@@ -126,7 +126,7 @@ class SerialImpl final : public QueueImpl {
   static constexpr int kBatchOnTarget = 64;
 
   void scheduleDrain() {
-    Task job = [self = std::static_pointer_cast<SerialImpl>(shared_from_this())] { self->drain(); };
+    Block job = [self = std::static_pointer_cast<SerialImpl>(shared_from_this())] { self->drain(); };
     if (m_target) {
       m_target->enqueue(std::move(job));
     } else {
@@ -138,7 +138,7 @@ class SerialImpl final : public QueueImpl {
     {
       ScopedFrame frame(this);
       for (int ran = 0;; ++ran) {
-        Task task;
+        Block task;
         {
           std::lock_guard lock(m_mutex);
           if (m_tasks.empty()) {
@@ -157,7 +157,7 @@ class SerialImpl final : public QueueImpl {
 
   const std::shared_ptr<QueueImpl> m_target;
   std::mutex m_mutex;
-  std::deque<Task> m_tasks;
+  std::deque<Block> m_tasks;
   bool m_scheduled = false;
 };
 
@@ -165,7 +165,7 @@ class ConcurrentImpl final : public QueueImpl {
  public:
   explicit ConcurrentImpl(std::string label) : QueueImpl(std::move(label), false) {}
 
-  void enqueue(Task task) override {
+  void enqueue(Block task) override {
     {
       std::lock_guard lock(m_mutex);
       m_tasks.push_back(std::move(task));
@@ -179,7 +179,7 @@ class ConcurrentImpl final : public QueueImpl {
   void work() {
     ScopedFrame frame(this);
     for (;;) {
-      Task task;
+      Block task;
       {
         std::lock_guard lock(m_mutex);
         if (m_tasks.empty()) {
@@ -194,7 +194,7 @@ class ConcurrentImpl final : public QueueImpl {
   }
 
   std::mutex m_mutex;
-  std::deque<Task> m_tasks;
+  std::deque<Block> m_tasks;
   int m_workers = 0;
 };
 
@@ -238,9 +238,9 @@ using namespace dispatch_internal;
 
 DispatchQueue::DispatchQueue(std::shared_ptr<QueueImpl> impl) : m_impl(std::move(impl)) {}
 
-void DispatchQueue::async(Task task) const { m_impl->enqueue(std::move(task)); }
+void DispatchQueue::async(Block task) const { m_impl->enqueue(std::move(task)); }
 
-void DispatchQueue::syncTask(const Task& task) const {
+void DispatchQueue::syncTask(const Block& task) const {
   std::string deadlock = syncDeadlockReason(*m_impl);
   if (!deadlock.empty()) {
     reportInternalProblem(kComponent, deadlock);
@@ -271,7 +271,7 @@ void DispatchQueue::syncTask(const Task& task) const {
   if (waiter.error) std::rethrow_exception(waiter.error);
 }
 
-CancelHandle DispatchQueue::after(double delaySeconds, Task task) const {
+CancelHandle DispatchQueue::after(double delaySeconds, Block task) const {
   auto cancelled = std::make_shared<std::atomic<bool>>(false);
   TimerScheduler::shared().schedule(
       sanitizedDelay(delaySeconds), 0, cancelled,

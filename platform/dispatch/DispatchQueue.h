@@ -41,7 +41,7 @@ namespace dispatch_internal {
 class QueueImpl;
 }
 
-using Task = std::function<void()>;
+using Block = std::function<void()>;
 
 // Quality-of-service classes of the global queues (a hint only).
 enum class Qos { Background, Utility, Default, UserInitiated };
@@ -51,7 +51,7 @@ inline constexpr const char* kSyncDeadlockException = "NSInternalInconsistencyEx
 
 class DispatchQueue {
  public:
-  void async(Task task) const;
+  void async(Block task) const;
 
   // Returns fn's result by value (a reference result is copied).
   template <typename F>
@@ -66,7 +66,7 @@ class DispatchQueue {
     }
   }
 
-  CancelHandle after(double delaySeconds, Task task) const;
+  CancelHandle after(double delaySeconds, Block task) const;
 
   const std::string& label() const;
   bool isSerial() const;
@@ -84,7 +84,7 @@ class DispatchQueue {
 
  private:
   // Runs task on the queue and waits; rethrows what task threw.
-  void syncTask(const Task& task) const;
+  void syncTask(const Block& task) const;
 
   std::shared_ptr<dispatch_internal::QueueImpl> m_impl;
 };

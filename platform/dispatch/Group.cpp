@@ -13,7 +13,7 @@ struct Group::State {
   std::mutex mutex;
   std::condition_variable empty;
   long count = 0;
-  std::vector<std::pair<DispatchQueue, Task>> notifications;
+  std::vector<std::pair<DispatchQueue, Block>> notifications;
 
   void leave() {
     std::unique_lock lock(mutex);
@@ -40,7 +40,7 @@ void Group::enter() const {
 
 void Group::leave() const { m_state->leave(); }
 
-void Group::async(const DispatchQueue& queue, Task task) const {
+void Group::async(const DispatchQueue& queue, Block task) const {
   enter();
   queue.async([state = m_state, task = std::move(task)] {
     struct Leave {
@@ -51,7 +51,7 @@ void Group::async(const DispatchQueue& queue, Task task) const {
   });
 }
 
-void Group::notify(const DispatchQueue& queue, Task task) const {
+void Group::notify(const DispatchQueue& queue, Block task) const {
   {
     std::lock_guard lock(m_state->mutex);
     if (m_state->count > 0) {

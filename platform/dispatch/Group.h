@@ -23,8 +23,8 @@ class Group {
 
   void enter() const;
   void leave() const;
-  void async(const DispatchQueue& queue, Task task) const;
-  void notify(const DispatchQueue& queue, Task task) const;
+  void async(const DispatchQueue& queue, Block task) const;
+  void notify(const DispatchQueue& queue, Block task) const;
   void wait() const;
   [[nodiscard]] bool wait(double timeoutSeconds) const;
 

@@ -21,7 +21,7 @@ class MainImpl final : public QueueImpl {
  public:
   MainImpl() : QueueImpl(MainQueue::kLabel, true, true) {}
 
-  void enqueue(Task task) override {
+  void enqueue(Block task) override {
     std::shared_ptr<MainQueueDriver> wake;
     {
       std::lock_guard lock(m_mutex);
@@ -59,7 +59,7 @@ class MainImpl final : public QueueImpl {
     ScopedFrame frame(this);
     int ran = 0;
     for (; static_cast<size_t>(ran) < count; ++ran) {
-      Task task;
+      Block task;
       {
         std::lock_guard lock(m_mutex);
         if (m_tasks.empty()) break;  // a nested drain took them
@@ -85,7 +85,7 @@ class MainImpl final : public QueueImpl {
  private:
   std::mutex m_mutex;
   std::condition_variable m_changed;
-  std::deque<Task> m_tasks;
+  std::deque<Block> m_tasks;
   std::shared_ptr<MainQueueDriver> m_driver;
   bool m_wakePending = false;
 };

@@ -181,7 +181,7 @@ OperationQueue::~OperationQueue() {
 
 void OperationQueue::add(std::shared_ptr<Operation> operation) { m_impl->add(std::move(operation)); }
 
-std::shared_ptr<Operation> OperationQueue::add(Task task) {
+std::shared_ptr<Operation> OperationQueue::add(Block task) {
   auto operation = BlockOperation::make(std::move(task));
   m_impl->add(operation);
   return operation;

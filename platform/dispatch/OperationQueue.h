@@ -32,7 +32,7 @@ class OperationQueue {
 
   void add(std::shared_ptr<Operation> operation);
   // Convenience: adds a BlockOperation running task.
-  std::shared_ptr<Operation> add(Task task);
+  std::shared_ptr<Operation> add(Block task);
 
   void suspend();
   void resume();

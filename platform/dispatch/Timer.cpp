@@ -13,11 +13,11 @@ struct Timer::Arm {
   std::atomic<bool> spent{false};  // a one-shot that fired
 };
 
-Timer::Timer(DispatchQueue queue, double startDelay, double interval, Task handler, double /*leeway*/)
+Timer::Timer(DispatchQueue queue, double startDelay, double interval, Block handler, double /*leeway*/)
     : m_queue(std::move(queue)),
       m_startDelay(startDelay),
       m_interval(interval),
-      m_handler(std::make_shared<Task>(std::move(handler))) {}
+      m_handler(std::make_shared<Block>(std::move(handler))) {}
 
 Timer::~Timer() { cancel(); }
 
@@ -30,13 +30,13 @@ void Timer::start() {
   }
   const bool oneShot = !(m_interval > 0);
   // Weak: destroying the timer releases the handler even while entries wait.
-  std::weak_ptr<Task> handler = m_handler;
+  std::weak_ptr<Block> handler = m_handler;
   dispatch_internal::TimerScheduler::shared().schedule(
       m_startDelay, oneShot ? 0 : m_interval, arm->cancelled,
       [queue = m_queue.impl(), handler, arm, oneShot] {
         queue->enqueue([handler, arm, oneShot] {
           if (arm->cancelled->load()) return;
-          std::shared_ptr<Task> run = handler.lock();
+          std::shared_ptr<Block> run = handler.lock();
           if (!run) return;
           if (oneShot) arm->spent.store(true);
           (*run)();
@@ -54,13 +54,13 @@ bool Timer::isValid() const {
   return m_arm && !m_arm->cancelled->load() && !m_arm->spent.load();
 }
 
-std::unique_ptr<Timer> Timer::oneShot(DispatchQueue queue, double delay, Task handler) {
+std::unique_ptr<Timer> Timer::oneShot(DispatchQueue queue, double delay, Block handler) {
   auto timer = std::make_unique<Timer>(std::move(queue), delay, 0, std::move(handler));
   timer->start();
   return timer;
 }
 
-std::unique_ptr<Timer> Timer::repeating(DispatchQueue queue, double startDelay, double interval, Task handler) {
+std::unique_ptr<Timer> Timer::repeating(DispatchQueue queue, double startDelay, double interval, Block handler) {
   auto timer = std::make_unique<Timer>(std::move(queue), startDelay, interval, std::move(handler));
   timer->start();
   return timer;

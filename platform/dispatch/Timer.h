@@ -22,7 +22,7 @@ namespace platform {
 
 class Timer {
  public:
-  Timer(DispatchQueue queue, double startDelay, double interval, Task handler, double leeway = 0);
+  Timer(DispatchQueue queue, double startDelay, double interval, Block handler, double leeway = 0);
   ~Timer();
   Timer(const Timer&) = delete;
   Timer& operator=(const Timer&) = delete;
@@ -32,9 +32,9 @@ class Timer {
   bool isValid() const;
 
   // A started one-shot timer.
-  static std::unique_ptr<Timer> oneShot(DispatchQueue queue, double delay, Task handler);
+  static std::unique_ptr<Timer> oneShot(DispatchQueue queue, double delay, Block handler);
   // A started repeating timer.
-  static std::unique_ptr<Timer> repeating(DispatchQueue queue, double startDelay, double interval, Task handler);
+  static std::unique_ptr<Timer> repeating(DispatchQueue queue, double startDelay, double interval, Block handler);
 
  private:
   struct Arm;
@@ -42,7 +42,7 @@ class Timer {
   DispatchQueue m_queue;
   double m_startDelay;
   double m_interval;
-  std::shared_ptr<Task> m_handler;
+  std::shared_ptr<Block> m_handler;
   mutable std::mutex m_mutex;
   std::shared_ptr<Arm> m_arm;
 };

@@ -22,7 +22,7 @@ class QueueImpl : public std::enable_shared_from_this<QueueImpl> {
   virtual ~QueueImpl() = default;
 
   // Queues the task; never runs it inside this call.
-  virtual void enqueue(Task task) = 0;
+  virtual void enqueue(Block task) = 0;
   // The queue this one runs its work on, if any.
   virtual QueueImpl* target() const { return nullptr; }
 
@@ -60,7 +60,7 @@ const Frame* currentFrame();
 
 // Runs task, catching and reporting whatever escapes it (`what` names the
 // runner in the report, e.g. the queue label).
-void runGuarded(std::string_view queueLabel, const Task& task);
+void runGuarded(std::string_view queueLabel, const Block& task);
 // Reports the exception being handled (call inside a catch block).
 void reportCurrentException(std::string_view context);
 
@@ -70,14 +70,14 @@ void reportCurrentException(std::string_view context);
 class ThreadPool {
  public:
   static ThreadPool& shared();
-  void submit(Task job);
+  void submit(Block job);
 
  private:
   void work();
 
   std::mutex m_mutex;
   std::condition_variable m_wake;
-  std::deque<Task> m_jobs;
+  std::deque<Block> m_jobs;
   size_t m_idle = 0;
 };
 

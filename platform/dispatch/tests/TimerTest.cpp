@@ -23,7 +23,7 @@ class VirtualTimeTest : public ::testing::Test {
   std::vector<std::string> events() {
     return queue.sync([this] { return m_events; });
   }
-  Task record(std::string what) {
+  Block record(std::string what) {
     return [this, what] { m_events.push_back(what); };
   }
 
