@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "sdk/core/RIRApp.h"
+#include "sdk/core/RIRHeartbeatLogger.h"
 
 void RIRCoreRegisterLibrary() {
   // The shared user agent starts with "riri-ios" and the SDK version.
@@ -13,5 +14,6 @@ void RIRRegisterAll() {
   static std::once_flag once;
   std::call_once(once, [] {
     RIRCoreRegisterLibrary();
+    RIRHeartbeatRegisterLibrary();
   });
 }

@@ -5,10 +5,11 @@
 //
 // Order (each library's function is called exactly once, in this order):
 //   1. core             RIRCoreRegisterLibrary()   "riri-ios" in the user agent
+//   2. heartbeats       RIRHeartbeatRegisterLibrary()   every app gets an RIRHeartbeatLogger
 // Libraries added later append their line here and their call in
 // RIRRegistration.cpp, e.g.
-//   2. installations    RIRInstallationsRegisterLibrary()   "riri-install"
-//   3. messaging        ...                                   "riri-rcm"
+//   3. installations    RIRInstallationsRegisterLibrary()   "riri-install"
+//   4. messaging        ...                                   "riri-rcm"
 // A library's function calls RIRApp::registerInternalLibrary(library, name[,
 // version]) for libraries with components, RIRApp::registerLibrary(name,
 // version) for names only, and may install hooks such as
