@@ -121,9 +121,14 @@ TEST_F(HttpSessionTest, GzipAnswerIsDecodedTransparently) {
   std::string plain;
   for (int i = 0; i < 2000; ++i) plain += "line " + std::to_string(i) + "\n";
   server.on("GET", "/z", Answer::gzip(200, plain));
-  auto answer = fetch(HttpRequest(server.url("/z")));
-  ASSERT_FALSE(answer.error);
-  EXPECT_EQ(answer.text(), plain);
+  HttpRequest own(server.url("/z"));
+  own.setValue("gzip", "Accept-Encoding");  // a caller's own header must not turn decoding off
+  for (const auto& request : {HttpRequest(server.url("/z")), own}) {
+    auto answer = fetch(request);
+    ASSERT_FALSE(answer.error);
+    EXPECT_EQ(answer.text(), plain);
+  }
+  EXPECT_NE(server.requests()[0].header("Accept-Encoding").find("gzip"), std::string::npos);
 }
 
 TEST_F(HttpSessionTest, RedirectsFollowThePolicy) {
@@ -224,6 +229,9 @@ TEST_F(HttpSessionTest, TransportFailuresMapToStableCodes) {
       {HttpRequest("ftp://127.0.0.1/file"), {URLError::kUnsupportedURL}},
       {HttpRequest("file:///etc/passwd"), {URLError::kUnsupportedURL}},
       {HttpRequest("127.0.0.1/no-scheme"), {URLError::kUnsupportedURL}},
+      // TLS is required and verified: a plain-text server fails the handshake.
+      {HttpRequest("https://127.0.0.1:" + std::to_string(server.port()) + "/hangup"),
+       {URLError::kSecureConnectionFailed}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.request.url());
@@ -235,6 +243,17 @@ TEST_F(HttpSessionTest, TransportFailuresMapToStableCodes) {
     EXPECT_FALSE(answer.response);
     EXPECT_FALSE(answer.error->localizedDescription().empty());
   }
+}
+
+TEST_F(HttpSessionTest, ResourceTimeoutBoundsTheWholeTransfer) {
+  // Bytes keep coming, so only the whole-transfer limit can end it.
+  server.on("GET", "/trickle", Answer::streamed(std::vector<std::string>(100, "x"), 0.2));
+  auto config = HttpSessionConfiguration::defaultConfiguration();
+  config.timeoutIntervalForRequest = 5;
+  config.timeoutIntervalForResource = 1;
+  auto answer = fetch(HttpRequest(server.url("/trickle")), HttpSession::create(config));
+  ASSERT_TRUE(answer.error);
+  EXPECT_EQ(answer.error->code, URLError::kTimedOut);
 }
 
 TEST_F(HttpSessionTest, CompletionNeverRunsInsideTheStartingCall) {
@@ -317,15 +336,15 @@ TEST_F(HttpSessionTest, StreamArrivesCompleteAndInOrderAcrossArbitraryChunks) {
   auto streaming = HttpSession::create(HttpSessionConfiguration::defaultConfiguration(), recorder);
   auto task = streaming->streamTask(HttpRequest(server.url("/stream")));
   task->resume();
-  auto events = recorder->events.waitFor(3);
+  streaming->finishTasksAndInvalidate();  // the running task still ends normally
+  auto events = recorder->events.waitFor(4);
   std::string id = std::to_string(task->taskIdentifier());
-  EXPECT_EQ(events, (std::vector<std::string>{"response:" + id + ":200", "data", "complete:" + id + ":none"}));
+  EXPECT_EQ(events, (std::vector<std::string>{"response:" + id + ":200", "data", "complete:" + id + ":none",
+                                              "invalid"}));
   {
     std::lock_guard<std::mutex> lock(recorder->mutex);
     EXPECT_EQ(std::string(recorder->data.begin(), recorder->data.end()), payload);
   }
-  streaming->invalidateAndCancel();
-  EXPECT_EQ(recorder->events.waitFor(4).back(), "invalid");
 }
 
 TEST_F(HttpSessionTest, InvalidateAndCancelEndsEveryTaskThenTheSession) {
