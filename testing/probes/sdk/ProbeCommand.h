@@ -25,4 +25,7 @@ void result(const std::string& text);
 // Core: libversion, configure, appid, timestamp, useragent.
 std::vector<Subcommand> coreSubcommands();
 
+// Heartbeats: heartbeat --id APPID, --log AGENT@YYYY-MM-DD, --header, --code.
+std::vector<Subcommand> heartbeatSubcommands();
+
 }  // namespace sdkprobe

@@ -32,6 +32,7 @@ namespace {
 std::vector<Subcommand> allSubcommands() {
   std::vector<std::vector<Subcommand>> areas = {
       coreSubcommands(),
+      heartbeatSubcommands(),
   };
   std::vector<Subcommand> all;
   for (auto& area : areas) all.insert(all.end(), area.begin(), area.end());
