@@ -24,7 +24,9 @@ bool namesEqual(const std::string& a, const std::string& b) {
   return true;
 }
 
-std::string gzipCompress(const std::string& plain) {
+}  // namespace
+
+std::string gzip(const std::string& plain) {
   z_stream z{};
   if (deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
     throw std::runtime_error("deflateInit2 failed");
@@ -39,8 +41,6 @@ std::string gzipCompress(const std::string& plain) {
   deflateEnd(&z);
   return out;
 }
-
-}  // namespace
 
 std::string RecordedRequest::header(const std::string& name) const {
   for (const auto& [n, v] : headers) {
@@ -74,7 +74,7 @@ Answer Answer::redirect(int status, std::string location) {
 }
 
 Answer Answer::gzip(int status, const std::string& plainBody, std::string contentType) {
-  Answer a = text(status, gzipCompress(plainBody), std::move(contentType));
+  Answer a = text(status, testkit::gzip(plainBody), std::move(contentType));
   a.headers.emplace_back("Content-Encoding", "gzip");
   return a;
 }

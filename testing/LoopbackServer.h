@@ -82,6 +82,9 @@ struct Answer {
 
 using Responder = std::function<Answer(const RecordedRequest&)>;
 
+// gzip framing of `plain` (for answers and for request bodies in tests).
+std::string gzip(const std::string& plain);
+
 class LoopbackServer {
  public:
   LoopbackServer();

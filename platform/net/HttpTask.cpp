@@ -200,6 +200,8 @@ std::optional<Error> TaskTransfer::configure(const HttpSessionConfiguration& con
   curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  // A proxy's CONNECT answer must not be taken for the server's head.
+  curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, m_errorBuffer);
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);

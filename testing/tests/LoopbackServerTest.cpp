@@ -17,7 +17,8 @@ struct Reply {
   std::string body;
 };
 
-Reply call(const std::string& url, const std::string& method = "GET", const std::string& body = "") {
+Reply call(const std::string& url, const std::string& method = "GET", const std::string& body = "",
+           const char* extraHeader = nullptr) {
   Reply reply;
   CURL* h = curl_easy_init();
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
@@ -25,9 +26,11 @@ Reply call(const std::string& url, const std::string& method = "GET", const std:
   curl_easy_setopt(h, CURLOPT_TIMEOUT, 20L);
   if (method != "GET") {
     curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str());
-    curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.c_str());
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
+    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
   }
   curl_slist* headers = curl_slist_append(nullptr, "X-Test: yes");
+  if (extraHeader) headers = curl_slist_append(headers, extraHeader);
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, +[](char* p, size_t s, size_t n, void* out) {
     static_cast<std::string*>(out)->append(p, s * n);
@@ -62,6 +65,17 @@ TEST(LoopbackServerTest, RoutesScriptsAndRecords) {
   EXPECT_EQ(requests[2].body, "b2");
   EXPECT_EQ(requests[2].header("x-test"), "yes");
   EXPECT_EQ(server.requestCount(), 7u);
+}
+
+TEST(LoopbackServerTest, RecordsGzipRequestBodiesDecoded) {
+  LoopbackServer server;
+  std::string plain(20000, 'q');
+  server.on("POST", "/gz", Answer::text(200, "ok"));
+  EXPECT_EQ(call(server.url("/gz"), "POST", gzip(plain), "Content-Encoding: gzip").status, 200);
+  auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].body, plain);
+  EXPECT_EQ(requests[0].header("Content-Encoding"), "gzip");
 }
 
 TEST(LoopbackServerTest, DropsTheConnectionWithoutAnswer) {
