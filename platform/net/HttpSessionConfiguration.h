@@ -13,6 +13,8 @@
 //   caFile                      extra CA bundle (PEM) to trust, for tests;
 //                               empty: the system CA store.
 //   maximumRedirects            beyond this a task fails with -1007.
+//   additionalHeaders           sent with every request that does not set
+//                               a header of the same name itself.
 //
 // There is no cookie store, credential store or cache, so every session is
 // "ephemeral"; `ephemeral` is kept for callers that ask.
@@ -54,6 +56,7 @@ struct HttpSessionConfiguration {
   RedirectPolicy redirectPolicy;
   std::string caFile;
   int maximumRedirects = 16;
+  HttpHeaders additionalHeaders;
 
   static HttpSessionConfiguration defaultConfiguration() { return {}; }
   static HttpSessionConfiguration ephemeralConfiguration() {

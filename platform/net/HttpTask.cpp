@@ -252,7 +252,11 @@ std::optional<Error> TaskTransfer::configure(const HttpSessionConfiguration& con
   // Headers: the caller's, minus Content-Length (always from the body), and
   // an empty "Expect:" so libcurl never waits for "100 Continue".
   bool hasExpect = false;
-  for (const auto& [name, value] : m_request.headers().fields()) {
+  HttpHeaders headers = m_request.headers();
+  for (const auto& [name, value] : config.additionalHeaders.fields()) {
+    if (!m_request.headers().contains(name)) headers.add(name, value);
+  }
+  for (const auto& [name, value] : headers.fields()) {
     if (name.empty() || HttpHeaders::namesEqual(name, "Content-Length")) continue;
     if (HttpHeaders::namesEqual(name, "Expect")) hasExpect = true;
     std::string line = value.empty() ? name + ";" : name + ": " + value;

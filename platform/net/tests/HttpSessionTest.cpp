@@ -80,6 +80,10 @@ TEST_F(HttpSessionTest, SendsMethodHeadersAndBodyAndReadsTheAnswer) {
   server.on("GET", "/items", Answer::json(200, "[1,2]").withHeader("ETag", "\"v1\""));
   server.on("POST", "/upload", Answer::text(500, "broken"));
 
+  auto config = HttpSessionConfiguration::ephemeralConfiguration();
+  config.additionalHeaders.set("X-Session", "s");
+  config.additionalHeaders.set("X-Token", "from-session");
+  session = HttpSession::create(config);
   HttpRequest get(server.url("/items?page=2&q=a%20b"));
   get.setValue("one", "X-Token");
   get.setValue("two", "x-token");  // replaces, whatever the case
@@ -110,6 +114,7 @@ TEST_F(HttpSessionTest, SendsMethodHeadersAndBodyAndReadsTheAnswer) {
   EXPECT_EQ(requests[0].query, "page=2&q=a%20b");
   EXPECT_EQ(requests[0].header("X-Token"), "two");
   EXPECT_EQ(requests[0].header("X-Multi"), "a");
+  EXPECT_EQ(requests[0].header("X-Session"), "s");
   EXPECT_EQ(requests[1].method, "POST");
   EXPECT_EQ(requests[1].body.size(), big.size());
   EXPECT_EQ(requests[1].body, big);
