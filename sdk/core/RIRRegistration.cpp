@@ -4,6 +4,7 @@
 
 #include "sdk/core/RIRApp.h"
 #include "sdk/core/RIRHeartbeatLogger.h"
+#include "sdk/installations/RIRInstallations.h"
 
 void RIRCoreRegisterLibrary() {
   // The shared user agent starts with "riri-ios" and the SDK version.
@@ -15,5 +16,6 @@ void RIRRegisterAll() {
   std::call_once(once, [] {
     RIRCoreRegisterLibrary();
     RIRHeartbeatRegisterLibrary();
+    RIRInstallationsRegisterLibrary();
   });
 }

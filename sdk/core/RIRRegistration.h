@@ -6,6 +6,7 @@
 // Order (each library's function is called exactly once, in this order):
 //   1. core             RIRCoreRegisterLibrary()   "riri-ios" in the user agent
 //   2. heartbeats       RIRHeartbeatRegisterLibrary()   every app gets an RIRHeartbeatLogger
+//   3. installations    RIRInstallationsRegisterLibrary()   "riri-install"
 // Libraries added later append their line here and their call in
 // RIRRegistration.cpp, e.g.
 //   3. installations    RIRInstallationsRegisterLibrary()   "riri-install"
