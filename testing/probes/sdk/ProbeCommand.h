@@ -27,5 +27,7 @@ std::vector<Subcommand> coreSubcommands();
 
 // Heartbeats: heartbeat --id APPID, --log AGENT@YYYY-MM-DD, --header, --code.
 std::vector<Subcommand> heartbeatSubcommands();
+// Installations: installation-id, auth-token [--force], delete, backoff --events.
+std::vector<Subcommand> installationsSubcommands();
 
 }  // namespace sdkprobe

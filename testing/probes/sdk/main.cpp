@@ -33,6 +33,7 @@ std::vector<Subcommand> allSubcommands() {
   std::vector<std::vector<Subcommand>> areas = {
       coreSubcommands(),
       heartbeatSubcommands(),
+      installationsSubcommands(),
   };
   std::vector<Subcommand> all;
   for (auto& area : areas) all.insert(all.end(), area.begin(), area.end());
