@@ -23,9 +23,10 @@ std::shared_ptr<HttpTask> SessionCore::makeTask(HttpTaskKind kind, HttpRequest r
 
 bool SessionCore::taskStarted(const std::shared_ptr<HttpTask>& task) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  if (m_invalidated) return false;
-  m_live.emplace(task->taskIdentifier(), task);
-  return true;
+  // A task refused after invalidation still counts until it ended, so that
+  // its -999 reaches the delegate before didBecomeInvalid.
+  if (!m_invalidNotified) m_live.emplace(task->taskIdentifier(), task);
+  return !m_invalidated;
 }
 
 void SessionCore::taskEnded(uint64_t identifier) {

@@ -27,7 +27,8 @@ class SessionCore : public std::enable_shared_from_this<SessionCore> {
   std::shared_ptr<HttpSessionDelegate> delegate() const;
 
   std::shared_ptr<HttpTask> makeTask(HttpTaskKind kind, HttpRequest request);
-  // Enters a resumed task; false once the session was invalidated.
+  // Enters a resumed task; false once the session was invalidated (the task
+  // must then end with -999).
   bool taskStarted(const std::shared_ptr<HttpTask>& task);
   // Runs on the delegate queue after the task's completion was delivered.
   void taskEnded(uint64_t identifier);

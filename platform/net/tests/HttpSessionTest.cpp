@@ -42,14 +42,6 @@ class Inbox {
     m_cv.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return m_values.size() >= n; });
     return m_values;
   }
-  // Waits until some value satisfies `predicate`; returns all so far.
-  template <typename P>
-  std::vector<T> waitUntil(P predicate, double seconds = 15) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_cv.wait_for(lock, std::chrono::duration<double>(seconds),
-                  [&] { return std::any_of(m_values.begin(), m_values.end(), predicate); });
-    return m_values;
-  }
   size_t size() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_values.size();
@@ -355,7 +347,11 @@ TEST_F(HttpSessionTest, StreamArrivesCompleteAndInOrderAcrossArbitraryChunks) {
 TEST_F(HttpSessionTest, InvalidateAndCancelEndsEveryTaskThenTheSession) {
   server.on("GET", "/hang", Answer::streamed({"first", "never"}, 30));
   auto recorder = std::make_shared<Recorder>();
-  auto streaming = HttpSession::create(HttpSessionConfiguration::defaultConfiguration(), recorder);
+  // Delivered on the main queue so that nothing is delivered before the
+  // late task below was started.
+  auto config = HttpSessionConfiguration::defaultConfiguration();
+  config.delegateQueue = mainQueue();
+  auto streaming = HttpSession::create(config, recorder);
   auto a = streaming->streamTask(HttpRequest(server.url("/hang")));
   auto b = streaming->streamTask(HttpRequest(server.url("/hang")));
   a->resume();
@@ -365,7 +361,12 @@ TEST_F(HttpSessionTest, InvalidateAndCancelEndsEveryTaskThenTheSession) {
   auto late = streaming->streamTask(HttpRequest(server.url("/hang")));
   late->resume();
 
-  auto events = recorder->events.waitUntil([](const std::string& e) { return e == "invalid"; });
+  ASSERT_TRUE(testkit::runUntil([&] {
+    auto now = recorder->events.waitFor(0, 0);
+    return std::find(now.begin(), now.end(), "invalid") != now.end();
+  }));
+  testkit::runFor(0.05);
+  auto events = recorder->events.waitFor(0, 0);
   std::vector<std::string> completions;
   for (const auto& e : events) {
     if (e.rfind("complete:", 0) == 0) completions.push_back(e);
