@@ -30,4 +30,6 @@ std::vector<Subcommand> heartbeatSubcommands();
 // Installations: installation-id, auth-token [--force], delete, backoff --events.
 std::vector<Subcommand> installationsSubcommands();
 
+// Network: reach FLAGS, post URL FILE, get URL.
+std::vector<Subcommand> networkSubcommands();
 }  // namespace sdkprobe

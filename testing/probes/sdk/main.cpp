@@ -34,6 +34,7 @@ std::vector<Subcommand> allSubcommands() {
       coreSubcommands(),
       heartbeatSubcommands(),
       installationsSubcommands(),
+      networkSubcommands(),
   };
   std::vector<Subcommand> all;
   for (auto& area : areas) all.insert(all.end(), area.begin(), area.end());
