@@ -1,0 +1,81 @@
+// The installations store: records and existence flags.
+#include <gtest/gtest.h>
+
+#include "platform/keychain/Keychain.h"
+#include "sdk/installations/RIRInstallationsErrorUtil.h"
+#include "sdk/installations/RIRInstallationsStore.h"
+#include "sdk/utilities/tests/SdkTestEnvironment.h"
+#include "testing/MainQueuePump.h"
+
+using platform::Error;
+
+namespace {
+
+class InstallationsStoreTest : public testkit::MainQueuePump {
+ protected:
+  void TearDown() override {
+    platform::Keychain::clearFaults();
+    RBLPromiseWaitUntilIdle(10);
+    testkit::MainQueuePump::TearDown();
+  }
+
+  // A store as a new launch opens it (empty keychain cache).
+  std::shared_ptr<RIRInstallationsStore> store(std::optional<std::string> accessGroup = std::nullopt) {
+    return std::make_shared<RIRInstallationsStore>(RIRInstallationsKeychainSecureStorage("service"),
+                                                   std::move(accessGroup));
+  }
+
+  RBLPromisePtr settle(const RBLPromisePtr& promise) {
+    EXPECT_TRUE(runUntil([&] { return !promise->isPending(); }, 20));
+    return promise;
+  }
+
+  static RIRInstallationsItemPtr item(const std::string& appName) {
+    auto item = std::make_shared<RIRInstallationsItem>("app-id", appName);
+    item->setRirivuduInstallationID("fid-" + appName);
+    item->setRegistrationStatus(RIRInstallationStatusUnregistered);
+    return item;
+  }
+
+  sdktest::SdkTestEnvironment env;
+};
+
+TEST_F(InstallationsStoreTest, SaveReadRemoveAndTheFlags) {
+  auto installations = store();
+  ASSERT_TRUE(settle(installations->saveInstallation(item("a")))->isFulfilled());
+  ASSERT_TRUE(settle(installations->saveInstallation(item("b")))->isFulfilled());
+  auto read = settle(store()->installationForAppID("app-id", "a"));
+  ASSERT_TRUE(read->isFulfilled());
+  auto a = RIRInstallationsItemFromValue(read->value());
+  EXPECT_EQ(a->ririvuduInstallationID(), "fid-a");
+  EXPECT_EQ(a->ririvuduAppName(), "a");
+  EXPECT_EQ(a->registrationStatus(), 1);
+  EXPECT_TRUE(installations->userDefaults()->objectForKey("app-idb"));
+  EXPECT_EQ(installations->userDefaults()->userDefaults(), std::make_shared<ZULUserDefaults>("com.ririvudu.RIRInstallations")->userDefaults());
+
+  // Without its flag a record is never read, not even when the keychain fails.
+  ASSERT_TRUE(settle(installations->setInstallationExists(false, "app-ida"))->isFulfilled());
+  platform::Keychain::injectFault(platform::kKeychainIOError, platform::Keychain::kForever);
+  auto missing = settle(store()->installationForAppID("app-id", "a"));
+  ASSERT_TRUE(missing->isRejected());
+  EXPECT_EQ(missing->error()->failureReason(), "Installation for appID app-id appName a not found");
+  // A failed removal leaves the flag of the other record.
+  EXPECT_TRUE(settle(installations->removeInstallationForAppID("app-id", "b"))->isRejected());
+  EXPECT_TRUE(installations->userDefaults()->objectForKey("app-idb"));
+  platform::Keychain::clearFaults();
+
+  ASSERT_TRUE(settle(installations->removeInstallationForAppID("app-id", "b"))->isFulfilled());
+  ASSERT_TRUE(settle(installations->removeInstallationForAppID("app-id", "b"))->isFulfilled());
+  EXPECT_TRUE(RIRInstallationsErrorUtil::isItemNotFoundError(
+      *settle(store()->installationForAppID("app-id", "b"))->error()));
+}
+
+TEST_F(InstallationsStoreTest, AccessGroupSuiteHoldsTheFlags) {
+  auto grouped = store("group.shared");
+  ASSERT_TRUE(settle(grouped->saveInstallation(item("a")))->isFulfilled());
+  EXPECT_TRUE(ZULUserDefaults("group.shared").objectForKey("app-ida"));
+  EXPECT_FALSE(ZULUserDefaults("com.ririvudu.RIRInstallations").objectForKey("app-ida"));
+  EXPECT_TRUE(settle(store("group.shared")->installationForAppID("app-id", "a"))->isFulfilled());
+}
+
+}  // namespace
