@@ -17,7 +17,7 @@
 #include <optional>
 #include <string>
 
-#include "Tavix_YouTube/engine/ChildProcess.h"
+#include "platform/process/Task.h"
 #include "Tavix_YouTube/engine/DownloadStatus.h"
 #include "Tavix_YouTube/engine/Quality.h"
 #include "Tavix_YouTube/engine/Thumbnail.h"
@@ -53,8 +53,8 @@ class DownloadItem : public platform::ObservableObject, public std::enable_share
   platform::Published<std::string> downloadStage{*this};
 
   // The running downloader of this item (not published).
-  const std::shared_ptr<ChildProcess>& downloadProcess() const { return m_downloadProcess; }
-  void setDownloadProcess(std::shared_ptr<ChildProcess> process) { m_downloadProcess = std::move(process); }
+  const std::shared_ptr<platform::Task>& downloadProcess() const { return m_downloadProcess; }
+  void setDownloadProcess(std::shared_ptr<platform::Task> process) { m_downloadProcess = std::move(process); }
 
   // Terminates the downloader (its whole process group), drops it, sets
   // `cancelled` and deletes the temporary file.
@@ -71,7 +71,7 @@ class DownloadItem : public platform::ObservableObject, public std::enable_share
 
  private:
   friend class DownloadManager;
-  std::shared_ptr<ChildProcess> m_downloadProcess;
+  std::shared_ptr<platform::Task> m_downloadProcess;
   uint64_t m_activeRun = 0;  // the run whose output and end may touch this item
 };
 

@@ -110,7 +110,7 @@ std::string replaceAll(std::string text, std::string_view from, std::string_view
 struct DownloadManager::Run {
   uint64_t number = 0;
   std::shared_ptr<DownloadItem> item;
-  std::shared_ptr<ChildProcess> task;
+  std::shared_ptr<platform::Task> task;
   std::string outputPath;
   ErrorBuffer errors;
 };
@@ -320,7 +320,7 @@ std::optional<std::string> DownloadManager::ffmpegResourcePath() {
   return path;
 }
 
-std::optional<platform::Error> DownloadManager::launch(ChildProcess& process) {
+std::optional<platform::Error> DownloadManager::launch(platform::Task& process) {
   return m_launcher ? m_launcher(process) : process.launch();
 }
 
@@ -348,7 +348,7 @@ void DownloadManager::startDownload(const std::shared_ptr<DownloadItem>& item) {
   const std::string title = item->videoTitle.get();
   line("🎬 Starting download with title: '" + title + "'");
 
-  run->task = std::make_shared<ChildProcess>();
+  run->task = std::make_shared<platform::Task>();
   item->setDownloadProcess(run->task);
   run->task->setExecutablePath(*downloader);
 
@@ -392,8 +392,8 @@ void DownloadManager::startDownload(const std::shared_ptr<DownloadItem>& item) {
   arguments.emplace_back("--");
   arguments.push_back(url);
   run->task->setArguments(std::move(arguments));
-  run->task->setStandardOutput(ChildProcess::Output::pipe);
-  run->task->setStandardError(ChildProcess::Output::pipe);
+  run->task->setStandardOutput(platform::Task::Output::pipe);
+  run->task->setStandardError(platform::Task::Output::pipe);
   // Terminating (pause, cancel) then reaches the media tool the downloader started too.
   run->task->setOwnProcessGroup(true);
 
@@ -425,7 +425,7 @@ void DownloadManager::startDownload(const std::shared_ptr<DownloadItem>& item) {
     line("🔴 yt-dlp error: " + trimmed(*text));
   });
   // The run (and with it the item) lives until its end has been handled.
-  run->task->setTerminationHandler([weak, run](int) {
+  run->task->setTerminationHandler([weak, run](platform::Task&) {
     platform::mainQueue().async([weak, run] {
       if (auto self = weak.lock()) self->handleTermination(run);
     });
@@ -672,11 +672,11 @@ std::string DownloadManager::uniqueFilename(const std::string& title, const std:
 void DownloadManager::fetchRealTitle(const std::shared_ptr<DownloadItem>& item) {
   std::optional<std::string> downloader = engine_internal::resourcePath("yt-dlp");
   if (!downloader) return;
-  auto task = std::make_shared<ChildProcess>();
+  auto task = std::make_shared<platform::Task>();
   task->setExecutablePath(*downloader);
   task->setArguments({"--get-title", "--get-thumbnail", "--", item->url.get()});
-  task->setStandardOutput(ChildProcess::Output::pipe);
-  task->setStandardError(ChildProcess::Output::inherit);
+  task->setStandardOutput(platform::Task::Output::pipe);
+  task->setStandardError(platform::Task::Output::inherit);
   struct Box {
     std::mutex mutex;
     std::string bytes;
@@ -688,7 +688,8 @@ void DownloadManager::fetchRealTitle(const std::shared_ptr<DownloadItem>& item) 
   });
   std::weak_ptr<DownloadManager> weak = weak_from_this();
   // The handler holds the task until its end: nothing else keeps the title query.
-  task->setTerminationHandler([weak, item, box, task](int status) {
+  task->setTerminationHandler([weak, item, box, task](platform::Task& ended) {
+    const int status = ended.terminationStatus();
     std::string output;
     {
       std::lock_guard lock(box->mutex);

@@ -51,7 +51,7 @@ class DownloadManager : public platform::ObservableObject, public std::enable_sh
  public:
   // Starts a prepared child process; the default calls process.launch().
   // Tests and the probe replace it to see the command line without running it.
-  using Launcher = std::function<std::optional<platform::Error>(ChildProcess& process)>;
+  using Launcher = std::function<std::optional<platform::Error>(platform::Task& process)>;
 
   static constexpr int kMaxConcurrentDownloads = 2;
   // Longest file name the file system takes, in bytes.
@@ -118,7 +118,7 @@ class DownloadManager : public platform::ObservableObject, public std::enable_sh
   struct Run;
   DownloadManager();
   void subscribe();
-  std::optional<platform::Error> launch(ChildProcess& process);
+  std::optional<platform::Error> launch(platform::Task& process);
   void handleOutput(const std::shared_ptr<Run>& run, const std::string& text);
   void handleTermination(const std::shared_ptr<Run>& run);
   void handleTitleResult(const std::shared_ptr<DownloadItem>& item, int status, const std::string& output);

@@ -96,7 +96,7 @@ int args(const Arguments& a) {
   if (!quality || a.positional.size() != 1) return usage();
   auto manager = quietManager();
   std::optional<std::vector<std::string>> argv;
-  manager->setLauncher([&argv](tavix::ChildProcess& process) -> std::optional<platform::Error> {
+  manager->setLauncher([&argv](platform::Task& process) -> std::optional<platform::Error> {
     argv = std::vector<std::string>{process.executablePath()};
     argv->insert(argv->end(), process.arguments().begin(), process.arguments().end());
     return platform::Error::make("engine-probe", 1, "not launched");
