@@ -5,7 +5,7 @@
 #include "Tavix_YouTube/app/QtDesktop.h"
 #include "Tavix_YouTube/ui/Theme.h"
 #include "platform/app/Bundle.h"
-#include "sdk/core/RIRRegistration.h"
+#include "sdk/registration/RIRRegistration.h"
 
 AppShell::AppShell(int& argc, char** argv) {
   m_qt = std::make_unique<TavixApplication>(argc, argv);

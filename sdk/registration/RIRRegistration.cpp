@@ -1,4 +1,4 @@
-#include "sdk/core/RIRRegistration.h"
+#include "sdk/registration/RIRRegistration.h"
 
 #include <mutex>
 

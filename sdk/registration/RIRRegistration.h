@@ -7,9 +7,8 @@
 //   1. core             RIRCoreRegisterLibrary()   "riri-ios" in the user agent
 //   2. heartbeats       RIRHeartbeatRegisterLibrary()   every app gets an RIRHeartbeatLogger
 //   3. installations    RIRInstallationsRegisterLibrary()   "riri-install"
-// Libraries added later append their line here and their call in
-// RIRRegistration.cpp, e.g.
-//   3. installations    RIRInstallationsRegisterLibrary()   "riri-install"
+// Libraries added later append their line here, their call in
+// RIRRegistration.cpp and their target to this folder's CMakeLists.txt, e.g.
 //   4. messaging        ...                                   "riri-rcm"
 // A library's function calls RIRApp::registerInternalLibrary(library, name[,
 // version]) for libraries with components, RIRApp::registerLibrary(name,

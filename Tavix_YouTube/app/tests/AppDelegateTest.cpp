@@ -10,7 +10,7 @@
 #include "Tavix_YouTube/ui/viewmodels/MyAnalytics.h"
 #include "platform/notifications/Notification.h"
 #include "sdk/core/RIRApp.h"
-#include "sdk/core/RIRRegistration.h"
+#include "sdk/registration/RIRRegistration.h"
 #include "sdk/utilities/tests/SdkTestEnvironment.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include "platform/app/Application.h"
 #include "platform/log/Console.h"
 #include "platform/values/Exception.h"
-#include "sdk/core/RIRRegistration.h"
+#include "sdk/registration/RIRRegistration.h"
 #include "sdk/utilities/ZULLogger.h"
 #include "testing/probes/sdk/ProbeCommand.h"
 
