@@ -146,7 +146,11 @@ Result<Value> toValue(plist_t node, size_t depth) {
     case PLIST_DATE: {
       int32_t sec = 0, usec = 0;
       plist_get_date_val(node, &sec, &usec);
-      double sinceReference = static_cast<double>(sec) + static_cast<double>(usec) / 1e6;
+      // A binary date is read back as its whole seconds truncated toward zero
+      // and the magnitude of the fraction, so a negative date's fraction
+      // counts down. (Between -1 and 0 the sign is lost; read as positive.)
+      double fraction = static_cast<double>(usec) / 1e6;
+      double sinceReference = static_cast<double>(sec) + (sec < 0 ? -fraction : fraction);
       // The 32-bit API wraps dates far from 2001; the XML text does not.
       std::optional<int64_t> full = xmlDateSeconds(node);
       if (full && *full - static_cast<int64_t>(Value::kReferenceDateOffset) != sec) {

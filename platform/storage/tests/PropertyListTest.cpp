@@ -51,11 +51,15 @@ TEST(PropertyListTest, EveryTypeRoundTripsInBothFormats) {
     EXPECT_EQ(back.value()["int64min"].numberKind(), NumberKind::Int64);
     EXPECT_TRUE(back.value()["real"].isFloatingNumber());
   }
-  // Binary lists keep microseconds (XML text has whole seconds only).
-  Value fine = Value::array({Value::date(1700000000.25)});
-  Result<Value> back = PropertyList::parse(PropertyList::serialize(fine, PropertyListFormat::Binary).value());
-  ASSERT_TRUE(back);
-  EXPECT_DOUBLE_EQ(*back.value()[0].asDate(), 1700000000.25);
+  // Binary lists keep microseconds (XML text has whole seconds only), also
+  // before the 2001 reference date, where the stored seconds are negative.
+  for (double seconds : {1700000000.25, 1000.5, 978307189.75, 978307200.5}) {
+    SCOPED_TRACE(seconds);
+    Value fine = Value::array({Value::date(seconds)});
+    Result<Value> back = PropertyList::parse(PropertyList::serialize(fine, PropertyListFormat::Binary).value());
+    ASSERT_TRUE(back);
+    EXPECT_DOUBLE_EQ(*back.value()[0].asDate(), seconds);
+  }
 }
 
 TEST(PropertyListTest, ValuesWithoutAPropertyListFormAreRefused) {
