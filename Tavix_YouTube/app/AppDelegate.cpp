@@ -6,8 +6,18 @@
 
 #include "Tavix_YouTube/ui/viewmodels/MyAnalytics.h"
 #include "platform/log/Log.h"
+#include "platform/runtime/ClassRegistry.h"
 #include "platform/values/Exception.h"
 #include "sdk/core/RIRApp.h"
+
+std::shared_ptr<AppDelegate> AppDelegate::make() {
+  platform::ClassRegistry& registry = platform::ClassRegistry::shared();
+  if (!registry.exists(kClassName)) {
+    registry.registerClass(kClassName);
+    registry.addProtocol(kClassName, "NSApplicationDelegate");
+  }
+  return std::make_shared<AppDelegate>();
+}
 
 void AppDelegate::applicationDidFinishLaunching(const platform::Notification&) {
   configureSDK();

@@ -18,7 +18,7 @@ AppShell::AppShell(int& argc, char** argv) {
   m_application->setLaunchArguments(argc, argv);
   // The SDK's libraries register before the delegate configures the SDK.
   RIRRegisterAll();
-  m_application->setDelegate(std::make_shared<AppDelegate>());
+  m_application->setDelegate(AppDelegate::make());
   m_lifecycle = std::make_unique<QtApplicationLifecycle>(m_application);
 
   m_window = std::make_unique<MainWindow>();

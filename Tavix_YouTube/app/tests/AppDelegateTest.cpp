@@ -56,3 +56,30 @@ INSTANTIATE_TEST_SUITE_P(Options, AppDelegateLaunchTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+#include "platform/app/Application.h"
+#include "sdk/utilities/ZULAppDelegateSwizzler.h"
+
+namespace {
+
+// The SDK's application-delegate proxy takes over the application's own
+// delegate unless the Info dictionary switches it off.
+TEST(AppDelegateProxyTest, TheApplicationsDelegateIsProxiedWhenTheSwitchesAllowIt) {
+  for (bool enabled : {true, false}) {
+    SCOPED_TRACE(enabled);
+    sdktest::SdkTestEnvironment env;
+    env.writeInfo({{"CFBundleIdentifier", "com.tavix.app"}, {"RirivuduAppDelegateProxyEnabled", enabled}});
+    platform::Application::setShared(std::make_shared<platform::Application>());
+    std::shared_ptr<AppDelegate> delegate = AppDelegate::make();
+    platform::Application::shared()->setDelegate(delegate);
+    ZULAppDelegateSwizzler::resetProxyOriginalDelegateOnceToken();
+
+    ZULAppDelegateSwizzler::proxyOriginalDelegate();
+
+    const std::string proxied = std::string("ZUL_") + AppDelegate::kClassName + "-";
+    EXPECT_EQ(delegate->className().rfind(proxied, 0) == 0, enabled) << delegate->className();
+    EXPECT_EQ(platform::Application::shared()->delegate(), delegate);
+  }
+}
+
+}  // namespace
