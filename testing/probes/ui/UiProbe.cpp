@@ -4,13 +4,15 @@
 //                                                    the new window frame (origin bottom left)
 //   event --quality Q                                the download button's usage-event name
 // Results are printed on lines beginning "=> "; errors go to stderr with exit 2.
-#include <cstdio>
+#include <array>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -36,24 +38,31 @@ std::optional<long long> parseInteger(const std::string& text) {
   return value;
 }
 
+// Exactly four finite decimal numbers separated by commas.
 std::optional<WindowFrame> parseFrame(const std::string& text) {
   std::vector<double> parts;
-  std::stringstream stream(text);
-  std::string part;
-  while (std::getline(stream, part, ',')) {
-    char* end = nullptr;
-    const double value = std::strtod(part.c_str(), &end);
-    if (part.empty() || *end != '\0') return std::nullopt;
+  size_t start = 0;
+  while (true) {
+    const size_t comma = text.find(',', start);
+    const std::string part = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    double value = 0;
+    const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value);
+    if (part.empty() || error != std::errc() || end != part.data() + part.size() || !std::isfinite(value)) {
+      return std::nullopt;
+    }
     parts.push_back(value);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
   }
   if (parts.size() != 4) return std::nullopt;
   return WindowFrame{parts[0], parts[1], parts[2], parts[3]};
 }
 
+// Shortest text that reads back as the same double (no rounding to six digits).
 std::string number(double value) {
-  std::ostringstream out;
-  out << value;
-  return out.str();
+  std::array<char, 64> buffer{};
+  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+  return std::string(buffer.data(), result.ptr);
 }
 
 // "--name value" pairs after the command.
