@@ -105,7 +105,10 @@ DownloadItemView::DownloadItemView(std::shared_ptr<tavix::DownloadItem> item, st
   m_details->setSpacing(10);
   auto* titleBlock = new QVBoxLayout();
   titleBlock->setSpacing(5);
+  // Titles, addresses, sizes and error texts come from outside (the page and
+  // the downloader): they are shown as they are, never read as rich text.
   m_title = new ClickableLabel(this);
+  m_title->setTextFormat(Qt::PlainText);
   m_title->setFont(theme::font(QStringLiteral("Montserrat-Medium"), 14));
   m_title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   m_title->setToolTip(QString::fromStdString(localizedString(tavix::RowViewModel::kTitleTooltipKey)));
@@ -114,6 +117,7 @@ DownloadItemView::DownloadItemView(std::shared_ptr<tavix::DownloadItem> item, st
   auto* badgeRow = new QHBoxLayout();
   badgeRow->setSpacing(8);
   m_badge = new QLabel(this);
+  m_badge->setTextFormat(Qt::PlainText);
   m_badge->setFont(theme::font(QStringLiteral("Montserrat-Regular"), 11));
   const QColor cyan = theme::systemColor(SystemColor::Cyan);
   m_badge->setStyleSheet(QStringLiteral("color: %1; background: %2; border-radius: 4px; padding: 2px 6px;")
@@ -129,6 +133,7 @@ DownloadItemView::DownloadItemView(std::shared_ptr<tavix::DownloadItem> item, st
   m_statusLine->addWidget(m_statusIcon);
   m_details->addLayout(m_statusLine);
   m_error = new QLabel(this);
+  m_error->setTextFormat(Qt::PlainText);
   m_error->setFont(theme::font(QStringLiteral("Montserrat-Regular"), 11));
   m_error->setWordWrap(true);
   m_error->setStyleSheet(QStringLiteral("color: %1;").arg(css(withAlpha(theme::systemColor(SystemColor::Red), 0.8))));
@@ -201,7 +206,9 @@ void DownloadItemView::refresh() {
   while (m_statusLine->count() > 1) delete m_statusLine->takeAt(1);
   const auto texts = m_model.statusTexts();
   for (size_t i = 0; i < texts.size(); ++i) {
-    auto* label = new QLabel(QString::fromStdString(texts[i].text), this);
+    auto* label = new QLabel(this);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(QString::fromStdString(texts[i].text));
     label->setFont(theme::font(QStringLiteral("Montserrat-Regular"), 12));
     const QColor color = i == 0 ? statusColor : QColor::fromRgbF(1, 1, 1, texts[i].opacity);
     label->setStyleSheet(QStringLiteral("color: %1;").arg(css(color)));

@@ -105,6 +105,27 @@ TEST_F(ViewTest, RowShowsButtonsAndBarPerStatus) {
   EXPECT_EQ(row.titleLabel()->toolTip(), "Open in browser");
 }
 
+// Titles, sizes and errors come from the page and the downloader: markup in
+// them is shown as typed, never rendered (nor does it load images).
+TEST_F(ViewTest, RowShowsOutsideTextsAsTheyAre) {
+  auto item = std::make_shared<tavix::DownloadItem>("https://example.org/v", tavix::Quality::p480);
+  item->status = DownloadStatus::failed;
+  item->displayTitle = std::string("<b>T</b><img src=\"/nonexistent.png\">");
+  item->fileSize = std::string("<i>9</i>MiB");
+  item->errorMessage = std::string("<h1>E</h1>");
+  DownloadItemView row(item, nullptr);
+  settle();
+  auto showsRaw = [](QLabel* label, const QString& raw) {
+    EXPECT_EQ(label->text(), raw);
+    EXPECT_GE(label->sizeHint().width(), QFontMetrics(label->font()).horizontalAdvance(raw) - 4) << raw.toStdString();
+  };
+  showsRaw(row.titleLabel(), "<b>T</b><img src=\"/nonexistent.png\">");
+  ASSERT_EQ(row.statusTextLabels().size(), 2u);
+  showsRaw(row.statusTextLabels()[1], "• <i>9</i>MiB");
+  EXPECT_EQ(row.errorLabel()->text(), "• <h1>E</h1>");
+  EXPECT_EQ(row.errorLabel()->textFormat(), Qt::PlainText);
+}
+
 TEST_F(ViewTest, RowClickRunsEventThenAction) {
   auto item = addItem(DownloadStatus::downloading, "https://example.org/a");
   DownloadItemView row(item, [this, item] { manager->removeDownload(item->id); });
