@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QResizeEvent>
 #include <QVBoxLayout>
 
 #include "Tavix_YouTube/ui/BubblesView.h"
@@ -228,7 +229,8 @@ void VideoDownloadView::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   m_bubbles->setGeometry(rect());
   m_bubbles->lower();
-  m_model->windowSizeChanged(width(), height());
+  // Only changes are reported: the first layout (no old size) is not one.
+  if (event->oldSize().isValid()) m_model->windowSizeChanged(width(), height());
 }
 
 void VideoDownloadView::showEvent(QShowEvent* event) {

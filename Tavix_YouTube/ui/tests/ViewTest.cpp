@@ -258,6 +258,19 @@ TEST_F(ViewTest, MainScreenWiring) {
   EXPECT_EQ(window.minimumSize(), QSize(1000, 400));
   EXPECT_TRUE(window.windowTitle().isEmpty());
   EXPECT_EQ(screen->titleLabel()->text(), "Video Downloader");
+  // Appearing writes its line; the first layout is no size change, a resize is.
+  auto sizeLines = [this] {
+    std::vector<std::string> lines;
+    for (const auto& line : console.lines()) {
+      if (line.rfind("Window size changed: ", 0) == 0) lines.push_back(line);
+    }
+    return lines;
+  };
+  EXPECT_TRUE(consoleHas("🚀 App appeared, downloads count: 0"));
+  EXPECT_TRUE(sizeLines().empty());
+  window.resize(1000, 600);
+  settle();
+  EXPECT_EQ(sizeLines(), std::vector<std::string>{"Window size changed: 1000x600"});
   EXPECT_FALSE(screen->downloadButton()->isEnabled());
   QTest::keyClicks(screen->addressField(), "  ");
   EXPECT_EQ(screen->model().viewModel()->urlText.get(), "  ");
