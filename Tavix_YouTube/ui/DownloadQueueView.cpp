@@ -54,6 +54,9 @@ DownloadQueueView::DownloadQueueView(std::shared_ptr<tavix::DownloadManager> man
   m_scroll->setFrameShape(QFrame::NoFrame);
   m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   m_scroll->setStyleSheet(QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"));
+  // The list asks for a minimum of 120 rather than 400: with 400 the
+  // screen's content could not fit the window heights of the window-size
+  // manager (600 for one download), and Qt would refuse to shrink to them.
   m_scroll->setMinimumHeight(120);
   m_listContent = new QWidget();
   m_listLayout = new QVBoxLayout(m_listContent);
@@ -145,14 +148,34 @@ void DownloadQueueView::refresh() {
     row->show();
   }
   m_listLayout->insertWidget(index, m_marker);
-  updateNearBottom();
+  // Judge what is in view once the new rows have been laid out.
+  QMetaObject::invokeMethod(this, [this] { updateNearBottom(); }, Qt::QueuedConnection);
+  m_scrollButton->setVisible(m_model.showsScrollButton());
+}
+
+bool DownloadQueueView::inView(const QWidget* widget) const {
+  if (widget == nullptr || widget->isHidden()) return false;
+  const QRect area(widget->mapTo(m_scroll->viewport(), QPoint(0, 0)), widget->size());
+  return area.intersects(m_scroll->viewport()->rect());
 }
 
 void DownloadQueueView::updateNearBottom() {
-  const QScrollBar* bar = m_scroll->verticalScrollBar();
-  // The marker sits at the very end: it is in view when the list is scrolled
-  // to (within a pixel of) its end.
-  m_model.setNearBottom(bar->value() >= bar->maximum() - 1);
+  const std::vector<DownloadItemView*> shown = rows();
+  DownloadItemView* last = shown.empty() ? nullptr : shown.back();
+  if (last != m_lastRow) {  // another row is now the oldest one: it has not appeared yet
+    m_lastRow = last;
+    m_lastRowInView = false;
+  }
+  const bool lastRowInView = inView(last);
+  if (lastRowInView != m_lastRowInView) {
+    m_lastRowInView = lastRowInView;
+    m_model.setNearBottom(lastRowInView);
+  }
+  const bool markerInView = !shown.empty() && inView(m_marker);
+  if (markerInView != m_markerInView) {
+    m_markerInView = markerInView;
+    m_model.setNearBottom(markerInView);
+  }
   m_scrollButton->setVisible(m_model.showsScrollButton());
   if (m_scrollButton->isVisible()) {
     placeScrollButton();

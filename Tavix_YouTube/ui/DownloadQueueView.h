@@ -12,6 +12,7 @@
 #pragma once
 
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QToolButton>
@@ -49,7 +50,11 @@ class DownloadQueueView : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  // isNearBottom follows the list's appearance events: the oldest item's row
+  // and the marker after it each set it to true when they come into view and
+  // to false when they leave it.
   void updateNearBottom();
+  bool inView(const QWidget* widget) const;
   void placeScrollButton();
   void scrollToBottom();
 
@@ -64,6 +69,10 @@ class DownloadQueueView : public QWidget {
   QWidget* m_marker;
   QToolButton* m_scrollButton;
   std::map<std::string, DownloadItemView*> m_rows;  // by item id
+  // What was in view at the last check: the row of the oldest item and the marker.
+  QPointer<DownloadItemView> m_lastRow;
+  bool m_lastRowInView = false;
+  bool m_markerInView = false;
   bool m_refreshQueued = false;
   platform::Cancellable m_subscription;
   platform::Cancellable m_scrollObserver;

@@ -197,6 +197,20 @@ TEST_F(ViewTest, ScrollButtonFromFourItemsWhenEndIsOutOfView) {
   settle();
   EXPECT_EQ(bar->value(), bar->maximum());
   EXPECT_FALSE(queue.scrollButton()->isVisible());
+
+  // The marker leaving the view shows the button even while the oldest row is
+  // still in view; it goes again as soon as that row comes back, before the
+  // end of the list is reached.
+  const int almostEnd = bar->maximum() - 30;
+  bar->setValue(almostEnd);
+  settle();
+  EXPECT_TRUE(queue.scrollButton()->isVisible());
+  bar->setValue(0);
+  settle();
+  EXPECT_TRUE(queue.scrollButton()->isVisible());
+  bar->setValue(almostEnd);
+  settle();
+  EXPECT_FALSE(queue.scrollButton()->isVisible());
 }
 
 TEST_F(ViewTest, QualitySelectorSegmentsAndSelection) {
