@@ -80,7 +80,14 @@ void QtWindowHost::animateFirstWindow(const WindowFrame& frame, double durationS
     window->setGeometry(target);
     return;
   }
+  // A newer call takes over from the frame reached so far: the earlier
+  // animation stops, so the two never fight over the geometry.
+  for (auto* running : window->findChildren<QPropertyAnimation*>(QStringLiteral("windowResize"),
+                                                                  Qt::FindDirectChildrenOnly)) {
+    running->stop();
+  }
   auto* animation = new QPropertyAnimation(window, "geometry", window);
+  animation->setObjectName(QStringLiteral("windowResize"));
   animation->setDuration(int(durationSeconds * 1000));
   animation->setEasingCurve(QEasingCurve::InOutQuad);
   animation->setEndValue(target);
