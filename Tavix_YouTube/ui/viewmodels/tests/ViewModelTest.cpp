@@ -1,8 +1,12 @@
 // Address model, main-screen behaviour, plural rule and display-name equality.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "Tavix_YouTube/engine/DownloadStatus.h"
 #include "Tavix_YouTube/ui/viewmodels/LocalizationHelper.h"
+#include "Tavix_YouTube/ui/viewmodels/QueueViewModel.h"
+#include "Tavix_YouTube/ui/viewmodels/RowViewModel.h"
 #include "Tavix_YouTube/ui/viewmodels/VideoDownloadScreenModel.h"
 #include "Tavix_YouTube/ui/viewmodels/VideoDownloadViewModel.h"
 #include "Tavix_YouTube/ui/viewmodels/tests/ViewModelSupport.h"
@@ -212,6 +216,74 @@ TEST_F(ScreenModelTest, MascotTiltAndSiteClick) {
   screen->mascotClicked();
   EXPECT_EQ(events, std::vector<std::string>{"site_click"});
   EXPECT_EQ(workspace->openedURLs(), std::vector<std::string>{tavix::VideoDownloadScreenModel::kSiteAddress});
+}
+
+// Every usage event of the window reaches the analytics interface, with an
+// empty parameter dictionary, before its action changes anything: what the
+// action changes reads the same at the event as before the press, and
+// differently afterwards.
+TEST_F(ScreenModelTest, EveryEventIsLoggedBeforeItsAction) {
+  auto& vm = *screen->viewModel();
+  auto item = std::make_shared<tavix::DownloadItem>("https://example.org/a", Quality::p720);
+  int removed = 0;
+  tavix::RowViewModel row(item, [&] { ++removed; });
+  tavix::QueueViewModel queue(manager);
+  auto status = [&] { return std::string(item->status.get().caseName()); };
+  auto count = [](size_t n) { return std::to_string(n); };
+  struct Case {
+    std::string event;
+    std::function<void()> prepare;
+    std::function<std::string()> state;  // what the action changes
+    std::function<void()> act;
+  } cases[] = {
+      {"paste_clipboard",
+       [&] {
+         pasteboard->setString("https://youtu.be/dQw4w9WgXcQ");
+         vm.urlText = std::string();
+       },
+       [&] { return vm.urlText.get(); }, [&] { vm.pasteButtonTapped(); }},
+      {"download_720",
+       [&] {
+         vm.selectedQuality = Quality::p720;
+         vm.urlText = std::string("https://example.org/v/1");
+       },
+       [&] { return count(manager->downloads.get().size()) + vm.urlText.get(); }, [&] { screen->downloadPressed(); }},
+      {"download_invalid_url", [&] { vm.urlText = std::string("no address"); },
+       [&] { return count(console.lines().size()); }, [&] { screen->downloadPressed(); }},
+      {"download_pause", [&] { item->status = tavix::DownloadStatus::downloading; }, status,
+       [&] { row.pauseDownload(); }},
+      {"download_retry", [&] { item->status = tavix::DownloadStatus::failed; }, status, [&] { row.retryDownload(); }},
+      {"download_cancel", [&] { item->status = tavix::DownloadStatus::queued; },
+       [&] { return status() + count(static_cast<size_t>(removed)); }, [&] { row.cancelDownload(); }},
+      {"download_remove", [] {}, [&] { return count(static_cast<size_t>(removed)); }, [&] { row.removeFromList(); }},
+      {"open_finder", [&] { item->filePath = std::string("/tmp/tavix-clip.mp4"); },
+       [&] { return count(workspace->selectedFiles().size()); }, [&] { row.showInFinder(); }},
+      {"url_click", [] {}, [&] { return count(workspace->openedURLs().size()); }, [&] { row.openInBrowser(); }},
+      {"clear_completed",
+       [&] {
+         auto done = std::make_shared<tavix::DownloadItem>("https://example.org/done", Quality::best);
+         done->status = tavix::DownloadStatus::completed;
+         manager->downloads = tavix::DownloadList{done};
+       },
+       [&] { return count(manager->downloads.get().size()); }, [&] { queue.clearPressed(); }},
+      {"site_click", [] {}, [&] { return count(workspace->openedURLs().size()); }, [&] { screen->mascotClicked(); }},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.event);
+    c.prepare();
+    const std::string before = c.state();
+    std::vector<std::pair<std::string, std::string>> heard;  // event, state when heard
+    MyAnalytics::setSink([&](const std::string& name, const platform::Dictionary& parameters) {
+      EXPECT_EQ(parameters.size(), 0u);
+      heard.emplace_back(name, c.state());
+    });
+    c.act();
+    MyAnalytics::setSink(nullptr);
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_EQ(heard[0].first, c.event);
+    EXPECT_EQ(heard[0].second, before);
+    EXPECT_NE(c.state(), before);
+  }
 }
 
 TEST_F(TextsTest, EventSuffixRemovesEveryLetterP) {
