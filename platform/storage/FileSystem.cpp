@@ -555,6 +555,26 @@ std::string lastPathComponent(std::string_view path) {
   return std::string(slash == std::string_view::npos || path == "/" ? path : path.substr(slash + 1));
 }
 
+std::string pathExtension(std::string_view path) {
+  std::string name = lastPathComponent(path);
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0 || name == "/") {
+    return {};
+  }
+  return name.substr(dot + 1);
+}
+
+std::string appendingPathExtension(std::string_view path, std::string_view extension) {
+  while (path.size() > 1 && path.back() == '/') {
+    path.remove_suffix(1);
+  }
+  std::string name = lastPathComponent(path);
+  if (extension.empty() || path.empty() || name == "/" || name == "." || name == "..") {
+    return std::string(path);
+  }
+  return std::string(path) + "." + std::string(extension);
+}
+
 namespace testing {
 void failAtomicWritesBeforeRename(int count) { g_failBeforeRename.store(count); }
 }  // namespace testing

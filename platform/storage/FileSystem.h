@@ -105,6 +105,12 @@ std::string temporaryDirectory();
 std::string joinPath(std::string_view base, std::string_view component);
 std::string parentPath(std::string_view path);
 std::string lastPathComponent(std::string_view path);
+// The extension of the last component ("a/b.plist" -> "plist"); empty when
+// the name has no dot or starts with its only dot (".hidden").
+std::string pathExtension(std::string_view path);
+// `path` + "." + `extension`, trailing slashes dropped; `path` unchanged when
+// it is empty, "/" or ends in "." or "..", or when `extension` is empty.
+std::string appendingPathExtension(std::string_view path, std::string_view extension);
 
 namespace testing {
 // Makes the next `count` atomic writes stop right before the rename, as if

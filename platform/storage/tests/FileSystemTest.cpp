@@ -161,5 +161,24 @@ TEST_F(FileSystemTest, StandardFoldersFollowTheEnvironment) {
   }
 }
 
+// A preferences file name gets ".plist" only when it lacks that extension;
+// a naive "ends with" or "contains a dot" check gets these cases wrong.
+TEST(PathHelpersTest, ExtensionOfLastComponentAndAppending) {
+  struct Case {
+    const char* path;
+    const char* extension;
+    const char* appended;
+  };
+  for (const Case& c : {Case{"/p/com.example.plist", "plist", "/p/com.example.plist.plist"},
+                        Case{"/p/com.example", "example", "/p/com.example.plist"},
+                        Case{"/a.d/file", "", "/a.d/file.plist"}, Case{"/p/.hidden", "", "/p/.hidden.plist"},
+                        Case{"/p/dir/", "", "/p/dir.plist"}, Case{"name.", "", "name..plist"},
+                        Case{"/", "", "/"}, Case{"", "", ""}, Case{"/p/..", "", "/p/.."}}) {
+    EXPECT_EQ(fs::pathExtension(c.path), c.extension) << c.path;
+    EXPECT_EQ(fs::appendingPathExtension(c.path, "plist"), c.appended) << c.path;
+  }
+  EXPECT_EQ(fs::appendingPathExtension("/p/x", ""), "/p/x");
+}
+
 }  // namespace
 }  // namespace platform::storage_test
