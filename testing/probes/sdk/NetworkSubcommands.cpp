@@ -24,16 +24,23 @@ namespace sdkprobe {
 
 namespace {
 
+// Decimal digits, or "0x"/"0X" and hex digits; nothing else (no sign, no
+// blanks, and a leading 0 is not octal).
 std::optional<uint32_t> parseFlags(const std::string& text) {
-  if (text.empty()) return std::nullopt;
-  try {
-    size_t used = 0;
-    unsigned long value = std::stoul(text, &used, 0);
-    if (used != text.size() || value > UINT32_MAX || text[0] == '-') return std::nullopt;
-    return static_cast<uint32_t>(value);
-  } catch (...) {
-    return std::nullopt;
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty()) return std::nullopt;
+  uint64_t value = 0;
+  for (char c : digits) {
+    int digit = -1;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    if (hex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    if (hex && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    if (digit < 0) return std::nullopt;
+    value = value * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
+    if (value > UINT32_MAX) return std::nullopt;
   }
+  return static_cast<uint32_t>(value);
 }
 
 int request(const std::string& url, const std::optional<platform::Bytes>& payload) {
