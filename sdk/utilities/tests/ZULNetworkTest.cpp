@@ -430,6 +430,17 @@ TEST_F(ZULNetworkURLSessionTest, BackgroundBookkeeping) {
   EXPECT_EQ(first, 0);
   EXPECT_EQ(second, 1);
 
+  // Background events keep the system's handler only for our own session IDs.
+  int ours = 0, foreign = 0;
+  ZULNetwork::handleEventsForBackgroundURLSessionID("com.zul.network.background-upload-c", [&] { ++ours; });
+  ZULNetwork::handleEventsForBackgroundURLSessionID("com.other.session", [&] { ++foreign; });
+  session->callSystemCompletionHandler("com.zul.network.background-upload-c");
+  session->callSystemCompletionHandler("com.other.session");
+  drain();
+  EXPECT_EQ(ours, 1);
+  EXPECT_EQ(foreign, 0);
+  EXPECT_FALSE(env.logged("I-NET900003"));
+
   // Storing over a live entry discards the old object, through its logger.
   auto other = ZULNetworkURLSession::initWithNetworkLoggerDelegate(logger);
   ZULNetworkURLSession::setSessionInFetcherMap(session, "com.zul.network.background-upload-b");
