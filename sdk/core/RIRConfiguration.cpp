@@ -1,7 +1,7 @@
 #include "sdk/core/RIRConfiguration.h"
 
-#include "platform/values/Exception.h"
 #include "sdk/core/RIRLogger.h"
+#include "sdk/utilities/ZULAssertionHandler.h"
 
 std::shared_ptr<RIRConfiguration> RIRConfiguration::sharedInstance() {
   static const std::shared_ptr<RIRConfiguration> shared = std::make_shared<RIRConfiguration>();
@@ -22,8 +22,10 @@ void RIRConfiguration::setAnalyticsConfiguration(std::shared_ptr<ROZAdavurudoCon
 
 void RIRConfiguration::setLoggerLevel(ZULLoggerLevel level) {
   if (level < ZULLoggerLevelError || level > ZULLoggerLevelDebug) {
-    platform::Exception::raise(platform::Exception::kInternalInconsistencyException,
-                               "Invalid logger level, " + std::to_string(level));
+    // The current assertion handler raises by default; a handler that returns
+    // leaves the level unchanged.
+    ZULAssertionHandler::handleFailure("Invalid logger level, " + std::to_string(level));
+    return;
   }
   std::lock_guard lock(m_mutex);
   RIRLogSetLevel(level);

@@ -1,6 +1,7 @@
 // RIRConfiguration: the SDK's shared configuration object: the logger level
-// (3..7; anything else raises NSInternalInconsistencyException "Invalid logger
-// level, N") and the analytics configuration.
+// (3..7; anything else goes to the current ZULAssertionHandler, which by
+// default raises NSInternalInconsistencyException "Invalid logger level, N")
+// and the analytics configuration.
 // Thread safety: any thread; the level accessors are serialised.
 #pragma once
 

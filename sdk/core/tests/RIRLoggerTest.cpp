@@ -6,6 +6,7 @@
 #include "sdk/core/RIRConfiguration.h"
 #include "sdk/core/RIRLoggerWrapper.h"
 #include "sdk/core/tests/SdkCoreFixture.h"
+#include "sdk/utilities/ZULAssertionHandler.h"
 
 namespace {
 
@@ -94,6 +95,13 @@ TEST_F(RIRLoggerTest, LevelsThroughTheConfigurationAndTheWrapper) {
   EXPECT_EQ(raised([&] { configuration->setLoggerLevel(8); }),
             "NSInternalInconsistencyException: Invalid logger level, 8");
   EXPECT_EQ(RIRLogGetLevel(), ZULLoggerLevelError);
+  // A handler that returns: the level stays.
+  std::vector<std::string> failures;
+  auto previous = ZULAssertionHandler::setCurrent([&](const std::string& text) { failures.push_back(text); });
+  configuration->setLoggerLevel(2);
+  ZULAssertionHandler::setCurrent(previous);
+  EXPECT_EQ(failures, std::vector<std::string>{"Invalid logger level, 2"});
+  EXPECT_EQ(configuration->loggerLevel(), ZULLoggerLevelError);
   RIRLogSetLevel(1);  // refused with a forced line
   EXPECT_EQ(RIRLogGetLevel(), ZULLoggerLevelError);
   EXPECT_TRUE(env.logged("12.6.0 - [ZULLogger][I-COR000023] Invalid logger level, 1"));
