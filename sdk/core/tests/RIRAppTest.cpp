@@ -6,6 +6,7 @@
 
 #include "platform/notifications/ApplicationNotifications.h"
 #include "platform/notifications/NotificationCenter.h"
+#include "platform/storage/FileSystem.h"
 #include "platform/storage/UserDefaults.h"
 #include "sdk/core/RIRComponentType.h"
 #include "sdk/core/ROZAdavurudoConfiguration.h"
@@ -141,6 +142,14 @@ TEST_F(RIRAppTest, UnusableOptionsFileMakesConfigureRaise) {
       {"array", [this] { env.writeOptions(Value::array({Value("a")})); },
        "[I-COR000011] The configuration file is not a dictionary: 'ZoruvuService-Info.plist'."},
       {"malformed", [this] { env.writeOptionsText("<plist><dict><key>A"); },
+       "[I-COR000011] The configuration file is not a dictionary: 'ZoruvuService-Info.plist'."},
+      // Found but unreadable as a file.
+      {"unreadable",
+       [this] {
+         std::string path = env.bundlePath() + "/ZoruvuService-Info.plist";
+         std::remove(path.c_str());
+         EXPECT_FALSE(platform::fs::createDirectory(path));
+       },
        "[I-COR000011] The configuration file is not a dictionary: 'ZoruvuService-Info.plist'."},
   };
   for (const Case& c : cases) {
