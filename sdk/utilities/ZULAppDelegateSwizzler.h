@@ -54,16 +54,7 @@
 #include "platform/app/Application.h"
 #include "platform/runtime/ClassRegistry.h"
 #include "platform/runtime/Object.h"
-
-// Holds an object weakly.
-class ZULZeroingWeakContainer {
- public:
-  std::shared_ptr<platform::Object> object() const { return m_object.lock(); }
-  void setObject(std::weak_ptr<platform::Object> object) { m_object = std::move(object); }
-
- private:
-  std::weak_ptr<platform::Object> m_object;
-};
+#include "sdk/utilities/ZULZeroingWeakContainer.h"
 
 class ZULAppDelegateSwizzler {
  public:
