@@ -503,9 +503,10 @@ void DownloadManager::updateProgress(DownloadItem& item, std::string_view line, 
 }
 
 std::string DownloadManager::formatBytes(double count) {
-  // std::to_chars ignores the process locale: "1.5 KB" everywhere.
+  // std::to_chars ignores the process locale: "1.5 KB" everywhere. The
+  // buffer holds the longest fixed form of a double (about 310 digits).
   auto fixed = [](double value, int precision) {
-    char buffer[64];
+    char buffer[400];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, precision);
     return result.ec == std::errc() ? std::string(buffer, result.ptr) : std::string("0");
   };

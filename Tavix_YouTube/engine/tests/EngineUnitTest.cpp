@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdio>
 #include <fstream>
 #include <future>
 #include <sstream>
@@ -191,9 +192,14 @@ TEST_F(EngineUnit, FormatBytesIsTheSameInEveryLocale) {
   } cases[] = {{1023, "1023 B"}, {1024, "1.0 KB"}, {1536, "1.5 KB"}, {1048576, "1.0 MB"}, {1073741824, "1.0 GB"}};
   const char* previous = std::setlocale(LC_ALL, nullptr);
   std::string saved = previous ? previous : "C";
+  // A count far beyond any file still gets all its digits.
+  std::setlocale(LC_ALL, "C");
+  char huge[400];
+  std::snprintf(huge, sizeof huge, "%.1f GB", 1e300 / 1073741824.0);
   for (const char* locale : {"C", "de_DE.UTF-8", "ru_RU.UTF-8"}) {
     std::setlocale(LC_ALL, locale);  // may be unavailable: then C stays
     for (const auto& c : cases) EXPECT_EQ(DownloadManager::formatBytes(c.count), c.text) << locale;
+    EXPECT_EQ(DownloadManager::formatBytes(1e300), huge) << locale;
   }
   std::setlocale(LC_ALL, saved.c_str());
 }
