@@ -282,6 +282,12 @@ TEST_F(EngineProcess, ProbeSubcommands) {
             std::string::npos);
   writeScenario("output 10\nexit 0\n");
   std::string download = runProbe("download --quality best http://h/a");
+  // The engine's own lines pass through, from the manager's construction on.
+  EXPECT_EQ(download.rfind("🔄 Processing queue:\n   Queued items: 0\n   Available slots: 2\n"
+                           "   Current downloads: 0\n🔄 Processing queue:\n",
+                           0),
+            0u)
+      << download;
   EXPECT_NE(download.find("=> item 1 status=completed error=[] file=[~/Downloads/Downloaded_Video_Best.mp4] "
                           "title=[http://h/a]"),
             std::string::npos)

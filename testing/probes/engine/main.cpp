@@ -43,7 +43,8 @@ int usage() {
   return 2;
 }
 
-// A manager made quietly: its first queue step's lines are not part of any result.
+// A manager made quietly, for the subcommands that show the lines of one
+// operation only: its construction's queue step is not part of them.
 std::shared_ptr<DownloadManager> quietManager() {
   platform::console::Writer previous = platform::console::setWriter([](std::string_view) {});
   auto manager = DownloadManager::create();
@@ -161,7 +162,8 @@ int filename(const Arguments& a) {
 int download(const Arguments& a) {
   auto quality = a.options.count("quality") ? Quality::fromRawValue(a.options.at("quality")) : std::nullopt;
   if (!quality || a.positional.empty()) return usage();
-  auto manager = quietManager();
+  // A real manager, console lines and all (its construction runs the queue step once).
+  auto manager = DownloadManager::create();
   for (const std::string& url : a.positional) manager->addDownload(url, *quality);
   auto busy = [&] {
     for (const auto& item : manager->downloads.get()) {
