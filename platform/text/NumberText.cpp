@@ -27,6 +27,14 @@ bool takeSign(std::string_view& text) {
     return false;
 }
 
+// Whether `text` (past any sign) starts like a decimal number: a digit, or a
+// point. std::from_chars also reads "nan", "inf" and "infinity", which are
+// not decimal numbers and must not turn text from outside into NaN or
+// infinity.
+bool startsDecimal(std::string_view text) {
+    return !text.empty() && ((text[0] >= '0' && text[0] <= '9') || text[0] == '.');
+}
+
 }  // namespace
 
 std::string NumberText::format(int64_t value) {
@@ -74,7 +82,8 @@ std::optional<double> NumberText::parseDouble(std::string_view text) {
         text.remove_prefix(1);
         if (!text.empty() && text[0] == '-') return std::nullopt;
     }
-    if (text.empty()) return std::nullopt;
+    std::string_view magnitude = !text.empty() && text[0] == '-' ? text.substr(1) : text;
+    if (!startsDecimal(magnitude)) return std::nullopt;
     double value = 0;
     auto r = std::from_chars(text.data(), text.data() + text.size(), value);
     if (r.ec != std::errc() || r.ptr != text.data() + text.size()) return std::nullopt;
@@ -108,6 +117,7 @@ double NumberText::scanDouble(std::string_view text) {
         text.remove_prefix(1);
         if (!text.empty() && (text[0] == '+' || text[0] == '-')) return 0;
     }
+    if (!startsDecimal(text)) return 0;
     double value = 0;
     auto r = std::from_chars(text.data(), text.data() + text.size(), value);
     if (r.ptr == text.data()) return 0;

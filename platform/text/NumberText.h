@@ -9,6 +9,9 @@
 // scan*:   lenient, like reading a number from the front of the text: leading
 //          white space skipped, the longest numeric prefix read, 0 when there
 //          is none; integers saturate at the type's limits.
+// Only decimal text is read: "nan", "inf" and "infinity" are not numbers
+// here (none / 0), so outside text never becomes NaN or infinity; overflow
+// in a decimal text still gives none (parse) or +-infinity (scan).
 //
 // Stateless; every function is safe from any thread.
 #pragma once

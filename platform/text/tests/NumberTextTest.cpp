@@ -75,6 +75,9 @@ TEST(NumberTextTest, ParsesDoublesStrictly) {
         {"1.5", 1.5},  {"+1.5", 1.5},         {"-0.25", -0.25},     {"1e3", 1000.0}, {".5", 0.5},
         {"5.", 5.0},   {"abc", std::nullopt}, {"1.5x", std::nullopt}, {" 1", std::nullopt},
         {"", std::nullopt}, {"+-1", std::nullopt}, {"1,5", std::nullopt},
+        // from_chars alone would read these as NaN and infinity.
+        {"nan", std::nullopt}, {"-NaN", std::nullopt}, {"inf", std::nullopt}, {"+Infinity", std::nullopt},
+        {"-.5", -0.5}, {"-", std::nullopt}, {"1e999", std::nullopt},
     };
     for (const auto& [text, value] : cases) {
         SCOPED_TRACE(text);
@@ -90,6 +93,10 @@ TEST(NumberTextTest, ScansLeadingNumbers) {
     EXPECT_EQ(NumberText::scanDouble("1e999"), std::numeric_limits<double>::infinity());
     EXPECT_EQ(NumberText::scanDouble("-1e999"), -std::numeric_limits<double>::infinity());
     EXPECT_EQ(NumberText::scanDouble("1e-999"), 0.0);
+    for (const char* notDecimal : {"nan", " -nan(1)", "inf", "Infinity5", "+INF", "-infinity"}) {
+        EXPECT_EQ(NumberText::scanDouble(notDecimal), 0.0) << notDecimal;
+    }
+    EXPECT_EQ(NumberText::scanDouble(" -.5e1x"), -5.0);
     EXPECT_EQ(NumberText::scanInt64(" -12ab"), -12);
     EXPECT_EQ(NumberText::scanInt64("+5"), 5);
     EXPECT_EQ(NumberText::scanInt64("x5"), 0);
