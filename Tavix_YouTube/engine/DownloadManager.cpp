@@ -267,7 +267,14 @@ std::string DownloadManager::cleanURL(const std::string& text) {
   cleaned.setPassword(std::nullopt);
   cleaned.setPort(std::nullopt);
   cleaned.setFragment(std::nullopt);
-  cleaned.setQueryItems(std::vector<platform::Url::QueryItem>{{"v", v->value}});
+  // The value keeps the text it was written with: encoding the decoded value
+  // again would turn a "+" (a space to most servers) into "%2B".
+  std::string_view rawQuery = *url->percentEncodedQuery();
+  for (auto at = items->begin(); at != v; ++at) rawQuery.remove_prefix(rawQuery.find('&') + 1);
+  std::string_view rawItem = rawQuery.substr(0, rawQuery.find('&'));
+  if (!cleaned.setPercentEncodedQuery("v=" + std::string(rawItem.substr(rawItem.find('=') + 1)))) {
+    cleaned.setQueryItems(std::vector<platform::Url::QueryItem>{{"v", v->value}});
+  }
   std::string result = cleaned.string();
   if (result.empty()) result = text;
   line("🔗 URL cleaning in DownloadManager:");

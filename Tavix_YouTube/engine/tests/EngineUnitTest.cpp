@@ -207,6 +207,8 @@ TEST_F(EngineUnit, FormatBytesIsTheSameInEveryLocale) {
 TEST_F(EngineUnit, CleanURL) {
   EXPECT_EQ(manager->cleanURL("https://www.youtube.com/watch?v=abc&list=PL1#t=3"), "https://www.youtube.com/watch?v=abc");
   EXPECT_TRUE(printed("   Cleaned:  https://www.youtube.com/watch?v=abc"));
+  // The kept value is written as it was.
+  EXPECT_EQ(manager->cleanURL("https://h/w?x=1&v=a+b%20c%2B&v=2"), "https://h/w?v=a+b%20c%2B");
   size_t before = console.lines().size();
   EXPECT_EQ(manager->cleanURL("https://youtu.be/abc"), "https://youtu.be/abc");
   EXPECT_EQ(manager->cleanURL("not an address"), "not an address");
