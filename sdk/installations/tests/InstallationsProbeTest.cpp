@@ -62,6 +62,10 @@ TEST_F(InstallationsProbeTest, RegistersFromAFreshHomeAndKeepsTheIdentifier) {
   EXPECT_EQ(again.out, "=> " + fid + "\n=> token-1\n" + token + "\n" + token + "\n");
   EXPECT_EQ(service.count(Kind::Create), 1u);
   EXPECT_EQ(service.count(Kind::GenerateToken), 1u);
+  // A launch argument between the subcommand and its flag still forces.
+  ProbeRun forced = run("auth-token -RIRDebugEnabled --force");
+  EXPECT_EQ(forced.out, "=> " + service.installations().at(fid).authToken + "\n");
+  EXPECT_EQ(service.count(Kind::GenerateToken), 2u);
 
   EXPECT_EQ(run("delete").out, "=> ok\n");
   EXPECT_TRUE(service.installations().empty());

@@ -11,6 +11,7 @@
 // The default app is configured from the bundle's options file when it is
 // not yet. Each subcommand pumps the main queue until its answer came and
 // the background work it started (registration, token fetch) is finished.
+#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <sstream>
@@ -50,13 +51,21 @@ bool wait(const std::function<bool()>& done) {
   return finished;
 }
 
-// Whether the n-th "auth-token" of the command line (0-based) is followed by "--force".
+// An SDK launch argument ("-RIRDebugEnabled"), which may stand anywhere.
+bool isLaunchArgument(const std::string& word) {
+  return word.size() > 1 && word[0] == '-' && std::isalpha(static_cast<unsigned char>(word[1]));
+}
+
+// Whether the n-th "auth-token" of the command line (0-based) is followed by
+// "--force", launch arguments in between skipped.
 bool forcedAt(int occurrence) {
   std::vector<std::string> arguments = platform::Application::shared()->launchArguments();
   int seen = -1;
   for (size_t index = 0; index < arguments.size(); ++index) {
     if (arguments[index] != "auth-token" || ++seen != occurrence) continue;
-    return index + 1 < arguments.size() && arguments[index + 1] == "--force";
+    size_t next = index + 1;
+    while (next < arguments.size() && isLaunchArgument(arguments[next])) ++next;
+    return next < arguments.size() && arguments[next] == "--force";
   }
   return false;
 }
