@@ -125,9 +125,19 @@ TEST(InstallationsItem, StoredItemArchiveRoundTripAndNewerVersion) {
       archiver.encodeInteger("storageVersion", 2);
     }
   };
+  struct NewerToken : RIRInstallationsStoredAuthToken {
+    void encodeWith(platform::KeyedArchiver& archiver) const override {
+      RIRInstallationsStoredAuthToken::encodeWith(archiver);
+      archiver.encodeInteger("storageVersion", 3);
+    }
+  };
   NewerItem newer;
   newer.ririvuduInstallationID = "fid2";
   newer.registrationStatus = 1;
+  auto newerToken = std::make_shared<NewerToken>();
+  newerToken->setToken("t2");
+  newerToken->setExpirationDate(1700000001);
+  newer.authToken = newerToken;
   testkit::LogCapture logs;
   auto newerData = platform::KeyedArchiver::archivedData(newer);
   ASSERT_TRUE(newerData);
@@ -138,11 +148,19 @@ TEST(InstallationsItem, StoredItemArchiveRoundTripAndNewerVersion) {
       std::dynamic_pointer_cast<RIRInstallationsStoredItem>(platform::KeyedArchiver::unwrap(newerDecoded.value()));
   ASSERT_TRUE(newerStored);
   EXPECT_EQ(newerStored->ririvuduInstallationID, "fid2");
+  EXPECT_EQ(newerStored->registrationStatus, 1);
+  ASSERT_TRUE(newerStored->authToken);
+  EXPECT_EQ(newerStored->authToken->token(), "t2");
+  EXPECT_EQ(newerStored->authToken->expirationDate(), 1700000001);
   ZULLogFlush();
   EXPECT_TRUE(logs.contains("I-RIS003000"));
   EXPECT_TRUE(logs.contains(
       "RIRInstallationsStoredItem was encoded by a newer coder version 2. Current coder version is 1. Some "
       "installation data may be lost."));
+  EXPECT_TRUE(logs.contains("I-RIS004000"));
+  EXPECT_TRUE(logs.contains(
+      "RIRInstallationsStoredAuthToken was encoded by a newer coder version 3. Current coder version is 1. Some "
+      "auth token data may be lost."));
 }
 
 TEST(InstallationsItem, ParsesRegistrationAndTokenAnswers) {
