@@ -9,6 +9,7 @@
 
 #include "platform/keychain/Keychain.h"
 #include "platform/notifications/NotificationCenter.h"
+#include "platform/runtime/ClassRegistry.h"
 #include "platform/storage/FileSystem.h"
 #include "platform/storage/Json.h"
 #include "platform/storage/KeyedArchiver.h"
@@ -457,6 +458,27 @@ TEST(InstallationsInterface, OptionsChecksRaiseWithTheExactTexts) {
       EXPECT_EQ(exception.reason, start + c.reason + end) << c.name;
     }
   }
+}
+
+TEST(InstallationsInterface, LegacyInstanceIDLibraryMustUseTheNewService) {
+  platform::ClassRegistry& registry = platform::ClassRegistry::shared();
+  auto options = RIROptions::initInternalWithOptionsDictionary(sdktest::SdkTestEnvironment::validOptions());
+  EXPECT_TRUE(RIRInstallations::isIIDVersionCompatible());
+  ASSERT_TRUE(registry.registerClass("RIRInstanceID"));
+  try {
+    RIRInstallations installations(*options, "app", nullptr, false);
+    ADD_FAILURE() << "no exception";
+  } catch (const platform::Exception& exception) {
+    EXPECT_EQ(exception.name, "com.ririvudu.installations");
+    EXPECT_TRUE(exception.reason.starts_with(
+        "Ririvudu Instance ID is not compatible with Ririvudu 8.x+. Please remove the dependency from the app."))
+        << exception.reason;
+  }
+  registry.addMethod("RIRInstanceID", "usesRIS", [](platform::Object*, const platform::Arguments&) { return std::any(true); },
+                     platform::MethodKind::Class);
+  EXPECT_TRUE(RIRInstallations::isIIDVersionCompatible());
+  EXPECT_NO_THROW(RIRInstallations(*options, "app", nullptr, false));
+  EXPECT_TRUE(registry.removeClass("RIRInstanceID"));
 }
 
 TEST(InstallationsInterface, DefaultInstanceNeedsAConfiguredDefaultApp) {
