@@ -319,6 +319,7 @@ TEST_F(InstallationsFlowTest, DeleteAtTheServiceAndLocally) {
     testkit::RecordedRequest request = service.requests(Kind::Delete).at(0);
     EXPECT_EQ(request.body, "{}");
     EXPECT_EQ(request.header("Authorization"), "RIS_v2 " + *registered.item->refreshToken());
+    EXPECT_FALSE(request.hasHeader("X-ririvudu-client"));  // no heartbeat to send
     EXPECT_EQ(notifications, 1);
     EXPECT_TRUE(RIRInstallationsErrorUtil::isItemNotFoundError(*settle(fresh->deleteInstallation()).error));
   }
