@@ -339,6 +339,47 @@ TEST_F(HeartbeatControllerTest, FailedSaveKeepsHeartbeatsForALaterFlush) {
   EXPECT_EQ(entriesOf(controller.flush()), (Entries{{"A", {"2024-05-01"}}}));
 }
 
+// --- the two storage forms -----------------------------------------------------------
+
+TEST_F(HeartbeatControllerTest, StorageFormsReadWriteAndClear) {
+  struct Case {
+    const char* name;
+    std::shared_ptr<Storage> storage;
+    bool clearedReadsEmptyBytes;  // a file stays as zero bytes; a defaults key goes away
+  };
+  const std::vector<Case> cases = {
+      {"file", std::make_shared<FileStorage>(home.file("deep/folder/beats")), true},
+      {"user defaults", std::make_shared<UserDefaultsStorage>("heartbeat.storage.test", "beats"), false},
+  };
+  const platform::Bytes bytes{'{', '}'};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(std::get<StorageError>(c.storage->readData()), StorageError::readError) << "nothing stored yet";
+    EXPECT_EQ(c.storage->writeData(bytes), std::nullopt);
+    EXPECT_EQ(std::get<platform::Bytes>(c.storage->readData()), bytes);
+    EXPECT_EQ(c.storage->writeData(std::nullopt), std::nullopt);
+    auto cleared = c.storage->readData();
+    if (c.clearedReadsEmptyBytes) {
+      EXPECT_EQ(std::get<platform::Bytes>(cleared), platform::Bytes());
+    } else {
+      EXPECT_EQ(std::get<StorageError>(cleared), StorageError::readError);
+    }
+  }
+
+  // A file where the storage folder should be: the write fails, nothing is written.
+  ASSERT_FALSE(platform::fs::writeFile(home.file("blocked"), std::string("x")));
+  FileStorage blocked(home.file("blocked/beats"));
+  EXPECT_EQ(blocked.writeData(bytes), StorageError::writeError);
+  EXPECT_EQ(std::get<StorageError>(blocked.readData()), StorageError::readError);
+
+  // A flush with nothing stored writes the absent bundle as a zero-byte file.
+  HeartbeatController controller(kID);
+  EXPECT_TRUE(controller.flush().isEmpty());
+  auto stored = platform::fs::readFile(path());
+  ASSERT_TRUE(stored);
+  EXPECT_TRUE(stored->empty());
+}
+
 // --- the shared storage table ------------------------------------------------------
 
 TEST_F(HeartbeatControllerTest, OneLiveStoragePerIdentifier) {
