@@ -388,6 +388,15 @@ TEST_F(InstallationsFlowTest, LegacyInstanceIDBecomesTheFIDOfTheDefaultAppAndIsD
   }
   EXPECT_TRUE(sentToken);
 
+  // A key that cannot be deleted fails the deletion with a keychain error.
+  platform::Keychain::injectFault(platform::kKeychainIOError, 1, platform::KeychainOperation::Delete);
+  Outcome keyKept = settle(RIRInstallationsIIDStore().deleteExistingIID());
+  ASSERT_TRUE(keyKept.error);
+  EXPECT_EQ(keyKept.error->domain, kRIRInstallationsErrorDomain);
+  EXPECT_EQ(keyKept.error->code, 1);
+  EXPECT_EQ(keyKept.error->failureReason(), "SecItemDelete (" + std::to_string(platform::kKeychainIOError) + ")");
+  EXPECT_EQ(legacyKeyCount("com.tavix.app"), 2u);
+
   ASSERT_FALSE(settle(ids->deleteInstallation()).error);
   auto plist = platform::PropertyList::readDictionary(RIRInstallationsIIDStore::plistPath());
   ASSERT_TRUE(plist);
