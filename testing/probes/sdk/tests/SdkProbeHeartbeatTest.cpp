@@ -1,0 +1,132 @@
+// sdk-probe's heartbeat subcommand: logs on a virtual clock, the header value
+// (decoded back to its JSON), today's code, and the store kept between runs.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "testing/TempHome.h"
+
+namespace {
+
+std::string binFolder() {
+  char path[4096];
+  ssize_t n = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
+  std::string bin(path, n > 0 ? static_cast<size_t>(n) : 0);
+  return bin.substr(0, bin.rfind('/'));
+}
+
+struct ProbeRun {
+  int status = -1;
+  std::vector<std::string> lines;  // standard output, one entry per line
+};
+
+ProbeRun runProbe(const std::string& arguments) {
+  const std::string command = "APP_RESOURCES='" + binFolder() + "/../resources' '" + binFolder() + "/sdk-probe' " +
+                              arguments + " 2>/dev/null";
+  ProbeRun result;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  std::string out;
+  char buffer[4096];
+  size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) out.append(buffer, n);
+  const int status = ::pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) result.lines.push_back(line);
+  return result;
+}
+
+// The JSON inside a header value (base64url without padding over gzip); "" when it is not one.
+std::string headerJson(const std::string& value) {
+  static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  std::string compressed;
+  uint32_t bits = 0;
+  int count = 0;
+  for (char c : value) {
+    size_t index = kAlphabet.find(c);
+    if (index == std::string::npos) return {};
+    bits = (bits << 6) | static_cast<uint32_t>(index);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      compressed.push_back(static_cast<char>((bits >> count) & 0xFF));
+    }
+  }
+  z_stream stream{};
+  if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) return {};
+  stream.next_in = reinterpret_cast<Bytef*>(compressed.data());
+  stream.avail_in = static_cast<uInt>(compressed.size());
+  std::string plain;
+  char chunk[4096];
+  int status = Z_OK;
+  while (status == Z_OK) {
+    stream.next_out = reinterpret_cast<Bytef*>(chunk);
+    stream.avail_out = sizeof(chunk);
+    status = inflate(&stream, Z_NO_FLUSH);
+    plain.append(chunk, sizeof(chunk) - stream.avail_out);
+  }
+  inflateEnd(&stream);
+  return status == Z_STREAM_END ? plain : std::string();
+}
+
+// A probe output line as the test compares it: "=> " + a header value becomes
+// "=> json " + its JSON, normalised; other lines stay as they are.
+std::string readable(const std::string& line) {
+  if (line.rfind("=> ", 0) != 0) return line;
+  std::string json = headerJson(line.substr(3));
+  if (json.empty() || !nlohmann::json::accept(json)) return line;
+  return "=> json " + nlohmann::json::parse(json).dump();
+}
+
+std::string json(const std::string& text) { return "=> json " + nlohmann::json::parse(text).dump(); }
+
+TEST(SdkProbeHeartbeatTest, LogsHeaderAndCodeOnAVirtualClock) {
+  const std::string id = "heartbeat --id 1:123:ios:abc ";
+  struct Case {
+    const char* name;
+    std::vector<std::string> runs;  // in one home, one after the other; the last one is checked
+    std::vector<std::string> out;
+    int status;
+  };
+  const Case cases[] = {
+      {"nothing stored", {id + "--header --code"}, {"=> nil", "=> 0"}, 0},
+      {"one per UTC day, clock set back records nothing, grouped by agent",
+       {id + "--log A@2024-05-01 --log B@2024-05-01 --log B@2024-05-02 --log A@2024-05-03 --log C@2024-05-02 --header"},
+       {json(R"({"heartbeats":[{"agent":"A","dates":["2024-05-01","2024-05-03"]},)"
+             R"({"agent":"B","dates":["2024-05-02"]}],"version":2})")},
+       0},
+      {"the code takes today's heartbeat out; a flush empties the store",
+       {id + "--log riri@1@2024-05-01 --log riri@1@2024-05-02 --code --code --header --header"},
+       {"=> 2", "=> 0", json(R"({"heartbeats":[{"agent":"riri@1","dates":["2024-05-01"]}],"version":2})"),
+        "=> nil"},
+       0},
+      {"the store outlives the run", {id + "--log A@2024-05-01", id + "--log B@2024-05-01 --header"},
+       {json(R"({"heartbeats":[{"agent":"A","dates":["2024-05-01"]}],"version":2})")}, 0},
+      {"another app ID has its own store", {id + "--log A@2024-05-01", "heartbeat --id 1:999:ios:def --header"},
+       {"=> nil"}, 0},
+      {"flags before the app ID", {"--log A@2024-05-01"}, {"=> error: heartbeat --id APPID must come first"}, 2},
+      {"a date that is not one", {id + "--log A@2024-13-01"}, {"=> error: expected AGENT@YYYY-MM-DD"}, 2},
+      {"no @", {id + "--log A"}, {"=> error: expected AGENT@YYYY-MM-DD"}, 2},
+      {"no --id", {"heartbeat --name x"}, {"=> error: expected --id APPID"}, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testkit::TempHome home;
+    ProbeRun last;
+    for (const std::string& arguments : c.runs) last = runProbe(arguments);
+    std::vector<std::string> out;
+    for (const std::string& line : last.lines) out.push_back(readable(line));
+    EXPECT_EQ(out, c.out);
+    EXPECT_EQ(last.status, c.status);
+  }
+}
+
+}  // namespace
