@@ -197,15 +197,16 @@ void UserNotificationCenter::removeAllPendingRequests() {
   m_pending.clear();
 }
 
+UserNotificationCenter::Listeners UserNotificationCenter::listeners() const {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  Listeners now{m_delegate, {}};
+  for (const auto& entry : m_hooks) now.hooks.push_back(entry.second);
+  return now;
+}
+
 void UserNotificationCenter::present(const UserNotification& notification,
                                      UserNotificationPresentationHandler completion) {
-  std::shared_ptr<UserNotificationCenterDelegate> target;
-  std::vector<UserNotificationHook> hooks;
-  {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    target = m_delegate;
-    for (const auto& entry : m_hooks) hooks.push_back(entry.second);
-  }
+  auto [target, hooks] = listeners();
   for (const auto& hook : hooks) {
     if (hook.willPresent) hook.willPresent(notification);
   }
@@ -221,13 +222,7 @@ void UserNotificationCenter::present(const UserNotification& notification,
 }
 
 void UserNotificationCenter::respond(const UserNotificationResponse& response, std::function<void()> completion) {
-  std::shared_ptr<UserNotificationCenterDelegate> target;
-  std::vector<UserNotificationHook> hooks;
-  {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    target = m_delegate;
-    for (const auto& entry : m_hooks) hooks.push_back(entry.second);
-  }
+  auto [target, hooks] = listeners();
   for (const auto& hook : hooks) {
     if (hook.didReceiveResponse) hook.didReceiveResponse(response);
   }

@@ -96,6 +96,14 @@ class UserNotificationCenter {
   size_t deliverDueRequests(double now);
 
  private:
+  // The delegate and hooks as they are now, taken under the lock so that
+  // they are called without it.
+  struct Listeners {
+    std::shared_ptr<UserNotificationCenterDelegate> delegate;
+    std::vector<UserNotificationHook> hooks;
+  };
+  Listeners listeners() const;
+
   mutable std::mutex m_mutex;
   std::shared_ptr<UserNotificationCenterDelegate> m_delegate;
   std::vector<std::pair<Token, DelegateObserver>> m_observers;
