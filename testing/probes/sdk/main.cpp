@@ -89,7 +89,9 @@ int main(int argc, char** argv) {
                                        words.begin() + static_cast<long>(position) + 1 + subcommand.argumentCount);
     position += 1 + static_cast<size_t>(subcommand.argumentCount);
     try {
-      status = subcommand.run(arguments);
+      // The run fails when any subcommand failed, not only the last one.
+      const int ran = subcommand.run(arguments);
+      if (status == 0) status = ran;
     } catch (const platform::Exception& exception) {
       result("exception " + exception.name + ": " + exception.reason);
       return finish(1);
