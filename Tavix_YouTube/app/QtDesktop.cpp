@@ -1,6 +1,8 @@
 #include "Tavix_YouTube/app/QtDesktop.h"
 
 #include <QClipboard>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -22,5 +24,13 @@ bool QtWorkspace::open(const std::string& url) {
 bool QtWorkspace::selectFile(const std::string& path) {
   const QFileInfo file(QString::fromStdString(path));
   if (!file.exists()) return false;
+  // The desktop's file manager shows the file selected; without one on the
+  // session bus, the containing folder is opened instead.
+  QDBusMessage showItems = QDBusMessage::createMethodCall(
+      QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+      QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+  showItems << QStringList{QUrl::fromLocalFile(file.absoluteFilePath()).toString()} << QString();
+  const QDBusMessage reply = QDBusConnection::sessionBus().call(showItems, QDBus::Block, 2000);
+  if (reply.type() == QDBusMessage::ReplyMessage) return true;
   return QDesktopServices::openUrl(QUrl::fromLocalFile(file.absolutePath()));
 }
