@@ -78,7 +78,7 @@ TEST_F(InstallationsProbeTest, TokenErrorsAndBackoffIntervals) {
   service.script(Kind::Create, {testkit::Answer::json(403, R"({"error":"denied"})")});
   ProbeRun denied = run("auth-token auth-token");
   EXPECT_EQ(denied.status, 1);
-  EXPECT_EQ(denied.out.rfind("=> error com.ririvudu.installations 0 The server responded with an error: \n - URL: ", 0),
+  EXPECT_EQ(denied.out.rfind("=> error com.ririvudu.installations 0 The server responded with an error: \\n - URL: ", 0),
             0u)
       << denied.out;
   // The second request of the same run is refused by the 24-hour back-off.

@@ -38,8 +38,12 @@ std::shared_ptr<RIRInstallations> installations() {
 }
 
 int printError(const platform::Error& error) {
-  result("error " + error.domain + " " + std::to_string(error.code) + " " +
-         error.failureReason().value_or(error.localizedDescription()));
+  // One result line: line breaks inside the reason are written as "\n".
+  std::string reason;
+  for (char c : error.failureReason().value_or(error.localizedDescription())) {
+    reason += c == '\n' ? std::string("\\n") : std::string(1, c);
+  }
+  result("error " + error.domain + " " + std::to_string(error.code) + " " + reason);
   return 1;
 }
 
