@@ -12,6 +12,7 @@
 #include "Tavix_YouTube/engine/tests/EngineFixture.h"
 #include "platform/time/DateFormatter.h"
 #include "testing/LoopbackServer.h"
+#include "testing/ProgramRun.h"
 #include "testing/VirtualClockFixture.h"
 
 using tavix::DownloadItem;
@@ -259,12 +260,7 @@ std::string runProbe(const std::string& arguments, const std::string& input = {}
     EXPECT_FALSE(platform::fs::writeFile(file, input));
     command += " < " + file;
   }
-  std::string output;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-  ::pclose(pipe);
-  return output;
+  return testkit::runCommand(command).out;
 }
 
 TEST_F(EngineProcess, ProbeSubcommands) {

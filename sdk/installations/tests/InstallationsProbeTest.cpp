@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "testing/ProgramRun.h"
 #include "testing/TempHome.h"
 #include "testing/fakes/installations/FakeInstallationsService.h"
 
@@ -14,29 +15,14 @@ namespace {
 
 using Kind = testkit::FakeInstallationsService::Kind;
 
-struct ProbeRun {
-  int status = -1;
-  std::string out;
-};
+using ProbeRun = testkit::ProgramRun;
 
 class InstallationsProbeTest : public ::testing::Test {
  protected:
   ProbeRun run(const std::string& arguments) {
-    char path[4096];
-    ssize_t n = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
-    std::string bin(path, static_cast<size_t>(n > 0 ? n : 0));
-    bin.erase(bin.rfind('/'));
-    std::string command = "APP_SERVICES_URL='" + service.url() + "' APP_RESOURCES='" + bin + "/../resources' '" + bin +
-                          "/sdk-probe' " + arguments + " 2>>'" + home.file("stderr.txt") + "'";
-    ProbeRun result;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    size_t count = 0;
-    while ((count = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.out.append(buffer, count);
-    int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return testkit::runCommand("APP_SERVICES_URL='" + service.url() + "' APP_RESOURCES='" + testkit::binFolder() +
+                               "/../resources' '" + testkit::builtProgram("sdk-probe") + "' " + arguments + " 2>>'" +
+                               home.file("stderr.txt") + "'");
   }
 
   testkit::TempHome home;

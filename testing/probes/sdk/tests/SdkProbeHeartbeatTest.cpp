@@ -11,16 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "testing/ProgramRun.h"
 #include "testing/TempHome.h"
 
 namespace {
-
-std::string binFolder() {
-  char path[4096];
-  ssize_t n = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
-  std::string bin(path, n > 0 ? static_cast<size_t>(n) : 0);
-  return bin.substr(0, bin.rfind('/'));
-}
 
 struct ProbeRun {
   int status = -1;
@@ -28,18 +22,12 @@ struct ProbeRun {
 };
 
 ProbeRun runProbe(const std::string& arguments) {
-  const std::string command = "APP_RESOURCES='" + binFolder() + "/../resources' '" + binFolder() + "/sdk-probe' " +
-                              arguments + " 2>/dev/null";
+  const testkit::ProgramRun run = testkit::runCommand("APP_RESOURCES='" + testkit::binFolder() + "/../resources' '" +
+                                                      testkit::builtProgram("sdk-probe") + "' " + arguments +
+                                                      " 2>/dev/null");
   ProbeRun result;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  std::string out;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) out.append(buffer, n);
-  const int status = ::pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::istringstream in(out);
+  result.status = run.status;
+  std::istringstream in(run.out);
   for (std::string line; std::getline(in, line);) result.lines.push_back(line);
   return result;
 }

@@ -1,40 +1,20 @@
 // sdk-probe's network subcommands (reach, get, post) against a loopback server.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 #include <string>
 
 #include "testing/LoopbackServer.h"
+#include "testing/ProgramRun.h"
 #include "testing/TempHome.h"
 
 namespace {
 
-std::string probePath() {
-  char path[4096];
-  ssize_t n = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
-  std::string bin(path, n > 0 ? static_cast<size_t>(n) : 0);
-  return bin.substr(0, bin.rfind('/')) + "/sdk-probe";
-}
-
-struct ProbeRun {
-  int status = -1;
-  std::string out;
-};
+using ProbeRun = testkit::ProgramRun;
 
 ProbeRun runProbe(const std::string& arguments) {
-  const std::string command = "APP_REACHABILITY=reachable '" + probePath() + "' " + arguments + " 2>/dev/null";
-  ProbeRun result;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.out.append(buffer, n);
-  const int status = ::pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  return testkit::runCommand("APP_REACHABILITY=reachable '" + testkit::builtProgram("sdk-probe") + "' " + arguments +
+                             " 2>/dev/null");
 }
 
 TEST(SdkProbeNetworkTest, ReachDerivesTheStatusFromTheFlagsWord) {

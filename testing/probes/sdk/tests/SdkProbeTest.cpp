@@ -9,13 +9,12 @@
 #include <iterator>
 #include <string>
 
+#include "testing/ProgramRun.h"
 #include "testing/TempHome.h"
 
 namespace {
 
-struct ProbeRun {
-  int status = -1;
-  std::string out;
+struct ProbeRun : testkit::ProgramRun {
   std::string err;
 };
 
@@ -23,13 +22,8 @@ class SdkProbeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // The probe sits beside this test program in <build>/bin; the bundle is <build>/resources.
-    char path[4096];
-    ssize_t n = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
-    ASSERT_GT(n, 0);
-    std::string bin(path, static_cast<size_t>(n));
-    bin.erase(bin.rfind('/'));
-    m_probe = bin + "/sdk-probe";
-    m_resources = bin + "/../resources";
+    m_probe = testkit::builtProgram("sdk-probe");
+    m_resources = testkit::binFolder() + "/../resources";
   }
 
   ProbeRun run(const std::string& arguments, const std::string& resources = {}) {
@@ -37,13 +31,7 @@ class SdkProbeTest : public ::testing::Test {
     std::string command = "APP_RESOURCES='" + (resources.empty() ? m_resources : resources) + "' '" + m_probe + "' " +
                           arguments + " 2>'" + errPath + "'";
     ProbeRun result;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.out.append(buffer, n);
-    int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    static_cast<testkit::ProgramRun&>(result) = testkit::runCommand(command);
     std::ifstream in(errPath);
     result.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return result;

@@ -1,36 +1,18 @@
 // Runs the ui-probe program as the test driver is used: results on "=> " lines.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <string>
+
+#include "testing/ProgramRun.h"
 
 namespace {
 
-struct ProbeRun {
-  int status = -1;
-  std::string out;
-};
+using ProbeRun = testkit::ProgramRun;
 
 // The probe sits beside this test program in <build>/bin; the bundle is <build>/resources.
 ProbeRun runProbe(const std::string& language, const std::string& arguments) {
-  char path[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
-  if (n <= 0) return {};
-  std::string bin(path, static_cast<size_t>(n));
-  bin.erase(bin.rfind('/'));
-  const std::string command = "env -u APP_RESOURCES LC_ALL= LC_MESSAGES= LANG= LANGUAGE=" + language + " '" + bin +
-                              "/ui-probe' " + arguments + " 2>/dev/null";
-  ProbeRun result;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  size_t read = 0;
-  while ((read = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.out.append(buffer, read);
-  const int status = ::pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  return testkit::runCommand("env -u APP_RESOURCES LC_ALL= LC_MESSAGES= LANG= LANGUAGE=" + language + " '" +
+                             testkit::builtProgram("ui-probe") + "' " + arguments + " 2>/dev/null");
 }
 
 TEST(UiProbeTest, CommandsPrintTheirResult) {
