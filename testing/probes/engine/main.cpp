@@ -25,6 +25,7 @@
 #include "Tavix_YouTube/engine/Utf8ChunkDecoder.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/log/Console.h"
+#include "platform/storage/Json.h"
 #include "platform/text/NumberText.h"
 
 namespace {
@@ -50,23 +51,6 @@ std::shared_ptr<DownloadManager> quietManager() {
   auto manager = DownloadManager::create();
   platform::console::setWriter(previous);
   return manager;
-}
-
-std::string json(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char buffer[8];
-      std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-      out += buffer;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
 }
 
 // Options "--name value" and the remaining positional arguments.
@@ -108,9 +92,9 @@ int args(const Arguments& a) {
     result("error " + item->errorMessage.get());
     return 1;
   }
-  std::string text = "[";
-  for (size_t i = 0; i < argv->size(); ++i) text += (i ? "," : "") + json((*argv)[i]);
-  result(text + "]");
+  platform::Array words;
+  for (const std::string& word : *argv) words.append(platform::Value(word));
+  result(platform::Json::serialize(platform::Value(words)).value());
   return 0;
 }
 
