@@ -1,16 +1,14 @@
 // sdk-probe's heartbeat subcommand: logs on a virtual clock, the header value
 // (decoded back to its JSON), today's code, and the store kept between runs.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <zlib.h>
 
-#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/crypto/Gzip.h"
+#include "platform/text/Base64.h"
 #include "testing/ProgramRun.h"
 #include "testing/TempHome.h"
 
@@ -34,35 +32,12 @@ ProbeRun runProbe(const std::string& arguments) {
 
 // The JSON inside a header value (base64url without padding over gzip); "" when it is not one.
 std::string headerJson(const std::string& value) {
-  static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-  std::string compressed;
-  uint32_t bits = 0;
-  int count = 0;
-  for (char c : value) {
-    size_t index = kAlphabet.find(c);
-    if (index == std::string::npos) return {};
-    bits = (bits << 6) | static_cast<uint32_t>(index);
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      compressed.push_back(static_cast<char>((bits >> count) & 0xFF));
-    }
-  }
-  z_stream stream{};
-  if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) return {};
-  stream.next_in = reinterpret_cast<Bytef*>(compressed.data());
-  stream.avail_in = static_cast<uInt>(compressed.size());
-  std::string plain;
-  char chunk[4096];
-  int status = Z_OK;
-  while (status == Z_OK) {
-    stream.next_out = reinterpret_cast<Bytef*>(chunk);
-    stream.avail_out = sizeof(chunk);
-    status = inflate(&stream, Z_NO_FLUSH);
-    plain.append(chunk, sizeof(chunk) - stream.avail_out);
-  }
-  inflateEnd(&stream);
-  return status == Z_STREAM_END ? plain : std::string();
+  using platform::Base64;
+  const auto compressed = Base64::decode(value, Base64::Alphabet::Url, Base64::Padding::Optional);
+  if (!compressed) return {};
+  const platform::Gzip::Output plain = platform::Gzip::inflate(*compressed);
+  if (!plain || !plain.value()) return {};
+  return std::string(plain.value()->begin(), plain.value()->end());
 }
 
 // A probe output line as the test compares it: "=> " + a header value becomes
