@@ -1,0 +1,129 @@
+// The slot model: every measurement wire message lives in memory as one
+// APMPBMessageInfo, an array of cell pointers addressed by slot index (the
+// field's position in ascending tag order; MeasurementBundle has its own
+// order, see APMPBMessageTypes.cpp) plus the type's static flag table and name.
+//
+// Cells are heap blocks owned by the message:
+//  - APMPBValueCell: one scalar (bool/enum/int32/uint32 zero-extended to 64
+//    bits, int64, uint64, double, or a float in the first 4 bytes);
+//  - APMPBBytesCell: string or bytes, always read through its length. A cell
+//    that exists is present, also with length 0; its bytes are never NULL for
+//    a stored value (they carry one NUL after the length);
+//  - APMPBRepeatedField: the record of a repeated slot, made with the message
+//    and freed only with it; items are value cells, bytes cells or messages.
+//  - a singular message slot points to an APMPBMessageInfo of its type.
+//
+// The cell operations and wire callbacks below are what the per-type routines
+// (APMPBMessageType.h) use to fill cells and to connect them to nanopb. A NULL
+// destination writes its "<ERROR>" line to standard output and does nothing.
+//
+// Thread safety: none. A message is used by one thread at a time; the static
+// tables are read-only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include <pb.h>
+
+struct APMPBMessageType;
+
+using APMPBFieldFlags = uint32_t;
+
+// Label and type bits of APMPBFieldFlags (one label bit, one type bit).
+inline constexpr APMPBFieldFlags kAPMPBFieldSingular = 0x2;
+inline constexpr APMPBFieldFlags kAPMPBFieldRepeated = 0x8;
+inline constexpr APMPBFieldFlags kAPMPBFieldBool = 0x20;
+inline constexpr APMPBFieldFlags kAPMPBFieldEnum = 0x40;
+inline constexpr APMPBFieldFlags kAPMPBFieldInt32 = 0x80;
+inline constexpr APMPBFieldFlags kAPMPBFieldUInt32 = 0x100;
+inline constexpr APMPBFieldFlags kAPMPBFieldInt64 = 0x200;
+inline constexpr APMPBFieldFlags kAPMPBFieldUInt64 = 0x400;
+inline constexpr APMPBFieldFlags kAPMPBFieldFloat = 0x800;
+inline constexpr APMPBFieldFlags kAPMPBFieldDouble = 0x1000;
+inline constexpr APMPBFieldFlags kAPMPBFieldString = 0x2000;
+inline constexpr APMPBFieldFlags kAPMPBFieldMessage = 0x4000;
+inline constexpr APMPBFieldFlags kAPMPBFieldBytes = 0x8000;
+
+// Strings and bytes longer than this are refused by the decoder.
+inline constexpr size_t kAPMPBMaxDecodedBytes = 1048576;
+
+// Repeated-message nesting accepted by the decoder (the top-level message is
+// depth 0; each sub-message or item is one deeper).
+inline constexpr uint32_t kAPMPBMaxDecodeDepth = 64;
+
+struct APMPBMessageInfo {
+  void** slots = nullptr;
+  const APMPBFieldFlags* flags = nullptr;
+  const char* name = nullptr;
+  // The type's slot count: slot indexes are checked against it.
+  uint32_t slotCount = 0;
+  // The routines and tables of the message's type.
+  const APMPBMessageType* type = nullptr;
+};
+
+union APMPBValueCell {
+  uint64_t u64;
+  int64_t i64;
+  double d;
+  float f;
+};
+
+struct APMPBBytesCell {
+  uint32_t reserved;
+  uint32_t length;
+  uint8_t* bytes;
+};
+
+struct APMPBRepeatedField {
+  uint32_t fillIndex;
+  uint32_t count;
+  void** items;
+  // Items the item array can hold; grows while a decode appends.
+  uint32_t capacity;
+};
+
+// --- cell operations ---------------------------------------------------------
+// "slot" is the address of a cell pointer: a message slot or a repeated item.
+
+void APMPBResetArray(APMPBRepeatedField* record);
+void APMPBFreeString(APMPBBytesCell* cell);
+void APMPBStoreBool(void** slot, bool value);
+void APMPBStoreUInt32(void** slot, uint32_t value);
+void APMPBStoreUInt64(void** slot, uint64_t value);
+void APMPBStoreFloat(void** slot, float value);
+void APMPBStoreDouble(void** slot, double value);
+// Copies length bytes into a fresh buffer of length + 1 zeroed bytes. False
+// (nothing stored) when the length does not fit the cell's 32 bits or memory
+// runs out.
+bool APMPBStoreString(void** slot, const void* bytes, size_t length);
+bool APMPBStoreBytes(void** slot, const void* bytes, size_t length);
+
+// --- wire callbacks ----------------------------------------------------------
+// Decoders take the address of a cell pointer (strings, bytes) or the record
+// (repeated fields) as their argument; encoders the cell or the record.
+
+// The first occurrence of a field in the input is the one kept; a value over
+// kAPMPBMaxDecodedBytes fails the decode after its "Buffer is too big" text.
+bool APMPBDecodeString(pb_istream_t* stream, void** slot);
+bool APMPBDecodeBytes(pb_istream_t* stream, void** slot);
+bool APMPBDecodeRepeatedString(pb_istream_t* stream, APMPBRepeatedField* record);
+bool APMPBDecodeRepeatedBytes(pb_istream_t* stream, APMPBRepeatedField* record);
+// Packed and unpacked input arrive one value per call.
+bool APMPBDecodeRepeatedVarint(pb_istream_t* stream, APMPBRepeatedField* record);
+bool APMPBEncodeString(pb_ostream_t* stream, const pb_field_t* field, const APMPBBytesCell* cell);
+bool APMPBEncodeBytes(pb_ostream_t* stream, const pb_field_t* field, const APMPBBytesCell* cell);
+bool APMPBEncodeRepeatedString(pb_ostream_t* stream, const pb_field_t* field, const APMPBRepeatedField* record);
+bool APMPBEncodeRepeatedBytes(pb_ostream_t* stream, const pb_field_t* field, const APMPBRepeatedField* record);
+// Unpacked: one tag per item.
+bool APMPBEncodeRepeatedVarint(pb_ostream_t* stream, const pb_field_t* field, const APMPBRepeatedField* record);
+
+// Appends an item pointer to a record, growing its item array; false when
+// memory or the 32-bit count runs out.
+bool APMPBAppendItem(APMPBRepeatedField* record, void* item);
+
+// Encodes a filled nanopb structure: sizes it, allocates the buffer once and
+// encodes into it. Returns the length (the caller frees *buffer with free()),
+// or -1 with *buffer NULL; an encoding longer than INT32_MAX also fails, after
+// "<ERROR> NAME encoder failed: message too large".
+int32_t APMPBEncodeToBuffer(const pb_msgdesc_t* fields, const void* source, uint8_t** buffer, const char* name);

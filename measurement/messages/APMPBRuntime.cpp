@@ -1,0 +1,240 @@
+// Cell operations, wire callbacks and the encode-to-buffer step of the slot
+// model (see APMPBMessageInfo.h).
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include <pb_decode.h>
+#include <pb_encode.h>
+
+#include "measurement/messages/APMPBMessageInfo.h"
+#include "measurement/messages/internal/APMPBDiagnostics.h"
+
+using apmpb::consoleLine;
+
+namespace {
+
+APMPBValueCell* valueCell(void** slot) {
+  if (*slot == nullptr) *slot = std::calloc(1, sizeof(APMPBValueCell));
+  return static_cast<APMPBValueCell*>(*slot);
+}
+
+}  // namespace
+
+void APMPBResetArray(APMPBRepeatedField* record) {
+  if (record == nullptr) {
+    consoleLine("<ERROR> Unable to initialize the array. Array pointer is NULL");
+    return;
+  }
+  std::free(record->items);
+  record->items = nullptr;
+  record->fillIndex = 0;
+  record->count = 0;
+  record->capacity = 0;
+}
+
+void APMPBFreeString(APMPBBytesCell* cell) {
+  if (cell == nullptr) {
+    consoleLine("<ERROR> Unable to dealloc string field. String struct is NULL");
+    return;
+  }
+  std::free(cell->bytes);
+  std::memset(cell, 0, sizeof(*cell));
+}
+
+void APMPBStoreBool(void** slot, bool value) {
+  if (slot == nullptr) {
+    consoleLine("<ERROR> Unable to set bool. Destination pointer is NULL");
+    return;
+  }
+  if (APMPBValueCell* cell = valueCell(slot)) cell->u64 = value ? 1 : 0;
+}
+
+void APMPBStoreUInt32(void** slot, uint32_t value) {
+  if (slot == nullptr) {
+    consoleLine("<ERROR> Unable to set uint32. Destination pointer is NULL");
+    return;
+  }
+  if (APMPBValueCell* cell = valueCell(slot)) cell->u64 = value;
+}
+
+void APMPBStoreUInt64(void** slot, uint64_t value) {
+  if (slot == nullptr) {
+    consoleLine("<ERROR> Unable to set uint64. Destination pointer is NULL");
+    return;
+  }
+  if (APMPBValueCell* cell = valueCell(slot)) cell->u64 = value;
+}
+
+void APMPBStoreFloat(void** slot, float value) {
+  if (slot == nullptr) {
+    consoleLine("<ERROR> Unable to set float. Destination pointer is NULL");
+    return;
+  }
+  if (APMPBValueCell* cell = valueCell(slot)) {
+    cell->u64 = 0;
+    cell->f = value;
+  }
+}
+
+void APMPBStoreDouble(void** slot, double value) {
+  if (slot == nullptr) {
+    consoleLine("<ERROR> Unable to set double. Destination pointer is NULL");
+    return;
+  }
+  if (APMPBValueCell* cell = valueCell(slot)) cell->d = value;
+}
+
+bool APMPBStoreString(void** slot, const void* bytes, size_t length) {
+  if (slot == nullptr) {
+    consoleLine("<ERROR> Unable to set string. Destination array is NULL");
+    return false;
+  }
+  if (length > UINT32_MAX - 1) return false;
+  auto* copy = static_cast<uint8_t*>(std::calloc(length + 1, 1));
+  if (copy == nullptr) return false;
+  if (length > 0) std::memcpy(copy, bytes, length);
+  if (*slot == nullptr) *slot = std::calloc(1, sizeof(APMPBBytesCell));
+  auto* cell = static_cast<APMPBBytesCell*>(*slot);
+  if (cell == nullptr) {
+    std::free(copy);
+    return false;
+  }
+  std::free(cell->bytes);
+  cell->bytes = copy;
+  cell->length = static_cast<uint32_t>(length);
+  return true;
+}
+
+bool APMPBStoreBytes(void** slot, const void* bytes, size_t length) { return APMPBStoreString(slot, bytes, length); }
+
+bool APMPBAppendItem(APMPBRepeatedField* record, void* item) {
+  if (record->count == record->capacity || record->items == nullptr) {
+    if (record->count == UINT32_MAX) return false;
+    uint64_t wanted = record->capacity < 4 ? 4 : uint64_t(record->capacity) * 2;
+    if (wanted > UINT32_MAX) wanted = UINT32_MAX;
+    auto* grown = static_cast<void**>(std::realloc(record->items, size_t(wanted) * sizeof(void*)));
+    if (grown == nullptr) return false;
+    record->items = grown;
+    record->capacity = static_cast<uint32_t>(wanted);
+  }
+  record->items[record->count++] = item;
+  record->fillIndex = record->count;
+  return true;
+}
+
+// --- decoding ----------------------------------------------------------------
+
+bool APMPBDecodeString(pb_istream_t* stream, void** slot) {
+  if (slot == nullptr) return false;
+  // A cell that exists is a value already read: the first occurrence wins.
+  if (*slot != nullptr) return pb_read(stream, nullptr, stream->bytes_left);
+  auto* cell = static_cast<APMPBBytesCell*>(std::calloc(1, sizeof(APMPBBytesCell)));
+  if (cell == nullptr) return false;
+  *slot = cell;
+  const size_t length = stream->bytes_left;
+  if (length > kAPMPBMaxDecodedBytes) {
+    apmpb::consoleFragment(apmpb::format("Unable to process proto stream. Buffer is too big. %zu > %d", length,
+                                         static_cast<int>(kAPMPBMaxDecodedBytes)));
+    return false;
+  }
+  cell->bytes = static_cast<uint8_t*>(std::calloc(length + 1, 1));
+  if (cell->bytes == nullptr) return false;
+  cell->length = static_cast<uint32_t>(length);
+  if (pb_read(stream, cell->bytes, length)) return true;
+  std::free(cell->bytes);
+  cell->bytes = nullptr;
+  return false;
+}
+
+bool APMPBDecodeBytes(pb_istream_t* stream, void** slot) { return APMPBDecodeString(stream, slot); }
+
+bool APMPBDecodeRepeatedString(pb_istream_t* stream, APMPBRepeatedField* record) {
+  if (record == nullptr) return false;
+  void* item = nullptr;
+  if (!APMPBDecodeString(stream, &item)) {
+    if (item != nullptr) {
+      APMPBFreeString(static_cast<APMPBBytesCell*>(item));
+      std::free(item);
+    }
+    return false;
+  }
+  if (APMPBAppendItem(record, item)) return true;
+  APMPBFreeString(static_cast<APMPBBytesCell*>(item));
+  std::free(item);
+  return false;
+}
+
+bool APMPBDecodeRepeatedBytes(pb_istream_t* stream, APMPBRepeatedField* record) {
+  return APMPBDecodeRepeatedString(stream, record);
+}
+
+bool APMPBDecodeRepeatedVarint(pb_istream_t* stream, APMPBRepeatedField* record) {
+  if (record == nullptr) return false;
+  uint64_t value = 0;
+  if (!pb_decode_varint(stream, &value)) return false;
+  void* item = nullptr;
+  APMPBStoreUInt64(&item, value);
+  if (item == nullptr) return false;
+  if (APMPBAppendItem(record, item)) return true;
+  std::free(item);
+  return false;
+}
+
+// --- encoding ----------------------------------------------------------------
+
+bool APMPBEncodeString(pb_ostream_t* stream, const pb_field_t* field, const APMPBBytesCell* cell) {
+  if (cell == nullptr || cell->bytes == nullptr) return false;
+  return pb_encode_tag_for_field(stream, field) && pb_encode_string(stream, cell->bytes, cell->length);
+}
+
+bool APMPBEncodeBytes(pb_ostream_t* stream, const pb_field_t* field, const APMPBBytesCell* cell) {
+  return APMPBEncodeString(stream, field, cell);
+}
+
+bool APMPBEncodeRepeatedString(pb_ostream_t* stream, const pb_field_t* field, const APMPBRepeatedField* record) {
+  if (record == nullptr) return false;
+  if (record->count == 0) return true;
+  if (record->items == nullptr) return false;
+  for (uint32_t index = 0; index < record->count; ++index) {
+    if (!APMPBEncodeString(stream, field, static_cast<const APMPBBytesCell*>(record->items[index]))) return false;
+  }
+  return true;
+}
+
+bool APMPBEncodeRepeatedBytes(pb_ostream_t* stream, const pb_field_t* field, const APMPBRepeatedField* record) {
+  return APMPBEncodeRepeatedString(stream, field, record);
+}
+
+bool APMPBEncodeRepeatedVarint(pb_ostream_t* stream, const pb_field_t* field, const APMPBRepeatedField* record) {
+  if (record == nullptr) return false;
+  if (record->count == 0) return true;
+  if (record->items == nullptr) return false;
+  for (uint32_t index = 0; index < record->count; ++index) {
+    const auto* cell = static_cast<const APMPBValueCell*>(record->items[index]);
+    if (cell == nullptr) return false;
+    if (!pb_encode_tag_for_field(stream, field) || !pb_encode_varint(stream, cell->u64)) return false;
+  }
+  return true;
+}
+
+int32_t APMPBEncodeToBuffer(const pb_msgdesc_t* fields, const void* source, uint8_t** buffer, const char* name) {
+  *buffer = nullptr;
+  pb_ostream_t sizing = PB_OSTREAM_SIZING;
+  // A failure shows again in the real pass; the size is what was counted.
+  (void)pb_encode(&sizing, fields, source);
+  const size_t size = sizing.bytes_written;
+  if (size > size_t(INT32_MAX)) {
+    consoleLine(apmpb::format("<ERROR> %s encoder failed: message too large", name));
+    return -1;
+  }
+  auto* bytes = static_cast<uint8_t*>(std::calloc(size == 0 ? 1 : size, 1));
+  if (bytes == nullptr) return -1;
+  pb_ostream_t stream = pb_ostream_from_buffer(bytes, size);
+  if (!pb_encode(&stream, fields, source)) {
+    std::free(bytes);
+    return -1;
+  }
+  *buffer = bytes;
+  return static_cast<int32_t>(stream.bytes_written);
+}
