@@ -135,8 +135,8 @@ bool decodeRepeatedVarintCallback(pb_istream_t* stream, const pb_field_t*, void*
   return APMPBDecodeRepeatedVarint(stream, static_cast<APMPBRepeatedField*>(*arg));
 }
 
-// One item of a repeated message field, decoded straight from the sub-stream
-// nanopb limited to the item's bytes.
+// One item of a repeated message field, decoded straight from the parent's
+// buffer within the item's bytes (no copy per level).
 bool decodeRepeatedMessageCallback(pb_istream_t* stream, const pb_field_t*, void** arg) {
   auto* context = static_cast<RepeatedMessageContext*>(*arg);
   const APMPBMessageType& type = *context->element;
@@ -153,11 +153,17 @@ bool decodeRepeatedMessageCallback(pb_istream_t* stream, const pb_field_t*, void
     consoleLine(format("<ERROR> %s decoder failed: Unable to initialize MessageInfo", type.name));
     return false;
   }
-  if (!decodeMessage(type, stream, item, context->depth)) {
+  // The item reads the same bytes through a stream of its own, so its errors
+  // stay its own and the parent reports only that the item failed.
+  pb_istream_t itemStream = *stream;
+  itemStream.errmsg = nullptr;
+  if (!decodeMessage(type, &itemStream, item, context->depth)) {
     consoleLine(format("<ERROR> %s decoder failed: Unable to decode repeated %s", type.name, type.name));
     type.freeMessageInfo(item);
     return false;
   }
+  stream->state = itemStream.state;
+  stream->bytes_left = itemStream.bytes_left;
   if (!APMPBAppendItem(context->record, item)) {
     type.freeMessageInfo(item);
     return false;

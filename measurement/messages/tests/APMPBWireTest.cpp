@@ -1,0 +1,346 @@
+// Encoding and decoding through the routines and the wrappers: golden bytes,
+// a round trip of every type, and the decoder's rules on damaged, deep and
+// large input.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "measurement/messages/APMPBFieldAccess.h"
+#include "measurement/messages/APMPBMessage.h"
+#include "measurement/messages/tests/WireTestSupport.h"
+#include "platform/log/ConsoleCapture.h"
+
+namespace {
+
+using wiretest::appendLengthPrefix;
+using wiretest::appendVarint;
+using wiretest::dump;
+using wiretest::fromHex;
+using wiretest::toHex;
+
+std::string hexOf(const NANOMessageBase& message) {
+  std::optional<platform::Bytes> bytes = message.protoBuffer();
+  return bytes ? toHex(*bytes) : std::string("error");
+}
+
+struct GoldenCase {
+  const char* name;
+  std::function<std::shared_ptr<NANOMessageBase>()> build;
+  const char* hex;
+};
+
+TEST(APMPBWire, GoldenBytes) {
+  const std::vector<GoldenCase> cases = {
+      {"bundle slots 6, 7 and 44 in tag order",
+       [] {
+         auto bundle = APMPBMeasurementBundle::initWithMessageInfo(nullptr);
+         APMPBSetInt64(bundle.get(), 6, 5);
+         APMPBSetInt64(bundle.get(), 7, 3);
+         APMPBSetArray(bundle.get(), 44, platform::Array{"a"});
+         return bundle;
+       },
+       "3803d0010582040161"},
+      {"bundle slots 20, 21, 27, 35 and 55",
+       [] {
+         auto bundle = APMPBMeasurementBundle::initWithMessageInfo(nullptr);
+         APMPBSetInt32(bundle.get(), 55, 1);
+         APMPBSetInt32(bundle.get(), 35, 2);
+         APMPBSetBool(bundle.get(), 27, false);
+         APMPBSetBool(bundle.get(), 21, true);
+         APMPBSetString(bundle.get(), 20, "v");
+         return bundle;
+       },
+       "a00101da010176e00100b80202b80501"},
+      {"int32 -1 takes ten bytes",
+       [] {
+         auto event = APMPBEvent::initWithMessageInfo(nullptr);
+         APMPBSetInt32(event.get(), 4, -1);
+         return event;
+       },
+       "28ffffffffffffffffff01"},
+      {"enum 0xFFFFFFFF is an unsigned varint",
+       [] {
+         auto batch = APMPBMeasurementBatch::initWithMessageInfo(nullptr);
+         APMPBSetInt32(batch.get(), 3, -1);
+         return batch;
+       },
+       "48ffffffff0f"},
+      {"repeated uint32 unpacked",
+       [] {
+         auto bundle = APMPBMeasurementBundle::initWithMessageInfo(nullptr);
+         APMPBSetArray(bundle.get(), 37, platform::Array{1, 4294967295u});
+         return bundle;
+       },
+       "e80201e802ffffffff0f"},
+      {"float and double",
+       [] {
+         auto param = APMPBEventParam::initWithMessageInfo(nullptr);
+         APMPBSetFloat(param.get(), 3, 1.5f);
+         APMPBSetDouble(param.get(), 4, 1.5);
+         return param;
+       },
+       "250000c03f29000000000000f83f"},
+      {"a sub-message in place",
+       [] {
+         auto data = APMPBResultData::initWithMessageInfo(nullptr);
+         APMPBSetArray(data.get(), 0, platform::Array{1});
+         auto result = APMPBAudienceLeafFilterResult::initWithMessageInfo(nullptr);
+         APMPBSetMessage(result.get(), 1, data.get());
+         APMPBSetInt32(result.get(), 0, 7);
+         return result;
+       },
+       "080712020801"},
+      {"a present false and an empty string",
+       [] {
+         auto config = APMPBEventConfig::initWithMessageInfo(nullptr);
+         APMPBSetBool(config.get(), 1, false);
+         APMPBSetString(config.get(), 0, "");
+         return config;
+       },
+       "0a001000"},
+      {"an empty repeated field writes nothing",
+       [] {
+         auto event = APMPBEvent::initWithMessageInfo(nullptr);
+         APMPBSetArray(event.get(), 0, platform::Array{});
+         return event;
+       },
+       ""},
+      {"an empty message", [] { return APMPBResultData::initWithMessageInfo(nullptr); }, ""},
+  };
+  for (const GoldenCase& golden : cases) {
+    SCOPED_TRACE(golden.name);
+    std::shared_ptr<NANOMessageBase> message = golden.build();
+    ASSERT_NE(message, nullptr);
+    EXPECT_EQ(hexOf(*message), golden.hex);
+    // And back: decoding gives the same fields, which encode to the same bytes.
+    std::shared_ptr<NANOMessageBase> decoded =
+        APMPBWrapperForType(message->messageType(), nullptr);
+    APMPBMessageInfo* info = message->messageType().newMessageInfo();
+    const std::vector<uint8_t> bytes = fromHex(golden.hex);
+    ASSERT_TRUE(message->messageType().decode(bytes.data(), bytes.size(), info));
+    EXPECT_EQ(dump(info), dump(message->messageInfo()));
+    message->messageType().freeMessageInfo(info);
+  }
+}
+
+// Fills every slot of an instance from the slot table; message slots recurse
+// (self-containing types stop at a small depth).
+void fill(APMPBMessageInfo* info, int depth) {
+  const APMPBMessageType& type = *info->type;
+  for (uint32_t slot = 0; slot < type.slotCount; ++slot) {
+    const APMPBFieldFlags flags = type.flags[slot];
+    const int items = (flags & kAPMPBFieldRepeated) ? 2 : 1;
+    for (int item = 0; item < items; ++item) {
+      void* cell = nullptr;
+      const uint64_t number = (slot + 1) * 1000 + item;
+      if (flags & kAPMPBFieldMessage) {
+        if (depth >= 3) break;
+        APMPBMessageInfo* sub = type.slots[slot].messageType->newMessageInfo();
+        fill(sub, depth + 1);
+        cell = sub;
+      } else if (flags & (kAPMPBFieldString | kAPMPBFieldBytes)) {
+        const std::string text = std::string(type.name) + "." + std::to_string(slot) + "." + std::to_string(item);
+        APMPBStoreString(&cell, text.data(), text.size());
+      } else if (flags & kAPMPBFieldBool) {
+        APMPBStoreBool(&cell, true);
+      } else if (flags & kAPMPBFieldFloat) {
+        APMPBStoreFloat(&cell, 0.25f * float(number));
+      } else if (flags & kAPMPBFieldDouble) {
+        APMPBStoreDouble(&cell, -0.5 * double(number));
+      } else if (flags & (kAPMPBFieldInt64 | kAPMPBFieldUInt64)) {
+        APMPBStoreUInt64(&cell, (flags & kAPMPBFieldInt64) ? uint64_t(-int64_t(number)) : number << 40);
+      } else {
+        APMPBStoreUInt32(&cell, (flags & kAPMPBFieldInt32) ? uint32_t(-int32_t(number)) : uint32_t(number) | 0x80000000u);
+      }
+      if (flags & kAPMPBFieldRepeated) {
+        ASSERT_TRUE(APMPBAppendItem(static_cast<APMPBRepeatedField*>(info->slots[slot]), cell));
+      } else {
+        info->slots[slot] = cell;
+      }
+    }
+  }
+}
+
+TEST(APMPBWire, EveryTypeRoundTripsWithEverySlotFilled) {
+  for (const APMPBMessageType* type : APMPBAllMessageTypes()) {
+    SCOPED_TRACE(type->name);
+    APMPBMessageInfo* original = type->newMessageInfo();
+    fill(original, 0);
+    bool ok = false;
+    const std::vector<uint8_t> bytes = wiretest::encode(original, &ok);
+    ASSERT_TRUE(ok);
+    ASSERT_FALSE(bytes.empty());
+
+    APMPBMessageInfo* decoded = type->newMessageInfo();
+    ASSERT_TRUE(type->decode(bytes.data(), bytes.size(), decoded));
+    EXPECT_EQ(dump(decoded), dump(original));
+    EXPECT_EQ(wiretest::encode(decoded), bytes);
+
+    APMPBMessageInfo* copy = nullptr;
+    ASSERT_TRUE(type->copyMessageInfo(&copy, original));
+    EXPECT_EQ(dump(copy), dump(original));
+    // Copying into a pointer that holds an instance replaces it.
+    ASSERT_TRUE(type->copyMessageInfo(&copy, decoded));
+    EXPECT_EQ(dump(copy), dump(original));
+
+    if (type->hasWrapper) {
+      std::shared_ptr<NANOMessageBase> wrapper = APMPBWrapperForType(*type, original);
+      ASSERT_NE(wrapper, nullptr);
+      EXPECT_NE(wrapper->messageInfo(), original);
+      EXPECT_EQ(wrapper->protoBuffer(), std::optional<platform::Bytes>(bytes));
+    }
+    type->freeMessageInfo(copy);
+    type->freeMessageInfo(decoded);
+    type->freeMessageInfo(original);
+  }
+}
+
+class APMPBDecode : public ::testing::Test {
+ protected:
+  platform::ConsoleCapture console;
+};
+
+TEST_F(APMPBDecode, FirstOccurrenceOfAStringWinsAndEmptyStringsArePresent) {
+  struct Case {
+    const char* hex;
+    std::optional<std::string> name;
+  };
+  const std::vector<Case> cases = {
+      {"120161120162", "a"},
+      {"1200", ""},
+      {"1200120162", ""},
+      {"", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.hex);
+    auto event = APMPBEvent::initWithBuffer(fromHex(c.hex));
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(APMPBHasField(event.get(), 1), c.name.has_value());
+    EXPECT_EQ(APMPBGetString(event.get(), 1), c.name);
+    EXPECT_EQ(APMPBGetArray(event.get(), 0)->size(), 0u);
+  }
+  // An empty string encodes as its tag and a zero length.
+  EXPECT_EQ(hexOf(*APMPBEvent::initWithBuffer(fromHex("1200120162"))), "1200");
+  EXPECT_TRUE(console.lines().empty());
+}
+
+TEST_F(APMPBDecode, StringsUpToOneMebibyte) {
+  for (size_t length : {size_t(1048576), size_t(1048577)}) {
+    SCOPED_TRACE(length);
+    std::vector<uint8_t> bytes;
+    appendLengthPrefix(bytes, 2, length);
+    bytes.resize(bytes.size() + length, 'x');
+    auto event = APMPBEvent::initWithBuffer(bytes);
+    if (length == 1048576) {
+      ASSERT_NE(event, nullptr);
+      EXPECT_EQ(APMPBGetString(event.get(), 1)->size(), length);
+    } else {
+      EXPECT_EQ(event, nullptr);
+    }
+  }
+  EXPECT_EQ(console.lines(), std::vector<std::string>{"Unable to process proto stream. Buffer is too big. 1048577 > "
+                                                      "1048576<ERROR> Event decoder failed: callback failed"});
+}
+
+TEST_F(APMPBDecode, ACorruptItemFailsTheWholeBatch) {
+  std::vector<uint8_t> batch;
+  for (int bundle = 0; bundle < 5; ++bundle) {
+    // Bundle 4 ends inside its second field.
+    const std::vector<uint8_t> body = bundle == 3 ? fromHex("080120") : fromHex("0801");
+    appendLengthPrefix(batch, 1, body.size());
+    batch.insert(batch.end(), body.begin(), body.end());
+  }
+  EXPECT_EQ(APMPBMeasurementBatch::initWithBuffer(batch), nullptr);
+  EXPECT_EQ(console.lines(),
+            (std::vector<std::string>{
+                "<ERROR> MeasurementBundle decoder failed: end-of-stream",
+                "<ERROR> MeasurementBundle decoder failed: Unable to decode repeated MeasurementBundle",
+                "<ERROR> MeasurementBatch decoder failed: callback failed",
+            }));
+}
+
+// A RuntimeEntity whose argument list nests `levels` entities deep.
+std::vector<uint8_t> nestedEntities(size_t levels) {
+  std::vector<size_t> lengths(levels + 1, 0);  // lengths[k]: the body of the entity k levels above the deepest
+  for (size_t level = 1; level <= levels; ++level) {
+    std::vector<uint8_t> prefix;
+    appendLengthPrefix(prefix, 2, lengths[level - 1]);
+    lengths[level] = prefix.size() + lengths[level - 1];
+  }
+  std::vector<uint8_t> bytes;
+  bytes.reserve(lengths[levels]);
+  for (size_t level = levels; level >= 1; --level) appendLengthPrefix(bytes, 2, lengths[level - 1]);
+  return bytes;
+}
+
+TEST_F(APMPBDecode, NestingIsLimitedTo64Levels) {
+  const std::vector<uint8_t> deepest = nestedEntities(64);
+  auto entity = APMPBRuntimeEntity::initWithBuffer(deepest);
+  ASSERT_NE(entity, nullptr);
+  EXPECT_EQ(entity->protoBuffer(), std::optional<platform::Bytes>(deepest));
+  EXPECT_TRUE(console.lines().empty());
+
+  for (size_t levels : {size_t(65), size_t(100000)}) {
+    SCOPED_TRACE(levels);
+    platform::ConsoleCapture lines;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(APMPBRuntimeEntity::initWithBuffer(nestedEntities(levels)), nullptr);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    ASSERT_FALSE(lines.lines().empty());
+    EXPECT_EQ(lines.lines().front(), "<ERROR> RuntimeEntity decoder failed: Nesting deeper than 64 levels");
+    EXPECT_EQ(lines.lines().back(), "<ERROR> RuntimeEntity decoder failed: callback failed");
+  }
+}
+
+TEST_F(APMPBDecode, NothingIsTruncatedBySixteenBitSizes) {
+  auto event = APMPBEvent::initWithMessageInfo(nullptr);
+  const std::string name(70000, 'n');
+  APMPBSetString(event.get(), 1, name);
+  platform::Array params;
+  for (int index = 0; index < 70000; ++index) {
+    auto param = APMPBEventParam::initWithMessageInfo(nullptr);
+    APMPBSetInt64(param.get(), 2, index);
+    params.append(APMPBObjectValue(param));
+  }
+  APMPBSetArray(event.get(), 0, params);
+  auto back = APMPBEvent::initWithBuffer(*event->protoBuffer());
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(APMPBGetString(back.get(), 1), name);
+  std::optional<platform::Array> items = APMPBGetArray<APMPBEventParam>(back.get(), 0);
+  ASSERT_EQ(items->size(), 70000u);
+  EXPECT_EQ(APMPBGetInt64(APMPBObjectFromValue((*items)[69999]).get(), 2), 69999);
+
+  auto bundle = APMPBMeasurementBundle::initWithMessageInfo(nullptr);
+  platform::Array ids;
+  for (uint32_t index = 0; index < 70000; ++index) ids.append(index);
+  APMPBSetArray(bundle.get(), 37, ids);
+  auto bundleBack = APMPBMeasurementBundle::initWithBuffer(*bundle->protoBuffer());
+  EXPECT_EQ(APMPBGetArray(bundleBack.get(), 37)->size(), 70000u);
+}
+
+TEST_F(APMPBDecode, ScalarEdges) {
+  // An enum above 2^32-1 fails; the largest fits.
+  EXPECT_EQ(APMPBMeasurementBatch::initWithBuffer(fromHex("488080808010")), nullptr);
+  EXPECT_EQ(console.lines(), std::vector<std::string>{"<ERROR> MeasurementBatch decoder failed: integer too large"});
+  auto batch = APMPBMeasurementBatch::initWithBuffer(fromHex("48ffffffff0f"));
+  EXPECT_EQ(APMPBGetInt32(batch.get(), 3), -1);
+  // A negative int32 in ten bytes.
+  auto event = APMPBEvent::initWithBuffer(fromHex("28feffffffffffffffff01"));
+  EXPECT_EQ(APMPBGetInt32(event.get(), 4), -2);
+  // Packed repeated varints are read too.
+  auto bundle = APMPBMeasurementBundle::initWithBuffer(fromHex("ea02040102ff01"));
+  EXPECT_EQ(platform::Value(*APMPBGetArray(bundle.get(), 37)), platform::Value::array({1u, 2u, 255u}));
+  // An absent sub-message stays absent.
+  auto result = APMPBAudienceLeafFilterResult::initWithBuffer(fromHex("0801"));
+  EXPECT_FALSE(APMPBHasField(result.get(), 1));
+  EXPECT_EQ(result->protoBuffer(), std::optional<platform::Bytes>(fromHex("0801")));
+  // Bytes that are no encoding.
+  EXPECT_EQ(APMPBEvent::initWithBuffer(fromHex("0a05")), nullptr);
+  EXPECT_EQ(APMPBEvent::initWithBuffer(fromHex("ff")), nullptr);
+}
+
+}  // namespace
