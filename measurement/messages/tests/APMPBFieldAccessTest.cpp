@@ -1,0 +1,274 @@
+// The field operations: presence, kinds, arrays, sub-messages, and the lines
+// written for uninitialised messages, wrong kinds and slots outside the type.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "measurement/messages/APMPBFieldAccess.h"
+#include "measurement/messages/tests/WireTestSupport.h"
+#include "platform/log/ConsoleCapture.h"
+#include "testing/LogCapture.h"
+
+namespace {
+
+class APMPBFieldAccess : public ::testing::Test {
+ protected:
+  std::vector<std::string> takeLines() {
+    std::vector<std::string> lines = logs.texts();
+    logs.clear();
+    return lines;
+  }
+
+  testkit::LogCapture logs;
+  platform::ConsoleCapture console;
+};
+
+TEST_F(APMPBFieldAccess, PresenceAndScalarKinds) {
+  auto event = APMPBEvent::initWithMessageInfo(nullptr);
+  EXPECT_TRUE(APMPBHasField(event.get(), 0));   // repeated, empty
+  EXPECT_FALSE(APMPBHasField(event.get(), 2));  // never set
+  APMPBSetInt64(event.get(), 2, -5);
+  EXPECT_TRUE(APMPBHasField(event.get(), 2));
+  EXPECT_EQ(APMPBGetInt64(event.get(), 2), -5);
+  APMPBClearField(event.get(), 2);
+  EXPECT_FALSE(APMPBHasField(event.get(), 2));
+  EXPECT_EQ(APMPBGetInt64(event.get(), 2), 0);
+
+  APMPBSetString(event.get(), 1, "_vs");
+  EXPECT_EQ(APMPBGetString(event.get(), 1), "_vs");
+  APMPBSetString(event.get(), 1, std::nullopt);
+  EXPECT_FALSE(APMPBHasField(event.get(), 1));
+  EXPECT_EQ(event->protoBuffer(), std::optional<platform::Bytes>(platform::Bytes{}));
+
+  auto config = APMPBEventConfig::initWithMessageInfo(nullptr);
+  EXPECT_FALSE(APMPBGetBool(config.get(), 1));
+  APMPBSetBool(config.get(), 1, true);
+  EXPECT_TRUE(APMPBGetBool(config.get(), 1));
+
+  // int32 reads enum and uint32-kind slots as their 32 bits.
+  auto batch = APMPBMeasurementBatch::initWithMessageInfo(nullptr);
+  APMPBSetInt32(batch.get(), 3, -7);
+  EXPECT_EQ(APMPBGetInt32(batch.get(), 3), -7);
+
+  // Invalid UTF-8 reads as absent.
+  auto invalid = APMPBEvent::initWithBuffer(wiretest::fromHex("1202c328"));
+  EXPECT_TRUE(APMPBHasField(invalid.get(), 1));
+  EXPECT_EQ(APMPBGetString(invalid.get(), 1), std::nullopt);
+  EXPECT_EQ(APMPBGetBytes(invalid.get(), 1), (platform::Bytes{0xc3, 0x28}));
+  EXPECT_TRUE(takeLines().empty());
+}
+
+// Each wrong use writes its line and leaves the message as it was.
+TEST_F(APMPBFieldAccess, WrongKindsAndSlotsOutsideTheType) {
+  auto event = APMPBEvent::initWithMessageInfo(nullptr);
+  APMPBSetInt64(event.get(), 2, 9);
+  const std::string before = wiretest::dump(event->messageInfo());
+  struct Case {
+    const char* name;
+    std::function<void()> run;
+    const char* line;
+  };
+  const std::vector<Case> cases = {
+      {"int32 on int64", [&] { EXPECT_EQ(APMPBGetInt32(event.get(), 2), 0); },
+       "<Nano/Failure> Field type isn't a scalar INT32. Message: Event, field ID: 2"},
+      {"index at the slot count", [&] { APMPBSetInt32(event.get(), 7, 1); },
+       "<Nano/Failure> Field type isn't a scalar INT32. Message: Event, field ID: 7"},
+      {"index -1", [&] { EXPECT_EQ(APMPBGetInt32(event.get(), -1), 0); },
+       "<Nano/Failure> Field type isn't a scalar INT32. Message: Event, field ID: -1"},
+      {"bool on int64", [&] { APMPBSetBool(event.get(), 2, true); },
+       "<Nano/Failure> Field type isn't a scalar BOOL. Message: Event, field ID: 2"},
+      {"int64 on string", [&] { EXPECT_EQ(APMPBGetInt64(event.get(), 1), 0); },
+       "<Nano/Failure> Field type isn't a scalar INT64. Message: Event, field ID: 1"},
+      {"float on double", [&] { APMPBSetFloat(event.get(), 2, 1); },
+       "<Nano/Failure> Field type isn't a scalar FLOAT. Message: Event, field ID: 2"},
+      {"double on int64", [&] { EXPECT_EQ(APMPBGetDouble(event.get(), 2), 0); },
+       "<Nano/Failure> Field type isn't a scalar DOUBLE. Message: Event, field ID: 2"},
+      {"string on repeated", [&] { APMPBSetString(event.get(), 0, "x"); },
+       "<Nano/Failure> Field type isn't a scalar STRING. Message: Event, field ID: 0"},
+      {"bytes on int64", [&] { EXPECT_EQ(APMPBGetBytes(event.get(), 2), std::nullopt); },
+       "<Nano/Failure> Field type isn't a scalar BYTES. Message: Event, field ID: 2"},
+      {"set bytes on int64", [&] { APMPBSetBytes(event.get(), 2, platform::Bytes{1}); },
+       "<Nano/Failure> Field type isn't a scalar BYTES. Message: Event, field ID: 2"},
+      {"message on string", [&] { EXPECT_EQ(APMPBGetMessage<APMPBEventParam>(event.get(), 1), nullptr); },
+       "<Nano/Failure> Field type isn't a scalar MESSAGE. Message: Event, field ID: 1"},
+      {"array on singular", [&] { EXPECT_EQ(APMPBGetArray(event.get(), 1), std::nullopt); },
+       "<Nano/Failure> Field type isn't REPEATED. Message: Event, field ID: 1"},
+      {"set array on singular", [&] { APMPBSetArray(event.get(), 2, platform::Array{}); },
+       "<Nano/Failure> Field type isn't REPEATED. Message: Event, field ID: 2"},
+      {"array at the slot count", [&] { EXPECT_EQ(APMPBGetArray(event.get(), 7), std::nullopt); },
+       "<Nano/Failure> Field type isn't REPEATED. Message: Event, field ID: 7"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.run();
+    EXPECT_EQ(takeLines(), std::vector<std::string>{c.line});
+    EXPECT_EQ(wiretest::dump(event->messageInfo()), before);
+  }
+  // HasField and ClearField answer NO / do nothing outside the slots.
+  EXPECT_FALSE(APMPBHasField(event.get(), 7));
+  EXPECT_FALSE(APMPBHasField(event.get(), -1));
+  APMPBClearField(event.get(), -1);
+  APMPBClearField(event.get(), 7);
+  EXPECT_TRUE(takeLines().empty());
+  EXPECT_EQ(wiretest::dump(event->messageInfo()), before);
+}
+
+TEST_F(APMPBFieldAccess, UninitialisedMessagesReadAsAbsent) {
+  NANOMessageBase* none = nullptr;
+  EXPECT_FALSE(APMPBHasField(none, 0));
+  APMPBClearField(none, 0);
+  EXPECT_FALSE(APMPBGetBool(none, 0));
+  APMPBSetBool(none, 0, true);
+  EXPECT_EQ(APMPBGetInt32(none, 0), 0);
+  APMPBSetInt32(none, 0, 1);
+  EXPECT_EQ(APMPBGetInt64(none, 0), 0);
+  APMPBSetInt64(none, 0, 1);
+  EXPECT_EQ(APMPBGetFloat(none, 0), 0);
+  APMPBSetFloat(none, 0, 1);
+  EXPECT_EQ(APMPBGetDouble(none, 0), 0);
+  APMPBSetDouble(none, 0, 1);
+  EXPECT_EQ(APMPBGetString(none, 0), std::nullopt);
+  APMPBSetString(none, 0, "x");
+  EXPECT_EQ(APMPBGetBytes(none, 0), std::nullopt);
+  APMPBSetBytes(none, 0, std::nullopt);
+  EXPECT_EQ(APMPBGetMessage<APMPBEvent>(none, 0), nullptr);
+  APMPBSetMessage(none, 0, nullptr);
+  EXPECT_EQ(APMPBGetArray(none, 0), std::nullopt);
+  APMPBSetArray(none, 0, std::nullopt);
+  std::vector<std::string> expected = {
+      "ProtocolBuffer message hasn't been initialized. HasField operation can't be performed. Message name (null)",
+      "ProtocolBuffer message hasn't been initialized. ClearField can't be performed"};
+  for (const char* op : {"GetBool", "SetBool", "GetInt32", "SetInt32", "GetInt64", "SetInt64", "GetFloat", "SetFloat",
+                         "GetDouble", "SetDouble", "GetString", "SetString", "GetBytes", "SetBytes", "GetMessage",
+                         "SetMessage", "GetArray", "SetArray"}) {
+    expected.push_back(std::string("ProtocolBuffer message hasn't been initialized. ") + op + " can't be performed");
+  }
+  EXPECT_EQ(takeLines(), expected);
+}
+
+TEST_F(APMPBFieldAccess, Arrays) {
+  auto bundle = APMPBMeasurementBundle::initWithMessageInfo(nullptr);
+  EXPECT_EQ(APMPBGetArray(bundle.get(), 44)->size(), 0u);
+
+  APMPBSetArray(bundle.get(), 44, platform::Array{"a", "b"});
+  EXPECT_EQ(platform::Value(*APMPBGetArray(bundle.get(), 44)), platform::Value::array({"a", "b"}));
+  // Numbers into uint32 items keep their low 32 bits; int64 items take any number.
+  APMPBSetArray(bundle.get(), 37, platform::Array{int64_t(1) << 32 | 5, true, 2.9});
+  EXPECT_EQ(platform::Value(*APMPBGetArray(bundle.get(), 37)), platform::Value::array({5u, 1u, 2u}));
+
+  struct Case {
+    int32_t slot;
+    platform::Array array;
+    const char* line;
+  };
+  const std::vector<Case> cases = {
+      {44, platform::Array{"a", "b", 3}, "<ERROR> Invalid object type. String fields expect NSString. Type: NSNumber"},
+      {37, platform::Array{1, "2"}, "<ERROR> Invalid object type. Int32 fields expect NSNumber. Type: NSString"},
+      {1, platform::Array{APMPBObjectValue(APMPBEvent::initWithMessageInfo(nullptr)),
+                          APMPBObjectValue(APMPBEventParam::initWithMessageInfo(nullptr))},
+       "<ERROR> Invalid object type. Message fields expect NANOMessageBase. Type: APMPBEventParam"},
+      {1, platform::Array{platform::Value::data(platform::Bytes{1})},
+       "<ERROR> Invalid object type. Message fields expect NANOMessageBase. Type: NSData"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    APMPBSetArray(bundle.get(), c.slot, c.array);
+    EXPECT_EQ(takeLines(), std::vector<std::string>{c.line});
+    EXPECT_EQ(APMPBGetArray(bundle.get(), c.slot)->size(), 0u);
+    EXPECT_TRUE(APMPBHasField(bundle.get(), c.slot));
+  }
+
+  // Message items come back as copies of the given class; another class gives none.
+  auto event = APMPBEvent::initWithMessageInfo(nullptr);
+  APMPBSetString(event.get(), 1, "e");
+  APMPBSetArray(bundle.get(), 1, platform::Array{APMPBObjectValue(event)});
+  APMPBSetString(event.get(), 1, "changed");
+  std::optional<platform::Array> events = APMPBGetArray<APMPBEvent>(bundle.get(), 1);
+  ASSERT_EQ(events->size(), 1u);
+  EXPECT_EQ(APMPBGetString(APMPBObjectFromValue<APMPBEvent>((*events)[0]).get(), 1), "e");
+  EXPECT_EQ(APMPBGetArray<APMPBEventParam>(bundle.get(), 1)->size(), 0u);
+  // A type without a wrapper class cannot be handed out.
+  auto campaign = APMPBAdCampaignInfo::initWithBuffer(wiretest::fromHex("52020a00"));
+  EXPECT_EQ(APMPBGetArray(campaign.get(), 9)->size(), 0u);
+  EXPECT_EQ(takeLines(), std::vector<std::string>{"<ERROR> Provided class doesn't implement initWithMessageInfo: "
+                                                  "method. Class: APMPBMarketReferrerGadParamsEntry"});
+  APMPBSetArray(bundle.get(), 1, std::nullopt);
+  EXPECT_EQ(APMPBGetArray(bundle.get(), 1)->size(), 0u);
+}
+
+TEST_F(APMPBFieldAccess, SubMessagesAreCopiedBothWays) {
+  auto filter = APMPBPropertyFilter::initWithMessageInfo(nullptr);
+  auto inner = APMPBFilter::initWithMessageInfo(nullptr);
+  APMPBSetString(inner.get(), 3, "p");
+  APMPBSetMessage(filter.get(), 2, inner.get());
+  APMPBSetString(inner.get(), 3, "changed");
+
+  auto read = APMPBGetMessage<APMPBFilter>(filter.get(), 2);
+  ASSERT_NE(read, nullptr);
+  EXPECT_EQ(APMPBGetString(read.get(), 3), "p");
+  APMPBSetString(read.get(), 3, "also changed");
+  EXPECT_EQ(APMPBGetString(APMPBGetMessage<APMPBFilter>(filter.get(), 2).get(), 3), "p");
+  // A wrapper class of another type reads nothing.
+  EXPECT_EQ(APMPBGetMessage<APMPBEvent>(filter.get(), 2), nullptr);
+  EXPECT_TRUE(takeLines().empty());
+
+  // A value of another type is refused and the field stays as it was.
+  auto other = APMPBEvent::initWithMessageInfo(nullptr);
+  APMPBSetMessage(filter.get(), 2, other.get());
+  EXPECT_EQ(takeLines(),
+            std::vector<std::string>{"<Nano/Failure> Field type isn't a scalar MESSAGE. Message: PropertyFilter, field ID: 2"});
+  EXPECT_EQ(APMPBGetString(APMPBGetMessage<APMPBFilter>(filter.get(), 2).get(), 3), "p");
+
+  APMPBSetMessage(filter.get(), 2, nullptr);
+  EXPECT_FALSE(APMPBHasField(filter.get(), 2));
+}
+
+TEST_F(APMPBFieldAccess, WrappersCopyTheirInstances) {
+  auto event = APMPBEvent::initWithMessageInfo(nullptr);
+  APMPBSetString(event.get(), 1, "a");
+  auto copy = APMPBEvent::initWithMessageInfo(event->messageInfo());
+  APMPBSetString(copy.get(), 1, "b");
+  EXPECT_EQ(APMPBGetString(event.get(), 1), "a");
+  EXPECT_EQ(APMPBFilter::initWithMessageInfo(event->messageInfo()), nullptr);
+  EXPECT_EQ(APMPBEvent::initWithBuffer({})->protoBuffer(), std::optional<platform::Bytes>(platform::Bytes{}));
+  EXPECT_STREQ(event->messageID(), "Event");
+  EXPECT_EQ(event->messageID(), event->messageInfo()->name);
+}
+
+TEST_F(APMPBFieldAccess, RoutineEdges) {
+  APMPBMessageInfo* info = kAPMPBEvent.newMessageInfo();
+  EXPECT_FALSE(kAPMPBEvent.deallocMessageField(info, 7));
+  EXPECT_EQ(console.lines(), std::vector<std::string>{"<ERROR> Event: Cannot deallocate field 7: Unknown field"});
+  EXPECT_FALSE(kAPMPBEvent.decode(nullptr, 0, nullptr));
+  EXPECT_EQ(console.lines().back(), "<ERROR> Event decoder failed: message_info is NULL");
+  // A routine of another type refuses the instance.
+  APMPBMessageInfo* copy = nullptr;
+  EXPECT_FALSE(kAPMPBFilter.copyMessageInfo(&copy, info));
+  EXPECT_EQ(copy, nullptr);
+  EXPECT_TRUE(kAPMPBEvent.freeMessageInfo(info));
+  EXPECT_FALSE(kAPMPBEvent.freeMessageInfo(nullptr));
+
+  // NULL destinations of the cell operations.
+  platform::ConsoleCapture lines;
+  APMPBResetArray(nullptr);
+  APMPBFreeString(nullptr);
+  APMPBStoreBool(nullptr, true);
+  APMPBStoreUInt32(nullptr, 1);
+  APMPBStoreUInt64(nullptr, 1);
+  APMPBStoreFloat(nullptr, 1);
+  APMPBStoreDouble(nullptr, 1);
+  APMPBStoreString(nullptr, "x", 1);
+  EXPECT_EQ(lines.lines(), (std::vector<std::string>{
+                               "<ERROR> Unable to initialize the array. Array pointer is NULL",
+                               "<ERROR> Unable to dealloc string field. String struct is NULL",
+                               "<ERROR> Unable to set bool. Destination pointer is NULL",
+                               "<ERROR> Unable to set uint32. Destination pointer is NULL",
+                               "<ERROR> Unable to set uint64. Destination pointer is NULL",
+                               "<ERROR> Unable to set float. Destination pointer is NULL",
+                               "<ERROR> Unable to set double. Destination pointer is NULL",
+                               "<ERROR> Unable to set string. Destination array is NULL",
+                           }));
+}
+
+}  // namespace

@@ -32,4 +32,8 @@ std::vector<Subcommand> installationsSubcommands();
 
 // Network: reach FLAGS, post URL FILE, get URL.
 std::vector<Subcommand> networkSubcommands();
+
+// Measurement wire messages: wire-encode TYPE SPEC, wire-decode TYPE INPUT,
+// wire-get TYPE SPEC KIND SLOT.
+std::vector<Subcommand> wireSubcommands();
 }  // namespace sdkprobe

@@ -35,6 +35,7 @@ std::vector<Subcommand> allSubcommands() {
       heartbeatSubcommands(),
       installationsSubcommands(),
       networkSubcommands(),
+      wireSubcommands(),
   };
   std::vector<Subcommand> all;
   for (auto& area : areas) all.insert(all.end(), area.begin(), area.end());
