@@ -268,3 +268,4 @@ BENCHMARK(BM_EncodeRatio)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeRatio)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+BENCHMARK_MAIN();
