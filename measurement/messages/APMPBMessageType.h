@@ -46,6 +46,7 @@ struct APMPBMessageType {
   const pb_msgdesc_t* fields;     // the generated nanopb descriptor
   size_t structSize;              // sizeof the generated nanopb structure
   bool hasWrapper;                // a wrapper class exists (42 of the 46)
+  uint32_t ordinal;               // position in APMPBAllMessageTypes()
 
   bool initMessageInfo(APMPBMessageInfo* info) const;
   bool deallocMessageField(APMPBMessageInfo* info, uint32_t slot) const;

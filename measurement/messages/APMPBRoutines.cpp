@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <unordered_map>
+#include <new>
 #include <vector>
 
 #include <pb_common.h>
@@ -44,12 +44,12 @@ struct Layout {
 Layout makeLayout(const APMPBMessageType& type);
 
 const Layout& layoutOf(const APMPBMessageType& type) {
-  static const std::unordered_map<const APMPBMessageType*, Layout> layouts = [] {
-    std::unordered_map<const APMPBMessageType*, Layout> all;
-    for (const APMPBMessageType* each : APMPBAllMessageTypes()) all.emplace(each, makeLayout(*each));
+  static const std::vector<Layout> layouts = [] {
+    std::vector<Layout> all;
+    for (const APMPBMessageType* each : APMPBAllMessageTypes()) all.push_back(makeLayout(*each));
     return all;
   }();
-  return layouts.at(&type);
+  return layouts[type.ordinal];
 }
 
 uint32_t slotForTag(const APMPBMessageType& type, uint32_t tag) {
@@ -88,22 +88,33 @@ Layout makeLayout(const APMPBMessageType& type) {
 }
 
 // The nanopb structure of one message and the contexts of its repeated
-// message fields, zeroed, in one block.
+// message fields, zeroed, in one block (on the stack when small).
 class Frame {
  public:
   explicit Frame(const APMPBMessageType& type) {
     const size_t structBytes = (type.structSize + alignof(RepeatedMessageContext) - 1) &
                                ~(alignof(RepeatedMessageContext) - 1);
-    const uint32_t contexts = layoutOf(type).contextCount;
-    m_block.reset(new (std::nothrow) unsigned char[structBytes + contexts * sizeof(RepeatedMessageContext)]());
-    if (m_block) m_next = reinterpret_cast<RepeatedMessageContext*>(m_block.get() + structBytes);
+    const size_t total = structBytes + layoutOf(type).contextCount * sizeof(RepeatedMessageContext);
+    if (total <= sizeof(m_inline)) {
+      std::memset(m_inline, 0, total);
+      m_block = m_inline;
+    } else {
+      m_heap.reset(new (std::nothrow) unsigned char[total]());
+      m_block = m_heap.get();
+    }
+    if (m_block != nullptr) m_next = reinterpret_cast<RepeatedMessageContext*>(m_block + structBytes);
   }
+  Frame(const Frame&) = delete;
+  Frame& operator=(const Frame&) = delete;
+
   bool valid() const { return m_block != nullptr; }
-  void* structure() const { return m_block.get(); }
+  void* structure() const { return m_block; }
   RepeatedMessageContext* nextContext() { return m_next++; }
 
  private:
-  std::unique_ptr<unsigned char[]> m_block;
+  alignas(std::max_align_t) unsigned char m_inline[512];
+  std::unique_ptr<unsigned char[]> m_heap;
+  unsigned char* m_block = nullptr;
   RepeatedMessageContext* m_next = nullptr;
 };
 
@@ -391,19 +402,16 @@ bool APMPBMessageType::initMessageInfo(APMPBMessageInfo* info) const {
   info->flags = flags;
   info->slotCount = slotCount;
   info->type = this;
-  info->slots = static_cast<void**>(std::calloc(slotCount, sizeof(void*)));
-  if (info->slots == nullptr) return false;
+  // The slot array and the repeated records share one block, freed with the
+  // slot array.
+  uint32_t repeated = 0;
+  for (uint32_t slot = 0; slot < slotCount; ++slot) repeated += (flags[slot] & kAPMPBFieldRepeated) ? 1 : 0;
+  void* block = std::calloc(1, slotCount * sizeof(void*) + repeated * sizeof(APMPBRepeatedField));
+  if (block == nullptr) return false;
+  info->slots = static_cast<void**>(block);
+  auto* records = reinterpret_cast<APMPBRepeatedField*>(info->slots + slotCount);
   for (uint32_t slot = 0; slot < slotCount; ++slot) {
-    if ((flags[slot] & kAPMPBFieldRepeated) == 0) continue;
-    info->slots[slot] = std::calloc(1, sizeof(APMPBRepeatedField));
-    if (info->slots[slot] == nullptr) {
-      for (uint32_t made = 0; made < slot; ++made) {
-        if (flags[made] & kAPMPBFieldRepeated) std::free(info->slots[made]);
-      }
-      std::free(info->slots);
-      info->slots = nullptr;
-      return false;
-    }
+    if (flags[slot] & kAPMPBFieldRepeated) info->slots[slot] = records++;
   }
   return true;
 }
@@ -445,7 +453,6 @@ bool APMPBMessageType::freeMessageInfo(APMPBMessageInfo* info) const {
   if (info->slots != nullptr) {
     for (uint32_t slot = 0; slot < slotCount; ++slot) {
       if (!deallocMessageField(info, slot)) return false;
-      if (flags[slot] & kAPMPBFieldRepeated) std::free(info->slots[slot]);
     }
     std::free(info->slots);
   }

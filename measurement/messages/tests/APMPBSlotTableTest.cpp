@@ -107,6 +107,9 @@ TEST(APMPBSlotTable, EveryTypeHasItsPublishedShape) {
     EXPECT_EQ(messages, shape.messages);
   }
   EXPECT_EQ(APMPBMessageTypeNamed("Nothing"), nullptr);
+  for (uint32_t index = 0; index < APMPBAllMessageTypes().size(); ++index) {
+    EXPECT_EQ(APMPBAllMessageTypes()[index]->ordinal, index);
+  }
 }
 
 // Every slot against the generated descriptor: the tag exists once, the label,
