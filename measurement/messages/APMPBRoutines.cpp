@@ -1,7 +1,8 @@
 // The per-type routines, one table-driven set for all types: the slot tables
 // (APMPBMessageTypes.cpp) say what each slot holds; the generated nanopb
-// descriptor, walked with pb_field_iter_begin/next, says where its member
-// sits in the type's nanopb structure.
+// descriptor, walked once per type with pb_field_iter_begin/next into a table
+// of member offsets, says where its member sits in the type's nanopb
+// structure.
 //
 // The nanopb structure is a temporary of one decode or encode. Strings, bytes
 // and repeated fields are callback members whose argument is the slot's cell
@@ -33,11 +34,19 @@ struct RepeatedMessageContext {
   uint32_t depth;  // depth of the items
 };
 
-// Where each descriptor field lives in the slot array, and how many repeated
-// message contexts one structure of the type needs (nested sub-messages
-// included).
+// One descriptor field: its slot and where its member and has flag sit in
+// the nanopb structure (found once with pb_field_iter_begin/next).
+struct FieldPlace {
+  uint32_t slot;
+  uint32_t dataOffset;
+  uint32_t sizeOffset;  // the has flag of a static optional field
+  bool isStatic;
+};
+
+// The fields of a type in descriptor order, and how many repeated message
+// contexts one structure of the type needs (nested sub-messages included).
 struct Layout {
-  std::vector<uint32_t> slotOfField;
+  std::vector<FieldPlace> fields;
   uint32_t contextCount = 0;
 };
 
@@ -77,11 +86,14 @@ Layout makeLayout(const APMPBMessageType& type) {
   Layout layout;
   layout.contextCount = contextCountOf(type);
   std::vector<uint8_t> scratch(type.structSize);
+  const uint8_t* base = scratch.data();
   pb_field_iter_t iter;
   if (pb_field_iter_begin(&iter, type.fields, scratch.data())) {
     do {
-      if (layout.slotOfField.size() <= iter.index) layout.slotOfField.resize(iter.index + 1u, UINT32_MAX);
-      layout.slotOfField[iter.index] = slotForTag(type, iter.tag);
+      FieldPlace place{slotForTag(type, iter.tag), static_cast<uint32_t>(static_cast<uint8_t*>(iter.pData) - base), 0,
+                       PB_ATYPE(iter.type) == PB_ATYPE_STATIC};
+      if (iter.pSize != nullptr) place.sizeOffset = static_cast<uint32_t>(static_cast<uint8_t*>(iter.pSize) - base);
+      layout.fields.push_back(place);
     } while (pb_field_iter_next(&iter));
   }
   return layout;
@@ -184,13 +196,12 @@ bool decodeRepeatedMessageCallback(pb_istream_t* stream, const pb_field_t*, void
 
 bool setDecoders(const APMPBMessageType& type, APMPBMessageInfo* info, void* structure, uint32_t depth, Frame& frame) {
   if (info == nullptr || structure == nullptr) return false;
-  const Layout& layout = layoutOf(type);
-  pb_field_iter_t iter;
-  if (!pb_field_iter_begin(&iter, type.fields, structure)) return true;
-  do {
-    const uint32_t slot = layout.slotOfField[iter.index];
+  auto* base = static_cast<uint8_t*>(structure);
+  for (const FieldPlace& place : layoutOf(type).fields) {
+    const uint32_t slot = place.slot;
     const APMPBFieldFlags flags = type.flags[slot];
-    auto* callback = static_cast<pb_callback_t*>(iter.pData);
+    void* data = base + place.dataOffset;
+    auto* callback = static_cast<pb_callback_t*>(data);
     if (flags & kAPMPBFieldRepeated) {
       auto* record = static_cast<APMPBRepeatedField*>(info->slots[slot]);
       if (record == nullptr) return false;
@@ -216,25 +227,24 @@ bool setDecoders(const APMPBMessageType& type, APMPBMessageInfo* info, void* str
       APMPBMessageInfo* sub = subType.newMessageInfo();
       if (sub == nullptr) return false;
       info->slots[slot] = sub;
-      if (!setDecoders(subType, sub, iter.pData, depth + 1, frame)) return false;
+      if (!setDecoders(subType, sub, data, depth + 1, frame)) return false;
     }
-  } while (pb_field_iter_next(&iter));
+  }
   return true;
 }
 
 void storeDecodedScalars(const APMPBMessageType& type, void* structure, APMPBMessageInfo* info) {
-  const Layout& layout = layoutOf(type);
-  pb_field_iter_t iter;
-  if (!pb_field_iter_begin(&iter, type.fields, structure)) return;
-  do {
-    if (PB_ATYPE(iter.type) != PB_ATYPE_STATIC) continue;
-    const uint32_t slot = layout.slotOfField[iter.index];
+  const auto* base = static_cast<const uint8_t*>(structure);
+  for (const FieldPlace& place : layoutOf(type).fields) {
+    if (!place.isStatic) continue;
+    const uint32_t slot = place.slot;
     const APMPBFieldFlags flags = type.flags[slot];
-    const bool present = *static_cast<const bool*>(iter.pSize);
+    const void* data = base + place.dataOffset;
+    const bool present = *reinterpret_cast<const bool*>(base + place.sizeOffset);
     if (flags & kAPMPBFieldMessage) {
       auto* sub = static_cast<APMPBMessageInfo*>(info->slots[slot]);
       if (present) {
-        storeDecodedScalars(*type.slots[slot].messageType, iter.pData, sub);
+        storeDecodedScalars(*type.slots[slot].messageType, const_cast<void*>(data), sub);
       } else {
         type.deallocMessageField(info, slot);
       }
@@ -243,21 +253,21 @@ void storeDecodedScalars(const APMPBMessageType& type, void* structure, APMPBMes
     if (!present) continue;
     void** cell = &info->slots[slot];
     if (flags & kAPMPBFieldBool) {
-      APMPBStoreBool(cell, *static_cast<const bool*>(iter.pData));
+      APMPBStoreBool(cell, *static_cast<const bool*>(data));
     } else if (flags & (kAPMPBFieldEnum | kAPMPBFieldInt32 | kAPMPBFieldUInt32)) {
       uint32_t value;
-      std::memcpy(&value, iter.pData, sizeof(value));
+      std::memcpy(&value, data, sizeof(value));
       APMPBStoreUInt32(cell, value);
     } else if (flags & (kAPMPBFieldInt64 | kAPMPBFieldUInt64)) {
       uint64_t value;
-      std::memcpy(&value, iter.pData, sizeof(value));
+      std::memcpy(&value, data, sizeof(value));
       APMPBStoreUInt64(cell, value);
     } else if (flags & kAPMPBFieldFloat) {
-      APMPBStoreFloat(cell, *static_cast<const float*>(iter.pData));
+      APMPBStoreFloat(cell, *static_cast<const float*>(data));
     } else if (flags & kAPMPBFieldDouble) {
-      APMPBStoreDouble(cell, *static_cast<const double*>(iter.pData));
+      APMPBStoreDouble(cell, *static_cast<const double*>(data));
     }
-  } while (pb_field_iter_next(&iter));
+  }
 }
 
 bool decodeMessage(const APMPBMessageType& type, pb_istream_t* stream, APMPBMessageInfo* info, uint32_t depth) {
@@ -310,14 +320,13 @@ bool encodeRepeatedMessageCallback(pb_ostream_t* stream, const pb_field_t* field
 
 bool setEncoders(const APMPBMessageType& type, const APMPBMessageInfo* info, void* structure, Frame& frame) {
   if (info == nullptr || info->slots == nullptr || info->type != &type) return false;
-  const Layout& layout = layoutOf(type);
-  pb_field_iter_t iter;
-  if (!pb_field_iter_begin(&iter, type.fields, structure)) return true;
-  do {
-    const uint32_t slot = layout.slotOfField[iter.index];
+  auto* base = static_cast<uint8_t*>(structure);
+  for (const FieldPlace& place : layoutOf(type).fields) {
+    const uint32_t slot = place.slot;
     const APMPBFieldFlags flags = type.flags[slot];
     void* value = info->slots[slot];
-    auto* callback = static_cast<pb_callback_t*>(iter.pData);
+    void* data = base + place.dataOffset;
+    auto* callback = static_cast<pb_callback_t*>(data);
     if (flags & kAPMPBFieldRepeated) {
       auto* record = static_cast<APMPBRepeatedField*>(value);
       if (record == nullptr) {
@@ -345,27 +354,27 @@ bool setEncoders(const APMPBMessageType& type, const APMPBMessageInfo* info, voi
       callback->arg = value;
       continue;
     }
-    *static_cast<bool*>(iter.pSize) = true;
+    *reinterpret_cast<bool*>(base + place.sizeOffset) = true;
     if (flags & kAPMPBFieldMessage) {
-      if (!setEncoders(*type.slots[slot].messageType, static_cast<const APMPBMessageInfo*>(value), iter.pData, frame)) {
+      if (!setEncoders(*type.slots[slot].messageType, static_cast<const APMPBMessageInfo*>(value), data, frame)) {
         return false;
       }
       continue;
     }
     const auto* cell = static_cast<const APMPBValueCell*>(value);
     if (flags & kAPMPBFieldBool) {
-      *static_cast<bool*>(iter.pData) = static_cast<uint8_t>(cell->u64) != 0;
+      *static_cast<bool*>(data) = static_cast<uint8_t>(cell->u64) != 0;
     } else if (flags & (kAPMPBFieldEnum | kAPMPBFieldInt32 | kAPMPBFieldUInt32)) {
       const auto low = static_cast<uint32_t>(cell->u64);
-      std::memcpy(iter.pData, &low, sizeof(low));
+      std::memcpy(data, &low, sizeof(low));
     } else if (flags & (kAPMPBFieldInt64 | kAPMPBFieldUInt64)) {
-      std::memcpy(iter.pData, &cell->u64, sizeof(cell->u64));
+      std::memcpy(data, &cell->u64, sizeof(cell->u64));
     } else if (flags & kAPMPBFieldFloat) {
-      *static_cast<float*>(iter.pData) = cell->f;
+      *static_cast<float*>(data) = cell->f;
     } else if (flags & kAPMPBFieldDouble) {
-      *static_cast<double*>(iter.pData) = cell->d;
+      *static_cast<double*>(data) = cell->d;
     }
-  } while (pb_field_iter_next(&iter));
+  }
   return true;
 }
 
@@ -396,33 +405,53 @@ bool copyCell(APMPBFieldFlags flags, const APMPBSlot& slotInfo, void** destinati
 
 // --- the routines ------------------------------------------------------------------
 
+namespace {
+
+uint32_t repeatedCount(const APMPBMessageType& type) {
+  uint32_t repeated = 0;
+  for (uint32_t slot = 0; slot < type.slotCount; ++slot) repeated += (type.flags[slot] & kAPMPBFieldRepeated) ? 1 : 0;
+  return repeated;
+}
+
+size_t slotBlockSize(const APMPBMessageType& type) {
+  return type.slotCount * sizeof(void*) + repeatedCount(type) * sizeof(APMPBRepeatedField);
+}
+
+// Fills a record whose zeroed slot block (slot array, then the repeated
+// records) is given.
+void initWithBlock(const APMPBMessageType& type, APMPBMessageInfo* info, void* block) {
+  info->name = type.name;
+  info->flags = type.flags;
+  info->slotCount = type.slotCount;
+  info->type = &type;
+  info->slots = static_cast<void**>(block);
+  auto* records = reinterpret_cast<APMPBRepeatedField*>(info->slots + type.slotCount);
+  for (uint32_t slot = 0; slot < type.slotCount; ++slot) {
+    if (type.flags[slot] & kAPMPBFieldRepeated) info->slots[slot] = records++;
+  }
+}
+
+// Records made by newMessageInfo carry their slot block right behind them.
+void** inlineSlots(APMPBMessageInfo* info) { return reinterpret_cast<void**>(info + 1); }
+
+}  // namespace
+
 bool APMPBMessageType::initMessageInfo(APMPBMessageInfo* info) const {
   if (info == nullptr) return false;
-  info->name = name;
-  info->flags = flags;
-  info->slotCount = slotCount;
-  info->type = this;
   // The slot array and the repeated records share one block, freed with the
   // slot array.
-  uint32_t repeated = 0;
-  for (uint32_t slot = 0; slot < slotCount; ++slot) repeated += (flags[slot] & kAPMPBFieldRepeated) ? 1 : 0;
-  void* block = std::calloc(1, slotCount * sizeof(void*) + repeated * sizeof(APMPBRepeatedField));
+  void* block = std::calloc(1, slotBlockSize(*this));
   if (block == nullptr) return false;
-  info->slots = static_cast<void**>(block);
-  auto* records = reinterpret_cast<APMPBRepeatedField*>(info->slots + slotCount);
-  for (uint32_t slot = 0; slot < slotCount; ++slot) {
-    if (flags[slot] & kAPMPBFieldRepeated) info->slots[slot] = records++;
-  }
+  initWithBlock(*this, info, block);
   return true;
 }
 
 APMPBMessageInfo* APMPBMessageType::newMessageInfo() const {
-  auto* info = static_cast<APMPBMessageInfo*>(std::calloc(1, sizeof(APMPBMessageInfo)));
+  // The record and its slot block in one allocation.
+  static_assert(sizeof(APMPBMessageInfo) % alignof(APMPBRepeatedField) == 0);
+  auto* info = static_cast<APMPBMessageInfo*>(std::calloc(1, sizeof(APMPBMessageInfo) + slotBlockSize(*this)));
   if (info == nullptr) return nullptr;
-  if (!initMessageInfo(info)) {
-    std::free(info);
-    return nullptr;
-  }
+  initWithBlock(*this, info, inlineSlots(info));
   return info;
 }
 
@@ -454,7 +483,7 @@ bool APMPBMessageType::freeMessageInfo(APMPBMessageInfo* info) const {
     for (uint32_t slot = 0; slot < slotCount; ++slot) {
       if (!deallocMessageField(info, slot)) return false;
     }
-    std::free(info->slots);
+    if (info->slots != inlineSlots(info)) std::free(info->slots);
   }
   std::free(info);
   return true;
