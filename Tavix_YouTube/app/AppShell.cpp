@@ -4,6 +4,7 @@
 
 #include "Tavix_YouTube/app/QtDesktop.h"
 #include "Tavix_YouTube/ui/Theme.h"
+#include "Tavix_YouTube/ui/VideoDownloadView.h"
 #include "platform/app/Bundle.h"
 #include "sdk/registration/RIRRegistration.h"
 
@@ -23,6 +24,7 @@ AppShell::AppShell(int& argc, char** argv) {
 
   m_window = std::make_unique<MainWindow>();
   m_window->installMainScreen();
+  m_window->mainScreen()->model().downloadManager()->setFolderPanel(std::make_shared<QtFolderPanel>());
 }
 
 AppShell::~AppShell() {

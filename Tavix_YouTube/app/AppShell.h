@@ -2,7 +2,8 @@
 // end-to-end test. In order: Qt application (exceptions from events are
 // caught), the Qt main-queue driver, the Qt pasteboard and workspace, the
 // application delegate (the SDK start-up is installed on it here), the
-// life-cycle adapter, the window with its main screen; did-finish-launching
+// life-cycle adapter, the window with its main screen (its download manager
+// gets the Qt folder panel); did-finish-launching
 // follows on the first turn of the event loop. The destructor undoes the
 // installs in reverse.
 //

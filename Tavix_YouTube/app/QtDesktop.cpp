@@ -4,7 +4,9 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QUrl>
@@ -33,4 +35,17 @@ bool QtWorkspace::selectFile(const std::string& path) {
   const QDBusMessage reply = QDBusConnection::sessionBus().call(showItems, QDBus::Block, 2000);
   if (reply.type() == QDBusMessage::ReplyMessage) return true;
   return QDesktopServices::openUrl(QUrl::fromLocalFile(file.absolutePath()));
+}
+
+std::optional<std::string> QtFolderPanel::runModal(const tavix::FolderPanelOptions& options) {
+  QFileDialog dialog(QApplication::activeWindow(), QString::fromStdString(options.title));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(options.canChooseFiles ? QFileDialog::ExistingFile : QFileDialog::Directory);
+  dialog.setOption(QFileDialog::ShowDirsOnly, options.canChooseDirectories && !options.canChooseFiles);
+  dialog.setOption(QFileDialog::ReadOnly, !options.canCreateDirectories);
+  if (!options.prompt.empty()) dialog.setLabelText(QFileDialog::Accept, QString::fromStdString(options.prompt));
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty()) return std::nullopt;
+  return chosen.first().toStdString();
 }

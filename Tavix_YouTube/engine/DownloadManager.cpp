@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <mutex>
+#include <unordered_set>
 
 #include "Tavix_YouTube/engine/Utf8ChunkDecoder.h"
 #include "Tavix_YouTube/engine/internal/AppBundle.h"
@@ -95,16 +96,6 @@ std::string pathExtension(std::string_view path) {
   return name.substr(dot + 1);
 }
 
-std::string replaceAll(std::string text, std::string_view from, std::string_view to) {
-  if (from.empty()) return text;
-  size_t at = 0;
-  while ((at = text.find(from, at)) != std::string::npos) {
-    text.replace(at, from.size(), to);
-    at += to.size();
-  }
-  return text;
-}
-
 }  // namespace
 
 struct DownloadManager::Run {
@@ -136,7 +127,7 @@ void DownloadManager::subscribe() {
       .subscribe([weak](const DownloadList& next) {
         if (auto self = weak.lock()) {
           self->processQueue();
-          self->releaseReservationsOfDroppedItems(next);
+          self->listChanged(next);
         }
       })
       .store(m_cancellables);
@@ -203,15 +194,27 @@ void DownloadManager::processQueue() {
   }
 }
 
-void DownloadManager::releaseReservationsOfDroppedItems(const DownloadList& list) {
+void DownloadManager::listChanged(const DownloadList& next) {
+  // Delivered before the new list is stored: downloads.get() is the old one.
+  if (m_reservations.empty()) return;
+  std::unordered_set<platform::Uuid> kept;
+  kept.reserve(next.size());
+  for (const auto& item : next) kept.insert(item->id);
+  for (const auto& item : downloads.get()) {
+    if (kept.count(item->id)) continue;
+    auto reservation = m_reservations.find(item->id);
+    if (reservation == m_reservations.end()) continue;
+    reservation->second.listed = false;
+    releaseIfUnused(item->id);
+  }
+}
+
+void DownloadManager::releaseIfUnused(const platform::Uuid& id) {
   // A name stays reserved while its item is listed or its downloader runs.
-  std::erase_if(m_reservedPaths, [&](const auto& entry) {
-    bool listed = std::any_of(list.begin(), list.end(), [&](const auto& item) { return item->id.string() == entry.first; });
-    if (listed) return false;
-    bool running = std::any_of(m_currentDownloads.begin(), m_currentDownloads.end(),
-                               [&](const auto& run) { return run.second.string() == entry.first; });
-    return !running;
-  });
+  auto reservation = m_reservations.find(id);
+  if (reservation != m_reservations.end() && !reservation->second.listed && reservation->second.runs == 0) {
+    m_reservations.erase(reservation);
+  }
 }
 
 // ---------------------------------------------------------------- folder
@@ -227,8 +230,16 @@ void DownloadManager::chooseCustomFolder() {
   options.title = "Выбор папки для загрузок";
   std::optional<std::string> chosen = m_folderPanel->runModal(options);
   if (!chosen || chosen->empty()) return;
+  // The home folder becomes "~" only as the path's leading component: in
+  // "/home/ann2/x" the text "/home/ann" is no home folder.
   std::string home = platform::StandardFolders::home();
-  downloadFolder.set(home.empty() ? *chosen : replaceAll(*chosen, home, "~"));
+  while (home.size() > 1 && home.back() == '/') home.pop_back();
+  std::string folder = *chosen;
+  if (!home.empty() && home != "/" && folder.compare(0, home.size(), home) == 0 &&
+      (folder.size() == home.size() || folder[home.size()] == '/')) {
+    folder = "~" + folder.substr(home.size());
+  }
+  downloadFolder.set(folder);
   downloadFolderDisplayName.set(platform::fs::lastPathComponent(*chosen));
 }
 
@@ -363,17 +374,28 @@ void DownloadManager::startDownload(const std::shared_ptr<DownloadItem>& item) {
   const bool audioOnly = quality == Quality::mp3;
   const std::string extension = audioOnly ? "mp3" : "mp4";
   const std::string label = audioOnly ? "MP3" : labelOf(quality);
-  const std::string ownerKey = item->id.string();
   const std::string folder = downloadFolder.get();
   std::string fileName;
-  if (auto reserved = m_reservedPaths.find(ownerKey); reserved != m_reservedPaths.end()) {
-    // A retry resumes its own partial file under the name it had.
-    fileName = platform::fs::lastPathComponent(reserved->second);
+  auto reserved = m_reservations.find(item->id);
+  if (reserved != m_reservations.end() && reserved->second.folder == folder) {
+    // A retry resumes its own working files under the name it had, but never
+    // takes a final file that its last run did not finish as done.
+    fileName = reserved->second.fileName;
+    if (!reserved->second.lastRunSucceeded) {
+      const std::string unfinished = platform::StandardFolders::expandTilde(folder + "/" + fileName);
+      if (platform::fs::exists(unfinished)) {
+        line("🧹 Removing unfinished file: " + unfinished);
+        (void)platform::fs::removeItem(unfinished);
+      }
+    }
   } else {
-    fileName = uniqueFilename(title, label, extension, ownerKey);
+    fileName = uniqueFilename(title, label, extension, &item->id);
+    reserve(item->id, fileName, extension);
   }
+  Reservation& reservation = m_reservations[item->id];
+  reservation.runs += 1;
+  reservation.lastRunSucceeded = false;
   run->outputPath = folder + "/" + fileName;
-  m_reservedPaths[ownerKey] = platform::StandardFolders::expandTilde(run->outputPath);
   item->filePath.set(run->outputPath);
 
   std::vector<std::string> arguments{"-f", formatSelector(url, quality), "--output", run->outputPath, "--progress"};
@@ -446,6 +468,7 @@ void DownloadManager::startDownload(const std::shared_ptr<DownloadItem>& item) {
     item->status.set(DownloadStatus::failed);
     item->errorMessage.set("Failed to start download");
     m_currentDownloads.erase(run->number);
+    m_reservations[item->id].runs -= 1;
   }
 }
 
@@ -478,7 +501,8 @@ void DownloadManager::parseOutput(std::string_view text, DownloadItem& item) {
           item.speed.set(removeAll(*speedText, "at "));
         }
       }
-    } else if (contains(l, "[ffmpeg]")) {
+    } else if (contains(l, "[ffmpeg]") || l.starts_with("[Merger]")) {
+      // The bundled downloader announces the merge as "[Merger] Merging formats into ...".
       if (contains(l, "Merging formats")) {
         item.downloadStage.set("Processing...");
         item.progress.set(95.0);
@@ -539,10 +563,13 @@ void DownloadManager::handleTermination(const std::shared_ptr<Run>& run) {
   m_currentDownloads.erase(run->number);
   DownloadItem& item = *run->item;
   const int status = run->task->terminationStatus();
+  auto reservation = m_reservations.find(item.id);
+  if (reservation != m_reservations.end()) reservation->second.runs -= 1;
   // A stale run (the item was started again meanwhile) only gives back its slot.
   if (item.m_activeRun == run->number) {
     const DownloadStatus current = item.status.get();
     if (status == 0) {
+      if (reservation != m_reservations.end()) reservation->second.lastRunSucceeded = true;
       item.progress.set(100.0);
       line("✅ Download completed: " + run->outputPath);
       item.status.set(DownloadStatus::completed);
@@ -564,7 +591,7 @@ void DownloadManager::handleTermination(const std::shared_ptr<Run>& run) {
       line("   Full stderr: " + errorText);
     }
   }
-  releaseReservationsOfDroppedItems(downloads.get());
+  releaseIfUnused(item.id);
   processQueue();
 }
 
@@ -614,44 +641,80 @@ std::string DownloadManager::classifyError(std::string_view errorText, int exitS
 
 std::string DownloadManager::createUniqueFilename(const std::string& title, const std::string& label,
                                                   const std::string& extension) {
-  return uniqueFilename(title, label, extension, {});
+  return uniqueFilename(title, label, extension, nullptr);
 }
 
-bool DownloadManager::isNameTaken(const std::string& path, const std::string& ownerKey) const {
-  if (platform::fs::exists(path) || platform::fs::exists(path + ".part") || platform::fs::exists(path + ".ytdl")) {
-    return true;
-  }
-  for (const auto& [owner, reserved] : m_reservedPaths) {
-    if (owner != ownerKey && reserved == path) return true;
-  }
-  return false;
+namespace {
+// `name` is `stem` followed by one of `separators` (and more).
+bool extendsStem(std::string_view name, std::string_view stem, std::string_view separators) {
+  return name.size() > stem.size() && name.substr(0, stem.size()) == stem &&
+         separators.find(name[stem.size()]) != std::string_view::npos;
 }
 
-std::string DownloadManager::uniqueFilename(const std::string& title, const std::string& label,
-                                            const std::string& extension, const std::string& ownerKey) {
-  const std::string folder = downloadFolder.get();
-  const std::string expandedFolder = platform::StandardFolders::expandTilde(folder);
-  std::string workingTitle = title;
-  if (title.empty() || title == "Morvessa") {
-    line("⚠️ Empty video title, using fallback: YouTube_Video");
-    workingTitle = "YouTube_Video";
-  }
+// The title as a file-name part: the nine characters file systems and shells
+// trip over, and every control character (a title comes from a web page and
+// may hold terminal escapes), become "_"; leading dots are dropped so the
+// file is never hidden.
+std::string cleanedTitle(std::string_view title) {
   std::string cleaned;
-  cleaned.reserve(workingTitle.size());
-  for (char c : workingTitle) {
+  cleaned.reserve(title.size());
+  for (char c : title) {
+    const auto byte = static_cast<unsigned char>(c);
     switch (c) {
       case ':': case '/': case '\\': case '?': case '<': case '>': case '|': case '*': case '"':
         cleaned += '_';
         break;
       default:
-        cleaned += c;
+        cleaned += byte < 0x20 || byte == 0x7F ? '_' : c;
     }
   }
+  cleaned.erase(0, cleaned.find_first_not_of('.'));
+  return cleaned;
+}
+}  // namespace
+
+void DownloadManager::reserve(const platform::Uuid& id, const std::string& fileName, const std::string& extension) {
+  Reservation& reservation = m_reservations[id];
+  reservation.folder = downloadFolder.get();
+  reservation.fileName = fileName;
+  reservation.stem = fileName.substr(0, fileName.size() - extension.size() - 1);
+}
+
+bool DownloadManager::isStemTaken(std::string_view stem, const std::vector<std::string>& folderFiles,
+                                  const std::string& folder, const platform::Uuid* owner) const {
+  // Any file that begins with the stem may be a working file of a download
+  // that used it: the downloader would resume it as this one's.
+  for (const std::string& name : folderFiles) {
+    if (extendsStem(name, stem, "._")) return true;
+  }
+  // Names held by other items, whose working files may not exist yet.
+  const std::string expandedFolder = platform::StandardFolders::expandTilde(folder);
+  for (const auto& [id, reservation] : m_reservations) {
+    if (owner && id == *owner) continue;
+    if (platform::StandardFolders::expandTilde(reservation.folder) != expandedFolder) continue;
+    if (reservation.stem == stem || extendsStem(reservation.stem, stem, "._") ||
+        extendsStem(stem, reservation.stem, ".")) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string DownloadManager::uniqueFilename(const std::string& title, const std::string& label,
+                                            const std::string& extension, const platform::Uuid* owner) {
+  const std::string folder = downloadFolder.get();
+  const std::string expandedFolder = platform::StandardFolders::expandTilde(folder);
   // The whole name, with room for the time stamp, a counter and the
-  // downloader's temporary suffixes, must fit the file system's limit.
+  // downloader's working-file suffixes, must fit the file system's limit.
   const size_t fixedBytes = 1 + label.size() + 1 + extension.size() + kFileNameReserveBytes;
   const size_t titleBudget = fixedBytes < kMaxFileNameBytes ? kMaxFileNameBytes - fixedBytes : 0;
-  cleaned = engine_internal::truncateUtf8(cleaned, titleBudget);
+  std::string workingTitle = title;
+  std::string cleaned = engine_internal::characterPrefixWithin(cleanedTitle(workingTitle), titleBudget);
+  if (title.empty() || title == "Morvessa" || cleaned.empty()) {
+    line("⚠️ Empty video title, using fallback: YouTube_Video");
+    workingTitle = "YouTube_Video";
+    cleaned = workingTitle;
+  }
 
   const std::string stem = cleaned + "_" + label;
   const std::string baseName = stem + "." + extension;
@@ -662,17 +725,21 @@ std::string DownloadManager::uniqueFilename(const std::string& title, const std:
   line("   Base filename: '" + stem + "'");
   line("   Download folder: '" + folder + "'");
   line("   Checking path: '" + candidate + "'");
-  if (!isNameTaken(candidate, ownerKey)) {
+  // A folder that does not exist yet holds nothing (the downloader makes it).
+  auto listing = platform::fs::contentsOfDirectory(expandedFolder);
+  const std::vector<std::string> files = listing.ok() ? std::move(listing).value() : std::vector<std::string>();
+  if (!isStemTaken(stem, files, folder, owner)) {
     line("   File doesn't exist, using: '" + baseName + "'");
     return baseName;
   }
   static const platform::DateFormatter kTimeFormat = platform::DateFormatter::local("HH_mm_ss");
   const std::string stamped = stem + "_" + kTimeFormat.format(platform::Clock::current()->now());
-  std::string name = stamped + "." + extension;
+  std::string nameStem = stamped;
   // Two items started within the same second must not share a name either.
-  for (int counter = 2; isNameTaken(expandedFolder + "/" + name, ownerKey) && counter < 10000; ++counter) {
-    name = stamped + "_" + std::to_string(counter) + "." + extension;
+  for (int counter = 2; isStemTaken(nameStem, files, folder, owner) && counter < 10000; ++counter) {
+    nameStem = stamped + "_" + std::to_string(counter);
   }
+  const std::string name = nameStem + "." + extension;
   line("   File exists, adding timestamp: '" + name + "'");
   return name;
 }
@@ -705,14 +772,19 @@ void DownloadManager::fetchRealTitle(const std::shared_ptr<DownloadItem>& item) 
     }
     platform::mainQueue().async([weak, item, status, output = std::move(output), task] {
       task->setStdoutHandler(nullptr);
-      if (auto self = weak.lock()) self->handleTitleResult(item, status, output);
+      if (auto self = weak.lock()) {
+        self->m_titleQueries -= 1;
+        self->handleTitleResult(item, status, output);
+      }
     });
   });
   if (std::optional<platform::Error> error = launch(*task)) {
     task->setStdoutHandler(nullptr);
     task->setTerminationHandler(nullptr);
     line("⚠️ Failed to get real title: " + error->localizedDescription());
+    return;
   }
+  m_titleQueries += 1;
 }
 
 void DownloadManager::handleTitleResult(const std::shared_ptr<DownloadItem>& item, int status,
@@ -762,8 +834,7 @@ void DownloadManager::renameWithRealTitle(DownloadItem& item) {
   }
   const std::string label = labelOf(item.quality.get());
   const std::string extension = pathExtension(currentPath);
-  const std::string ownerKey = item.id.string();
-  std::string newName = uniqueFilename(*real, label, extension, ownerKey);
+  std::string newName = uniqueFilename(*real, label, extension, &item.id);
   const std::string folder = downloadFolder.get();
   std::optional<platform::Error> error;
   // The move never replaces a file; when the chosen name was taken meanwhile,
@@ -777,7 +848,11 @@ void DownloadManager::renameWithRealTitle(DownloadItem& item) {
   if (!error) {
     const std::string newPath = folder + "/" + newName;
     item.filePath.set(newPath);
-    m_reservedPaths[ownerKey] = platform::StandardFolders::expandTilde(newPath);
+    if (auto reservation = m_reservations.find(item.id); reservation != m_reservations.end()) {
+      reservation->second.folder = folder;
+      reservation->second.fileName = newName;
+      reservation->second.stem = newName.substr(0, newName.size() - extension.size() - 1);
+    }
     item.videoTitle.set(*real);
     line("✅ Successfully renamed file:");
     line("   From: " + platform::fs::lastPathComponent(currentPath));

@@ -13,9 +13,15 @@
 // running set, the output hand-over and the end handling are keyed by run,
 // so a stale run (the item was paused and started again before the old
 // process's end was handled) never touches the item or the new run's slot.
-// Each item keeps one reserved output name for its whole life: no two
-// unfinished items share an output path, and a retry resumes its own
-// partial file.
+// Output names: a name's stem (the name without its extension) is free only
+// when no file of the folder begins with the stem followed by "." or "_" (the
+// downloader's working files: "X.f137.mp4.part", "X_MP3.m4a", ...) and no
+// other listed or running item holds it. Each item keeps its name (its
+// reservation, keyed by the item's id) while it is listed or its downloader
+// runs, so its retry, and only its retry, resumes its working files. Before a
+// retry the item's final output from a run that did not succeed is removed
+// (a conversion cut short leaves a truncated file that the downloader would
+// take as done); the partial download files stay.
 //
 // Make it with create() (the handlers hold it weakly). Thread safety: the
 // manager and its items are main-thread objects: call everything on the main
@@ -30,6 +36,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "Tavix_YouTube/engine/DownloadItem.h"
@@ -75,6 +82,8 @@ class DownloadManager : public platform::ObservableObject, public std::enable_sh
 
   // Size of the running set (runs started whose end is not yet handled).
   size_t currentDownloadCount() const { return m_currentDownloads.size(); }
+  // Title queries started whose result is not yet handled.
+  size_t titleQueryCount() const { return m_titleQueries; }
 
   // --- queue
   void addDownload(const std::string& url, Quality quality);
@@ -87,6 +96,7 @@ class DownloadManager : public platform::ObservableObject, public std::enable_sh
 
   // --- folder
   void setFolderPanel(std::shared_ptr<FolderPanel> panel) { m_folderPanel = std::move(panel); }
+  const std::shared_ptr<FolderPanel>& folderPanel() const { return m_folderPanel; }
   void chooseCustomFolder();
   void setFolderPreset(FolderPreset preset);
 
@@ -116,6 +126,15 @@ class DownloadManager : public platform::ObservableObject, public std::enable_sh
 
  private:
   struct Run;
+  // The output name an item holds (see the comment at the top).
+  struct Reservation {
+    std::string folder;    // downloadFolder as stored when the name was chosen
+    std::string fileName;  // stem + "." + extension
+    std::string stem;
+    bool listed = true;    // the item is in `downloads`
+    int runs = 0;          // runs of the item whose end is not yet handled
+    bool lastRunSucceeded = false;
+  };
   DownloadManager();
   void subscribe();
   std::optional<platform::Error> launch(platform::Task& process);
@@ -123,13 +142,17 @@ class DownloadManager : public platform::ObservableObject, public std::enable_sh
   void handleTermination(const std::shared_ptr<Run>& run);
   void handleTitleResult(const std::shared_ptr<DownloadItem>& item, int status, const std::string& output);
   std::string uniqueFilename(const std::string& title, const std::string& label, const std::string& extension,
-                             const std::string& ownerKey);
-  bool isNameTaken(const std::string& path, const std::string& ownerKey) const;
-  void releaseReservationsOfDroppedItems(const DownloadList& list);
+                             const platform::Uuid* owner);
+  bool isStemTaken(std::string_view stem, const std::vector<std::string>& folderFiles, const std::string& folder,
+                   const platform::Uuid* owner) const;
+  void reserve(const platform::Uuid& id, const std::string& fileName, const std::string& extension);
+  void listChanged(const DownloadList& next);
+  void releaseIfUnused(const platform::Uuid& id);
 
   std::map<uint64_t, platform::Uuid> m_currentDownloads;  // run number -> item id
   uint64_t m_nextRun = 1;
-  std::map<std::string, std::string> m_reservedPaths;  // item id -> expanded output path
+  std::unordered_map<platform::Uuid, Reservation> m_reservations;
+  size_t m_titleQueries = 0;
   std::vector<platform::Cancellable> m_cancellables;
   platform::ObserverToken m_retryObserver;
   std::shared_ptr<FolderPanel> m_folderPanel;

@@ -1,5 +1,7 @@
 #include "Tavix_YouTube/engine/Utf8ChunkDecoder.h"
 
+#include <unicode/utf8.h>
+
 #include "platform/text/Unicode.h"
 
 namespace tavix {
@@ -28,6 +30,26 @@ size_t incompleteTail(std::string_view bytes) {
   }
   return 0;
 }
+
+// Well-formed sequences copied, each maximal ill-formed part replaced by U+FFFD.
+std::string lossyUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() + 8);
+  const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
+  const int32_t length = static_cast<int32_t>(bytes.size());
+  int32_t i = 0;
+  while (i < length) {
+    const int32_t start = i;
+    UChar32 c;
+    U8_NEXT(s, i, length, c);
+    if (c < 0) {
+      out += "\xEF\xBF\xBD";
+    } else {
+      out.append(bytes.data() + start, static_cast<size_t>(i - start));
+    }
+  }
+  return out;
+}
 }  // namespace
 
 std::optional<std::string> Utf8ChunkDecoder::decode(std::string_view chunk) {
@@ -39,7 +61,8 @@ std::optional<std::string> Utf8ChunkDecoder::decode(std::string_view chunk) {
     m_carry = bytes.substr(bytes.size() - tail);
     bytes.resize(bytes.size() - tail);
   }
-  if (bytes.empty() || !platform::Unicode::isValidUtf8(bytes)) return std::nullopt;
+  if (bytes.empty()) return std::nullopt;
+  if (!platform::Unicode::isValidUtf8(bytes)) return lossyUtf8(bytes);
   return bytes;
 }
 

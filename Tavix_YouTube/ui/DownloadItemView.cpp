@@ -170,13 +170,16 @@ void DownloadItemView::refresh() {
                                                                              : QString()));
   m_badge->setText(QString::fromStdString(m_model.qualityBadgeText()));
 
-  // Thumbnail.
-  const auto thumbnail = item.thumbnail.get();
-  if (thumbnail) {
-    const auto& bytes = thumbnail->data();
-    m_thumbnail->setImage(QImage::fromData(bytes.data(), static_cast<int>(bytes.size())));
-  } else {
-    m_thumbnail->setImage(QImage());
+  // Thumbnail: decoded once per new picture, not on every progress change.
+  auto thumbnail = item.thumbnail.get();
+  if (thumbnail != m_shownThumbnail) {
+    if (thumbnail) {
+      const auto& bytes = thumbnail->data();
+      m_thumbnail->setImage(QImage::fromData(bytes.data(), static_cast<int>(bytes.size())));
+    } else {
+      m_thumbnail->setImage(QImage());
+    }
+    m_shownThumbnail = std::move(thumbnail);
   }
   m_thumbnail->setTurn(m_model.thumbnailTurn());
 

@@ -14,6 +14,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "Tavix_YouTube/ui/viewmodels/RowViewModel.h"
@@ -50,6 +51,7 @@ class ThumbnailView : public QWidget {
   void setTurn(double degrees);
   double turn() const { return m_turn; }
   bool hasImage() const { return !m_image.isNull(); }
+  const QImage& image() const { return m_image; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -97,6 +99,7 @@ class DownloadItemView : public QWidget {
   QHBoxLayout* m_buttonBox;
   std::vector<QToolButton*> m_buttons;
   std::vector<tavix::RowButton> m_shownButtons;
+  std::optional<tavix::Thumbnail> m_shownThumbnail;  // decoded only when it changes
   bool m_refreshQueued = false;
   platform::Cancellable m_subscription;
   std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,3 +38,13 @@ private:
 };
 
 }  // namespace platform
+
+// Hash of a UUID: its random bytes already spread evenly.
+template <>
+struct std::hash<platform::Uuid> {
+    size_t operator()(const platform::Uuid& uuid) const noexcept {
+        size_t value = 0;
+        for (size_t i = 0; i < sizeof value; ++i) value = (value << 8) | uuid.bytes()[i];
+        return value;
+    }
+};

@@ -11,6 +11,8 @@
 //   touch PATH        create PATH (a signal for the test)
 //   output BYTES      create the file named by the "--output" argument ("~"
 //                     expanded with HOME) holding BYTES bytes
+//   sibling SUFFIX BYTES  create a working file beside it: that path without
+//                     its extension, then SUFFIX (".f137.mp4.part", ...)
 //   child PIDFILE     start a child that writes its pid to PIDFILE and then
 //                     sleeps; it stands for a media tool started by the downloader
 //   exit N            exit with status N (the end of the scenario exits 0)
@@ -158,6 +160,19 @@ int main(int argc, char** argv) {
       int fd = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
       if (fd >= 0) {
         writeAll(fd, std::string(static_cast<size_t>(std::atoll(rest.c_str())), 'x'));
+        ::close(fd);
+      }
+    } else if (command == "sibling") {
+      size_t gap = rest.find(' ');
+      size_t slash = outputPath.rfind('/');
+      size_t dot = outputPath.rfind('.');
+      std::string base = dot == std::string::npos || (slash != std::string::npos && dot < slash)
+                             ? outputPath : outputPath.substr(0, dot);
+      std::string path = base + rest.substr(0, gap);
+      int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      if (fd >= 0) {
+        size_t bytes = gap == std::string::npos ? 0 : static_cast<size_t>(std::atoll(rest.c_str() + gap + 1));
+        writeAll(fd, std::string(bytes, 'p'));
         ::close(fd);
       }
     } else if (command == "child") {

@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "Tavix_YouTube/app/AppShell.h"
+#include "Tavix_YouTube/app/QtDesktop.h"
 #include "Tavix_YouTube/ui/DownloadItemView.h"
 #include "Tavix_YouTube/ui/DownloadQueueView.h"
 #include "Tavix_YouTube/ui/VideoDownloadView.h"
@@ -82,6 +83,8 @@ TEST_F(EndToEndTest, PasteAtActivationDownloadAndComplete) {
     AppShell shell(argc, argv);
     VideoDownloadView* screen = shell.window().mainScreen();
     ASSERT_NE(screen, nullptr);
+    // The download manager can choose a folder: the Qt panel is set at launch.
+    EXPECT_NE(dynamic_cast<QtFolderPanel*>(screen->model().downloadManager()->folderPanel().get()), nullptr);
     // The field is empty at creation (nothing on the clipboard yet); the
     // address arrives before activation and is pasted then.
     EXPECT_EQ(screen->addressField()->text(), "");

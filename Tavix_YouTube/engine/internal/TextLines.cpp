@@ -81,10 +81,14 @@ std::string characterPrefix(std::string_view utf8, size_t count) {
   return std::string(utf8.substr(0, end));
 }
 
-std::string truncateUtf8(std::string_view utf8, size_t maxBytes) {
+std::string characterPrefixWithin(std::string_view utf8, size_t maxBytes) {
   if (utf8.size() <= maxBytes) return std::string(utf8);
-  size_t end = maxBytes;
-  while (end > 0 && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) --end;
+  size_t end = 0;
+  forEachBoundary(utf8, [&](size_t offset) {
+    if (offset > maxBytes) return false;
+    end = offset;
+    return true;
+  });
   return std::string(utf8.substr(0, end));
 }
 

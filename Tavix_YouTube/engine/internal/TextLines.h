@@ -16,9 +16,10 @@ std::vector<std::string_view> splitLines(std::string_view text);
 std::string trimmed(std::string_view text);
 size_t characterCount(std::string_view utf8);
 std::string characterPrefix(std::string_view utf8, size_t count);
-// The longest prefix of at most `maxBytes` bytes that ends on a character
-// (code point) boundary.
-std::string truncateUtf8(std::string_view utf8, size_t maxBytes);
+// The longest prefix of at most `maxBytes` bytes that ends on a boundary of
+// user-perceived characters (extended grapheme clusters), so an accent or a
+// joined emoji is never split from its base.
+std::string characterPrefixWithin(std::string_view utf8, size_t maxBytes);
 bool contains(std::string_view text, std::string_view part);
 std::string removeAll(std::string_view text, std::string_view part);
 

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <regex>
 
 #include "Tavix_YouTube/engine/tests/EngineFixture.h"
 #include "platform/time/DateFormatter.h"
@@ -95,6 +96,18 @@ TEST_F(EngineProcess, ErrorTextSplitInsideACharacterIsKept) {
   auto item = add("http://h/x");
   ASSERT_TRUE(runUntil([&] { return settled(); }));
   EXPECT_EQ(item->errorMessage.get(), "Привет");
+}
+
+// A read holding an ill-formed byte is still read: its progress line and the
+// ERROR line that decides the message are not lost.
+TEST_F(EngineProcess, InvalidBytesCostOnlyThemselves) {
+  writeScenario("out [download] \\xff 45.0% of 2.00MiB at 1.00MiB/s\\r\n"
+                "err WARNING: caf\\xe9 page\\nERROR: Video unavailable\\n\nexit 1\n");
+  auto item = add("http://h/x");
+  ASSERT_TRUE(runUntil([&] { return settled(); }));
+  EXPECT_EQ(item->progress.get(), 45);
+  EXPECT_EQ(item->errorMessage.get(), "Video is unavailable");
+  EXPECT_TRUE(printed("🔴 yt-dlp error: WARNING: caf\xEF\xBF\xBD page\nERROR: Video unavailable"));
 }
 
 // The end of a run is handled only after all its output was parsed.
@@ -216,6 +229,53 @@ TEST_F(EngineProcess, OutputNamesAreReservedPerItem) {
   EXPECT_EQ(a->filePath.get(), "~/Downloads/Downloaded_Video_720.mp4");
 }
 
+// Working files left by an item that is gone (removed, or from an earlier
+// run of the program) are never resumed by a new item of the same name.
+TEST_F(EngineProcess, LeftoverWorkingFilesKeepTheirName) {
+  testkit::VirtualClockScope clockScope;
+  const std::string stamp = platform::DateFormatter::local("HH_mm_ss").format(platform::Clock::current()->now());
+  writeScenario("@/a sibling .f137.mp4.part 100\n@/a touch " + flag("a-started") + "\n@/a wait " + flag("never") +
+                "\n@/b output 3\n@/c output 3\n");
+  auto a = add("http://h/a");
+  ASSERT_TRUE(runUntil([&] { return platform::fs::exists(flag("a-started")); }));
+  EXPECT_EQ(a->filePath.get(), "~/Downloads/Downloaded_Video_720.mp4");
+  a->cancel();
+  manager->removeDownload(a->id);
+  ASSERT_TRUE(runUntil([&] { return manager->currentDownloadCount() == 0; }));
+  auto b = add("http://h/b");
+  ASSERT_TRUE(runUntil([&] { return settled(); }));
+  EXPECT_EQ(b->filePath.get(), "~/Downloads/Downloaded_Video_720_" + stamp + ".mp4");
+  // A new manager (the next start of the program) sees the same files.
+  manager = DownloadManager::create();
+  auto c = add("http://h/c");
+  ASSERT_TRUE(runUntil([&] { return settled(); }));
+  EXPECT_EQ(c->filePath.get(), "~/Downloads/Downloaded_Video_720_" + stamp + "_2.mp4");
+  EXPECT_TRUE(platform::fs::exists(downloads + "/Downloaded_Video_720.f137.mp4.part"));
+}
+
+// A retry never takes the final file of a run that did not succeed as done
+// (a conversion cut short leaves one), but resumes the partial download.
+TEST_F(EngineProcess, RetryRemovesTheUnfinishedFinalFileOnly) {
+  writeScenario("touch " + flag("started") + "\nwait " + flag("go") + "\nsibling .m4a.part 10\noutput 5\nexit 1\n");
+  auto item = add("http://h/x", Quality::mp3);
+  ASSERT_TRUE(runUntil([&] { return platform::fs::exists(flag("started")); }));
+  release("go");
+  ASSERT_TRUE(runUntil([&] { return settled(); }));
+  ASSERT_TRUE(item->status.get() == DownloadStatus::failed);
+  const std::string final = downloads + "/Downloaded_Video_MP3.mp3";
+  ASSERT_TRUE(platform::fs::exists(final));
+  ASSERT_FALSE(platform::fs::removeItem(flag("go")));
+  ASSERT_FALSE(platform::fs::removeItem(flag("started")));
+  item->retry();
+  ASSERT_TRUE(runUntil([&] { return platform::fs::exists(flag("started")); }));
+  EXPECT_EQ(item->filePath.get(), "~/Downloads/Downloaded_Video_MP3.mp3");
+  EXPECT_FALSE(platform::fs::exists(final));
+  EXPECT_TRUE(platform::fs::exists(downloads + "/Downloaded_Video_MP3.m4a.part"));
+  EXPECT_TRUE(printed("🧹 Removing unfinished file: " + final));
+  release("go");
+  ASSERT_TRUE(runUntil([&] { return settled(); }));
+}
+
 // The title query names the row and, after success, the file; a file that
 // already holds the chosen name is never replaced.
 TEST_F(EngineProcess, RealTitleRenamesWithoutReplacing) {
@@ -288,6 +348,42 @@ TEST_F(EngineProcess, ProbeSubcommands) {
                           "title=[http://h/a]"),
             std::string::npos)
       << download;
+  ::unsetenv("APP_RESOURCES");
+}
+
+// download waits for the title queries too; a session drives one manager
+// step by step.
+TEST_F(EngineProcess, ProbeSession) {
+  ::setenv("APP_RESOURCES", bundle.c_str(), 1);
+  writeScenario("@/a title exit 1\n@/b title exit 1\n@/c title sleep 0.5\n@/c title out Clip title\\n\n"
+                "@/a sibling .f1.m4a.part 7\n@/a touch " + flag("a") + "\n@/a wait " + flag("never") +
+                "\n@/b output 12\n@/c output 12\n");
+  // The title comes after the download has ended; the line still carries it.
+  std::string download = runProbe("download --quality best http://h/c");
+  EXPECT_TRUE(std::regex_search(download, std::regex("\n=> item 1 status=completed error=\\[\\] file=\\[~/Downloads/"
+                                                     "[^\n]*_Best.mp4\\] title=\\[Clip title\\]\n$")))
+      << download;
+  ASSERT_FALSE(platform::fs::removeItem(downloads));
+  ASSERT_FALSE(platform::fs::createDirectory(downloads));
+  std::string out = runProbe("session", "add p720 http://h/a\nwait 0.2\nsettle 0.1\ndump\npause 1\nremove 1\n"
+                                        "add p720 http://h/b\nsettle 60\ndump\nfiles\n");
+  EXPECT_NE(out.find("=> item 1 status=downloading progress=0.00 stage=[] error=[] "
+                     "file=[~/Downloads/Downloaded_Video_720.mp4] title=[http://h/a]\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("=> item 1 status=paused "), std::string::npos) << out;
+  // The second item does not take the first one's name: its working file is there.
+  EXPECT_TRUE(std::regex_search(out, std::regex("\n=> item 2 status=completed progress=100.00 stage=\\[\\] error=\\[\\] "
+                                                "file=\\[~/Downloads/Downloaded_Video_720_(\\d\\d_){2}\\d\\d.mp4\\] "
+                                                "title=\\[http://h/b\\]\n=> file Downloaded_Video_720.f1.m4a.part 7\n"
+                                                "=> file Downloaded_Video_720_(\\d\\d_){2}\\d\\d.mp4 12\n$")))
+      << out;
+  // The engine's own lines pass through unchanged.
+  EXPECT_NE(out.find("\n🎬 Starting download with title: 'Downloaded_Video'\n"), std::string::npos) << out;
+  testkit::ProgramRun bad =
+      testkit::runCommand("echo 'jump 3' | '" + enginetest::binaryDir() + "/bin/engine-probe' session");
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.out.find("=> error unknown step: jump 3\n"), std::string::npos) << bad.out;
   ::unsetenv("APP_RESOURCES");
 }
 

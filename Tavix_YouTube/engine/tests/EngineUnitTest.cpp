@@ -108,12 +108,22 @@ TEST_F(EngineUnit, ParseOutputLines) {
     EXPECT_EQ(item.fileSize.get(), c.size) << c.line;
     EXPECT_EQ(item.speed.get(), c.speed) << c.line;
   }
+  // Both announcements of the merge: the media tool's and the downloader's own.
+  for (const char* merge : {"[ffmpeg] Merging formats into \"x.mp4\"", "[Merger] Merging formats into \"x.mp4\""}) {
+    DownloadItem item("u", Quality::best);
+    item.speed.set("1KiB/s");
+    manager->parseOutput(merge, item);
+    EXPECT_EQ(item.progress.get(), 95) << merge;
+    EXPECT_EQ(item.speed.get(), "") << merge;
+    EXPECT_EQ(item.downloadStage.get(), "Processing...") << merge;
+    manager->parseOutput("[download] Downloading video 1 of 2", item);
+    EXPECT_EQ(item.downloadStage.get(), "Downloading video...");
+  }
+  // Other lines of either source change nothing.
   DownloadItem item("u", Quality::best);
-  item.speed.set("1KiB/s");
-  manager->parseOutput("[ffmpeg] Merging formats into \"x.mp4\"\n[download] Downloading video 1 of 2", item);
-  EXPECT_EQ(item.progress.get(), 95);
-  EXPECT_EQ(item.speed.get(), "");
-  EXPECT_EQ(item.downloadStage.get(), "Downloading video...");
+  manager->parseOutput("[Merger] Deleting 100% of nothing\n[ffmpeg] 100% Destination: x", item);
+  EXPECT_EQ(item.downloadStage.get(), "");
+  EXPECT_EQ(item.fileSize.get(), "");
 }
 
 TEST_F(EngineUnit, ParseOutputReadsTheSizeFromDiskOnlyOutsideDownloadLines) {
@@ -153,10 +163,11 @@ TEST_F(EngineUnit, RecordedDownloaderOutput) {
     ASSERT_NE(output.find("[Merger] Merging formats into"), std::string::npos);
     DownloadItem item("u", Quality::p720);
     manager->parseOutput(output, item);
-    // The merge line of this downloader is "[Merger]", which the rules leave alone.
-    EXPECT_EQ(item.progress.get(), 100);
+    // This downloader announces the merge as "[Merger] Merging formats".
+    EXPECT_EQ(item.progress.get(), 95);
     EXPECT_EQ(item.fileSize.get(), "  18.82KiB");
-    EXPECT_EQ(item.downloadStage.get(), "");
+    EXPECT_EQ(item.downloadStage.get(), "Processing...");
+    EXPECT_EQ(item.speed.get(), "");
   }
 }
 
@@ -264,6 +275,107 @@ TEST_F(EngineNaming, OverLongTitlesAreCutAtACharacterBoundary) {
   }
 }
 
+// Titles come from web pages: control characters and terminal escapes never
+// reach a file name, a name never starts hidden, and the length cut keeps
+// whole user-perceived characters.
+TEST_F(EngineNaming, TitlesFromPagesGiveSafeNames) {
+  const std::string family = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";  // 18 bytes
+  // Label "1080" and "mp4" leave 206 bytes for the title.
+  const struct {
+    std::string title;
+    std::string name;
+  } cases[] = {
+      {"a\tb\nc\x01" "d\x7F" "e", "a_b_c_d_e_1080.mp4"},
+      {"\x1B[31mred\x1B[0m", "_[31mred_[0m_1080.mp4"},
+      {".hidden", "hidden_1080.mp4"},
+      {"...", "YouTube_Video_1080.mp4"},
+      {". x", " x_1080.mp4"},
+      {"a.b.", "a.b._1080.mp4"},
+      {std::string(205, 'a') + "e\xCC\x81", std::string(205, 'a') + "_1080.mp4"},  // e + combining acute
+      {std::string(200, 'a') + family, std::string(200, 'a') + "_1080.mp4"},
+      {std::string(100, 'a') + family + "b", std::string(100, 'a') + family + "b_1080.mp4"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(manager->createUniqueFilename(c.title, "1080", "mp4"), c.name) << c.title;
+  }
+  EXPECT_TRUE(printed("⚠️ Empty video title, using fallback: YouTube_Video"));
+}
+
+// A stem is taken by any file that begins with it and "." or "_": the
+// downloader's working files of merged formats and of audio conversion.
+TEST_F(EngineNaming, WorkingFilesTakeTheirStem) {
+  const struct {
+    std::string existing;
+    bool taken;
+  } cases[] = {
+      {"T_720.f137.mp4.part", true}, {"T_720.f1.m4a", true},   {"T_720.mp4.ytdl", true},
+      {"T_720.temp.mp4", true},      {"T_720_other.mp4", true},    {"T_7200.mp4", false},
+      {"T_720", false},              {"XT_720.mp4", false},
+  };
+  for (const auto& c : cases) {
+    const std::string path = downloads + "/" + c.existing;
+    ASSERT_FALSE(platform::fs::writeFile(path, "x"));
+    const std::string expected = c.taken ? "T_720_" + stamp() + ".mp4" : "T_720.mp4";
+    EXPECT_EQ(manager->createUniqueFilename("T", "720", "mp4"), expected) << c.existing;
+    ASSERT_FALSE(platform::fs::removeItem(path));
+  }
+  // The audio download's pre-conversion file takes its stem too.
+  ASSERT_FALSE(platform::fs::writeFile(downloads + "/T_MP3.m4a.part", "x"));
+  EXPECT_EQ(manager->createUniqueFilename("T", "MP3", "mp3"), "T_MP3_" + stamp() + ".mp3");
+  // The time-stamped stem and its counters are checked the same way.
+  ASSERT_FALSE(platform::fs::writeFile(downloads + "/T_MP3_" + stamp() + ".mp4.part", "x"));
+  ASSERT_FALSE(platform::fs::writeFile(downloads + "/T_MP3_" + stamp() + "_2.mp3", "x"));
+  EXPECT_EQ(manager->createUniqueFilename("T", "MP3", "mp3"), "T_MP3_" + stamp() + "_3.mp3");
+}
+
+class FakeFolderPanel : public tavix::FolderPanel {
+ public:
+  std::optional<std::string> runModal(const tavix::FolderPanelOptions& options) override {
+    shown.push_back(options);
+    return answer;
+  }
+  std::optional<std::string> answer;
+  std::vector<tavix::FolderPanelOptions> shown;
+};
+
+TEST_F(EngineUnit, ChooseCustomFolderThroughThePanel) {
+  manager->chooseCustomFolder();  // no panel: nothing happens
+  EXPECT_EQ(manager->downloadFolder.get(), "~/Downloads");
+  auto panel = std::make_shared<FakeFolderPanel>();
+  manager->setFolderPanel(panel);
+  const struct {
+    std::optional<std::string> answer;
+    std::string folder;
+    std::string displayName;
+  } cases[] = {
+      {home.path() + "/Videos/Клипы", "~/Videos/Клипы", "Клипы"},
+      {home.path(), "~", platform::fs::lastPathComponent(home.path())},
+      // Only a leading home folder becomes "~": a sibling sharing its text does not.
+      {home.path() + "2/x", home.path() + "2/x", "x"},
+      {"/srv/media", "/srv/media", "media"},
+      {std::nullopt, "/srv/media", "media"},  // cancelled: unchanged
+  };
+  for (const auto& c : cases) {
+    panel->answer = c.answer;
+    manager->chooseCustomFolder();
+    EXPECT_EQ(manager->downloadFolder.get(), c.folder);
+    EXPECT_EQ(manager->downloadFolderDisplayName.get(), c.displayName);
+  }
+  ASSERT_EQ(panel->shown.size(), 5u);
+  const tavix::FolderPanelOptions& options = panel->shown[0];
+  EXPECT_TRUE(options.canChooseDirectories);
+  EXPECT_FALSE(options.canChooseFiles);
+  EXPECT_TRUE(options.canCreateDirectories);
+  EXPECT_FALSE(options.allowsMultipleSelection);
+  EXPECT_EQ(options.prompt, "Выбрать папку");
+  EXPECT_EQ(options.title, "Выбор папки для загрузок");
+  // Downloads then go to the chosen folder.
+  panel->answer = home.path() + "/Videos/Клипы";
+  manager->chooseCustomFolder();
+  EXPECT_EQ(manager->createUniqueFilename("T", "720", "mp4"), "T_720.mp4");
+  EXPECT_TRUE(printed("   Checking path: '" + home.path() + "/Videos/Клипы/T_720.mp4'"));
+}
+
 TEST(EngineUtf8, ChunksSplitInsideACharacterAreJoined) {
   tavix::Utf8ChunkDecoder decoder;
   std::string text = "ERROR: Привет ✓ 😀\n";
@@ -276,11 +388,40 @@ TEST(EngineUtf8, ChunksSplitInsideACharacterAreJoined) {
     if (auto b = d.decode(text.substr(cut))) out += *b;
     EXPECT_EQ(out, text) << cut;
   }
-  EXPECT_FALSE(decoder.decode("\xFF\xFE"));
+  EXPECT_FALSE(decoder.decode(""));
   EXPECT_EQ(decoder.decode("ok"), "ok");
   EXPECT_FALSE(decoder.decode("\xD0"));
   decoder.finish();
   EXPECT_EQ(decoder.decode("ok"), "ok");
+}
+
+// Ill-formed bytes cost only themselves: the rest of the read, an ERROR line
+// included, is kept and classified.
+TEST(EngineUtf8, InvalidBytesAreReplacedNotDropped) {
+  const std::string replacement = "\xEF\xBF\xBD";
+  const struct {
+    std::string chunk;
+    std::string text;
+  } cases[] = {
+      {"\xFF\xFE", replacement + replacement},
+      {"ab\xC0\xAF" "cd", "ab" + replacement + replacement + "cd"},  // overlong "/"
+      {"x\xED\xA0\x80y", "x" + replacement + replacement + replacement + "y"},  // a surrogate
+      {"\xE2\x9C" "z", replacement + "z"},  // a cut sequence inside the chunk
+      {"WARNING: caf\xE9\nERROR: Video unavailable\n", "WARNING: caf" + replacement + "\nERROR: Video unavailable\n"},
+  };
+  for (const auto& c : cases) {
+    tavix::Utf8ChunkDecoder decoder;
+    auto text = decoder.decode(c.chunk);
+    ASSERT_TRUE(text) << c.chunk;
+    EXPECT_EQ(*text, c.text) << c.chunk;
+    EXPECT_TRUE(platform::Unicode::isValidUtf8(*text));
+  }
+  tavix::Utf8ChunkDecoder decoder;
+  // A character cut at the end of a read still waits for the next one.
+  EXPECT_EQ(decoder.decode("ERROR: \xFF Private video \xD0"), "ERROR: " + replacement + " Private video ");
+  EXPECT_EQ(decoder.decode("\xB6\n"), "ж\n");
+  EXPECT_EQ(DownloadManager::classifyError(*tavix::Utf8ChunkDecoder().decode("ERROR: \xFF\xFE" "broken page\n"), 1),
+            replacement + replacement + "broken page");
 }
 
 TEST(EngineThumbnail, OnlyHttpWithinTheCap) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
 #include <QPushButton>
 #include <QScrollBar>
@@ -124,6 +125,40 @@ TEST_F(ViewTest, RowShowsOutsideTextsAsTheyAre) {
   showsRaw(row.statusTextLabels()[1], "• <i>9</i>MiB");
   EXPECT_EQ(row.errorLabel()->text(), "• <h1>E</h1>");
   EXPECT_EQ(row.errorLabel()->textFormat(), Qt::PlainText);
+}
+
+// The thumbnail is decoded once per new picture, not on every change of the
+// item (progress changes many times a second while downloading).
+TEST_F(ViewTest, RowDecodesTheThumbnailOncePerChange) {
+  auto picture = [](Qt::GlobalColor color) {
+    QImage image(8, 6, QImage::Format_RGB32);
+    image.fill(color);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return tavix::Thumbnail::fromData(platform::Bytes(bytes.begin(), bytes.end())).value();
+  };
+  auto item = std::make_shared<tavix::DownloadItem>("https://example.org/v", tavix::Quality::p480);
+  item->status = DownloadStatus::downloading;
+  DownloadItemView row(item, nullptr);
+  item->thumbnail = picture(Qt::red);
+  settle();
+  ASSERT_TRUE(row.thumbnail()->hasImage());
+  const qint64 decoded = row.thumbnail()->image().cacheKey();
+  for (double progress : {10.0, 20.5, 30.0}) {
+    item->progress = progress;
+    item->speed = std::to_string(progress) + "KiB/s";
+    settle();
+  }
+  EXPECT_EQ(row.thumbnail()->image().cacheKey(), decoded);
+  item->thumbnail = picture(Qt::blue);
+  settle();
+  EXPECT_NE(row.thumbnail()->image().cacheKey(), decoded);
+  EXPECT_EQ(row.thumbnail()->image().pixelColor(0, 0), QColor(Qt::blue));
+  item->thumbnail = std::nullopt;
+  settle();
+  EXPECT_FALSE(row.thumbnail()->hasImage());
 }
 
 TEST_F(ViewTest, RowClickRunsEventThenAction) {

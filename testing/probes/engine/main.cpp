@@ -10,6 +10,22 @@
 //   engine-probe formatbytes N
 //   engine-probe filename --title T --label L --ext E
 //   engine-probe download --quality Q URL [URL ...]
+//   engine-probe session                   (standard input: one step a line)
+//
+// download runs until no item is queued or downloading and every title query
+// has ended, then prints one "=> item" line per item. session drives one
+// manager through these steps, items numbered from 1 in order of adding:
+//
+//   add Q URL | pause I | cancel I | retry I | remove I
+//   wait SECONDS      pump the main queue for that long
+//   settle SECONDS    pump until nothing is queued, downloading or querying
+//                     a title, at most that long
+//   dump              => item I status=CASE progress=%.2f stage=[...]
+//                        error=[...] file=[...] title=[...]
+//   files             => file NAME SIZE, for every file of the download
+//                        folder, sorted by name
+//
+// A step it cannot read ends the session with "=> error ..." and status 2.
 //
 // The bundle is that of APP_RESOURCES; files go below the current HOME.
 #include <cstdio>
@@ -25,7 +41,9 @@
 #include "Tavix_YouTube/engine/Utf8ChunkDecoder.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/log/Console.h"
+#include "platform/storage/FileSystem.h"
 #include "platform/storage/Json.h"
+#include "platform/storage/StandardFolders.h"
 #include "platform/text/NumberText.h"
 
 namespace {
@@ -40,7 +58,7 @@ void result(const std::string& text) { platform::console::line("=> " + text); }
 int usage() {
   std::fprintf(stderr,
                "usage: engine-probe args --quality Q URL | clean TEXT | parse | classify --exit N | formatbytes N |\n"
-               "       filename --title T --label L --ext E | download --quality Q URL [URL ...]\n");
+               "       filename --title T --label L --ext E | download --quality Q URL [URL ...] | session\n");
   return 2;
 }
 
@@ -143,26 +161,106 @@ int filename(const Arguments& a) {
   return 0;
 }
 
+// Something is still to happen: an item queued or downloading, a downloader
+// whose end is not handled, or a title query that has not ended.
+bool busy(const DownloadManager& manager) {
+  for (const auto& item : manager.downloads.get()) {
+    DownloadStatus status = item->status.get();
+    if (status == DownloadStatus::queued || status == DownloadStatus::downloading) return true;
+  }
+  return manager.currentDownloadCount() > 0 || manager.titleQueryCount() > 0;
+}
+
+void settle(const DownloadManager& manager, double seconds) {
+  platform::MainQueue::runUntil([&] { return !busy(manager); }, seconds);
+  platform::MainQueue::drain();
+}
+
 int download(const Arguments& a) {
   auto quality = a.options.count("quality") ? Quality::fromRawValue(a.options.at("quality")) : std::nullopt;
   if (!quality || a.positional.empty()) return usage();
   // A real manager, console lines and all (its construction runs the queue step once).
   auto manager = DownloadManager::create();
   for (const std::string& url : a.positional) manager->addDownload(url, *quality);
-  auto busy = [&] {
-    for (const auto& item : manager->downloads.get()) {
-      DownloadStatus status = item->status.get();
-      if (status == DownloadStatus::queued || status == DownloadStatus::downloading) return true;
-    }
-    return manager->currentDownloadCount() > 0;
-  };
-  platform::MainQueue::runUntil([&] { return !busy(); }, 24 * 3600);
-  platform::MainQueue::drain();
+  settle(*manager, 24 * 3600);
   int index = 1;
   for (const auto& item : manager->downloads.get()) {
     result("item " + std::to_string(index++) + " status=" + std::string(item->status.get().caseName()) + " error=[" +
            item->errorMessage.get() + "] file=[" + item->filePath.get() + "] title=[" + item->displayTitle.get() +
            "]");
+  }
+  return 0;
+}
+
+std::vector<std::string> words(const std::string& line) {
+  std::vector<std::string> parts;
+  size_t at = 0;
+  while (at < line.size()) {
+    size_t start = line.find_first_not_of(" \t\r", at);
+    if (start == std::string::npos) break;
+    size_t end = line.find_first_of(" \t\r", start);
+    if (end == std::string::npos) end = line.size();
+    parts.push_back(line.substr(start, end - start));
+    at = end;
+  }
+  return parts;
+}
+
+int session() {
+  auto manager = DownloadManager::create();
+  std::vector<std::shared_ptr<DownloadItem>> items;  // in order of adding, kept after removal
+  auto fail = [](const std::string& step, const std::string& why) {
+    result("error " + why + ": " + step);
+    return 2;
+  };
+  for (std::string step; std::getline(std::cin, step);) {
+    std::vector<std::string> w = words(step);
+    if (w.empty()) continue;
+    const std::string& verb = w[0];
+    if (verb == "add") {
+      auto quality = w.size() == 3 ? Quality::fromRawValue(w[1]) : std::nullopt;
+      if (!quality) return fail(step, "expected add QUALITY URL");
+      manager->addDownload(w[2], *quality);
+      items.push_back(manager->downloads.get().back());
+    } else if (verb == "pause" || verb == "cancel" || verb == "retry" || verb == "remove") {
+      auto number = w.size() == 2 ? platform::NumberText::parseInt64(w[1]) : std::nullopt;
+      if (!number || *number < 1 || static_cast<size_t>(*number) > items.size()) return fail(step, "no such item");
+      const auto& item = items[static_cast<size_t>(*number) - 1];
+      if (verb == "pause") item->pause();
+      if (verb == "cancel") item->cancel();
+      if (verb == "retry") item->retry();
+      if (verb == "remove") manager->removeDownload(item->id);
+    } else if (verb == "wait" || verb == "settle") {
+      auto seconds = w.size() == 2 ? platform::NumberText::parseDouble(w[1]) : std::nullopt;
+      if (!seconds || !(*seconds >= 0)) return fail(step, "expected " + verb + " SECONDS");
+      if (verb == "wait") {
+        platform::MainQueue::runFor(*seconds);
+      } else {
+        settle(*manager, *seconds);
+      }
+    } else if (verb == "dump" && w.size() == 1) {
+      for (size_t i = 0; i < items.size(); ++i) {
+        const DownloadItem& item = *items[i];
+        char progress[64];
+        std::snprintf(progress, sizeof progress, "%.2f", item.progress.get());
+        result("item " + std::to_string(i + 1) + " status=" + std::string(item.status.get().caseName()) +
+               " progress=" + progress + " stage=[" + item.downloadStage.get() + "] error=[" +
+               item.errorMessage.get() + "] file=[" + item.filePath.get() + "] title=[" + item.displayTitle.get() +
+               "]");
+      }
+    } else if (verb == "files" && w.size() == 1) {
+      const std::string folder = platform::StandardFolders::expandTilde(manager->downloadFolder.get());
+      auto names = platform::fs::contentsOfDirectory(folder);
+      if (names.ok()) {
+        for (const std::string& name : names.value()) {
+          auto attributes = platform::fs::attributes(folder + "/" + name);
+          if (!attributes.ok() || attributes.value().isDirectory) continue;
+          result("file " + name + " " + std::to_string(attributes.value().size));
+        }
+      }
+    } else {
+      return fail(step, "unknown step");
+    }
   }
   return 0;
 }
@@ -180,5 +278,6 @@ int main(int argc, char** argv) {
   if (command == "formatbytes") return formatBytes(a);
   if (command == "filename") return filename(a);
   if (command == "download") return download(a);
+  if (command == "session") return argc == 2 ? session() : usage();
   return usage();
 }
