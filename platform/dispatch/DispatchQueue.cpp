@@ -11,6 +11,7 @@
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/dispatch/internal/QueueImpl.h"
 #include "platform/dispatch/internal/TimerScheduler.h"
+#include "platform/dispatch/internal/TimerWorkLog.h"
 #include "platform/log/InternalProblem.h"
 #include "platform/values/Exception.h"
 
@@ -276,6 +277,7 @@ CancelHandle DispatchQueue::after(double delaySeconds, Block task) const {
   TimerScheduler::shared().schedule(
       sanitizedDelay(delaySeconds), 0, cancelled,
       [queue = m_impl, cancelled, task = std::move(task)]() {
+        noteTimerFed(queue);
         queue->enqueue([cancelled, task] {
           if (!cancelled->load()) task();
         });

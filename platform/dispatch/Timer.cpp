@@ -4,6 +4,7 @@
 
 #include "platform/dispatch/internal/QueueImpl.h"
 #include "platform/dispatch/internal/TimerScheduler.h"
+#include "platform/dispatch/internal/TimerWorkLog.h"
 
 namespace platform {
 
@@ -34,6 +35,7 @@ void Timer::start() {
   dispatch_internal::TimerScheduler::shared().schedule(
       m_startDelay, oneShot ? 0 : m_interval, arm->cancelled,
       [queue = m_queue.impl(), handler, arm, oneShot] {
+        dispatch_internal::noteTimerFed(queue);
         queue->enqueue([handler, arm, oneShot] {
           if (arm->cancelled->load()) return;
           std::shared_ptr<Block> run = handler.lock();

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/runtime/ClassRegistry.h"
 #include "sdk/core/RIRApp.h"
 #include "sdk/core/RIRHeartbeatLogger.h"
 #include "sdk/installations/RIRInstallations.h"
@@ -9,6 +10,9 @@
 void RIRCoreRegisterLibrary() {
   // The shared user agent starts with "riri-ios" and the SDK version.
   RIRApp::userAgent();
+  // Other libraries look the core's configuration class up by name (the
+  // measurement monitor defers to the core's logger when it exists).
+  platform::ClassRegistry::shared().registerClass("RIRConfiguration");
 }
 
 void RIRRegisterAll() {

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <thread>
 #include <limits>
 #include <vector>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/TimerWork.h"
 #include "platform/dispatch/internal/TimerScheduler.h"
 #include "platform/time/Clock.h"
 
@@ -142,6 +146,26 @@ TEST(RealTimeTest, AfterAndTimersFireOnSteadyTime) {
   auto timer = Timer::repeating(queue, 0, 0.005, [&] { ticks.signal(); });
   for (int i = 0; i < 3; ++i) EXPECT_FALSE(ticks.wait(kGenerous));
   timer->cancel();
+}
+
+TEST_F(VirtualTimeTest, WaitingForTimerWorkCoversWhatTheFiredTasksQueued) {
+  SerialQueue other("test.timers.other");
+  std::atomic<int> slow{0};
+  queue.after(5, [&] {
+    // A fired task that takes a while and releases a zero-delay task elsewhere.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    other.after(0, [&] { slow = 2; });
+    slow = 1;
+  });
+  int mainFired = 0;  // main thread only
+  Timer timer(mainQueue(), 5, 0, [&] { ++mainFired; });
+  timer.start();
+  m_clock->advance(5);
+  EXPECT_TRUE(waitForTimerWork(kGenerous));
+  EXPECT_EQ(slow.load(), 2);
+  EXPECT_EQ(mainFired, 1);
+  // Nothing fed since: returns at once.
+  EXPECT_TRUE(waitForTimerWork(0));
 }
 
 }  // namespace

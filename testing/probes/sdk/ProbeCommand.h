@@ -22,6 +22,16 @@ struct Subcommand {
 // Prints "=> " + text.
 void result(const std::string& text);
 
+// How long the probe waits for asynchronous work it depends on (real time).
+inline constexpr double kProbeWaitSeconds = 30;
+
+// Runs `hook` once before the probe exits (after the last subcommand, before
+// the shared logger is flushed); hooks run in the order they were added.
+void atFinish(std::function<void()> hook);
+
+// Seconds as digits when whole, else the shortest decimal form.
+std::string timeText(double seconds);
+
 // Core: libversion, configure, appid, timestamp, useragent.
 std::vector<Subcommand> coreSubcommands();
 
@@ -36,4 +46,13 @@ std::vector<Subcommand> networkSubcommands();
 // Measurement wire messages: wire-encode TYPE SPEC, wire-decode TYPE INPUT,
 // wire-get TYPE SPEC KIND SLOT.
 std::vector<Subcommand> wireSubcommands();
+
+// Clock and randomness: clock EPOCH, advance SECONDS, random BYTE.
+std::vector<Subcommand> clockSubcommands();
+
+// Measurement base: monitor-log, monitor-dispatch, monitor-encode,
+// scheduler-throw, md5, query-parse, query-string, unescape, decimal,
+// utf32len, name-tables, name-lookup, debug-description, measurement-paths,
+// apm-defaults-set, apm-defaults-get.
+std::vector<Subcommand> measurementBaseSubcommands();
 }  // namespace sdkprobe

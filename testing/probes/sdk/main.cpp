@@ -11,6 +11,7 @@
 // that of APP_RESOURCES, the folders those of HOME.
 #include <cctype>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,6 +28,15 @@ namespace sdkprobe {
 void result(const std::string& text) { platform::console::line("=> " + text); }
 
 namespace {
+std::vector<std::function<void()>>& finishHooks() {
+  static std::vector<std::function<void()>> hooks;
+  return hooks;
+}
+}  // namespace
+
+void atFinish(std::function<void()> hook) { finishHooks().push_back(std::move(hook)); }
+
+namespace {
 
 // Every area's subcommands; later areas append their list here.
 std::vector<Subcommand> allSubcommands() {
@@ -36,6 +46,8 @@ std::vector<Subcommand> allSubcommands() {
       installationsSubcommands(),
       networkSubcommands(),
       wireSubcommands(),
+      clockSubcommands(),
+      measurementBaseSubcommands(),
   };
   std::vector<Subcommand> all;
   for (auto& area : areas) all.insert(all.end(), area.begin(), area.end());
@@ -49,6 +61,7 @@ int usage(const std::vector<Subcommand>& subcommands) {
 }
 
 int finish(int status) {
+  for (const std::function<void()>& hook : finishHooks()) hook();
   ZULLogFlush();
   return status;
 }
