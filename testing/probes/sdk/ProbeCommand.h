@@ -17,6 +17,9 @@ struct Subcommand {
   // Returns the process exit status to use if this is the last subcommand
   // (0 on success). An SDK exception propagates to main.
   std::function<int(const std::vector<std::string>& arguments)> run;
+  // When set, the number of the following words the subcommand takes
+  // (instead of argumentCount), for subcommands with options.
+  std::function<size_t(const std::vector<std::string>& following)> countArguments;
 };
 
 // Prints "=> " + text.
@@ -55,4 +58,7 @@ std::vector<Subcommand> clockSubcommands();
 // utf32len, name-tables, name-lookup, debug-description, measurement-paths,
 // apm-defaults-set, apm-defaults-get.
 std::vector<Subcommand> measurementBaseSubcommands();
+
+// Data coder: coder decode|encode|snake-case|from-snake-case ...
+std::vector<Subcommand> coderSubcommands();
 }  // namespace sdkprobe

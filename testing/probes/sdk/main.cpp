@@ -48,6 +48,7 @@ std::vector<Subcommand> allSubcommands() {
       wireSubcommands(),
       clockSubcommands(),
       measurementBaseSubcommands(),
+      coderSubcommands(),
   };
   std::vector<Subcommand> all;
   for (auto& area : areas) all.insert(all.end(), area.begin(), area.end());
@@ -95,13 +96,18 @@ int main(int argc, char** argv) {
       return finish(usage(subcommands));
     }
     const Subcommand& subcommand = *found->second;
-    if (position + 1 + static_cast<size_t>(subcommand.argumentCount) > words.size()) {
+    size_t count = static_cast<size_t>(subcommand.argumentCount);
+    if (subcommand.countArguments) {
+      count = subcommand.countArguments(std::vector<std::string>(words.begin() + static_cast<long>(position) + 1,
+                                                                 words.end()));
+    }
+    if (position + 1 + count > words.size()) {
       std::fprintf(stderr, "sdk-probe: usage: %s\n", subcommand.usage.c_str());
       return finish(2);
     }
     std::vector<std::string> arguments(words.begin() + static_cast<long>(position) + 1,
-                                       words.begin() + static_cast<long>(position) + 1 + subcommand.argumentCount);
-    position += 1 + static_cast<size_t>(subcommand.argumentCount);
+                                       words.begin() + static_cast<long>(position) + 1 + static_cast<long>(count));
+    position += 1 + count;
     try {
       // The run fails when any subcommand failed, not only the last one.
       const int ran = subcommand.run(arguments);
