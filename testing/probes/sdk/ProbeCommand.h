@@ -47,7 +47,7 @@ std::vector<Subcommand> installationsSubcommands();
 std::vector<Subcommand> networkSubcommands();
 
 // Measurement wire messages: wire-encode TYPE SPEC, wire-decode TYPE INPUT,
-// wire-get TYPE SPEC KIND SLOT.
+// wire-get TYPE SPEC KIND SLOT, wire-flag NAME VALUE.
 std::vector<Subcommand> wireSubcommands();
 
 // Clock and randomness: clock EPOCH, advance SECONDS, random BYTE.

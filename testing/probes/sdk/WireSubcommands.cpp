@@ -1,4 +1,4 @@
-// Measurement wire messages: wire-encode, wire-decode, wire-get.
+// Measurement wire messages: wire-encode, wire-decode, wire-get, wire-flag.
 //
 // TYPE is one of the 46 message names. SPEC is a JSON object (inline or
 // "@PATH") from slot index to value: integers for int32/enum/uint32 (-2^31 ..
@@ -15,7 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "measurement/base/APMEngineServices.h"
+#include "measurement/base/APMMonitor.h"
 #include "measurement/messages/APMPBFieldAccess.h"
+#include "measurement/messages/APMPBFlag.h"
 #include "platform/storage/FileSystem.h"
 #include "platform/storage/Json.h"
 #include "platform/text/NumberText.h"
@@ -400,6 +403,27 @@ int wireGet(const std::vector<std::string>& arguments) {
   return 0;
 }
 
+// wire-flag NAME VALUE (a JSON integer, number or string): the flag's
+// encoding and its value read back, or nil.
+int wireFlag(const std::vector<std::string>& arguments) {
+  platform::Result<platform::Value> value = platform::Json::parse(arguments[1], {.allowFragments = true});
+  if (!value) {
+    result("error bad value: " + arguments[1]);
+    return 2;
+  }
+  std::shared_ptr<APMPBFlag> flag = APMPBFlagCreate(platform::Value(arguments[0]), *value);
+  if (flag == nullptr) {
+    // The monitor's report leaves before the result line.
+    APMEngineServices::monitor()->monitorQueue().sync([] {});
+    result("nil");
+    return 0;
+  }
+  std::optional<platform::Bytes> bytes = flag->protoBuffer();
+  result(bytes ? hex(*bytes) : "error");
+  result(json(APMPBFlagValue(flag.get())));
+  return 0;
+}
+
 }  // namespace
 
 std::vector<Subcommand> wireSubcommands() {
@@ -407,6 +431,7 @@ std::vector<Subcommand> wireSubcommands() {
       {"wire-encode", 2, "wire-encode TYPE SPEC", wireEncode},
       {"wire-decode", 2, "wire-decode TYPE INPUT", wireDecode},
       {"wire-get", 4, "wire-get TYPE SPEC KIND SLOT", wireGet},
+      {"wire-flag", 2, "wire-flag NAME VALUE", wireFlag},
   };
 }
 

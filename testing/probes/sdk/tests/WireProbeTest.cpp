@@ -106,4 +106,15 @@ TEST_F(WireProbeTest, FieldOperations) {
             "<Nano/Failure> Field type isn't REPEATED. Message: Event, field ID: 7\n");
 }
 
+TEST_F(WireProbeTest, Flags) {
+  Run r = run("wire-flag f 3 wire-flag f 2.5 wire-flag f '\"on\"' wire-flag f '[1]'");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "=> 0a01661003\n=> 3\n"
+            "=> 0a0166210000000000000440\n=> 2.5\n"
+            "=> 0a01661a026f6e\n=> \"on\"\n"
+            "=> nil\n");
+  EXPECT_NE(r.err.find("I-ACS850002"), std::string::npos);
+}
+
 }  // namespace
