@@ -151,6 +151,22 @@ std::string Unicode::codePointPrefix(std::string_view utf8, size_t count) {
     return std::string(utf8.substr(0, i));
 }
 
+std::u32string Unicode::toUtf32(std::string_view utf8) {
+    std::u32string points;
+    size_t i = 0;
+    while (i < utf8.size()) {
+        const UChar32 c = next8(utf8, i);
+        points.push_back(c < 0 ? U'\uFFFD' : static_cast<char32_t>(c));
+    }
+    return points;
+}
+
+bool Unicode::isLetter(char32_t c) {
+    return (U_GET_GC_MASK(static_cast<UChar32>(c)) & U_GC_L_MASK) != 0;
+}
+
+bool Unicode::isDecimalDigit(char32_t c) { return u_charType(static_cast<UChar32>(c)) == U_DECIMAL_DIGIT_NUMBER; }
+
 std::string Unicode::lowercase(std::string_view utf8, std::string_view locale) {
     return toStd8(fromUtf8(utf8).toLower(localeFor(locale)));
 }

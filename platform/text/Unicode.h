@@ -46,6 +46,13 @@ public:
     // UTF-32 view: number of code points, and the first `count` of them.
     static size_t codePointCount(std::string_view utf8);
     static std::string codePointPrefix(std::string_view utf8, size_t count);
+    // The code points (ill-formed bytes become U+FFFD).
+    static std::u32string toUtf32(std::string_view utf8);
+
+    // Character classes: a letter (general category L*, so no combining
+    // marks) and a decimal digit (Nd).
+    static bool isLetter(char32_t c);
+    static bool isDecimalDigit(char32_t c);
 
     // Full Unicode case mapping ("ß" upper-cases to "SS"). `locale` is an ICU
     // locale id such as "tr" or "en_US"; empty means the root locale.
