@@ -1,0 +1,44 @@
+// Validation of an event's parameter dictionary and the error entries that
+// record the first problem found.
+//
+// APMValidateEventParameters(raw, eventName, isPublic, itemMode) converts raw
+// values (platform values, or APMValues carried in them) to APMValues, drops
+// what fails, trims what is too long, checks "items" arrays, enforces the
+// count limits of the settings and records the first problem as the entries
+// "_err" (code), "_ev" (offending name, trimmed with "...") and "_el"
+// (offending length). The result maps names to APMValues (toObject form);
+// nullopt for an empty input.
+//
+// Thread safety: reentrant; tables are built once.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "measurement/base/APMValue.h"
+#include "platform/values/Value.h"
+
+std::optional<platform::Dictionary> APMValidateEventParameters(const platform::Dictionary& raw,
+                                                               const platform::Value& eventName, bool isPublic,
+                                                               bool itemMode);
+// The public parameter-name rule when isPublic, then the internal one; a
+// failure writes its error entry (14 for a reserved name, else 3) into updates.
+bool APMValidateParameterName(const platform::Value& name, bool isPublic, platform::Dictionary& updates);
+// The checked array value, or nullptr; failureCode gets the array check's code.
+APMValuePtr APMValidateArrayParameter(const platform::Array& array, const platform::Value& name,
+                                      const platform::Value& eventName, platform::Dictionary& updates, bool nested,
+                                      bool isPublic, int64_t* failureCode);
+int32_t APMCountCustomParameters(const platform::Dictionary& parameters, bool itemMode);
+void APMTrimCustomEventParameters(platform::Dictionary& parameters, int64_t limit, bool itemMode = false);
+// "value" must be numeric and "currency" a 3-letter code when a value is
+// given or required; on failure "value" is removed and the error recorded.
+bool APMCheckValueAndCurrency(platform::Dictionary& parameters, bool requireValue);
+
+void APMSetErrorIfAbsent(platform::Dictionary& parameters, int64_t code);
+void APMSetErrorEntry(platform::Dictionary& parameters, int64_t code, const platform::Value& name, int64_t maxLength,
+                      const platform::Value& value);
+void APMWriteErrorDetails(platform::Dictionary& parameters, const platform::Value& name, int64_t maxLength,
+                          const platform::Value& value);
+void APMSetArrayParameterError(platform::Dictionary& parameters, int64_t failure, const platform::Value& name,
+                               const platform::Value& eventName);
+
