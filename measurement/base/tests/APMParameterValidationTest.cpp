@@ -47,7 +47,7 @@ Array items(size_t count) {
 Dictionary publicNames(size_t count) {
   Dictionary parameters;
   for (size_t index = 0; index < count; ++index) {
-    char name[16];
+    char name[32];
     std::snprintf(name, sizeof name, "p%03zu", index);
     parameters.set(name, int64_t(index));
   }
