@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <limits>
 
@@ -32,6 +33,12 @@ double Clock::bootTime() const {
   double boot = sinceBoot();
   if (boot < 0) return -1;
   return now() - boot;
+}
+
+int64_t Clock::kernelBootTime() const {
+  double boot = bootTime();
+  if (boot < 0) return -1;
+  return static_cast<int64_t>(std::llround(boot));
 }
 
 int64_t Clock::nowSeconds() const {
@@ -65,6 +72,18 @@ double SystemClock::now() const { return readClock(CLOCK_REALTIME); }
 double SystemClock::monotonic() const { return readClock(CLOCK_MONOTONIC); }
 
 double SystemClock::sinceBoot() const { return readClock(CLOCK_BOOTTIME); }
+
+int64_t SystemClock::kernelBootTime() const {
+  std::FILE* file = std::fopen("/proc/stat", "re");
+  if (file == nullptr) return Clock::kernelBootTime();
+  char line[512];
+  long long seconds = -1;
+  while (std::fgets(line, sizeof line, file) != nullptr) {
+    if (std::sscanf(line, "btime %lld", &seconds) == 1) break;
+  }
+  std::fclose(file);
+  return seconds >= 0 ? static_cast<int64_t>(seconds) : Clock::kernelBootTime();
+}
 
 VirtualClock::VirtualClock(double wallSeconds, double monotonicSeconds)
     : m_monotonic(monotonicSeconds),

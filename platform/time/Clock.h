@@ -46,6 +46,11 @@ class Clock {
 
   // Wall time of the boot (now() - sinceBoot()), -1 when unknown.
   double bootTime() const;
+  // The kernel's boot time in whole seconds since 1970, the same value on
+  // every call (unlike bootTime(), which is the difference of two clocks
+  // read one after the other); -1 when unknown. The system clock reads the
+  // kernel's own record; other clocks round bootTime().
+  virtual int64_t kernelBootTime() const;
   // Wall time in whole seconds (truncated toward negative infinity).
   int64_t nowSeconds() const;
   // Wall time in milliseconds, truncated.
@@ -65,6 +70,8 @@ class SystemClock final : public Clock {
   double now() const override;
   double monotonic() const override;
   double sinceBoot() const override;
+  // The "btime" line of /proc/stat.
+  int64_t kernelBootTime() const override;
 };
 
 class VirtualClock final : public Clock {

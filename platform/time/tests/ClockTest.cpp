@@ -72,6 +72,10 @@ TEST(SystemClockTest, AxesAreSaneAndMicrosecondResolution) {
   double boot = clock.sinceBoot();
   EXPECT_GT(boot, 0);  // CLOCK_BOOTTIME exists on every Linux this runs on
   EXPECT_NEAR(clock.bootTime(), now - boot, 5.0);
+  // The kernel's boot time is whole seconds and the same on every read.
+  int64_t kernelBoot = clock.kernelBootTime();
+  EXPECT_NEAR(static_cast<double>(kernelBoot), now - boot, 5.0);
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(clock.kernelBootTime(), kernelBoot);
 }
 
 TEST(ClockTest, CurrentIsInjectableAndNullRestoresSystem) {
@@ -181,8 +185,12 @@ TEST(VirtualClockTest, SetNowMovesWallOnlyAndBootTimeCanBeUnknown) {
   clock.setSinceBoot(-1);
   EXPECT_EQ(clock.sinceBoot(), -1);
   EXPECT_EQ(clock.bootTime(), -1);
+  EXPECT_EQ(clock.kernelBootTime(), -1);
   clock.setSinceBoot(10);
   EXPECT_EQ(clock.bootTime(), 33.5);
+  EXPECT_EQ(clock.kernelBootTime(), 34);  // rounded; stays put while time advances
+  clock.advance(0.25);
+  EXPECT_EQ(clock.kernelBootTime(), 34);
 }
 
 TEST(VirtualClockTest, SleeperMayDetachItselfAndAttachOthersWhileFiring) {
