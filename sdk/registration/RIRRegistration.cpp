@@ -6,6 +6,9 @@
 #include "sdk/core/RIRApp.h"
 #include "sdk/core/RIRHeartbeatLogger.h"
 #include "sdk/installations/RIRInstallations.h"
+#include "sdk/transport/ZDTCORApplication.h"
+#include "sdk/transport/ZDTCORFlatFileStorage.h"
+#include "sdk/transport/ZDTCORLifecycle.h"
 
 void RIRCoreRegisterLibrary() {
   // The shared user agent starts with "riri-ios" and the SDK version.
@@ -21,5 +24,8 @@ void RIRRegisterAll() {
     RIRCoreRegisterLibrary();
     RIRHeartbeatRegisterLibrary();
     RIRInstallationsRegisterLibrary();
+    ZDTCORApplication::load();
+    ZDTCORLifecycle::load();
+    ZDTCORFlatFileStorage::load();
   });
 }

@@ -7,6 +7,11 @@
 //   1. core             RIRCoreRegisterLibrary()   "riri-ios" in the user agent
 //   2. heartbeats       RIRHeartbeatRegisterLibrary()   every app gets an RIRHeartbeatLogger
 //   3. installations    RIRInstallationsRegisterLibrary()   "riri-install"
+//   4. transport        ZDTCORApplication::load()   the application adapter (terminate relay)
+//                       ZDTCORLifecycle::load()     the transport's life-cycle relay
+//                       ZDTCORFlatFileStorage::load()   storage for targets 999, 1000,
+//                                  1001, 1002, 1003; creating it starts the upload timer
+//                       (the uploader, then the metrics controller follow the storage)
 // Libraries added later append their line here, their call in
 // RIRRegistration.cpp and their target to this folder's CMakeLists.txt, e.g.
 //   4. messaging        ...                                   "riri-rcm"

@@ -61,4 +61,7 @@ std::vector<Subcommand> measurementBaseSubcommands();
 
 // Data coder: coder decode|encode|snake-case|from-snake-case ...
 std::vector<Subcommand> coderSubcommands();
+
+// Event transport: transport-log, transport-state, transport-encode-event.
+std::vector<Subcommand> transportSubcommands();
 }  // namespace sdkprobe

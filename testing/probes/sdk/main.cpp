@@ -49,6 +49,7 @@ std::vector<Subcommand> allSubcommands() {
       clockSubcommands(),
       measurementBaseSubcommands(),
       coderSubcommands(),
+      transportSubcommands(),
   };
   std::vector<Subcommand> all;
   for (auto& area : areas) all.insert(all.end(), area.begin(), area.end());
