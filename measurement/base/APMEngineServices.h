@@ -11,6 +11,10 @@
 //                    (ZULAppEnvironmentUtil: never on this platform, so debug
 //                    mode is allowed; tests may pretend otherwise there).
 //   deviceModel()    the device model text, empty when unknown.
+//   logInternalEvent(origin, name, parameters)
+//                    logs an internal (non-public) event through the
+//                    analytics front; does nothing until the front installs
+//                    its handler with setInternalEventLogger.
 //
 // Later entries follow one pattern: a getter that answers the installed
 // provider's value or the default, and a setter that installs a provider
@@ -20,10 +24,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "measurement/base/APMMonitor.h"
+#include "platform/values/Value.h"
 
 class APMEngineServices {
  public:
@@ -33,4 +39,11 @@ class APMEngineServices {
   static std::shared_ptr<APMMonitor> monitor();
   static bool isFromAppStore();
   static std::string deviceModel();
+
+  using InternalEventLogger =
+      std::function<void(const std::string& origin, const std::string& name, const platform::Dictionary& parameters)>;
+  static void logInternalEvent(const std::string& origin, const std::string& name,
+                               const platform::Dictionary& parameters);
+  // An empty logger restores the default (nothing is logged).
+  static void setInternalEventLogger(InternalEventLogger logger);
 };

@@ -252,3 +252,16 @@ std::optional<Dictionary> APMValidateEventParameters(const Dictionary& raw, cons
   }
   return result;
 }
+
+void APMLogErrorCodeEvent(int64_t code) {
+  if (code == 0) return;
+  APMEngineServices::logInternalEvent("auto", "_err", Dictionary{{"_err", Value(code)}});
+}
+
+void APMLogErrorEvent(int64_t code, const Value& name, int64_t maxLength, const Value& value) {
+  if (code == 0) return;
+  Dictionary parameters{{"_err", Value(code)}};
+  const bool longString = value.isString() && Unicode::codePointCount(*value.asString()) > size_t(std::max<int64_t>(maxLength, 0));
+  APMWriteErrorDetails(parameters, name, maxLength, code == 4 || code == 7 || longString ? value : Value());
+  APMEngineServices::logInternalEvent("auto", "_err", parameters);
+}

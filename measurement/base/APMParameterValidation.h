@@ -42,3 +42,9 @@ void APMWriteErrorDetails(platform::Dictionary& parameters, const platform::Valu
 void APMSetArrayParameterError(platform::Dictionary& parameters, int64_t failure, const platform::Value& name,
                                const platform::Value& eventName);
 
+
+// Internal "_err" events through the analytics front (origin "auto"); code 0
+// logs nothing. APMLogErrorEvent adds "_ev" (and "_el" for codes 4 and 7, or
+// a string value longer than maxLength).
+void APMLogErrorCodeEvent(int64_t code);
+void APMLogErrorEvent(int64_t code, const platform::Value& name, int64_t maxLength, const platform::Value& value);

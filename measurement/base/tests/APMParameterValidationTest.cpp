@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "measurement/base/APMEngineServices.h"
 #include "measurement/base/APMParameterValidation.h"
 #include "measurement/base/tests/MeasurementTestEnvironment.h"
 
@@ -151,6 +152,34 @@ TEST(APMParameterValidation, ErrorEntriesKeepTheFirstProblemAndTrimByCodePoint) 
   Dictionary named;
   APMWriteErrorDetails(named, Value(), 40, Value::array({1, 2}));
   EXPECT_EQ(entriesOf(named), (Entries{std::nullopt, "(nil)", 2}));
+}
+
+TEST(APMParameterValidation, ErrorEventsGoThroughTheAnalyticsFront) {
+  MeasurementTestEnvironment env;
+  struct Logged {
+    std::string origin, name;
+    Dictionary parameters;
+  };
+  std::vector<Logged> logged;
+  APMEngineServices::setInternalEventLogger(
+      [&](const std::string& origin, const std::string& name, const Dictionary& parameters) {
+        logged.push_back({origin, name, parameters});
+      });
+  APMLogErrorCodeEvent(0);
+  APMLogErrorCodeEvent(13);
+  APMLogErrorEvent(0, Value("x"), 40, Value("x"));
+  APMLogErrorEvent(2, Value("1bad"), 40, Value("1bad"));
+  APMLogErrorEvent(7, Value("prop"), 24, Value(repeat("v", 40)));
+  APMEngineServices::setInternalEventLogger(nullptr);
+  APMLogErrorCodeEvent(5);
+
+  ASSERT_EQ(logged.size(), 3u);
+  EXPECT_EQ(logged[0].origin, "auto");
+  EXPECT_EQ(logged[0].name, "_err");
+  EXPECT_EQ(logged[0].parameters.get("_err"), Value(int64_t(13)));
+  EXPECT_EQ(entriesOf(logged[1].parameters), (Entries{std::nullopt, "1bad", std::nullopt}));
+  EXPECT_EQ(logged[1].parameters.get("_err"), Value(int64_t(2)));
+  EXPECT_EQ(entriesOf(logged[2].parameters), (Entries{std::nullopt, "prop", 40}));
 }
 
 }  // namespace
