@@ -66,7 +66,8 @@ Array encodeParameters(const Dictionary& parameters, const std::string& eventNam
       APMPBSetString(param.get(), kParamString, *value->stringValue());
     } else {
       Array elements;
-      for (const Value& element : *value->arrayValue()) {
+      const Array items = *value->arrayValue();
+      for (const Value& element : items) {
         std::optional<Dictionary> fields = element.asDictionary();
         if (!fields) continue;
         auto item = APMPBEventParam::initWithMessageInfo(nullptr);
@@ -90,7 +91,8 @@ Value plainValue(const Value& object, bool topLevel) {
   if (value->isString()) return Value(*value->stringValue());
   if (!topLevel) return {};
   Array elements;
-  for (const Value& element : *value->arrayValue()) {
+  const Array items = *value->arrayValue();
+  for (const Value& element : items) {
     std::optional<Dictionary> fields = element.asDictionary();
     if (!fields) continue;
     Dictionary plain;
