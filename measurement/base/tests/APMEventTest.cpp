@@ -9,6 +9,7 @@
 #include "measurement/base/APMValue.h"
 #include "measurement/base/tests/MeasurementTestEnvironment.h"
 #include "measurement/messages/APMPBFieldAccess.h"
+#include "platform/crypto/Digest.h"
 
 namespace {
 
@@ -26,15 +27,7 @@ std::optional<std::string> stringOf(const Dictionary& parameters, const char* ke
   return value && value->isString() ? value->stringValue() : std::nullopt;
 }
 
-std::string hex(const platform::Bytes& bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string text;
-  for (uint8_t byte : bytes) {
-    text.push_back(digits[byte >> 4]);
-    text.push_back(digits[byte & 15]);
-  }
-  return text;
-}
+std::string hex(const platform::Bytes& bytes) { return platform::Digest::hex(bytes); }
 
 platform::Bytes unhex(const std::string& text) {
   platform::Bytes bytes;

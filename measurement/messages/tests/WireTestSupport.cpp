@@ -1,5 +1,7 @@
 #include "measurement/messages/tests/WireTestSupport.h"
 
+#include "platform/crypto/Digest.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,15 +16,7 @@ std::vector<uint8_t> fromHex(const std::string& hex) {
   return bytes;
 }
 
-std::string toHex(const std::vector<uint8_t>& bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string text;
-  for (uint8_t byte : bytes) {
-    text.push_back(digits[byte >> 4]);
-    text.push_back(digits[byte & 15]);
-  }
-  return text;
-}
+std::string toHex(const std::vector<uint8_t>& bytes) { return platform::Digest::hex(bytes); }
 
 void appendVarint(std::vector<uint8_t>& out, uint64_t value) {
   while (value >= 0x80) {

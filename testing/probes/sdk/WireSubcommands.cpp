@@ -19,6 +19,7 @@
 #include "measurement/base/APMMonitor.h"
 #include "measurement/messages/APMPBFieldAccess.h"
 #include "measurement/messages/APMPBFlag.h"
+#include "platform/crypto/Digest.h"
 #include "platform/storage/FileSystem.h"
 #include "platform/storage/Json.h"
 #include "platform/text/NumberText.h"
@@ -63,15 +64,7 @@ struct BadSpec {
   std::string reason;
 };
 
-std::string hex(const platform::Bytes& bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string text;
-  for (uint8_t byte : bytes) {
-    text.push_back(digits[byte >> 4]);
-    text.push_back(digits[byte & 15]);
-  }
-  return text;
-}
+std::string hex(const platform::Bytes& bytes) { return platform::Digest::hex(bytes); }
 
 std::optional<platform::Bytes> fromHex(const std::string& text) {
   if (text.size() % 2 != 0) return std::nullopt;
