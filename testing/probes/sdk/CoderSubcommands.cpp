@@ -24,8 +24,6 @@
 // formatted:PATTERN (UTC). Data strategies: base64, blob, deferred.
 // JSON is inline or "@PATH" (a file). Usage errors print "=> usage: ..." and
 // return 2; coding errors return 1.
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -33,10 +31,10 @@
 #include <type_traits>
 #include <vector>
 
-#include "platform/storage/Json.h"
 #include "sdk/data-coder/RirivuduDataDecoder.h"
 #include "sdk/data-coder/RirivuduDataEncoder.h"
 #include "testing/probes/sdk/ProbeCommand.h"
+#include "testing/probes/sdk/ProbeJson.h"
 
 namespace sdkprobe {
 
@@ -160,25 +158,10 @@ RirivuduDataEncoder makeEncoder(const Options& options) {
 platform::Value readTree(const Options& options) {
   std::optional<std::string> json = options.get("--json");
   if (!json) throw UsageError{"--json JSON"};
-  std::string text = *json;
-  if (!text.empty() && text[0] == '@') {
-    std::ifstream in(text.substr(1), std::ios::binary);
-    if (!in) throw UsageError{"cannot read " + text.substr(1)};
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  platform::JsonReadOptions read;
-  read.allowFragments = true;
-  platform::Result<platform::Value> parsed = platform::Json::parse(text, read);
-  if (!parsed.ok()) throw UsageError{"invalid JSON: " + parsed.error().localizedDescription()};
-  return parsed.value();
-}
-
-std::string compact(const platform::Value& tree) {
-  platform::JsonWriteOptions write;
-  write.allowFragments = true;
-  write.sortedKeys = true;
-  platform::Result<std::string> text = platform::Json::serialize(tree, write);
-  return text.ok() ? text.value() : tree.description();
+  std::string error;
+  std::optional<platform::Value> tree = parseJsonArgument(*json, error);
+  if (!tree) throw UsageError{error};
+  return *tree;
 }
 
 // The decoded value as a tree: dates in seconds, data as base64, non-finite numbers as text.
@@ -188,7 +171,7 @@ std::string show(const T& value) {
   encoder.setDateEncodingStrategy(coding::DateEncodingStrategy::secondsSince1970());
   encoder.setNonConformingFloatEncodingStrategy(
       coding::NonConformingFloatEncodingStrategy::convertToString("inf", "-inf", "nan"));
-  return compact(encoder.encode(value));
+  return compactJson(encoder.encode(value));
 }
 
 template <class T>
@@ -214,7 +197,7 @@ template <class T>
 int encode(const Options& options) {
   RirivuduDataEncoder encoder = makeEncoder(options);
   T value = makeDecoder(options).decode<T>(readTree(options));
-  result(compact(encoder.encode(value)));
+  result(compactJson(encoder.encode(value)));
   return 0;
 }
 

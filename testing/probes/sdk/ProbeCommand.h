@@ -64,4 +64,8 @@ std::vector<Subcommand> coderSubcommands();
 
 // Event transport: transport-log, transport-state, transport-encode-event.
 std::vector<Subcommand> transportSubcommands();
+
+// Remote configuration: rc-value, rc-db-open, rc-device-context, rc-body,
+// rc-backoff, rc-ud-set, rc-ud-get.
+std::vector<Subcommand> remoteConfigSubcommands();
 }  // namespace sdkprobe

@@ -50,6 +50,7 @@ std::vector<Subcommand> allSubcommands() {
       measurementBaseSubcommands(),
       coderSubcommands(),
       transportSubcommands(),
+      remoteConfigSubcommands(),
   };
   std::vector<Subcommand> all;
   for (auto& area : areas) all.insert(all.end(), area.begin(), area.end());
