@@ -94,7 +94,8 @@ platform::Dictionary DeviceInfoLanguageToLocales() {
 std::vector<std::string> DeviceInfoAllLocales() {
   std::vector<std::string> locales;
   for (const auto& [language, identifiers] : DeviceInfoLanguageToLocales()) {
-    for (const platform::Value& identifier : *identifiers.asArray()) locales.push_back(identifier.stringValue());
+    const platform::Array list = identifiers.asArray().value_or(platform::Array());
+    for (const platform::Value& identifier : list) locales.push_back(identifier.stringValue());
   }
   return locales;
 }
