@@ -62,7 +62,7 @@ void APMScheduler::dispatchSyncOnWorkerQueueBlockID(const std::string& blockID, 
   }
 }
 
-bool APMScheduler::checkOnBackgroundThreadWithMethodName(const std::string& methodName) const {
+bool APMScheduler::checkOnBackgroundThreadWithMethodName(const std::string& methodName) {
   if (!platform::isMainThread()) return true;
   APMEngineServices::monitor()->logWithLevel(
       1, 30001, "Method " + (methodName.empty() ? std::string("<empty method name>") : methodName) +

@@ -30,7 +30,7 @@ class APMScheduler {
 
   void scheduleOnWorkerQueueBlockID(const std::string& blockID, Block block) const;
   void dispatchSyncOnWorkerQueueBlockID(const std::string& blockID, const Block& block) const;
-  bool checkOnBackgroundThreadWithMethodName(const std::string& methodName) const;
+  static bool checkOnBackgroundThreadWithMethodName(const std::string& methodName);
 
   const platform::SerialQueue& workerQueue() const { return m_workerQueue; }
 

@@ -1,9 +1,11 @@
 // MeasurementTestEnvironment: a clean world for one measurement test: a
 // temporary home (preferences and Application Support start empty), a
-// capturing log sink, the shared logger reset, no launch arguments, not a
-// store installation, and the process's random source and clock restored
-// afterwards. The shared monitor's queue is drained before the home goes
-// away, so no late write lands outside the test's folders.
+// fixture bundle installed as the main bundle (Info.plist and options file
+// written by the test), a capturing log sink, the shared logger reset, no
+// launch arguments, not a store installation, no engine providers in the
+// services seam, and the process's random source, clock and purchase store
+// restored afterwards. The shared monitor's queue is drained before the home
+// goes away, so no late write lands outside the test's folders.
 //
 //   MeasurementTestEnvironment env;
 //   ...
@@ -17,9 +19,14 @@
 #include <string_view>
 #include <vector>
 
+#include "measurement/base/APMDefaultIdentitySupport.h"
 #include "measurement/base/APMEngineServices.h"
 #include "measurement/base/APMMonitor.h"
 #include "platform/app/Application.h"
+#include "platform/app/Bundle.h"
+#include "platform/app/PurchaseStore.h"
+#include "platform/storage/FileSystem.h"
+#include "platform/storage/PropertyList.h"
 #include "platform/crypto/RandomSource.h"
 #include "platform/storage/UserDefaults.h"
 #include "platform/time/Clock.h"
@@ -32,9 +39,17 @@ namespace measurementtest {
 
 class MeasurementTestEnvironment {
  public:
+  static constexpr const char* kAppID = "1:123456789012:ios:0123abcdef";
+
   MeasurementTestEnvironment() {
     drainSharedMonitor();
+    APMEngineServices::resetProvidersForTesting();
     platform::UserDefaults::resetForTesting();
+    m_bundlePath = m_home.file("Bundle");
+    EXPECT_FALSE(platform::fs::createDirectory(m_bundlePath));
+    writeInfo({{"CFBundleIdentifier", "com.tavix.app"}, {"CFBundleShortVersionString", "2.5"},
+               {"CFBundleVersion", "2.5.1"}});
+    writeOptions(platform::Dictionary{{"ZORUVU_APP_ID", kAppID}});
     setLaunchArguments({});
     ZULAppEnvironmentUtil::setFromAppStoreForTesting(std::nullopt);
     ZULLogResetForTesting();
@@ -43,6 +58,10 @@ class MeasurementTestEnvironment {
 
   ~MeasurementTestEnvironment() {
     drainSharedMonitor();
+    APMEngineServices::resetProvidersForTesting();
+    platform::Bundle::setMain(nullptr);
+    platform::PurchaseStore::setCurrent(nullptr);
+    APMDefaultIdentitySupport::setSharedInstanceForTesting(nullptr);
     ZULLogResetForTesting();
     ZULAppEnvironmentUtil::setFromAppStoreForTesting(std::nullopt);
     platform::Application::setShared(nullptr);
@@ -52,6 +71,17 @@ class MeasurementTestEnvironment {
   }
 
   const testkit::TempHome& home() const { return m_home; }
+  const std::string& bundlePath() const { return m_bundlePath; }
+
+  // Replaces Info.plist and reinstalls the main bundle (its Info is read once).
+  void writeInfo(const platform::Dictionary& info) {
+    EXPECT_FALSE(platform::PropertyList::writeFile(m_bundlePath + "/Info.plist", platform::Value(info)));
+    platform::Bundle::setMain(std::make_shared<platform::Bundle>(m_bundlePath));
+  }
+  void writeOptions(const platform::Dictionary& options) {
+    EXPECT_FALSE(
+        platform::PropertyList::writeFile(m_bundlePath + "/ZoruvuService-Info.plist", platform::Value(options)));
+  }
 
   void setLaunchArguments(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), "test");
@@ -81,6 +111,7 @@ class MeasurementTestEnvironment {
  private:
   testkit::TempHome m_home;
   testkit::LogCapture m_logs;
+  std::string m_bundlePath;
 };
 
 // A random source whose uniform() answers come from a script (then 0).

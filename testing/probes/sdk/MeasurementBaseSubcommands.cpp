@@ -23,10 +23,9 @@
 #include "platform/text/NumberText.h"
 #include "platform/values/Exception.h"
 #include "testing/probes/sdk/ProbeCommand.h"
+#include "testing/probes/sdk/ProbeJson.h"
 
 namespace sdkprobe {
-
-namespace {
 
 // The shared monitor after its start-up task; before the probe exits its
 // queue is drained so every console line is out.
@@ -38,20 +37,12 @@ std::shared_ptr<APMMonitor> startedMonitor() {
   return monitor;
 }
 
-std::optional<platform::Value> parseJson(const std::string& text) {
-  platform::Json::ReadOptions options;
-  options.allowFragments = true;
-  platform::Result<platform::Value> parsed = platform::Json::parse(text, options);
-  if (!parsed) return std::nullopt;
-  return parsed.value();
-}
+namespace {
 
-std::string jsonText(const platform::Value& value) {
-  platform::Json::WriteOptions options;
-  options.sortedKeys = true;
-  options.allowFragments = true;
-  platform::Result<std::string> text = platform::Json::serialize(value, options);
-  return text ? text.value() : value.description();
+// A JSON argument (inline or "@PATH"); none when it is not JSON.
+std::optional<platform::Value> parseJsonValue(const std::string& argument) {
+  std::string error;
+  return parseJsonArgument(argument, error);
 }
 
 int badArgument(const std::string& message) {
@@ -119,7 +110,7 @@ std::vector<Subcommand> measurementBaseSubcommands() {
        [](const std::vector<std::string>& arguments) {
          std::optional<int64_t> level = platform::NumberText::parseInt64(arguments[0]);
          std::optional<int64_t> code = platform::NumberText::parseInt64(arguments[1]);
-         std::optional<platform::Value> json = parseJson(arguments[3]);
+         std::optional<platform::Value> json = parseJsonValue(arguments[3]);
          if (!level || !code) return badArgument("LEVEL and CODE must be integers");
          if (!json || !json->isArray()) return badArgument("CONTEXTS must be a JSON array");
          std::vector<APMLogContext> contexts;
@@ -148,7 +139,7 @@ std::vector<Subcommand> measurementBaseSubcommands() {
        }},
       {"monitor-encode", 1, "monitor-encode VALUE",
        [](const std::vector<std::string>& arguments) {
-         std::optional<platform::Value> json = parseJson(arguments[0]);
+         std::optional<platform::Value> json = parseJsonValue(arguments[0]);
          if (!json || !(json->isNull() || json->isString() || json->isInteger())) {
            return badArgument("VALUE must be a JSON integer, string or null");
          }
@@ -182,12 +173,12 @@ std::vector<Subcommand> measurementBaseSubcommands() {
        }},
       {"query-parse", 1, "query-parse TEXT",
        [](const std::vector<std::string>& arguments) {
-         result(jsonText(platform::Value(apm_dictionaryWithHttpArgumentsString(arguments[0]))));
+         result(compactJson(platform::Value(apm_dictionaryWithHttpArgumentsString(arguments[0]))));
          return 0;
        }},
       {"query-string", 1, "query-string JSON",
        [](const std::vector<std::string>& arguments) {
-         std::optional<platform::Value> json = parseJson(arguments[0]);
+         std::optional<platform::Value> json = parseJsonValue(arguments[0]);
          if (!json || !json->isDictionary() || json->asDictionary()->size() != 1) {
            return badArgument("JSON must be an object with one entry");
          }
@@ -197,7 +188,7 @@ std::vector<Subcommand> measurementBaseSubcommands() {
       {"unescape", 1, "unescape TEXT",
        [](const std::vector<std::string>& arguments) {
          std::optional<std::string> text = apm_stringByUnescapingFromURLArgument(arguments[0]);
-         result(text ? jsonText(platform::Value(*text)) : "nil");
+         result(text ? compactJson(platform::Value(*text)) : "nil");
          return 0;
        }},
       {"decimal", 1, "decimal TEXT",
@@ -249,7 +240,7 @@ std::vector<Subcommand> measurementBaseSubcommands() {
        }},
       {"debug-description", 1, "debug-description JSON",
        [](const std::vector<std::string>& arguments) {
-         std::optional<platform::Value> json = parseJson(arguments[0]);
+         std::optional<platform::Value> json = parseJsonValue(arguments[0]);
          std::optional<platform::Value> parameters;
          startedMonitor();
          if (json) parameters = json->isDictionary() ? parametersFromJson(*json) : json;
@@ -267,7 +258,7 @@ std::vector<Subcommand> measurementBaseSubcommands() {
        }},
       {"apm-defaults-set", 3, "apm-defaults-set SUITE KEY JSON",
        [](const std::vector<std::string>& arguments) {
-         std::optional<platform::Value> json = parseJson(arguments[2]);
+         std::optional<platform::Value> json = parseJsonValue(arguments[2]);
          if (!json) return badArgument("JSON must be a JSON value");
          APMUserDefaults defaults(suiteArgument(arguments[0]));
          defaults.setObject(*json, arguments[1]);
@@ -279,7 +270,7 @@ std::vector<Subcommand> measurementBaseSubcommands() {
        [](const std::vector<std::string>& arguments) {
          APMUserDefaults defaults(suiteArgument(arguments[0]));
          std::optional<platform::Value> value = defaults.objectForKey(arguments[1]);
-         result(value ? jsonText(*value) : "nil");
+         result(value ? compactJson(*value) : "nil");
          return 0;
        }},
   };

@@ -5,8 +5,12 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+class APMMonitor;
+class NANOMessageBase;
 
 namespace sdkprobe {
 
@@ -49,6 +53,10 @@ std::vector<Subcommand> networkSubcommands();
 // Measurement wire messages: wire-encode TYPE SPEC, wire-decode TYPE INPUT,
 // wire-get TYPE SPEC KIND SLOT, wire-flag NAME VALUE.
 std::vector<Subcommand> wireSubcommands();
+// The message of type TYPE that a SPEC argument describes (the notation of
+// wire-encode, inline or "@PATH"), as its wrapper class; nullptr after
+// printing "=> error bad type: ..." or "=> error bad spec: ...".
+std::shared_ptr<NANOMessageBase> wireMessageFromSpec(const std::string& typeName, const std::string& argument);
 
 // Clock and randomness: clock EPOCH, advance SECONDS, random BYTE.
 std::vector<Subcommand> clockSubcommands();
@@ -58,6 +66,9 @@ std::vector<Subcommand> clockSubcommands();
 // utf32len, name-tables, name-lookup, debug-description, measurement-paths,
 // apm-defaults-set, apm-defaults-get.
 std::vector<Subcommand> measurementBaseSubcommands();
+// The shared measurement monitor after its start-up task (launch arguments
+// applied); its queue is drained before the probe exits.
+std::shared_ptr<APMMonitor> startedMonitor();
 
 // Data coder: coder decode|encode|snake-case|from-snake-case ...
 std::vector<Subcommand> coderSubcommands();
@@ -68,4 +79,10 @@ std::vector<Subcommand> transportSubcommands();
 // Remote configuration: rc-value, rc-db-open, rc-device-context, rc-body,
 // rc-backoff, rc-ud-set, rc-ud-get.
 std::vector<Subcommand> remoteConfigSubcommands();
+
+// Measurement settings and identity: settings-config, setting, event-config,
+// consent, data-controls, config-url, sztm, persisted-set, persisted-get,
+// persisted-writes, identity, version-fields, session-token, ad-event-id,
+// products.
+std::vector<Subcommand> measurementSettingsSubcommands();
 }  // namespace sdkprobe

@@ -419,6 +419,16 @@ int wireFlag(const std::vector<std::string>& arguments) {
 
 }  // namespace
 
+std::shared_ptr<NANOMessageBase> wireMessageFromSpec(const std::string& typeName, const std::string& argument) {
+  const APMPBMessageType* type = typeNamed(typeName);
+  if (type == nullptr) return nullptr;
+  std::shared_ptr<ProbeMessage> message = messageFromSpec(*type, argument);
+  if (!message) return nullptr;
+  // A wrapper of the type's class over a copy, so callers get the usual object.
+  std::shared_ptr<NANOMessageBase> wrapper = APMPBWrapperForType(*type, message->messageInfo());
+  return wrapper ? wrapper : std::static_pointer_cast<NANOMessageBase>(message);
+}
+
 std::vector<Subcommand> wireSubcommands() {
   return {
       {"wire-encode", 2, "wire-encode TYPE SPEC", wireEncode},

@@ -51,6 +51,7 @@ std::vector<Subcommand> allSubcommands() {
       coderSubcommands(),
       transportSubcommands(),
       remoteConfigSubcommands(),
+      measurementSettingsSubcommands(),
   };
   std::vector<Subcommand> all;
   for (auto& area : areas) all.insert(all.end(), area.begin(), area.end());

@@ -1,0 +1,57 @@
+// What the measurement settings need of the experiment manager (the
+// measurement features' experiment code): register this library with its
+// default flags, get the library's experiment client, list the experiment
+// IDs and reset. The features implement these interfaces; until they do, no
+// manager exists and the settings run without experiments.
+//
+//   APMExperimentManager::registerSDKProperty  the library's client
+//   APMExperimentClient::activateLatestSnapshot  YES, or NO with the error set
+//   APMExperimentClient::flag                  the manager's value of a flag
+//   APMEExperimentObserverDelegate             told of new snapshots and fetch
+//                                              errors, asked whether to fetch
+//
+// Thread safety: implementations may be called from any thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/values/Error.h"
+#include "platform/values/Value.h"
+
+class APMExperimentClient;
+
+class APMEExperimentObserverDelegate {
+ public:
+  virtual ~APMEExperimentObserverDelegate() = default;
+  virtual void clientDidReceiveNewSnapshot(APMExperimentClient& client) = 0;
+  virtual void clientDidReceiveFetchError(APMExperimentClient& client, const std::optional<platform::Error>& error) = 0;
+  virtual bool shouldFetchExperimentsForClient(APMExperimentClient& client) = 0;
+};
+
+// The library's description for the manager (an APMESDKProperty).
+struct APMESDKProperty {
+  std::string name;
+  int64_t version = 0;
+};
+
+class APMExperimentClient {
+ public:
+  virtual ~APMExperimentClient() = default;
+  virtual bool activateLatestSnapshot(platform::Error* error) = 0;
+  virtual std::optional<platform::Value> flag(const std::string& name) = 0;
+  // Held weakly.
+  virtual void setDelegate(std::weak_ptr<APMEExperimentObserverDelegate> delegate) = 0;
+};
+
+class APMExperimentManager {
+ public:
+  virtual ~APMExperimentManager() = default;
+  virtual std::shared_ptr<APMExperimentClient> registerSDKProperty(const APMESDKProperty& property,
+                                                                   const platform::Dictionary& defaultFlags) = 0;
+  virtual std::vector<int64_t> experimentIDs() = 0;
+  virtual void reset() = 0;
+};
