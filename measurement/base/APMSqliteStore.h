@@ -1,0 +1,168 @@
+// APMSqliteStore: one connection to one SQLite database file, through which
+// the measurement database (and the experiments database of the features)
+// reach their files. It opens and validates the file, keeps table schemas in
+// step (creating tables, adding columns, migrating changed column types
+// through a copy table in one transaction), runs record operations on
+// dictionaries (column name -> value) and exclusive transactions. Every SQL
+// text is built from fixed shapes; statements whose text has "?" or no WHERE
+// are prepared once and reused from a cache keyed by the text.
+//
+// Values: strings (bound as UTF-8 text, copied), numbers and bools (a double
+// for floating kinds, else a 64-bit integer), data (a blob, not copied; it
+// stays alive in the caller's record while the statement runs) and null. Read
+// back: INTEGER -> int64, FLOAT -> double, TEXT -> string, BLOB -> data (a
+// zero-length blob reads as no value), NULL -> null.
+//
+// Opening never destroys data without evidence that it is unusable:
+//  - the file is locked first ("<path>.lock", a non-blocking flock held while
+//    the store lives); a second holder fails with code 2 "Measurement database
+//    is in use by another process" and touches nothing;
+//  - the file is deleted and made anew only when SQLite says it is corrupt or
+//    not a database (SQLITE_CORRUPT, SQLITE_NOTADB) or the integrity check is
+//    not exactly one row "ok" in one column (corruptionDetected());
+//  - any other failure (busy, locked, read-only, permission, full disk, I/O,
+//    cannot open, no memory) fails with the database error (code 3) and keeps
+//    the file.
+// A file without the owner-write permission bit (the platform's "immutable")
+// gets it back before it is opened or deleted.
+//
+// Errors are measurement errors (APMError.h): code 1 bad argument, 2 wrong
+// state, 3 SQLite failure ("Database operation "<op>" failed with sqlite code
+// <n> and error message "<text>"", monitor context "<op>,<n>,A|NA").
+//
+// Thread safety: none of its own. Use one store from one serial queue at a
+// time (the measurement worker queue); the connection itself is in SQLite's
+// serialized mode.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/storage/FileLock.h"
+#include "platform/values/Error.h"
+#include "platform/values/Value.h"
+
+class APMSqliteStore {
+ public:
+  static constexpr int kOpenFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;  // 0x10006
+
+  using Record = platform::Dictionary;
+  using Parameters = std::vector<platform::Value>;
+  // (name, declaration) pairs; a pair named "PRIMARY KEY" is a table constraint.
+  using ColumnInfo = std::vector<std::pair<std::string, std::string>>;
+  // Row index (from 0) and row: NO ends the query without that row.
+  using RowFilter = std::function<bool(uint32_t index, const Record& row)>;
+
+  // Nullptr (and the error) when the store cannot be opened.
+  static std::unique_ptr<APMSqliteStore> initWithDatabasePath(const std::string& path, platform::Error* error);
+  ~APMSqliteStore();
+  APMSqliteStore(const APMSqliteStore&) = delete;
+  APMSqliteStore& operator=(const APMSqliteStore&) = delete;
+
+  bool openAndValidateDatabase(platform::Error* error);
+  bool validateDatabaseWithError(platform::Error* error);
+  void closeDatabase();
+  void finalizeAndClearStatements();
+  bool closeAndDeleteDatabase();
+  sqlite3* sqliteHandle() const { return m_sqliteHandle; }
+  const std::string& databasePath() const { return m_databasePath; }
+  // Whether the last open or validation failed on evidence of a damaged file.
+  bool corruptionDetected() const { return m_corruptionDetected; }
+
+  // --- schema ------------------------------------------------------------------------
+  bool ensureTableWithName(const std::string& table, const ColumnInfo& elementary, const ColumnInfo& addOn,
+                           const std::map<std::string, std::string>& modify, platform::Error* error);
+  bool ensureTableWithName(const std::string& table, const ColumnInfo& elementary, const ColumnInfo& addOn,
+                           platform::Error* error);
+  bool ensureSchemaOfTableWithName(const std::string& table, const ColumnInfo& elementary, const ColumnInfo& addOn,
+                                   platform::Error* error);
+  bool ensureTableWithNameCreateSQL(const std::string& table, const std::string& createSQL,
+                                    const std::vector<std::string>& requiredColumnNames,
+                                    const std::map<std::string, std::string>& addOnColumns, platform::Error* error);
+  std::optional<bool> validateTableWithName(const std::string& table,
+                                            const std::vector<std::string>& requiredColumnNames,
+                                            const std::map<std::string, std::string>& addOnColumns,
+                                            platform::Error* error);
+  std::optional<bool> tableExists(const std::string& table, platform::Error* error);
+  std::optional<std::vector<std::string>> columnsForTableWithName(const std::string& table, platform::Error* error);
+  std::optional<std::map<std::string, std::string>> columnInfoForTableWithName(const std::string& table,
+                                                                               platform::Error* error);
+  bool dropTableWithName(const std::string& table, platform::Error* error);
+  bool renameTable(const std::string& oldName, const std::string& newName, platform::Error* error);
+  bool copyContentsFromTable(const std::string& source, const std::string& destination, platform::Error* error);
+  bool createEmptyTable(const std::string& destination, const std::string& source, platform::Error* error);
+
+  // --- records -----------------------------------------------------------------------
+  bool upsertRecord(const Record& record, const std::string& table, platform::Error* error);
+  bool updateRecord(const Record& record, const std::string& table, const std::string& columnName,
+                    const platform::Value& columnValue, platform::Error* error);
+  bool updateAllRecordsInTableWithName(const std::string& table, const std::string& columnName,
+                                       const platform::Value& columnValue, platform::Error* error);
+  bool increaseColumn(const std::string& column, int64_t byValue, const std::string& table,
+                      const std::string& condition, const Parameters& parameterValues, platform::Error* error);
+  bool deleteRecordFromTableWithName(const std::string& table, const std::string& columnName,
+                                     const platform::Value& columnValue, platform::Error* error);
+  // The number of deleted rows.
+  std::optional<int32_t> deleteRecordsFromTableWithName(const std::string& table, const std::string& condition,
+                                                        const Parameters& parameterValues, platform::Error* error);
+  bool deleteAllRecordsFromTableWithName(const std::string& table, platform::Error* error);
+  std::optional<platform::Value> rowCountForTableWithName(const std::string& table, platform::Error* error);
+  std::optional<platform::Value> rowCountForTableWithName(const std::string& table, const std::string& columnName,
+                                                          const platform::Value& columnValue, platform::Error* error);
+  // Rows of a SELECT; a step error fails the query ("query records").
+  std::optional<std::vector<Record>> recordsForQuery(const std::string& query, const Parameters& parameterValues,
+                                                     platform::Error* error, const RowFilter& filter = {});
+  // The first column of the first row: a number, or none (SQL NULL: no error).
+  std::optional<platform::Value> numberForQuery(const std::string& query, const Parameters& parameterValues,
+                                                platform::Error* error);
+
+  // --- transactions --------------------------------------------------------------------
+  // An exclusive transaction around the block; NO (and a rollback) when the
+  // block answers NO. An exception from the block rolls back and propagates.
+  bool performTransactionWithError(platform::Error* error, const std::function<bool()>& block);
+  bool beginTransaction();
+  bool endTransaction();
+  bool rollbackTransaction();
+
+  // --- errors ---------------------------------------------------------------------------
+  std::optional<std::string> lastErrorMessage();
+  std::optional<std::string> errorDescriptionForDatabaseOperation(const std::string& operation) const;
+  std::string monitorContextForDatabaseOperation(const std::string& operation) const;
+  void setDatabaseError(platform::Error* error, const std::string& operation);
+
+  // Statement counts (tests): prepared now in the cache.
+  size_t cachedStatementCount() const { return m_statementCache.size(); }
+
+ private:
+  explicit APMSqliteStore(std::string path);
+
+  sqlite3_stmt* statementForQuery(const std::string& query, const Parameters& parameterValues,
+                                  platform::Error* error);
+  void cleanUpStatement(sqlite3_stmt* statement, const std::string& query);
+  sqlite3_stmt* prepareSQL(const std::string& sql, platform::Error* error);
+  bool executeSQL(const std::string& sql, platform::Error* error);
+  bool executeSQLStatement(sqlite3_stmt* statement, platform::Error* error);
+  bool bindValues(const Parameters& values, sqlite3_stmt* statement, platform::Error* error);
+  std::optional<platform::Value> valueAtColumn(int column, sqlite3_stmt* statement);
+  sqlite3_stmt* upsertStatementForRecord(const Record& record, const std::string& table, platform::Error* error);
+  sqlite3_stmt* updateStatementForRecord(const Record& record, const std::string& table,
+                                         const std::string& columnName, const platform::Value& columnValue,
+                                         platform::Error* error);
+  // Notes SQLite's verdict of a failure: corrupt or not a database.
+  void noteResult(int result);
+  bool makeWritable();
+
+  sqlite3* m_sqliteHandle = nullptr;
+  std::map<std::string, sqlite3_stmt*> m_statementCache;
+  const std::string m_queueLabel;
+  const std::string m_databasePath;
+  std::unique_ptr<platform::FileLock> m_lock;
+  bool m_corruptionDetected = false;
+};
