@@ -367,7 +367,7 @@ std::optional<platform::Value> APMSqliteStore::valueAtColumn(int column, sqlite3
 }
 
 sqlite3_stmt* APMSqliteStore::upsertStatementForRecord(const Record& record, const std::string& table,
-                                                       platform::Error* error) {
+                                                       std::string& sql, platform::Error* error) {
   if (table.empty()) {
     fail(error, 1, "Received empty table name for upsert");
     return nullptr;
@@ -376,24 +376,30 @@ sqlite3_stmt* APMSqliteStore::upsertStatementForRecord(const Record& record, con
     fail(error, 1, "Received empty record for upsert");
     return nullptr;
   }
-  std::vector<std::string> columns;
-  std::vector<std::string> placeholders;
+  std::string columns;
+  std::string placeholders;
   Parameters values;
+  values.reserve(record.size());
   for (const auto& [key, value] : record) {
     if (!isAcceptedValue(value)) {
       monitor()->logWithLevel(4, 34020, "Record has value of unexpected type");
       return nullptr;
     }
-    columns.push_back(key);
-    placeholders.push_back("?");
+    if (!columns.empty()) {
+      columns += ", ";
+      placeholders += ", ";
+    }
+    columns += key;
+    placeholders += "?";
     values.push_back(value);
   }
-  const std::string sql =
-      "INSERT OR REPLACE INTO " + table + " (" + joined(columns, ", ") + ") VALUES (" + joined(placeholders, ", ") + ");";
-  sqlite3_stmt* statement = prepareSQL(sql, error);
-  if (statement == nullptr) return nullptr;
-  if (!bindValues(values, statement, error)) {
-    cleanUpStatement(statement, sql);
+  sql = "INSERT OR REPLACE INTO " + table + " (" + columns + ") VALUES (" + placeholders + ");";
+  // Bound from the cache; a binding failure leaves the statement reset.
+  sqlite3_stmt* statement = statementForQuery(sql, values, error);
+  if (statement == nullptr) {
+    if (auto cached = m_statementCache.find(sql); cached != m_statementCache.end()) {
+      cleanUpStatement(cached->second, sql);
+    }
     return nullptr;
   }
   return statement;
@@ -661,9 +667,13 @@ bool APMSqliteStore::upsertRecord(const Record& record, const std::string& table
   if (record.empty()) return fail(error, 1, "Received empty record for upsert");
   if (table.empty()) return fail(error, 1, "Received empty table name for upsert");
   if (m_sqliteHandle == nullptr) return fail(error, 2, "Upsert record failed. Database not open.");
-  sqlite3_stmt* statement = upsertStatementForRecord(record, table, error);
+  std::string sql;
+  sqlite3_stmt* statement = upsertStatementForRecord(record, table, sql, error);
   if (statement == nullptr) return false;
-  return executeSQLStatement(statement, error);
+  const bool done = sqlite3_step(statement) == SQLITE_DONE;
+  if (!done) setDatabaseError(error, "execute statement");
+  cleanUpStatement(statement, sql);
+  return done;
 }
 
 bool APMSqliteStore::updateRecord(const Record& record, const std::string& table, const std::string& columnName,

@@ -151,7 +151,10 @@ class APMSqliteStore {
   bool executeSQLStatement(sqlite3_stmt* statement, platform::Error* error);
   bool bindValues(const Parameters& values, sqlite3_stmt* statement, platform::Error* error);
   std::optional<platform::Value> valueAtColumn(int column, sqlite3_stmt* statement);
-  sqlite3_stmt* upsertStatementForRecord(const Record& record, const std::string& table, platform::Error* error);
+  // The statement comes from the cache (its text, set in `sql`, has "?"):
+  // each shape of record is prepared once.
+  sqlite3_stmt* upsertStatementForRecord(const Record& record, const std::string& table, std::string& sql,
+                                         platform::Error* error);
   sqlite3_stmt* updateStatementForRecord(const Record& record, const std::string& table,
                                          const std::string& columnName, const platform::Value& columnValue,
                                          platform::Error* error);

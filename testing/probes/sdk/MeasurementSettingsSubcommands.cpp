@@ -30,6 +30,18 @@
 
 namespace sdkprobe {
 
+std::shared_ptr<APMPersistedConfig> sharedPersistedConfig() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    atFinish([] {
+      std::shared_ptr<APMPersistedConfig> config = APMPersistedConfig::sharedInstance();
+      auto dictionary = config ? std::dynamic_pointer_cast<APMPersistentDictionary>(config->userDefaults()) : nullptr;
+      if (dictionary && dictionary->hasPendingPersistence()) dictionary->persistToDisk();
+    });
+  });
+  return APMPersistedConfig::sharedInstance();
+}
+
 namespace {
 
 std::string yesNo(bool value) { return value ? "YES" : "NO"; }
@@ -41,20 +53,6 @@ int badArgument(const std::string& message) {
 
 // The settings installed by settings-config, else the seam's.
 std::shared_ptr<APMRemoteConfig> settings() { return APMEngineServices::remoteConfig(); }
-
-// The shared persisted configuration; a pending write is made before the
-// probe exits.
-std::shared_ptr<APMPersistedConfig> persistedConfig() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    atFinish([] {
-      std::shared_ptr<APMPersistedConfig> config = APMPersistedConfig::sharedInstance();
-      auto dictionary = config ? std::dynamic_pointer_cast<APMPersistentDictionary>(config->userDefaults()) : nullptr;
-      if (dictionary && dictionary->hasPendingPersistence()) dictionary->persistToDisk();
-    });
-  });
-  return APMPersistedConfig::sharedInstance();
-}
 
 std::string settingText(const platform::Value& value) {
   if (value.isBool()) return yesNo(*value.asBool());
@@ -106,7 +104,7 @@ std::vector<Subcommand> measurementSettingsSubcommands() {
            if (const std::string* id = (*options)["ZORUVU_APP_ID"].asString()) appID = *id;
          }
          std::shared_ptr<APMRemoteConfig> made =
-             APMRemoteConfig::initWithAppID(appID, {}, config, persistedConfig(), nullptr);
+             APMRemoteConfig::initWithAppID(appID, {}, config, sharedPersistedConfig(), nullptr);
          APMEngineServices::setRemoteConfigProvider([made] { return made; });
          result("settings version " + std::to_string(made->version()));
          return 0;
@@ -171,7 +169,7 @@ std::vector<Subcommand> measurementSettingsSubcommands() {
        [](const std::vector<std::string>& arguments) {
          std::string error;
          std::optional<platform::Value> json = parseJsonArgument(arguments[1], error);
-         std::shared_ptr<APMPersistedConfig> config = persistedConfig();
+         std::shared_ptr<APMPersistedConfig> config = sharedPersistedConfig();
          if (!json || !config) return badArgument("JSON must be a string, a number or an object");
          const std::string& key = arguments[0];
          if (const std::string* text = json->asString()) {
@@ -190,7 +188,7 @@ std::vector<Subcommand> measurementSettingsSubcommands() {
        }},
       {"persisted-get", 1, "persisted-get KEY",
        [](const std::vector<std::string>& arguments) {
-         std::shared_ptr<APMPersistedConfig> config = persistedConfig();
+         std::shared_ptr<APMPersistedConfig> config = sharedPersistedConfig();
          if (!config) return badArgument("no persisted configuration");
          if (arguments[0] == "midnight") {
            result(compactJson(platform::Value(config->midnightOffset())));
@@ -202,7 +200,7 @@ std::vector<Subcommand> measurementSettingsSubcommands() {
        }},
       {"persisted-writes", 0, "persisted-writes",
        [](const std::vector<std::string>&) {
-         std::shared_ptr<APMPersistedConfig> config = persistedConfig();
+         std::shared_ptr<APMPersistedConfig> config = sharedPersistedConfig();
          auto dictionary = config ? std::dynamic_pointer_cast<APMPersistentDictionary>(config->userDefaults()) : nullptr;
          if (dictionary) dictionary->serialQueue().sync([] {});
          result("writes " + std::to_string(APMPersistentDictionary::writeCount()));
@@ -210,7 +208,7 @@ std::vector<Subcommand> measurementSettingsSubcommands() {
        }},
       {"identity", 0, "identity",
        [](const std::vector<std::string>&) {
-         persistedConfig();
+         sharedPersistedConfig();
          std::shared_ptr<APMIdentity> identity = APMIdentity::sharedInstance();
          if (!identity) return badArgument("no identity");
          identity->updateIdentifiersAndWait();
@@ -238,7 +236,7 @@ std::vector<Subcommand> measurementSettingsSubcommands() {
          std::optional<bool> expired = flagArgument(arguments[1]);
          std::optional<bool> userID = flagArgument(arguments[2]);
          if (!number || !expired || !userID) return badArgument("NUMBER is an integer, EXPIRED and USERID 0 or 1");
-         persistedConfig();
+         sharedPersistedConfig();
          std::shared_ptr<APMIdentity> identity = APMIdentity::sharedInstance();
          if (!identity) return badArgument("no identity");
          result(identity->sessionStitchingTokenWithSessionNumber(*number, *expired, *userID).value_or("nil"));

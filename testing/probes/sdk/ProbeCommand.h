@@ -10,6 +10,7 @@
 #include <vector>
 
 class APMMonitor;
+class APMPersistedConfig;
 class NANOMessageBase;
 
 namespace sdkprobe {
@@ -85,4 +86,11 @@ std::vector<Subcommand> remoteConfigSubcommands();
 // persisted-writes, identity, version-fields, session-token, ad-event-id,
 // products.
 std::vector<Subcommand> measurementSettingsSubcommands();
+// The shared persisted configuration; a pending write is made before the
+// probe exits.
+std::shared_ptr<APMPersistedConfig> sharedPersistedConfig();
+
+// Measurement database: db-open, db-hold, db-event, db-fill, db-metadata,
+// db-bundle, db-bundles, db-trim, db-odm, db-day.
+std::vector<Subcommand> measurementDatabaseSubcommands();
 }  // namespace sdkprobe

@@ -52,6 +52,7 @@ std::vector<Subcommand> allSubcommands() {
       transportSubcommands(),
       remoteConfigSubcommands(),
       measurementSettingsSubcommands(),
+      measurementDatabaseSubcommands(),
   };
   std::vector<Subcommand> all;
   for (auto& area : areas) all.insert(all.end(), area.begin(), area.end());
