@@ -22,6 +22,8 @@
 #include <vector>
 
 #include "measurement/base/APMDatabase.h"
+#include "measurement/base/APMEngineServices.h"
+#include "measurement/base/APMMonitor.h"
 #include "measurement/base/APMPersistedConfig.h"
 #include "measurement/messages/APMPBFieldAccess.h"
 #include "platform/storage/FileSystem.h"
@@ -185,6 +187,7 @@ int main(int argc, char** argv) {
   sqlite3_finalize(f.insert);
   sqlite3_close(f.raw);
   f.database.reset();
+  APMEngineServices::monitor()->monitorQueue().sync([] {});
   platform::fs::removeItem(folder);
   return 0;
 }

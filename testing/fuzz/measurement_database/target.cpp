@@ -16,14 +16,17 @@
 
 #include "measurement/base/APMDatabase.h"
 #include "measurement/base/APMEngineServices.h"
+#include "measurement/base/APMMonitor.h"
 #include "measurement/base/APMPersistedConfig.h"
 #include "testing/fuzz/FuzzCheck.h"
 
 namespace {
 
+// Never destroyed: queued work of the monitor and the persisted
+// configuration must not meet a closed database during process exit.
 std::shared_ptr<APMDatabase>& database() {
-  static std::shared_ptr<APMDatabase> shared;
-  return shared;
+  static auto* shared = new std::shared_ptr<APMDatabase>;
+  return *shared;
 }
 
 using Record = APMSqliteStore::Record;
@@ -99,6 +102,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   database() = APMDatabase::initWithDatabaseName(APMDatabase::kDatabaseName,
                                                  APMPersistedConfig::initWithSuiteName("fuzz"), nullptr);
   if (!database()) std::abort();
+  APMEngineServices::monitor()->monitorQueue().sync([] {});
   return 0;
 }
 
@@ -110,5 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     readEverything(db, bytes);
     return false;
   });
+  // The monitor's lines are written before the next input (or the exit).
+  APMEngineServices::monitor()->monitorQueue().sync([] {});
   return 0;
 }

@@ -10,6 +10,8 @@
 #include <span>
 #include <string>
 
+#include "measurement/base/APMEngineServices.h"
+#include "measurement/base/APMMonitor.h"
 #include "measurement/base/APMRemoteConfig.h"
 #include "measurement/messages/APMPBFieldAccess.h"
 #include "testing/fuzz/FuzzCheck.h"
@@ -21,6 +23,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     setenv("XDG_DATA_HOME", (std::string(folder) + "/data").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (std::string(folder) + "/config").c_str(), 1);
   }
+  // The monitor's start-up work runs now, not during the exit.
+  APMEngineServices::monitor()->monitorQueue().sync([] {});
   return 0;
 }
 
@@ -58,5 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   settings->SZTMUploadURL();
   settings->SZTMUploadHTTPHeaders();
   settings->samplingRateForEvent("_vs");
+  // The monitor's lines are written before the next input (or the exit).
+  APMEngineServices::monitor()->monitorQueue().sync([] {});
   return 0;
 }
