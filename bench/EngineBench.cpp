@@ -1,111 +1,147 @@
-// Download engine speed.
+// Download engine speed, each figure a median ratio to a reference measured
+// alternately in the same run (see BenchSupport.h; --pin=N pins to one CPU).
 //
-// BM_ParseOutput / BM_PlainLineScan: parseOutput on recorded-style progress
-// lines beside a plain string_view scan for "[download]" over the same text
-// (items_per_second = lines per second).
+// BM_ParserThroughput: parseOutput over a 100 MB synthetic stream of the
+// downloader's progress lines (handed over in 64 KiB reads, as from the
+// pipe) beside a plain std::string_view line scan that looks for
+// "[download]" in each line. Counters: ratio (our MB/s over the scan's; goal
+// at least 0.5), ours_MBps, scan_MBps.
 //
-// BM_DownloadOverhead: one 200 MB file from a loopback server, fetched once
-// by the downloader run directly and once through "engine-probe download";
-// the counter "ratio" is engine time / direct time (1.0 = no overhead).
-// Needs <build>/bin/engine-probe and <build>/resources (the real tools).
+// BM_QueueScaling: the manager's CPU time (whole process) per download when
+// 1000 items are queued at once, beside the same with 50 items; the
+// downloader is the fake one, which ends at once. Counters: ratio (goal:
+// flat, about 1), cpu_ms_1000, cpu_ms_50. Needs <build>/bin/fake-downloader.
+//
+// The whole-download overhead against the bare downloader is measured by
+// bench/download_overhead (separate server process, real tools).
 #include <benchmark/benchmark.h>
-
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
 #include "Tavix_YouTube/engine/DownloadManager.h"
+#include "bench/BenchSupport.h"
+#include "platform/app/Bundle.h"
+#include "platform/dispatch/MainQueue.h"
 #include "platform/log/Console.h"
 #include "platform/storage/FileSystem.h"
-#include "testing/LoopbackServer.h"
 
 namespace {
 
-std::string progressText(int lines) {
+// Progress lines as the downloader prints them (carriage returns between
+// updates), with a stage line and a destination line now and then.
+std::string syntheticStream(size_t bytes) {
   std::string text;
-  for (int i = 0; i < lines; ++i) {
-    text += "[download]  " + std::to_string(i % 100) + ".3% of   10.00MiB at    1.23MiB/s ETA 00:05\r";
+  text.reserve(bytes + 256);
+  const char* stages[] = {"[download] Downloading video 1 of 2\n", "[download] Downloading audio\n"};
+  for (size_t i = 0; text.size() < bytes; ++i) {
+    if (i % 5000 == 0) text += stages[(i / 5000) % 2];
+    if (i % 5000 == 1) text += "[download] Destination: /home/u/Downloads/Clip_720.f137.mp4\n";
+    const size_t tenths = i % 1000;
+    text += "\r[download]  " + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + "% of   " +
+            std::to_string(10 + i % 90) + ".27MiB at    " + std::to_string(1 + i % 9) + ".23MiB/s ETA 00:0" +
+            std::to_string(i % 10);
   }
   return text;
 }
 
-void BM_ParseOutput(benchmark::State& state) {
+constexpr size_t kStreamBytes = 100u * 1024 * 1024;
+constexpr size_t kReadBytes = 64 * 1024;
+
+void BM_ParserThroughput(benchmark::State& state) {
   platform::console::setWriter([](std::string_view) {});
   auto manager = tavix::DownloadManager::create();
-  tavix::DownloadItem item("http://h/x", tavix::Quality::best);
-  const int lines = 1000;
-  std::string text = progressText(lines);
-  for (auto _ : state) {
-    manager->parseOutput(text, item);
+  const std::string stream = syntheticStream(kStreamBytes);
+  const double megabytes = static_cast<double>(stream.size()) / 1e6;
+  auto ours = [&] {
+    tavix::DownloadItem item("http://h/x", tavix::Quality::best);
+    const double seconds = benchsupport::wallSeconds([&] {
+      for (size_t at = 0; at < stream.size(); at += kReadBytes) {
+        manager->parseOutput(std::string_view(stream).substr(at, kReadBytes), item);
+      }
+    });
     benchmark::DoNotOptimize(item.progress.get());
+    return seconds;
+  };
+  auto scan = [&] {
+    size_t found = 0;
+    const double seconds = benchsupport::wallSeconds([&] {
+      for (size_t at = 0; at < stream.size(); at += kReadBytes) {
+        std::string_view rest = std::string_view(stream).substr(at, kReadBytes);
+        while (!rest.empty()) {
+          const size_t end = rest.find_first_of("\r\n");
+          if (rest.substr(0, end).find("[download]") != std::string_view::npos) ++found;
+          rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        }
+      }
+    });
+    benchmark::DoNotOptimize(found);
+    return seconds;
+  };
+  for (auto _ : state) {
+    // Seconds per pass; the ratio of throughputs is the inverse ratio of times.
+    benchsupport::Pairs pairs = benchsupport::alternate(10, ours, scan);
+    for (double& ratio : pairs.ratios) ratio = ratio > 0 ? 1 / ratio : 0;
+    benchsupport::report(state, pairs, "ours_s", "scan_s");
+    state.counters["ours_MBps"] = megabytes / benchsupport::Pairs::quantile(pairs.ours, 0.5);
+    state.counters["scan_MBps"] = megabytes / benchsupport::Pairs::quantile(pairs.reference, 0.5);
   }
-  state.SetItemsProcessed(state.iterations() * lines);
   platform::console::setWriter(nullptr);
 }
-BENCHMARK(BM_ParseOutput);
+BENCHMARK(BM_ParserThroughput)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-void BM_PlainLineScan(benchmark::State& state) {
-  const int lines = 1000;
-  std::string text = progressText(lines);
-  for (auto _ : state) {
-    std::string_view rest(text);
-    size_t found = 0;
-    while (!rest.empty()) {
-      size_t end = rest.find_first_of("\r\n");
-      std::string_view line = rest.substr(0, end);
-      if (line.find("[download]") != std::string_view::npos) ++found;
-      rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    }
-    benchmark::DoNotOptimize(found);
-  }
-  state.SetItemsProcessed(state.iterations() * lines);
-}
-BENCHMARK(BM_PlainLineScan);
-
-std::string exePath() {
+std::string buildFolder() {
   char buffer[4096];
-  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
-  return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+  const std::string exe = n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+  return platform::fs::parentPath(platform::fs::parentPath(exe));  // <build>/bin/bench_engine -> <build>
 }
 
-double seconds(const std::string& command) {
-  auto start = std::chrono::steady_clock::now();
-  if (std::system(command.c_str()) != 0) return -1;
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-void BM_DownloadOverhead(benchmark::State& state) {
-  const char* build = std::getenv("TAVIX_BINARY_DIR");
-  // <build>/bin/bench_engine -> <build>
-  std::string buildDir = build ? build : platform::fs::parentPath(platform::fs::parentPath(exePath()));
-  std::string home = platform::fs::temporaryDirectory() + "/engine-bench-" + std::to_string(::getpid());
+// CPU seconds of the process per download, for `count` items added at once.
+double cpuPerDownload(size_t count, const std::string& home) {
+  (void)platform::fs::removeItem(home + "/Downloads");
   (void)platform::fs::createDirectory(home + "/Downloads");
-  testkit::LoopbackServer server;
-  server.on("GET", "/www.instagram.com/big.mp4",
-            testkit::Answer::text(200, std::string(200u * 1024 * 1024, 'v'), "video/mp4"));
-  const std::string url = server.url("/www.instagram.com/big.mp4");
-  const std::string env = "HOME='" + home + "' APP_RESOURCES='" + buildDir + "/resources' ";
-  double direct = 0, engine = 0;
-  for (auto _ : state) {
-    (void)platform::fs::removeItem(home + "/Downloads");
-    (void)platform::fs::createDirectory(home + "/Downloads");
-    direct = seconds(env + buildDir + "/resources/yt-dlp -q -f 'best[ext=mp4]/best' --output '~/Downloads/d.mp4' "
-                     "--progress --continue -- '" + url + "' > /dev/null 2>&1");
-    (void)platform::fs::removeItem(home + "/Downloads");
-    (void)platform::fs::createDirectory(home + "/Downloads");
-    engine = seconds(env + buildDir + "/bin/engine-probe download --quality best '" + url + "' > /dev/null 2>&1");
-    state.SetIterationTime(engine);
+  auto manager = tavix::DownloadManager::create();
+  const double before = benchsupport::processCpuSeconds();
+  for (size_t i = 0; i < count; ++i) manager->addDownload("http://h/" + std::to_string(i), tavix::Quality::p720);
+  platform::MainQueue::runUntil(
+      [&] {
+        if (manager->currentDownloadCount() > 0 || manager->titleQueryCount() > 0) return false;
+        for (const auto& item : manager->downloads.get()) {
+          if (item->status.get() == tavix::DownloadStatus::queued) return false;
+        }
+        return true;
+      },
+      3600);
+  return (benchsupport::processCpuSeconds() - before) / static_cast<double>(count);
+}
+
+void BM_QueueScaling(benchmark::State& state) {
+  const std::string build = buildFolder();
+  const std::string home = platform::fs::temporaryDirectory() + "/engine-bench-" + std::to_string(::getpid());
+  (void)platform::fs::createDirectory(home + "/bundle");
+  (void)platform::fs::removeItem(home + "/bundle/yt-dlp");
+  if (::symlink((build + "/bin/fake-downloader").c_str(), (home + "/bundle/yt-dlp").c_str()) != 0) {
+    state.SkipWithError("no fake downloader");
+    return;
   }
-  state.counters["direct_s"] = direct;
-  state.counters["engine_s"] = engine;
-  state.counters["ratio"] = direct > 0 ? engine / direct : 0;
+  ::setenv("HOME", home.c_str(), 1);
+  ::unsetenv("FAKE_DOWNLOADER_SCENARIO");
+  platform::Bundle::setMain(std::make_shared<platform::Bundle>(home + "/bundle"));
+  platform::console::setWriter([](std::string_view) {});
+  for (auto _ : state) {
+    benchsupport::Pairs pairs =
+        benchsupport::alternate(3, [&] { return cpuPerDownload(1000, home); }, [&] { return cpuPerDownload(50, home); });
+    benchsupport::report(state, pairs, "cpu_ms_1000", "cpu_ms_50", 1000);
+  }
+  platform::console::setWriter(nullptr);
+  platform::Bundle::setMain(nullptr);
   (void)platform::fs::removeItem(home);
 }
-BENCHMARK(BM_DownloadOverhead)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QueueScaling)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+BENCHSUPPORT_MAIN();

@@ -7,6 +7,7 @@
 
 #include "Tavix_YouTube/engine/Utf8ChunkDecoder.h"
 #include "Tavix_YouTube/engine/internal/AppBundle.h"
+#include "Tavix_YouTube/engine/internal/OutputScanner.h"
 #include "Tavix_YouTube/engine/internal/TextLines.h"
 #include "Tavix_YouTube/engine/internal/ThumbnailLoader.h"
 #include "platform/dispatch/MainQueue.h"
@@ -15,7 +16,6 @@
 #include "platform/storage/FileSystem.h"
 #include "platform/storage/StandardFolders.h"
 #include "platform/text/NumberText.h"
-#include "platform/text/Regex.h"
 #include "platform/text/Unicode.h"
 #include "platform/text/Url.h"
 #include "platform/time/Clock.h"
@@ -59,24 +59,6 @@ Site siteOf(std::string_view url) {
   return Site::other;
 }
 
-const platform::Regex& regex(std::string_view pattern) {
-  // The three patterns are fixed; compile each once.
-  static std::mutex mutex;
-  static std::map<std::string, platform::Regex, std::less<>> compiled;
-  std::lock_guard lock(mutex);
-  auto it = compiled.find(pattern);
-  if (it == compiled.end()) {
-    it = compiled.emplace(std::string(pattern), platform::Regex::compile(pattern).value()).first;
-  }
-  return it->second;
-}
-
-std::optional<std::string> firstMatch(std::string_view pattern, std::string_view text) {
-  auto result = regex(pattern).firstMatch(text);
-  if (!result.ok() || !result.value()) return std::nullopt;
-  return result.value()->text();
-}
-
 // Quality label of a file name: the display name without lowercase "p".
 std::string labelOf(Quality quality) { return removeAll(quality.localizedName(), "p"); }
 
@@ -87,6 +69,17 @@ std::string bracketed(const std::vector<std::string>& arguments) {
     text += "\"" + arguments[i] + "\"";
   }
   return text + "]";
+}
+
+// `text` without any occurrence of `part`, written into `buffer`.
+const std::string& removingAll(std::string_view text, std::string_view part, std::string& buffer) {
+  buffer.clear();
+  for (size_t at = text.find(part); at != std::string_view::npos; at = text.find(part)) {
+    buffer.append(text.substr(0, at));
+    text.remove_prefix(at + part.size());
+  }
+  buffer.append(text);
+  return buffer;
 }
 
 std::string pathExtension(std::string_view path) {
@@ -480,25 +473,34 @@ void DownloadManager::handleOutput(const std::shared_ptr<Run>& run, const std::s
 // ---------------------------------------------------------------- parsing
 
 void DownloadManager::parseOutput(std::string_view text, DownloadItem& item) {
-  for (std::string_view l : splitLines(text)) {
-    if (l.empty()) continue;
+  engine_internal::forEachLine(text, [&](std::string_view l) {
+    if (l.empty()) return;
     if (contains(l, "[download]")) {
-      if (contains(l, "Downloading video")) {
+      // "Downloading video" first, else "Downloading audio", anywhere in the line.
+      bool video = false;
+      bool audio = false;
+      for (size_t at = l.find("Downloading "); at != std::string_view::npos; at = l.find("Downloading ", at + 1)) {
+        const std::string_view what = l.substr(at + 12, 5);
+        video = video || what == "video";
+        audio = audio || what == "audio";
+      }
+      if (video) {
         item.downloadStage.set("Downloading video...");
-      } else if (contains(l, "Downloading audio")) {
+      } else if (audio) {
         item.downloadStage.set("Downloading audio...");
       } else if (contains(l, "has already been downloaded")) {
-        continue;
+        return;
       }
       if (contains(l, "%") && contains(l, "of")) {
-        if (std::optional<std::string> percentText = firstMatch(R"(\d+\.?\d*%)", l)) {
-          percentText->pop_back();
+        // The numbers are read in the C locale whatever the process's is.
+        if (std::optional<std::string_view> percentText = engine_internal::findPercent(l)) {
           if (std::optional<double> percent = platform::NumberText::parseDouble(*percentText)) {
             updateProgress(item, l, *percent);
           }
         }
-        if (std::optional<std::string> speedText = firstMatch(R"(at\s+[\d\.]+\w+iB/s)", l)) {
-          item.speed.set(removeAll(*speedText, "at "));
+        if (std::optional<std::string_view> speedText = engine_internal::findSpeed(l)) {
+          thread_local std::string speed;
+          item.speed.set(removingAll(*speedText, "at ", speed));
         }
       }
     } else if (contains(l, "[ffmpeg]") || l.starts_with("[Merger]")) {
@@ -513,23 +515,36 @@ void DownloadManager::parseOutput(std::string_view text, DownloadItem& item) {
     } else if (contains(l, "has already been downloaded")) {
       updateFileSizeFromDisk(item);
     }
-  }
+  });
 }
 
 void DownloadManager::updateProgress(DownloadItem& item, std::string_view line, double percent) {
-  std::optional<std::string> sizeMatch = firstMatch(R"(of\s+[\d\.]+\w+iB)", line);
+  std::optional<std::string_view> sizeMatch = engine_internal::findSize(line);
   if (!sizeMatch) return;
-  std::string size = removeAll(*sizeMatch, "of ");
-  std::string stage = item.downloadStage.get();
-  if (contains(stage, "video")) {
-    item.progress.set(percent * 0.7 / 100.0 * 100.0);
-    item.fileSize.set("~" + size + " (video)");
-  } else if (contains(stage, "audio")) {
-    item.progress.set(percent * 0.2 / 100.0 * 100.0 + 70.0);
-    item.fileSize.set("~" + size + " (audio)");
-  } else {
-    item.progress.set(percent);
-    item.fileSize.set(size);
+  // Texts are built in buffers kept between lines (a progress line costs no
+  // allocation) and copied into the item's fields, whose storage is reused.
+  thread_local std::string size;
+  thread_local std::string shown;
+  removingAll(*sizeMatch, "of ", size);
+  enum class Share { video, audio, whole };
+  const Share share = item.downloadStage.read([](const std::string& stage) {
+    return contains(stage, "video") ? Share::video : contains(stage, "audio") ? Share::audio : Share::whole;
+  });
+  switch (share) {
+    case Share::video:
+      item.progress.set(percent * 0.7 / 100.0 * 100.0);
+      shown.assign("~").append(size).append(" (video)");
+      item.fileSize.set(shown);
+      break;
+    case Share::audio:
+      item.progress.set(percent * 0.2 / 100.0 * 100.0 + 70.0);
+      shown.assign("~").append(size).append(" (audio)");
+      item.fileSize.set(shown);
+      break;
+    case Share::whole:
+      item.progress.set(percent);
+      item.fileSize.set(size);
+      break;
   }
 }
 

@@ -24,6 +24,7 @@
 
 #include <exception>
 #include <mutex>
+#include <utility>
 
 #include "platform/observable/ObservableObject.h"
 #include "platform/observable/Signal.h"
@@ -46,23 +47,16 @@ class Published {
     return m_value;
   }
 
-  void set(T newValue) {
-    std::lock_guard sequence(m_sequence);
-    const T* outerPending = m_pending;
-    m_pending = &newValue;
-    std::exception_ptr failure;
-    try {
-      if (m_owner) m_owner->objectWillChange().send();
-      m_willChange.send(newValue);
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    m_pending = outerPending;
-    {
-      std::lock_guard lock(m_mutex);
-      m_value = std::move(newValue);
-    }
-    if (failure) std::rethrow_exception(failure);
+  void set(T&& newValue) { store(std::move(newValue)); }
+  // Copies into the stored value, reusing its storage (a string's buffer).
+  void set(const T& newValue) { store(newValue); }
+
+  // Calls fn with the current value under the read lock, without a copy.
+  // fn must not set this property.
+  template <class F>
+  decltype(auto) read(F&& fn) const {
+    std::lock_guard lock(m_mutex);
+    return std::forward<F>(fn)(static_cast<const T&>(m_value));
   }
 
   Published& operator=(T newValue) {
@@ -78,6 +72,26 @@ class Published {
   size_t subscriberCount() const { return m_willChange.subscriberCount(); }
 
  private:
+  template <class V>
+  void store(V&& newValue) {
+    std::lock_guard sequence(m_sequence);
+    const T* outerPending = m_pending;
+    m_pending = &newValue;
+    std::exception_ptr failure;
+    try {
+      if (m_owner) m_owner->objectWillChange().send();
+      m_willChange.send(newValue);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    m_pending = outerPending;
+    {
+      std::lock_guard lock(m_mutex);
+      m_value = std::forward<V>(newValue);
+    }
+    if (failure) std::rethrow_exception(failure);
+  }
+
   struct WillChange : Signal<T> {
     Cancellable subscribeCurrent(Handler handler, const Published& owner) {
       return this->subscribeThen(std::move(handler), [&owner](const Handler& first) {

@@ -35,6 +35,9 @@ class Signal {
   Cancellable subscribe(Handler handler) { return subscribeThen(std::move(handler), nullptr); }
 
   void send(const Args&... args) const {
+    // Nobody listening: no lock, no list copy (a subscriber added meanwhile
+    // hears the next send).
+    if (m_state->count.load(std::memory_order_acquire) == 0) return;
     for (const std::shared_ptr<Entry>& entry : snapshot()) {
       std::lock_guard turn(entry->turn);
       if (entry->active.load()) entry->handler(args...);
@@ -56,6 +59,7 @@ class Signal {
     {
       std::lock_guard lock(m_state->mutex);
       m_state->entries.push_back(entry);
+      m_state->count.store(m_state->entries.size(), std::memory_order_release);
     }
     Cancellable token([weakState = std::weak_ptr<State>(m_state), weakEntry = std::weak_ptr<Entry>(entry)] {
       std::shared_ptr<Entry> cancelled = weakEntry.lock();
@@ -64,6 +68,7 @@ class Signal {
       if (std::shared_ptr<State> state = weakState.lock()) {
         std::lock_guard lock(state->mutex);
         std::erase(state->entries, cancelled);
+        state->count.store(state->entries.size(), std::memory_order_release);
       }
     });
     if (first) first(entry->handler);
@@ -79,6 +84,7 @@ class Signal {
   struct State {
     std::mutex mutex;
     std::vector<std::shared_ptr<Entry>> entries;
+    std::atomic<size_t> count{0};  // entries.size(), readable without the lock
   };
 
   std::vector<std::shared_ptr<Entry>> snapshot() const {

@@ -11,28 +11,7 @@ namespace tavix::engine_internal {
 
 std::vector<std::string_view> splitLines(std::string_view text) {
   std::vector<std::string_view> lines;
-  size_t start = 0;
-  size_t i = 0;
-  while (i < text.size()) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    size_t breakLength = 0;
-    if (c >= 0x0A && c <= 0x0D) {
-      breakLength = 1;
-    } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x85) {
-      breakLength = 2;
-    } else if (c == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
-               (static_cast<unsigned char>(text[i + 2]) == 0xA8 || static_cast<unsigned char>(text[i + 2]) == 0xA9)) {
-      breakLength = 3;
-    }
-    if (breakLength) {
-      lines.push_back(text.substr(start, i - start));
-      i += breakLength;
-      start = i;
-    } else {
-      ++i;
-    }
-  }
-  lines.push_back(text.substr(start));
+  forEachLine(text, [&](std::string_view line) { lines.push_back(line); });
   return lines;
 }
 
@@ -91,8 +70,6 @@ std::string characterPrefixWithin(std::string_view utf8, size_t maxBytes) {
   });
   return std::string(utf8.substr(0, end));
 }
-
-bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
 std::string removeAll(std::string_view text, std::string_view part) {
   std::string result;
