@@ -1,6 +1,7 @@
 #include "Tavix_YouTube/engine/DownloadManager.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <mutex>
 #include <unordered_set>
@@ -91,6 +92,22 @@ std::string pathExtension(std::string_view path) {
 
 }  // namespace
 
+namespace {
+// The display names of the six statuses, looked up once for a pass over the
+// list; statuses compare through them, as everywhere in the engine.
+class StatusNames {
+ public:
+  StatusNames() {
+    for (const DownloadStatus& status : DownloadStatus::allCases()) m_names[index(status)] = status.localizedName();
+  }
+  bool equal(const DownloadStatus& a, const DownloadStatus& b) const { return m_names[index(a)] == m_names[index(b)]; }
+
+ private:
+  static size_t index(const DownloadStatus& status) { return static_cast<size_t>(status.caseValue()); }
+  std::array<std::string, 6> m_names;
+};
+}  // namespace
+
 struct DownloadManager::Run {
   uint64_t number = 0;
   std::shared_ptr<DownloadItem> item;
@@ -150,14 +167,18 @@ void DownloadManager::ensureToolThenQueue(const std::shared_ptr<DownloadItem>& i
 }
 
 void DownloadManager::clearCompleted() {
+  const StatusNames names;
   DownloadList kept;
-  for (const auto& item : downloads.get()) {
-    DownloadStatus status = item->status.get();
-    if (status == DownloadStatus::completed || status == DownloadStatus::failed || status == DownloadStatus::cancelled) {
-      continue;
+  downloads.read([&](const DownloadList& list) {
+    for (const auto& item : list) {
+      DownloadStatus status = item->status.get();
+      if (names.equal(status, DownloadStatus::completed) || names.equal(status, DownloadStatus::failed) ||
+          names.equal(status, DownloadStatus::cancelled)) {
+        continue;
+      }
+      kept.push_back(item);
     }
-    kept.push_back(item);
-  }
+  });
   downloads.set(std::move(kept));
 }
 
@@ -168,19 +189,23 @@ void DownloadManager::removeDownload(const platform::Uuid& id) {
 }
 
 void DownloadManager::processQueue() {
-  DownloadList queued;
-  for (const auto& item : downloads.get()) {
-    if (item->status.get() == DownloadStatus::queued) queued.push_back(item);
-  }
   const int running = static_cast<int>(m_currentDownloads.size());
   const int freeSlots = std::max(0, maxConcurrentDownloads - running);
+  // One pass over the list without copying it; only the items to start are kept.
+  const StatusNames names;
+  size_t queued = 0;
+  DownloadList toStart;
+  downloads.read([&](const DownloadList& list) {
+    for (const auto& item : list) {
+      if (!names.equal(item->status.get(), DownloadStatus::queued)) continue;
+      if (queued++ < static_cast<size_t>(freeSlots)) toStart.push_back(item);
+    }
+  });
   line("🔄 Processing queue:");
-  line("   Queued items: " + std::to_string(queued.size()));
+  line("   Queued items: " + std::to_string(queued));
   line("   Available slots: " + std::to_string(freeSlots));
   line("   Current downloads: " + std::to_string(running));
-  const size_t toStart = std::min(queued.size(), static_cast<size_t>(freeSlots));
-  for (size_t i = 0; i < toStart; ++i) {
-    const auto& item = queued[i];
+  for (const auto& item : toStart) {
     std::string title = item->videoTitle.get();
     line("   Starting download for: " + (title.empty() ? item->url.get() : title));
     startDownload(item);
@@ -190,11 +215,18 @@ void DownloadManager::processQueue() {
 void DownloadManager::listChanged(const DownloadList& next) {
   // Delivered before the new list is stored: downloads.get() is the old one.
   if (m_reservations.empty()) return;
-  std::unordered_set<platform::Uuid> kept;
-  kept.reserve(next.size());
-  for (const auto& item : next) kept.insert(item->id);
-  for (const auto& item : downloads.get()) {
-    if (kept.count(item->id)) continue;
+  DownloadList dropped;
+  downloads.read([&](const DownloadList& old) {
+    // An addition keeps every item where it was: nothing is dropped.
+    if (next.size() >= old.size() && std::equal(old.begin(), old.end(), next.begin())) return;
+    std::unordered_set<platform::Uuid> kept;
+    kept.reserve(next.size());
+    for (const auto& item : next) kept.insert(item->id);
+    for (const auto& item : old) {
+      if (!kept.count(item->id)) dropped.push_back(item);
+    }
+  });
+  for (const auto& item : dropped) {
     auto reservation = m_reservations.find(item->id);
     if (reservation == m_reservations.end()) continue;
     reservation->second.listed = false;
@@ -691,6 +723,7 @@ std::string cleanedTitle(std::string_view title) {
 void DownloadManager::reserve(const platform::Uuid& id, const std::string& fileName, const std::string& extension) {
   Reservation& reservation = m_reservations[id];
   reservation.folder = downloadFolder.get();
+  reservation.expandedFolder = platform::StandardFolders::expandTilde(reservation.folder);
   reservation.fileName = fileName;
   reservation.stem = fileName.substr(0, fileName.size() - extension.size() - 1);
 }
@@ -706,7 +739,7 @@ bool DownloadManager::isStemTaken(std::string_view stem, const std::vector<std::
   const std::string expandedFolder = platform::StandardFolders::expandTilde(folder);
   for (const auto& [id, reservation] : m_reservations) {
     if (owner && id == *owner) continue;
-    if (platform::StandardFolders::expandTilde(reservation.folder) != expandedFolder) continue;
+    if (reservation.expandedFolder != expandedFolder) continue;
     if (reservation.stem == stem || extendsStem(reservation.stem, stem, "._") ||
         extendsStem(stem, reservation.stem, ".")) {
       return true;
@@ -760,6 +793,20 @@ std::string DownloadManager::uniqueFilename(const std::string& title, const std:
 }
 
 void DownloadManager::fetchRealTitle(const std::shared_ptr<DownloadItem>& item) {
+  // At most kMaxConcurrentTitleQueries run; the others wait in order of adding.
+  m_waitingTitleQueries.push_back(item);
+  startTitleQueries();
+}
+
+void DownloadManager::startTitleQueries() {
+  while (m_runningTitleQueries < kMaxConcurrentTitleQueries && !m_waitingTitleQueries.empty()) {
+    std::shared_ptr<DownloadItem> item = std::move(m_waitingTitleQueries.front());
+    m_waitingTitleQueries.pop_front();
+    launchTitleQuery(item);
+  }
+}
+
+void DownloadManager::launchTitleQuery(const std::shared_ptr<DownloadItem>& item) {
   std::optional<std::string> downloader = engine_internal::resourcePath("yt-dlp");
   if (!downloader) return;
   auto task = std::make_shared<platform::Task>();
@@ -788,7 +835,8 @@ void DownloadManager::fetchRealTitle(const std::shared_ptr<DownloadItem>& item) 
     platform::mainQueue().async([weak, item, status, output = std::move(output), task] {
       task->setStdoutHandler(nullptr);
       if (auto self = weak.lock()) {
-        self->m_titleQueries -= 1;
+        self->m_runningTitleQueries -= 1;
+        self->startTitleQueries();
         self->handleTitleResult(item, status, output);
       }
     });
@@ -799,7 +847,7 @@ void DownloadManager::fetchRealTitle(const std::shared_ptr<DownloadItem>& item) 
     line("⚠️ Failed to get real title: " + error->localizedDescription());
     return;
   }
-  m_titleQueries += 1;
+  m_runningTitleQueries += 1;
 }
 
 void DownloadManager::handleTitleResult(const std::shared_ptr<DownloadItem>& item, int status,
@@ -865,6 +913,7 @@ void DownloadManager::renameWithRealTitle(DownloadItem& item) {
     item.filePath.set(newPath);
     if (auto reservation = m_reservations.find(item.id); reservation != m_reservations.end()) {
       reservation->second.folder = folder;
+      reservation->second.expandedFolder = platform::StandardFolders::expandTilde(folder);
       reservation->second.fileName = newName;
       reservation->second.stem = newName.substr(0, newName.size() - extension.size() - 1);
     }

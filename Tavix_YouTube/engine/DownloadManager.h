@@ -3,7 +3,8 @@
 // downloaders run, builds the downloader's command line per site and
 // quality, parses its output into stage/progress/speed/size, classifies its
 // failures, names the output files and renames them after the video's real
-// title (a second, short downloader run), and fetches thumbnails.
+// title (a second, short downloader run: at most two of them at a time, the
+// others waiting in order of adding), and fetches thumbnails.
 //
 // The downloader ("yt-dlp") and the media tool ("ffmpeg", with "ffprobe")
 // are resources of the bundle, found by name only. Every console line goes
@@ -30,6 +31,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -61,6 +63,8 @@ class DownloadManager : public platform::ObservableObject, public std::enable_sh
   using Launcher = std::function<std::optional<platform::Error>(platform::Task& process)>;
 
   static constexpr int kMaxConcurrentDownloads = 2;
+  // Title queries running at once; each is a downloader process of its own.
+  static constexpr size_t kMaxConcurrentTitleQueries = 2;
   // Longest file name the file system takes, in bytes.
   static constexpr size_t kMaxFileNameBytes = 255;
   // Room kept free in a file name for the downloader's temporary suffixes
@@ -82,8 +86,8 @@ class DownloadManager : public platform::ObservableObject, public std::enable_sh
 
   // Size of the running set (runs started whose end is not yet handled).
   size_t currentDownloadCount() const { return m_currentDownloads.size(); }
-  // Title queries started whose result is not yet handled.
-  size_t titleQueryCount() const { return m_titleQueries; }
+  // Title queries waiting or started whose result is not yet handled.
+  size_t titleQueryCount() const { return m_runningTitleQueries + m_waitingTitleQueries.size(); }
 
   // --- queue
   void addDownload(const std::string& url, Quality quality);
@@ -129,6 +133,7 @@ class DownloadManager : public platform::ObservableObject, public std::enable_sh
   // The output name an item holds (see the comment at the top).
   struct Reservation {
     std::string folder;    // downloadFolder as stored when the name was chosen
+    std::string expandedFolder;
     std::string fileName;  // stem + "." + extension
     std::string stem;
     bool listed = true;    // the item is in `downloads`
@@ -140,6 +145,8 @@ class DownloadManager : public platform::ObservableObject, public std::enable_sh
   std::optional<platform::Error> launch(platform::Task& process);
   void handleOutput(const std::shared_ptr<Run>& run, const std::string& text);
   void handleTermination(const std::shared_ptr<Run>& run);
+  void startTitleQueries();
+  void launchTitleQuery(const std::shared_ptr<DownloadItem>& item);
   void handleTitleResult(const std::shared_ptr<DownloadItem>& item, int status, const std::string& output);
   std::string uniqueFilename(const std::string& title, const std::string& label, const std::string& extension,
                              const platform::Uuid* owner);
@@ -152,7 +159,8 @@ class DownloadManager : public platform::ObservableObject, public std::enable_sh
   std::map<uint64_t, platform::Uuid> m_currentDownloads;  // run number -> item id
   uint64_t m_nextRun = 1;
   std::unordered_map<platform::Uuid, Reservation> m_reservations;
-  size_t m_titleQueries = 0;
+  size_t m_runningTitleQueries = 0;
+  std::deque<std::shared_ptr<DownloadItem>> m_waitingTitleQueries;
   std::vector<platform::Cancellable> m_cancellables;
   platform::ObserverToken m_retryObserver;
   std::shared_ptr<FolderPanel> m_folderPanel;

@@ -90,6 +90,7 @@ struct Task::State {
     bool reaped = false;
     bool finished = false;   // termination delivered (or skipped)
     bool abandoned = false;  // the Task object is gone or going
+    bool readerEnded = false;  // the reader thread is past its last use of the handlers
     bool ownGroup = false;
     pid_t pid = 0;
     int pidfd = -1;  // closed by the reader thread when it ends
@@ -280,6 +281,11 @@ void Task::readerLoop(std::shared_ptr<State> state, int stdoutFd, int stderrFd) 
         closeFd(state->pidfd);
     }
     state->deliverTermination();
+    {
+        std::lock_guard lock(state->mutex);
+        state->readerEnded = true;
+    }
+    state->finishedChanged.notify_all();
 }
 
 Task::Task() : m_state(std::make_shared<State>()) {
@@ -305,12 +311,11 @@ Task::~Task() {
     out.reset();
     err.reset();
     term.reset();
-    if (m_thread.joinable()) {
-        if (onReader) {
-            m_thread.detach();
-        } else {
-            m_thread.join();
-        }
+    // The reader thread is detached (a task kept after its end holds no
+    // thread); wait until it is done, unless this runs on it.
+    if (!onReader) {
+        std::unique_lock lock(m_state->mutex);
+        m_state->finishedChanged.wait(lock, [&] { return !m_state->launched || m_state->readerEnded; });
     }
 }
 
@@ -480,7 +485,9 @@ std::optional<Error> Task::launch() {
     int pidfd = openPidfd(pid);
     m_state->pidfd = pidfd >= 0 ? moveAboveStandardStreams(pidfd) : -1;
     try {
-        m_thread = std::thread(readerLoop, m_state, outPipe[0], errPipe[0]);
+        std::thread reader(readerLoop, m_state, outPipe[0], errPipe[0]);
+        m_state->readerId = reader.get_id();
+        reader.detach();
     } catch (const std::system_error& e) {
         // No reader: end the child here so nothing is left behind.
         m_state->signalLocked(SIGKILL);
@@ -490,9 +497,9 @@ std::optional<Error> Task::launch() {
         closeAll();
         closeFd(m_state->pidfd);
         m_state->finished = true;
+        m_state->readerEnded = true;
         return fail(EAGAIN, std::string("Cannot start the reader thread: ") + e.what());
     }
-    m_state->readerId = m_thread.get_id();
     return std::nullopt;
 }
 

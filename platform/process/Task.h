@@ -34,11 +34,15 @@
 // child is unreaped): terminate() and kill() are no-ops before launch and
 // after the end, and never reach a reused pid.
 //
+// The background thread ends by itself once the child was reaped and its
+// pipes were read to the end (it is not joined), so a task kept after its end
+// holds no thread and no thread stack.
+//
 // Destruction: destroying a task whose process still runs removes all
 // handlers (none is called afterwards), sends SIGKILL (to the whole group when
-// it has its own), and joins the background thread, which ends as soon as
-// the child is reaped. Destroyed from inside one of its own handlers, the
-// task detaches the thread instead; that thread touches only shared state and
+// it has its own), and waits until the background thread is done, which is
+// as soon as the child is reaped. Destroyed from inside one of its own
+// handlers, the task does not wait; that thread touches only shared state and
 // ends right after.
 #pragma once
 
@@ -128,7 +132,6 @@ private:
     bool m_ownProcessGroup = false;
 
     std::shared_ptr<State> m_state;
-    std::thread m_thread;
 };
 
 }  // namespace platform

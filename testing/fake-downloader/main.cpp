@@ -15,6 +15,10 @@
 //                     its extension, then SUFFIX (".f137.mp4.part", ...)
 //   child PIDFILE     start a child that writes its pid to PIDFILE and then
 //                     sleeps; it stands for a media tool started by the downloader
+//   enter DIR         mark this process as running in DIR (a file named by
+//                     its pid), then append the number of marks now in DIR
+//                     as a line to DIR.counts (how many run at once)
+//   leave DIR         remove this process's mark from DIR
 //   exit N            exit with status N (the end of the scenario exits 0)
 //   signal N          end by signal N
 //
@@ -24,6 +28,7 @@
 // in download mode those lines are skipped. Empty lines and "#" lines are
 // comments. Writes go out unbuffered, one write per command, so each "out"
 // is one chunk on the pipe.
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -173,6 +178,25 @@ int main(int argc, char** argv) {
       if (fd >= 0) {
         size_t bytes = gap == std::string::npos ? 0 : static_cast<size_t>(std::atoll(rest.c_str() + gap + 1));
         writeAll(fd, std::string(bytes, 'p'));
+        ::close(fd);
+      }
+    } else if (command == "enter" || command == "leave") {
+      const std::string mark = rest + "/" + std::to_string(::getpid());
+      if (command == "leave") {
+        ::unlink(mark.c_str());
+        continue;
+      }
+      ::mkdir(rest.c_str(), 0755);
+      int fd = ::open(mark.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+      if (fd >= 0) ::close(fd);
+      size_t marks = 0;
+      if (DIR* dir = ::opendir(rest.c_str())) {
+        while (dirent* entry = ::readdir(dir)) marks += entry->d_name[0] != '.';
+        ::closedir(dir);
+      }
+      fd = ::open((rest + ".counts").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+      if (fd >= 0) {
+        writeAll(fd, std::to_string(marks) + "\n");
         ::close(fd);
       }
     } else if (command == "child") {

@@ -229,6 +229,39 @@ TEST_F(EngineProcess, OutputNamesAreReservedPerItem) {
   EXPECT_EQ(a->filePath.get(), "~/Downloads/Downloaded_Video_720.mp4");
 }
 
+// Fifty items at once: never more than two downloads and two title queries
+// run, and every item still gets both, in order of adding.
+TEST_F(EngineProcess, TitleQueriesAreBoundedLikeDownloads) {
+  const std::string titles = flag("titles");
+  const std::string downloaders = flag("downloads");
+  writeScenario("title enter " + titles + "\ntitle sleep 0.02\ntitle leave " + titles + "\nenter " + downloaders +
+                "\nsleep 0.02\nleave " + downloaders + "\n");
+  const size_t kItems = 50;
+  for (size_t i = 0; i < kItems; ++i) add("http://h/" + std::to_string(i));
+  EXPECT_EQ(manager->titleQueryCount(), kItems);
+  ASSERT_TRUE(runUntil([&] { return settled() && manager->titleQueryCount() == 0; }, 120));
+  for (const std::string& counts : {titles + ".counts", downloaders + ".counts"}) {
+    std::ifstream in(counts);
+    size_t runs = 0;
+    size_t most = 0;
+    for (size_t running; in >> running; ++runs) most = std::max(most, running);
+    EXPECT_EQ(runs, kItems) << counts;
+    EXPECT_LE(most, 2u) << counts;
+    EXPECT_GE(most, 1u) << counts;
+  }
+  // Title queries start in order of adding: two processes started close
+  // together may record themselves either way round, no more.
+  std::vector<size_t> order;
+  for (const std::string& run : recordedRuns()) {
+    if (run.find("--get-title") == std::string::npos) continue;
+    order.push_back(std::stoul(run.substr(run.rfind("http://h/") + 9)));
+  }
+  ASSERT_EQ(order.size(), kItems);
+  for (size_t position = 0; position < kItems; ++position) {
+    EXPECT_LE(std::max(position, order[position]) - std::min(position, order[position]), 2u) << position;
+  }
+}
+
 // Working files left by an item that is gone (removed, or from an earlier
 // run of the program) are never resumed by a new item of the same name.
 TEST_F(EngineProcess, LeftoverWorkingFilesKeepTheirName) {

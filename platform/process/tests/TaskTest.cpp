@@ -443,6 +443,37 @@ TEST(TaskTest, HandlersOwningTheirTaskAreReleasedAtTheEnd) {
     EXPECT_EQ(box, "title\nthumbnail\n");
 }
 
+// Ended tasks that are kept (a download list keeps each item's last process)
+// hold no thread: the stacks of their reader threads must not pile up.
+TEST(TaskTest, EndedTasksKeptAliveHoldNoThreadStack) {
+    auto virtualMemory = [] {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("VmSize:", 0) == 0) return std::stoull(line.substr(7)) * 1024;  // kB
+        }
+        return 0ull;
+    };
+    const unsigned long long before = virtualMemory();
+    std::vector<std::unique_ptr<Task>> kept;
+    for (int i = 0; i < 30; ++i) {
+        kept.push_back(shellTask("exit 0"));
+        Recorder recorder;
+        recorder.attach(*kept.back());
+        ASSERT_FALSE(kept.back()->launch().has_value());
+        kept.back()->waitUntilExit();
+        kept.back()->setStdoutHandler(nullptr);
+        kept.back()->setStderrHandler(nullptr);
+        kept.back()->setTerminationHandler(nullptr);
+    }
+    // A thread stack is 8 MiB of address space; thirty kept would be 240 MiB.
+    const unsigned long long limit = before + 64ull * 1024 * 1024;
+    auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (virtualMemory() > limit && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+    EXPECT_LE(virtualMemory(), limit);
+    EXPECT_EQ(kept.back()->terminationStatus(), 0);
+    kept.clear();  // destroying ended tasks returns at once
+}
+
 TEST(TaskTest, OutputCanBeInheritedOrDiscarded) {
     auto task = shellTask("echo out; echo err >&2");
     task->setStandardOutput(Task::Output::discard);
