@@ -1,5 +1,7 @@
 // Serial-queue async round trip (post one task, wait until it ran) and batch
-// throughput, beside a plain std::mutex + std::condition_variable worker thread.
+// throughput, beside a plain std::mutex + std::condition_variable worker
+// thread, as median ratios of alternated pairs in one run (BenchSupport.h;
+// --pin=N pins to one CPU, where hand-offs cost the same on a loaded machine).
 #include <benchmark/benchmark.h>
 
 #include <condition_variable>
@@ -8,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "bench/BenchSupport.h"
 #include "platform/dispatch/SerialQueue.h"
 
 namespace {
@@ -75,53 +78,38 @@ class PlainWorker {
 
 constexpr int kBatch = 1000;
 
-void BM_SerialQueueRoundTrip(benchmark::State& state) {
-  platform::SerialQueue queue("bench.roundtrip");
-  Latch latch;
-  for (auto _ : state) {
-    queue.async([&] { latch.open(); });
-    latch.waitAndReset();
-  }
-}
-BENCHMARK(BM_SerialQueueRoundTrip)->UseRealTime();
-
-void BM_PlainWorkerRoundTrip(benchmark::State& state) {
-  PlainWorker worker;
-  Latch latch;
-  for (auto _ : state) {
-    worker.post([&] { latch.open(); });
-    latch.waitAndReset();
-  }
-}
-BENCHMARK(BM_PlainWorkerRoundTrip)->UseRealTime();
-
-void BM_SerialQueueBatch(benchmark::State& state) {
-  platform::SerialQueue queue("bench.batch");
+// Seconds per task for `rounds` rounds of `post then wait` (a round trip
+// when batch is 1, a batch of `batch` tasks otherwise), on either executor.
+template <typename Post>
+double perTask(int rounds, int batch, Post post) {
   Latch latch;
   int64_t sum = 0;
-  for (auto _ : state) {
-    for (int i = 0; i < kBatch - 1; ++i) queue.async([&sum, i] { sum += i; });
-    queue.async([&] { latch.open(); });
-    latch.waitAndReset();
-  }
+  const double seconds = benchsupport::wallSeconds([&] {
+    for (int r = 0; r < rounds; ++r) {
+      for (int i = 0; i < batch - 1; ++i) post([&sum, i] { sum += i; });
+      post([&] { latch.open(); });
+      latch.waitAndReset();
+    }
+  });
   benchmark::DoNotOptimize(sum);
-  state.SetItemsProcessed(state.iterations() * kBatch);
+  return seconds / (static_cast<double>(rounds) * batch);
 }
-BENCHMARK(BM_SerialQueueBatch)->UseRealTime();
 
-void BM_PlainWorkerBatch(benchmark::State& state) {
+// Counters: ratio (serial queue over plain worker, time per task), queue_us
+// and plain_us per task.
+void runRatio(benchmark::State& state, int rounds, int batch) {
+  platform::SerialQueue queue("bench.ratio");
   PlainWorker worker;
-  Latch latch;
-  int64_t sum = 0;
-  for (auto _ : state) {
-    for (int i = 0; i < kBatch - 1; ++i) worker.post([&sum, i] { sum += i; });
-    worker.post([&] { latch.open(); });
-    latch.waitAndReset();
-  }
-  benchmark::DoNotOptimize(sum);
-  state.SetItemsProcessed(state.iterations() * kBatch);
+  auto ours = [&] { return perTask(rounds, batch, [&](std::function<void()> task) { queue.async(std::move(task)); }); };
+  auto plain = [&] { return perTask(rounds, batch, [&](std::function<void()> task) { worker.post(std::move(task)); }); };
+  for (auto _ : state) benchsupport::report(state, benchsupport::alternate(15, ours, plain), "queue_us", "plain_us", 1e6);
 }
-BENCHMARK(BM_PlainWorkerBatch)->UseRealTime();
+
+void BM_RoundTripRatio(benchmark::State& state) { runRatio(state, 2000, 1); }
+BENCHMARK(BM_RoundTripRatio)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_BatchRatio(benchmark::State& state) { runRatio(state, 20, kBatch); }
+BENCHMARK(BM_BatchRatio)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_SerialQueueSync(benchmark::State& state) {
   platform::SerialQueue queue("bench.sync");
@@ -132,4 +120,4 @@ BENCHMARK(BM_SerialQueueSync)->UseRealTime();
 
 }  // namespace
 
-BENCHMARK_MAIN();
+BENCHSUPPORT_MAIN();

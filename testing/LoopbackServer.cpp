@@ -250,6 +250,7 @@ void LoopbackServer::serve(const httplib::Request& req, httplib::Response& res, 
     record.headers.emplace_back(name, value);
   }
   record.body = body;
+  record.remotePort = req.remote_port;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_requests.push_back(record);

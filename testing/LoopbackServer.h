@@ -46,6 +46,7 @@ struct RecordedRequest {
   std::string query;  // raw text after '?', empty when none
   HeaderList headers;
   std::string body;
+  int remotePort = 0;  // the client's port: requests of one connection share it
 
   // First header of that name (case-insensitive), empty when absent.
   std::string header(const std::string& name) const;

@@ -812,6 +812,8 @@ void DownloadManager::launchTitleQuery(const std::shared_ptr<DownloadItem>& item
   auto task = std::make_shared<platform::Task>();
   task->setExecutablePath(*downloader);
   task->setArguments({"--get-title", "--get-thumbnail", "--", item->url.get()});
+  // The query yields the processor to the downloads it runs beside.
+  task->setNiceIncrement(kTitleQueryNiceIncrement);
   task->setStandardOutput(platform::Task::Output::pipe);
   task->setStandardError(platform::Task::Output::inherit);
   struct Box {

@@ -65,6 +65,9 @@ class DownloadManager : public platform::ObservableObject, public std::enable_sh
   static constexpr int kMaxConcurrentDownloads = 2;
   // Title queries running at once; each is a downloader process of its own.
   static constexpr size_t kMaxConcurrentTitleQueries = 2;
+  // Title queries run at a lower CPU priority than the downloads (a nice
+  // value this much higher): on a busy processor the downloads go first.
+  static constexpr int kTitleQueryNiceIncrement = 10;
   // Longest file name the file system takes, in bytes.
   static constexpr size_t kMaxFileNameBytes = 255;
   // Room kept free in a file name for the downloader's temporary suffixes

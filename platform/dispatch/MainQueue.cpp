@@ -128,6 +128,19 @@ bool MainQueue::runUntil(const std::function<bool()>& predicate, double timeoutS
   }
 }
 
+bool MainQueue::runUntilAfterWork(const std::function<bool()>& predicate, double timeoutSeconds) {
+  using Clock = std::chrono::steady_clock;
+  const double timeout = timeoutSeconds > 0 ? std::min(timeoutSeconds, 1e9) : 0;
+  const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
+  for (;;) {
+    if (predicate && predicate()) return true;
+    mainImpl().drain();
+    if (predicate && predicate()) return true;
+    if (Clock::now() >= deadline) return false;
+    mainImpl().waitForWork(deadline);
+  }
+}
+
 void MainQueue::runFor(double seconds) { runUntil(nullptr, seconds); }
 
 bool MainQueue::runUntilIdle(double timeoutSeconds) {

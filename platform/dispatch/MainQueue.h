@@ -43,6 +43,11 @@ class MainQueue : public DispatchQueue {
 
   static int drain();
   static bool runUntil(const std::function<bool()>& predicate, double timeoutSeconds);
+  // Like runUntil for a predicate that only main-queue tasks change: it is
+  // checked after each drain, and between them the thread sleeps until work
+  // arrives (runUntil also wakes every few milliseconds to look at state
+  // other threads change), so a long wait costs no CPU.
+  static bool runUntilAfterWork(const std::function<bool()>& predicate, double timeoutSeconds);
   static void runFor(double seconds);
   static bool runUntilIdle(double timeoutSeconds = 10);
   // Number of tasks waiting.

@@ -6,11 +6,13 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -328,6 +330,7 @@ void Task::setCurrentDirectory(std::string path) { m_currentDirectory = std::mov
 void Task::setStandardOutput(Output output) { m_stdout = output; }
 void Task::setStandardError(Output output) { m_stderr = output; }
 void Task::setOwnProcessGroup(bool own) { m_ownProcessGroup = own; }
+void Task::setNiceIncrement(int increment) { m_niceIncrement = std::clamp(increment, 0, 19); }
 
 void Task::setDataHandler(bool isStdout, DataHandler handler) {
     auto fresh = handler ? std::make_shared<DataHandler>(std::move(handler)) : nullptr;
@@ -482,6 +485,14 @@ std::optional<Error> Task::launch() {
     m_state->pid = pid;
     m_state->ownGroup = m_ownProcessGroup;
     m_state->launched = true;
+    if (m_niceIncrement > 0) {
+        // Lowering a child's priority needs no privilege; failing only costs speed.
+        errno = 0;
+        const int current = ::getpriority(PRIO_PROCESS, 0);
+        if (errno != 0 || ::setpriority(PRIO_PROCESS, static_cast<id_t>(pid), std::min(current + m_niceIncrement, 19)) != 0) {
+            logProblem("cannot lower the priority of process " + std::to_string(pid) + ": " + errnoText(errno));
+        }
+    }
     int pidfd = openPidfd(pid);
     m_state->pidfd = pidfd >= 0 ? moveAboveStandardStreams(pidfd) : -1;
     try {

@@ -95,6 +95,9 @@ public:
     // When set, the child leads a new process group and terminate()/kill()
     // signal the whole group.
     void setOwnProcessGroup(bool own);
+    // Runs the child this much nicer (lower CPU priority) than this process,
+    // 0 to 19; 0 (the default) keeps the priority.
+    void setNiceIncrement(int increment);
 
     void setStdoutHandler(DataHandler handler);
     void setStderrHandler(DataHandler handler);
@@ -130,6 +133,7 @@ private:
     Output m_stdout = Output::pipe;
     Output m_stderr = Output::pipe;
     bool m_ownProcessGroup = false;
+    int m_niceIncrement = 0;
 
     std::shared_ptr<State> m_state;
 };

@@ -1,5 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <stdexcept>
@@ -230,6 +231,27 @@ TEST_F(MainQueueTest, PumpRunsPostedWorkOnThisThreadNeverInline) {
   worker.join();
   EXPECT_FALSE(workerIsMain);
   EXPECT_FALSE(MainQueue::runUntil([] { return false; }, 0.01));  // times out, returns
+}
+
+// Waiting for main-queue work sleeps instead of polling: a long wait with
+// nothing to do takes no wake-ups, and work from another thread ends it.
+TEST_F(MainQueueTest, RunUntilAfterWorkSleepsUntilWorkArrives) {
+  auto switches = [] {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw + usage.ru_nivcsw;
+  };
+  const long before = switches();
+  EXPECT_FALSE(MainQueue::runUntilAfterWork([] { return false; }, 0.3));
+  EXPECT_LT(switches() - before, 20) << "woke up to poll";  // runUntil would wake about 150 times
+
+  int steps = 0;
+  std::thread worker([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    mainQueue().async([&] { mainQueue().async([&] { ++steps; }); ++steps; });
+  });
+  EXPECT_TRUE(MainQueue::runUntilAfterWork([&] { return steps == 2; }, kGenerous));
+  worker.join();
 }
 
 TEST_F(MainQueueTest, SyncFromWorkerIsServedByThePumpAndFromMainIsReported) {

@@ -388,6 +388,20 @@ TEST_F(HttpSessionTest, CompletionsRunOnTheGivenQueue) {
   EXPECT_TRUE(*onMain);
 }
 
+// Requests to one host reuse the connection (keep-alive), also across
+// sessions: every session shares the one transfer engine.
+TEST_F(HttpSessionTest, RequestsToOneHostReuseTheConnection) {
+  server.on("POST", "/keep", Answer::text(200, "ok"));
+  HttpRequest request(server.url("/keep"), "POST");
+  request.setBody(std::string(8192, 'x'));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(fetch(request).statusCode(), 200);
+  auto other = HttpSession::create(HttpSessionConfiguration::ephemeralConfiguration());
+  EXPECT_EQ(fetch(request, other).statusCode(), 200);
+  auto requests = server.requests("/keep");
+  ASSERT_EQ(requests.size(), 4u);
+  for (const auto& r : requests) EXPECT_EQ(r.remotePort, requests[0].remotePort) << "a new connection";
+}
+
 TEST_F(HttpSessionTest, DownloadWritesATemporaryFileAndNamesIt) {
   struct Case {
     std::string path;

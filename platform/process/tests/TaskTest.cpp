@@ -474,6 +474,24 @@ TEST(TaskTest, EndedTasksKeptAliveHoldNoThreadStack) {
     kept.clear();  // destroying ended tasks returns at once
 }
 
+TEST(TaskTest, NiceIncrementLowersTheChildsPriorityOnly) {
+    auto niceness = [](int increment) {
+        Task task;
+        task.setExecutablePath("/usr/bin/nice");  // prints its own niceness
+        task.setNiceIncrement(increment);
+        Recorder recorder;
+        recorder.attach(task);
+        EXPECT_FALSE(task.launch().has_value());
+        EXPECT_TRUE(recorder.waitFor([&] { return recorder.terminations == 1; }));
+        std::lock_guard lock(recorder.mutex);
+        return std::stoi(recorder.out);
+    };
+    const int own = niceness(0);
+    EXPECT_EQ(niceness(5), std::min(own + 5, 19));
+    EXPECT_EQ(niceness(40), 19);  // at most the lowest priority
+    EXPECT_EQ(niceness(0), own) << "this process kept its priority";
+}
+
 TEST(TaskTest, OutputCanBeInheritedOrDiscarded) {
     auto task = shellTask("echo out; echo err >&2");
     task->setStandardOutput(Task::Output::discard);

@@ -171,8 +171,9 @@ bool busy(const DownloadManager& manager) {
   return manager.currentDownloadCount() > 0 || manager.titleQueryCount() > 0;
 }
 
+// Everything the predicates look at changes on the main queue: no polling.
 void settle(const DownloadManager& manager, double seconds) {
-  platform::MainQueue::runUntil([&] { return !busy(manager); }, seconds);
+  platform::MainQueue::runUntilAfterWork([&] { return !busy(manager); }, seconds);
   platform::MainQueue::drain();
 }
 
@@ -234,7 +235,7 @@ int session() {
       auto seconds = w.size() == 2 ? platform::NumberText::parseDouble(w[1]) : std::nullopt;
       if (!seconds || !(*seconds >= 0)) return fail(step, "expected " + verb + " SECONDS");
       if (verb == "wait") {
-        platform::MainQueue::runFor(*seconds);
+        platform::MainQueue::runUntilAfterWork(nullptr, *seconds);
       } else {
         settle(*manager, *seconds);
       }
