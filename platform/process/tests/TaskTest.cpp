@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -446,14 +448,27 @@ TEST(TaskTest, HandlersOwningTheirTaskAreReleasedAtTheEnd) {
 // Ended tasks that are kept (a download list keeps each item's last process)
 // hold no thread: the stacks of their reader threads must not pile up.
 TEST(TaskTest, EndedTasksKeptAliveHoldNoThreadStack) {
-    auto virtualMemory = [] {
-        std::ifstream status("/proc/self/status");
-        for (std::string line; std::getline(status, line);) {
-            if (line.rfind("VmSize:", 0) == 0) return std::stoull(line.substr(7)) * 1024;  // kB
+    // Writable mappings of exactly a thread stack's size: thread stacks (in
+    // use, or kept by the C library for reuse, which it caps at a few).
+    auto stackMappings = [] {
+        pthread_attr_t attributes;
+        pthread_attr_init(&attributes);
+        size_t stackSize = 0;
+        pthread_attr_getstacksize(&attributes, &stackSize);
+        pthread_attr_destroy(&attributes);
+        std::ifstream maps("/proc/self/maps");
+        size_t count = 0;
+        for (std::string line; std::getline(maps, line);) {
+            unsigned long from = 0, to = 0;
+            char permissions[5] = {};
+            if (std::sscanf(line.c_str(), "%lx-%lx %4s", &from, &to, permissions) == 3 &&
+                std::string(permissions) == "rw-p" && to - from == stackSize) {
+                ++count;
+            }
         }
-        return 0ull;
+        return count;
     };
-    const unsigned long long before = virtualMemory();
+    const size_t before = stackMappings();
     std::vector<std::unique_ptr<Task>> kept;
     for (int i = 0; i < 30; ++i) {
         kept.push_back(shellTask("exit 0"));
@@ -465,11 +480,12 @@ TEST(TaskTest, EndedTasksKeptAliveHoldNoThreadStack) {
         kept.back()->setStderrHandler(nullptr);
         kept.back()->setTerminationHandler(nullptr);
     }
-    // A thread stack is 8 MiB of address space; thirty kept would be 240 MiB.
-    const unsigned long long limit = before + 64ull * 1024 * 1024;
+    // Each reader thread ends right after its termination handler returned.
     auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (virtualMemory() > limit && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
-    EXPECT_LE(virtualMemory(), limit);
+    while (stackMappings() > before + 10 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_LE(stackMappings(), before + 10) << "thirty kept tasks would keep thirty stacks";
     EXPECT_EQ(kept.back()->terminationStatus(), 0);
     kept.clear();  // destroying ended tasks returns at once
 }
