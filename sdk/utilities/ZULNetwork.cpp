@@ -160,14 +160,22 @@ std::optional<std::string> ZULNetwork::send(const platform::HttpRequest& request
                                  const std::string& sessionID, std::optional<Error> error) {
         std::shared_ptr<ZULNetwork> self = weakSelf.lock();
         if (!self) return;
-        queueOrMain(queue).async([self, handler, response = std::move(response), data = std::move(data),
-                                  sessionID, error = std::move(error)] {
+        auto deliver = [self, handler, response = std::move(response), data = std::move(data), sessionID,
+                        error = std::move(error)] {
           if (!sessionID.empty()) {
             std::lock_guard<std::mutex> guard(self->m_mutex);
             self->m_requests.erase(sessionID);
           }
           if (handler) handler(response, data, error);
-        });
+        };
+        // This runs on the main queue: a caller that asked for the main
+        // queue is answered here, without another turn of it.
+        const DispatchQueue target = queueOrMain(queue);
+        if (target == platform::mainQueue() && target.isCurrent()) {
+          deliver();
+        } else {
+          target.async(std::move(deliver));
+        }
       };
 
   std::optional<std::string> sessionID = post ? fetcher->sessionIDFromAsyncPOSTRequest(request, std::move(inner))

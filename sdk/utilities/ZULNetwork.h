@@ -6,8 +6,10 @@
 // the utilities logger (category "[ZULNetwork]", codes "I-NET%06ld").
 //
 // Completion handlers receive (response, body, error); on failure response
-// and body are none. Each request's handler runs exactly once, always
-// asynchronously on the given queue (the main queue when none):
+// and body are none. Each request's handler runs exactly once, on the given
+// queue (the main queue when none), never inside the call that made the
+// request; a transfer outcome reaches it through the main queue, in the same
+// turn when that is the queue asked for:
 //  - failures found before the transfer starts: code 1 (empty URL, or an
 //    address that is not http or https with a host), 3 (gzip failed),
 //    4 (no request could be made), plus a warning line (900002);

@@ -288,6 +288,13 @@ void ZULNetworkURLSession::callCompletionHandler(const ZULNetworkURLSessionCompl
     }
   }
   if (!handler) return;
+  // An outcome is delivered by the HTTP session on the main queue already:
+  // the handler runs there at once instead of waiting for another turn.
+  // A failed start (on the caller's thread) always posts.
+  if (platform::mainQueue().isCurrent()) {
+    handler(response, data, sessionID(), error);
+    return;
+  }
   platform::mainQueue().async([handler, response = std::move(response), data = std::move(data),
                                sessionID = sessionID(), error = std::move(error)] {
     handler(response, data, sessionID, error);

@@ -11,8 +11,9 @@
 // answer itself completes the request); every other one is followed.
 // An HTTP status is never an error: the handler gets the response and its
 // body. No response: the transport error (NSURLErrorDomain), or code 5 when
-// there was none. The handler runs exactly once, asynchronously on the main
-// queue; then the spool file and stale files are removed and the session is
+// there was none. The handler runs exactly once, on the main queue and never
+// inside the call that started the request (an outcome runs it within the
+// main-queue task that delivers it, a failed start posts it); then the spool file and stale files are removed and the session is
 // invalidated. A start that fails reports code 2 through the handler and
 // answers no session ID.
 //

@@ -6,10 +6,55 @@
 
 namespace platform::net_internal {
 
-CurlTransfer::CurlTransfer() : m_easy(curl_easy_init()) {}
+namespace {
+
+// Easy handles of ended transfers, reset and kept for the next ones: making
+// a handle allocates and clears its buffers, and freeing them again after
+// every request made the allocator give memory back to the system and take
+// it again each time. Connections stay in the multi handle's cache either way.
+class HandlePool {
+ public:
+  CURL* take() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      if (!m_idle.empty()) {
+        CURL* easy = m_idle.back();
+        m_idle.pop_back();
+        return easy;
+      }
+    }
+    return curl_easy_init();
+  }
+  void giveBack(CURL* easy) {
+    curl_easy_reset(easy);
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      if (m_idle.size() < kMaximumIdle) {
+        m_idle.push_back(easy);
+        return;
+      }
+    }
+    curl_easy_cleanup(easy);
+  }
+
+ private:
+  static constexpr size_t kMaximumIdle = 16;
+  std::mutex m_mutex;
+  std::vector<CURL*> m_idle;
+};
+
+HandlePool& handlePool() {
+  // Never destroyed, like the engine.
+  static HandlePool* pool = new HandlePool();
+  return *pool;
+}
+
+}  // namespace
+
+CurlTransfer::CurlTransfer() : m_easy(handlePool().take()) {}
 
 CurlTransfer::~CurlTransfer() {
-  if (m_easy) curl_easy_cleanup(m_easy);
+  if (m_easy) handlePool().giveBack(m_easy);
 }
 
 CurlEngine& CurlEngine::shared() {

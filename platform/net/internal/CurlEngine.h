@@ -1,7 +1,8 @@
 // CurlEngine: the one libcurl multi handle of the process, driven by one
 // worker thread (curl_multi_poll, woken by curl_multi_wakeup).
 //
-// A CurlTransfer owns an easy handle configured by its creator. `start` adds
+// A CurlTransfer owns an easy handle configured by its creator (handles are
+// reset and reused by later transfers). `start` adds
 // it, `cancel` removes it; either way `finished` is called exactly once, on
 // the worker thread, with the transfer's result (cancel reports
 // CURLE_ABORTED_BY_CALLBACK and `cancelled` = true). The libcurl callbacks of

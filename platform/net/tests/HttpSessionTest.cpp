@@ -402,6 +402,42 @@ TEST_F(HttpSessionTest, RequestsToOneHostReuseTheConnection) {
   for (const auto& r : requests) EXPECT_EQ(r.remotePort, requests[0].remotePort) << "a new connection";
 }
 
+// Transfers reuse the easy handles of ended ones: nothing of a request
+// (method, body, headers) reaches the next one.
+TEST_F(HttpSessionTest, ReusedHandlesCarryNothingOver) {
+  server.on("POST", "/a", Answer::text(200, "post"));
+  server.on("GET", "/a", Answer::text(200, "get"));
+  server.on("PUT", "/a", Answer::text(200, "put"));
+  server.on("HEAD", "/a", Answer::text(200, ""));
+  struct Step {
+    std::string method;
+    std::string body;
+    std::string header;  // X-Step value, empty for none
+  };
+  const std::vector<Step> steps = {
+      {"POST", std::string(5000, 'p'), "one"}, {"GET", "", ""},     {"PUT", "put body", ""},
+      {"HEAD", "", "two"},                     {"GET", "", ""},     {"POST", "", ""},
+  };
+  for (const Step& step : steps) {
+    HttpRequest request(server.url("/a"), step.method);
+    if (!step.body.empty()) request.setBody(step.body);
+    if (!step.header.empty()) request.setValue(step.header, "X-Step");
+    auto answer = fetch(request);
+    ASSERT_FALSE(answer.error) << step.method << ": " << answer.error->description();
+    EXPECT_EQ(answer.statusCode(), 200) << step.method;
+  }
+  auto requests = server.requests("/a");
+  ASSERT_EQ(requests.size(), steps.size());
+  for (size_t i = 0; i < steps.size(); ++i) {
+    EXPECT_EQ(requests[i].method, steps[i].method) << i;
+    EXPECT_EQ(requests[i].body, steps[i].body) << i;
+    EXPECT_EQ(requests[i].hasHeader("X-Step"), !steps[i].header.empty()) << i;
+    if (!steps[i].header.empty()) {
+      EXPECT_EQ(requests[i].header("X-Step"), steps[i].header) << i;
+    }
+  }
+}
+
 TEST_F(HttpSessionTest, DownloadWritesATemporaryFileAndNamesIt) {
   struct Case {
     std::string path;
