@@ -18,6 +18,7 @@
 #include <stdlib.h>
 #include <zlib.h>
 
+#include <functional>
 #include <string>
 
 #include "bench/BenchSupport.h"
@@ -94,6 +95,38 @@ class EasyPost {
   std::string m_body;
 };
 
+// Runs rounds of kRequests requests, ours (`postOurs` sends one request and
+// waits for its answer) beside the easy handle's, in alternated pairs, and
+// reports the ratio, the times per request under `oursName` and "easy_us",
+// and the context switches per request of each side.
+void comparePosts(benchmark::State& state, testkit::LoopbackServer& server, EasyPost& easy,
+                  const std::function<bool()>& postOurs, const std::string& oursName) {
+  bool failed = false;
+  long oursSwitches = 0, easySwitches = 0;
+  auto round = [&](const std::function<bool()>& post, long& switches) {
+    const long switchesBefore = benchsupport::processContextSwitches();
+    const double seconds = benchsupport::wallSeconds([&] {
+      for (int i = 0; i < kRequests; ++i) failed = !post() || failed;
+    });
+    switches += benchsupport::processContextSwitches() - switchesBefore;
+    server.clearRequests();  // the server's record must not grow between rounds
+    return seconds / kRequests;
+  };
+  auto ours = [&] { return round(postOurs, oursSwitches); };
+  auto reference = [&] { return round([&] { return easy.post(); }, easySwitches); };
+  ours();  // connections and caches warm on both sides before measuring
+  reference();
+  oursSwitches = easySwitches = 0;
+  constexpr int kPairs = 15;
+  for (auto _ : state) {
+    benchsupport::Pairs pairs = benchsupport::alternate(kPairs, ours, reference);
+    benchsupport::report(state, pairs, oursName + "_us", "easy_us", 1e6);
+  }
+  state.counters[oursName + "_switches"] = static_cast<double>(oursSwitches) / (kPairs * kRequests);
+  state.counters["easy_switches"] = static_cast<double>(easySwitches) / (kPairs * kRequests);
+  if (failed) state.SkipWithError("a request failed");
+}
+
 void BM_HttpPostRatio(benchmark::State& state) {
   testkit::LoopbackServer server;
   server.on("POST", "/bench", testkit::Answer::text(200, "ok"));
@@ -104,45 +137,16 @@ void BM_HttpPostRatio(benchmark::State& state) {
   request.setBody(kBody);
   request.setValue("application/octet-stream", "Content-Type");
   EasyPost easy(server.url("/bench"));
-  bool failed = false;
-  long sessionSwitches = 0, easySwitches = 0;
-
-  auto ours = [&] {
-    const long switchesBefore = benchsupport::processContextSwitches();
-    const double seconds = benchsupport::wallSeconds([&] {
-      for (int i = 0; i < kRequests; ++i) {
-        bool done = false;
-        session->dataTask(request, [&](platform::HttpResult result) {
-          failed = failed || result.statusCode() != 200;
-          done = true;
-        })->resume();
-        platform::MainQueue::runUntil([&] { return done; }, 30);
-      }
-    });
-    sessionSwitches += benchsupport::processContextSwitches() - switchesBefore;
-    server.clearRequests();  // the server's record must not grow between rounds
-    return seconds / kRequests;
-  };
-  auto reference = [&] {
-    const long switchesBefore = benchsupport::processContextSwitches();
-    const double seconds = benchsupport::wallSeconds([&] {
-      for (int i = 0; i < kRequests; ++i) failed = !easy.post() || failed;
-    });
-    easySwitches += benchsupport::processContextSwitches() - switchesBefore;
-    server.clearRequests();
-    return seconds / kRequests;
-  };
-  ours();  // connections and caches warm on both sides before measuring
-  reference();
-  sessionSwitches = easySwitches = 0;
-  constexpr int kPairs = 15;
-  for (auto _ : state) {
-    benchsupport::Pairs pairs = benchsupport::alternate(kPairs, ours, reference);
-    benchsupport::report(state, pairs, "session_us", "easy_us", 1e6);
-  }
-  state.counters["session_switches"] = static_cast<double>(sessionSwitches) / (kPairs * kRequests);
-  state.counters["easy_switches"] = static_cast<double>(easySwitches) / (kPairs * kRequests);
-  if (failed) state.SkipWithError("a request failed");
+  comparePosts(state, server, easy, [&] {
+    bool done = false;
+    bool ok = false;
+    session->dataTask(request, [&](platform::HttpResult result) {
+      ok = result.statusCode() == 200;
+      done = true;
+    })->resume();
+    platform::MainQueue::runUntilAfterWork([&] { return done; }, 30);
+    return ok;
+  }, "session");
 }
 BENCHMARK(BM_HttpPostRatio)->Iterations(1)->Unit(benchmark::kMillisecond);
 
@@ -167,47 +171,18 @@ void BM_SdkPostRatio(benchmark::State& state) {
   const platform::Bytes payload(kBody.begin(), kBody.end());
   const std::string url = server.url("/bench");
   EasyPost easy(url, true);
-  bool failed = false;
-  long helperSwitches = 0, easySwitches = 0;
-
-  auto ours = [&] {
-    const long switchesBefore = benchsupport::processContextSwitches();
-    const double seconds = benchsupport::wallSeconds([&] {
-      for (int i = 0; i < kRequests; ++i) {
-        bool done = false;
-        network->postURL(url, payload, std::nullopt, false,
-                         [&](std::optional<platform::HttpResponse> response, std::optional<platform::Bytes>,
-                             std::optional<platform::Error>) {
-                           failed = failed || !response || response->statusCode() != 200;
-                           done = true;
-                         });
-        platform::MainQueue::runUntilAfterWork([&] { return done; }, 30);
-      }
-    });
-    helperSwitches += benchsupport::processContextSwitches() - switchesBefore;
-    server.clearRequests();
-    return seconds / kRequests;
-  };
-  auto reference = [&] {
-    const long switchesBefore = benchsupport::processContextSwitches();
-    const double seconds = benchsupport::wallSeconds([&] {
-      for (int i = 0; i < kRequests; ++i) failed = !easy.post() || failed;
-    });
-    easySwitches += benchsupport::processContextSwitches() - switchesBefore;
-    server.clearRequests();
-    return seconds / kRequests;
-  };
-  ours();
-  reference();
-  helperSwitches = easySwitches = 0;
-  constexpr int kPairs = 15;
-  for (auto _ : state) {
-    benchsupport::Pairs pairs = benchsupport::alternate(kPairs, ours, reference);
-    benchsupport::report(state, pairs, "helper_us", "easy_us", 1e6);
-  }
-  state.counters["helper_switches"] = static_cast<double>(helperSwitches) / (kPairs * kRequests);
-  state.counters["easy_switches"] = static_cast<double>(easySwitches) / (kPairs * kRequests);
-  if (failed) state.SkipWithError("a request failed");
+  comparePosts(state, server, easy, [&] {
+    bool done = false;
+    bool ok = false;
+    network->postURL(url, payload, std::nullopt, false,
+                     [&](std::optional<platform::HttpResponse> response, std::optional<platform::Bytes>,
+                         std::optional<platform::Error>) {
+                       ok = response && response->statusCode() == 200;
+                       done = true;
+                     });
+    platform::MainQueue::runUntilAfterWork([&] { return done; }, 30);
+    return ok;
+  }, "helper");
   network.reset();
   platform::MainQueue::runUntilIdle(5);
   (void)platform::fs::removeItem(folder);

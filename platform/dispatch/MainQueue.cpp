@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "platform/dispatch/internal/QueueImpl.h"
@@ -114,7 +115,11 @@ std::shared_ptr<MainQueueDriver> MainQueue::setDriver(std::shared_ptr<MainQueueD
 
 int MainQueue::drain() { return mainImpl().drain(); }
 
-bool MainQueue::runUntil(const std::function<bool()>& predicate, double timeoutSeconds) {
+namespace {
+// Pumps until `predicate` holds or the timeout passed; between drains the
+// thread sleeps until work arrives, at most `slice` when one is given.
+bool pumpUntil(const std::function<bool()>& predicate, double timeoutSeconds,
+               std::optional<std::chrono::steady_clock::duration> slice) {
   using Clock = std::chrono::steady_clock;
   const double timeout = timeoutSeconds > 0 ? std::min(timeoutSeconds, 1e9) : 0;
   const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
@@ -124,21 +129,17 @@ bool MainQueue::runUntil(const std::function<bool()>& predicate, double timeoutS
     if (predicate && predicate()) return true;
     const auto now = Clock::now();
     if (now >= deadline) return false;
-    mainImpl().waitForWork(std::min(deadline, now + kPollSlice));
+    mainImpl().waitForWork(slice ? std::min(deadline, now + *slice) : deadline);
   }
+}
+}  // namespace
+
+bool MainQueue::runUntil(const std::function<bool()>& predicate, double timeoutSeconds) {
+  return pumpUntil(predicate, timeoutSeconds, kPollSlice);
 }
 
 bool MainQueue::runUntilAfterWork(const std::function<bool()>& predicate, double timeoutSeconds) {
-  using Clock = std::chrono::steady_clock;
-  const double timeout = timeoutSeconds > 0 ? std::min(timeoutSeconds, 1e9) : 0;
-  const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
-  for (;;) {
-    if (predicate && predicate()) return true;
-    mainImpl().drain();
-    if (predicate && predicate()) return true;
-    if (Clock::now() >= deadline) return false;
-    mainImpl().waitForWork(deadline);
-  }
+  return pumpUntil(predicate, timeoutSeconds, std::nullopt);
 }
 
 void MainQueue::runFor(double seconds) { runUntil(nullptr, seconds); }
