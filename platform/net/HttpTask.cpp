@@ -416,7 +416,7 @@ void HttpTask::startHop() {
     finish(URLError::make(URLError::kTimedOut, request.url()));
     return;
   }
-  auto transfer = std::make_shared<TaskTransfer>(shared_from_this(), request);
+  auto transfer = std::make_shared<TaskTransfer>(shared_from_this(), std::move(request));
   transfer->setSelf(transfer);
   if (auto error = transfer->configure(m_session->configuration(), remaining)) {
     finish(std::move(error));
@@ -431,7 +431,7 @@ void HttpTask::startHop() {
       return;
     }
   }
-  finish(URLError::make(URLError::kCancelled, request.url()));
+  finish(URLError::make(URLError::kCancelled, transfer->request().url()));
 }
 
 void HttpTask::headReceived(const HttpResponse& response) {
