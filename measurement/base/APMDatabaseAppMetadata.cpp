@@ -7,11 +7,6 @@
 
 namespace {
 
-bool fail(platform::Error* error, int64_t code, const std::string& description) {
-  APMSetError(error, code, description);
-  return false;
-}
-
 int32_t int32Column(const APMSqliteStore::Record& row, const char* column) {
   const platform::Value& value = row[column];
   return value.isNumeric() ? value.numberAs<int32_t>() : 0;
@@ -46,7 +41,7 @@ std::shared_ptr<APMAppMetadata> APMDatabase::queryAppMetadata(platform::Error* e
       "app_metadata", "rowid", platform::Value(1), error,
       [](const Record& row, platform::Error* rowError) -> std::shared_ptr<APMAppMetadata> {
         if (row.empty()) {
-          fail(rowError, 3, "Received empty dictionary for getting app metadata");
+          APMFailWithError(rowError, 3, "Received empty dictionary for getting app metadata");
           return nullptr;
         }
         return APMAppMetadata::initWithLastBundleIndex(int32Column(row, "last_bundle_index"),
@@ -59,7 +54,8 @@ std::shared_ptr<APMAppMetadata> APMDatabase::queryAppMetadata(platform::Error* e
 }
 
 bool APMDatabase::updateAppMetadata(const APMAppMetadata* metadata, platform::Error* error) {
-  if (metadata == nullptr) return fail(error, 3, "Received empty app metadata for getting dictionary representation");
+  if (metadata == nullptr)
+    return APMFailWithError(error, 3, "Received empty app metadata for getting dictionary representation");
   Record row{{"rowid", "1"},
              {"last_bundle_index", metadata->lastBundleIndex()},
              {"last_delivery_index", metadata->lastDeliveryIndex()},
@@ -76,7 +72,7 @@ std::shared_ptr<APMDailyCounts> APMDatabase::dailyCounts(platform::Error* error)
       "app_metadata", "rowid", platform::Value(1), error,
       [today](const Record& row, platform::Error* rowError) -> std::shared_ptr<APMDailyCounts> {
         if (row.empty()) {
-          fail(rowError, 3, "Received empty dictionary for getting daily counts");
+          APMFailWithError(rowError, 3, "Received empty dictionary for getting daily counts");
           return nullptr;
         }
         const platform::Value& day = row["day"];
@@ -92,7 +88,8 @@ std::shared_ptr<APMDailyCounts> APMDatabase::dailyCounts(platform::Error* error)
 }
 
 bool APMDatabase::updateDailyCounts(const APMDailyCounts* counts, platform::Error* error) {
-  if (counts == nullptr) return fail(error, 3, "Received empty daily counts for getting dictionary representation");
+  if (counts == nullptr)
+    return APMFailWithError(error, 3, "Received empty daily counts for getting dictionary representation");
   Record row{{"day", counts->day()},
              {"daily_conversions_count", counts->conversionsCount()},
              {"daily_events_count", counts->allEventsCount()},
@@ -107,9 +104,9 @@ bool APMDatabase::updateDailyCounts(const APMDailyCounts* counts, platform::Erro
 
 bool APMDatabase::updateRemoteConfig(const APMPBMeasurementConfig& config, platform::Error* error) {
   std::optional<platform::Bytes> bytes = config.protoBuffer();
-  if (!bytes || bytes->empty()) return fail(error, 1, "Invalid measurement config data");
+  if (!bytes || bytes->empty()) return APMFailWithError(error, 1, "Invalid measurement config data");
   if (APMPBGetString(&config, 1).value_or("").empty()) {
-    return fail(error, 1, "Missing Zoruvu app ID in measurement configuration");
+    return APMFailWithError(error, 1, "Missing Zoruvu app ID in measurement configuration");
   }
   Record row{{"remote_config_data", platform::Value::data(*bytes)},
              {"remote_config_timestamp", platform::Clock::current()->now()}};
@@ -128,7 +125,7 @@ std::shared_ptr<APMPBMeasurementConfig> APMDatabase::queryMeasurementConfigWithE
   const platform::Bytes* data = rows->front()["remote_config_data"].asData();
   if (data == nullptr || data->empty()) return nullptr;
   std::shared_ptr<APMPBMeasurementConfig> config = APMPBMeasurementConfig::initWithBuffer(*data);
-  if (!config) fail(error, 2, "Remote config data is corrupted");
+  if (!config) APMFailWithError(error, 2, "Remote config data is corrupted");
   return config;
 }
 
@@ -171,10 +168,11 @@ std::shared_ptr<APMEventAggregates> APMDatabase::eventAggregatesWithNameInTable(
 
 bool APMDatabase::updateEventAggregates(const APMEventAggregates* aggregates, platform::Error* error) {
   if (aggregates == nullptr) {
-    return fail(error, 3, "Received empty event aggregates object for getting dictionary representation");
+    return APMFailWithError(error, 3, "Received empty event aggregates object for getting dictionary representation");
   }
   if (aggregates->name().empty()) {
-    return fail(error, 1, "Received event aggregates object with empty name for getting dictionary representation");
+    return APMFailWithError(error, 1,
+                            "Received event aggregates object with empty name for getting dictionary representation");
   }
   Record row{{"name", aggregates->name()},
              {"lifetime_count", aggregates->lifetimeCount()},

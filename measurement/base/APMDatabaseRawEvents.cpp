@@ -28,11 +28,6 @@ constexpr int32_t kBundleRetrySlot = 35;
 std::shared_ptr<APMMonitor> monitor() { return APMEngineServices::monitor(); }
 double now() { return platform::Clock::current()->now(); }
 
-bool fail(platform::Error* error, int64_t code, const std::string& description) {
-  APMSetError(error, code, description);
-  return false;
-}
-
 std::optional<platform::Bytes> encoded(const NANOMessageBase& message) { return message.protoBuffer(); }
 
 // The row of a raw event.
@@ -58,7 +53,8 @@ std::optional<platform::Value> scalarValue(const APMPBEventParam& param) {
   if (APMPBHasField(&param, kParamStringSlot)) {
     return APMValue::toObject(APMValue::initWithString(APMPBGetString(&param, kParamStringSlot).value_or("")));
   }
-  if (APMPBHasField(&param, kParamIntSlot)) return APMValue::toObject(APMValue::initWithInt64(APMPBGetInt64(&param, kParamIntSlot)));
+  if (APMPBHasField(&param, kParamIntSlot))
+    return APMValue::toObject(APMValue::initWithInt64(APMPBGetInt64(&param, kParamIntSlot)));
   if (APMPBHasField(&param, kParamDoubleSlot)) {
     return APMValue::toObject(APMValue::initWithDouble(APMPBGetDouble(&param, kParamDoubleSlot)));
   }
@@ -94,12 +90,12 @@ std::optional<platform::Dictionary> nestedParameter(const APMPBEventParam& param
 std::optional<std::pair<std::string, platform::Value>> topLevelParameter(const APMPBEventParam* param,
                                                                         platform::Error* error) {
   if (param == nullptr) {
-    fail(error, 1, "Failed to parse empty event params data");
+    APMFailWithError(error, 1, "Failed to parse empty event params data");
     return std::nullopt;
   }
   std::optional<std::string> name = APMPBGetString(param, kParamNameSlot);
   if (!name || name->empty()) {
-    fail(error, 1, "Event parameter name is empty");
+    APMFailWithError(error, 1, "Event parameter name is empty");
     return std::nullopt;
   }
   if (std::optional<platform::Value> value = scalarValue(*param)) return std::make_pair(*name, *value);
@@ -122,9 +118,11 @@ bool APMDatabase::insertIfNotExistsRawEventMetadata(const APMPBMeasurementBundle
   platform::Error queryError;
   if (queryRawEventsMetadataWithFingerprint(fingerprint, &queryError)) return true;
   if (!bytes || bytes->empty()) {
-    return fail(error, 3, "Received empty measurement bundle metadata for getting dictionary representation");
+    return APMFailWithError(error, 3,
+                            "Received empty measurement bundle metadata for getting dictionary representation");
   }
-  Record row{{"metadata_fingerprint", static_cast<long long>(fingerprint)}, {"metadata", platform::Value::data(*bytes)}};
+  Record row{{"metadata_fingerprint", static_cast<long long>(fingerprint)},
+             {"metadata", platform::Value::data(*bytes)}};
   return upsertDataType(row, "raw_events_metadata", "metadata_fingerprint",
                         platform::Value(static_cast<long long>(fingerprint)), 100000, error);
 }
@@ -135,12 +133,12 @@ std::shared_ptr<APMPBMeasurementBundle> APMDatabase::queryRawEventsMetadataWithF
       "raw_events_metadata", "metadata_fingerprint", platform::Value(static_cast<long long>(fingerprint)), error,
       [](const Record& row, platform::Error* rowError) -> std::shared_ptr<APMPBMeasurementBundle> {
         if (row.empty()) {
-          fail(rowError, 3, "Received empty dictionary for getting measurement bundle");
+          APMFailWithError(rowError, 3, "Received empty dictionary for getting measurement bundle");
           return nullptr;
         }
         const platform::Bytes* data = row.get("metadata").asData();
         if (data == nullptr || data->empty()) {
-          fail(rowError, 3, "Event metadata should not be empty for getting measurement bundle");
+          APMFailWithError(rowError, 3, "Event metadata should not be empty for getting measurement bundle");
           return nullptr;
         }
         return APMPBMeasurementBundle::initWithBuffer(*data);
@@ -179,9 +177,9 @@ std::optional<std::vector<std::shared_ptr<APMRawEventData>>> APMDatabase::allRaw
 
 bool APMDatabase::insertRawEvent(const APMEvent* event, int64_t metadataFingerprint, bool isRealtime,
                                  platform::Error* error) {
-  if (event == nullptr) return fail(error, 1, "Received empty event for inserting in the database");
+  if (event == nullptr) return APMFailWithError(error, 1, "Received empty event for inserting in the database");
   std::optional<Record> row = rawEventRow(*event, metadataFingerprint, isRealtime);
-  if (!row) return fail(error, 3, "Received empty raw event data for getting dictionary representation");
+  if (!row) return APMFailWithError(error, 3, "Received empty raw event data for getting dictionary representation");
   return insertDataType(row, "raw_events", error);
 }
 
@@ -192,7 +190,7 @@ std::optional<platform::Value> APMDatabase::queryLatestRawEventTime(platform::Er
 std::optional<std::vector<std::shared_ptr<APMRawEventData>>> APMDatabase::rawEventsWithMetadataFingerprint(
     int64_t fingerprint, platform::Error* error, const APMSqliteStore::RowFilter& eventFilter) {
   if (!eventFilter) {
-    fail(error, 1, "Received empty filter for selecting records");
+    APMFailWithError(error, 1, "Received empty filter for selecting records");
     return std::nullopt;
   }
   std::optional<std::vector<Record>> rows = m_sqliteStore->recordsForQuery(
@@ -217,9 +215,11 @@ std::optional<platform::Value> APMDatabase::containsRawEventWithMetadataFingerpr
 }
 
 bool APMDatabase::updateRawEvent(const APMRawEventData* data, platform::Error* error) {
-  if (data == nullptr) return fail(error, 3, "Received empty raw event data for getting dictionary representation");
-  std::optional<Record> row = rawEventRow(*data->rawEvent(), data->metadataFingerprint(), data->rawEvent()->isRealtime());
-  if (!row) return fail(error, 3, "Received empty raw event data for getting dictionary representation");
+  if (data == nullptr)
+    return APMFailWithError(error, 3, "Received empty raw event data for getting dictionary representation");
+  std::optional<Record> row =
+      rawEventRow(*data->rawEvent(), data->metadataFingerprint(), data->rawEvent()->isRealtime());
+  if (!row) return APMFailWithError(error, 3, "Received empty raw event data for getting dictionary representation");
   return updateDataType(row, "raw_events", "rowid", platform::Value(static_cast<long long>(data->rowID())), error);
 }
 
@@ -238,10 +238,10 @@ std::optional<int32_t> APMDatabase::deleteRawEventsOverAbsoluteLimit(platform::E
 }
 
 bool APMDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, platform::Error* error) {
-  if (maxAge < 0) return fail(error, 1, "Cannot delete stale raw events given negative time period");
-  std::optional<int32_t> deleted = m_sqliteStore->deleteRecordsFromTableWithName(
-      "raw_events", "abs(timestamp - cast(? as REAL)) > cast(? as REAL)", {platform::Value(now()), platform::Value(maxAge)},
-      error);
+  if (maxAge < 0) return APMFailWithError(error, 1, "Cannot delete stale raw events given negative time period");
+  std::optional<int32_t> deleted =
+      m_sqliteStore->deleteRecordsFromTableWithName("raw_events", "abs(timestamp - cast(? as REAL)) > cast(? as REAL)",
+                                                    {platform::Value(now()), platform::Value(maxAge)}, error);
   if (!deleted) return false;
   if (*deleted > 0) return deleteUnusedRawEventsMetadata(error);
   return true;
@@ -252,7 +252,7 @@ std::optional<platform::Value> APMDatabase::nextMetadataFingerprintToProcess(pla
       m_sqliteStore->recordsForQuery("SELECT metadata_fingerprint, MIN(rowid) FROM raw_events", {}, error);
   if (!rows) return std::nullopt;
   if (rows->size() != 1) {
-    fail(error, 2, "Only one event metadata should be processed");
+    APMFailWithError(error, 2, "Only one event metadata should be processed");
     return std::nullopt;
   }
   const platform::Value fingerprint = rows->front().get("metadata_fingerprint");
@@ -268,28 +268,28 @@ std::optional<platform::Value> APMDatabase::containsRealtimeRawEventsWithError(p
 std::shared_ptr<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const std::optional<Record>& row,
                                                                          platform::Error* error) {
   if (!row) {
-    fail(error, 1, "Received empty dictionary for getting raw event data");
+    APMFailWithError(error, 1, "Received empty dictionary for getting raw event data");
     return nullptr;
   }
   const platform::Value rowID = row->get("rowid");
   if (rowID.isNull()) {
-    fail(error, 1, "Unable to find row ID in the database dictionary");
+    APMFailWithError(error, 1, "Unable to find row ID in the database dictionary");
     return nullptr;
   }
   const platform::Value data = row->get("data");
   if (data.isNull()) {
-    fail(error, 1, "Unable to find event data in the database dictionary");
+    APMFailWithError(error, 1, "Unable to find event data in the database dictionary");
     return nullptr;
   }
   const platform::Value fingerprint = row->get("metadata_fingerprint");
   if (fingerprint.isNull()) {
-    fail(error, 1, "Unable to find event metadata in the database dictionary");
+    APMFailWithError(error, 1, "Unable to find event metadata in the database dictionary");
     return nullptr;
   }
   std::shared_ptr<APMPBEvent> proto =
       data.asData() != nullptr ? APMPBEvent::initWithBuffer(*data.asData()) : nullptr;
   if (!proto) {
-    fail(error, 3, "Failed to parse event from data");
+    APMFailWithError(error, 3, "Failed to parse event from data");
     return nullptr;
   }
   const std::string name = row->get("name").stringValue();
@@ -304,7 +304,7 @@ std::shared_ptr<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const s
         std::optional<std::string> text =
             APMPBHasField(param.get(), kParamStringSlot) ? APMPBGetString(param.get(), kParamStringSlot) : std::nullopt;
         if (!text) {
-          fail(error, 2, "Cannot create an event from database. Origin parameter is not a string");
+          APMFailWithError(error, 2, "Cannot create an event from database. Origin parameter is not a string");
           return nullptr;
         }
         origin = *text;
@@ -312,20 +312,20 @@ std::shared_ptr<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const s
       }
       std::optional<std::pair<std::string, platform::Value>> entry = topLevelParameter(param.get(), error);
       if (!entry) {
-        fail(error, 2, "Failed to parse event params from data");
+        APMFailWithError(error, 2, "Failed to parse event params from data");
         return nullptr;
       }
       parameters.set(entry->first, entry->second);
     }
   }
   if (origin.empty()) {
-    fail(error, 2, "Cannot create an event from database. Missing origin parameter");
+    APMFailWithError(error, 2, "Cannot create an event from database. Missing origin parameter");
     return nullptr;
   }
   std::shared_ptr<APMEvent> event = APMEvent::initWithOrigin(origin, false, name, timestamp, previous, parameters);
   std::shared_ptr<APMRawEventData> raw =
       APMRawEventData::initWithRawEvent(event, rowID.longLongValue(), fingerprint.longLongValue());
-  if (!raw) fail(error, 2, "Failed to initialize raw event data from dictionary");
+  if (!raw) APMFailWithError(error, 2, "Failed to initialize raw event data from dictionary");
   return raw;
 }
 
@@ -337,12 +337,12 @@ std::optional<platform::Value> APMDatabase::isQueuedBundleTableEmpty(platform::E
 
 bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isRealtime, platform::Error* error) {
   std::optional<platform::Bytes> bytes = encoded(bundle);
-  if (!bytes || bytes->empty()) return fail(error, 1, "Failed to insert nil bundle");
+  if (!bytes || bytes->empty()) return APMFailWithError(error, 1, "Failed to insert nil bundle");
   if (APMPBGetString(&bundle, kBundleAppIDSlot).value_or("").empty()) {
-    return fail(error, 1, "Failed to insert bundle without App ID");
+    return APMFailWithError(error, 1, "Failed to insert bundle without App ID");
   }
   const int64_t endMilliseconds = APMPBGetInt64(&bundle, kBundleEndTimestampSlot);
-  if (endMilliseconds <= 0) return fail(error, 1, "Failed to insert bundle without valid timestamp");
+  if (endMilliseconds <= 0) return APMFailWithError(error, 1, "Failed to insert bundle without valid timestamp");
   if (!maybeDeleteStaleData(error)) return false;
   const double end = static_cast<double>(endMilliseconds) / 1000.0;
   if (std::fabs(now() - end) > APMEngineServices::remoteConfig()->maxQueueTime()) {
@@ -350,7 +350,7 @@ bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isReal
   }
   platform::Error gzipError;
   std::optional<platform::Bytes> compressed = ZULGzip::zul_dataByGzippingData(*bytes, &gzipError);
-  if (!compressed || compressed->empty()) return fail(error, 2, "Failed to compress bundle");
+  if (!compressed || compressed->empty()) return APMFailWithError(error, 2, "Failed to compress bundle");
   monitor()->logWithLevel(7, 12018, "Saving bundle. size (bytes)", static_cast<long long>(compressed->size()));
   Record row{{"bundle_end_timestamp", end},
              {"data", platform::Value::data(*compressed)},
@@ -362,13 +362,13 @@ bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isReal
 std::optional<std::string> APMDatabase::rowIDCondition(const std::vector<platform::Value>& rowIDs,
                                                        platform::Error* error) {
   if (rowIDs.empty()) {
-    fail(error, 3, "Received empty row IDs to process");
+    APMFailWithError(error, 3, "Received empty row IDs to process");
     return std::nullopt;
   }
   std::string placeholders;
   for (const platform::Value& rowID : rowIDs) {
     if (!rowID.isNumber()) {
-      fail(error, 3, "Received invalid type for row ID to process");
+      APMFailWithError(error, 3, "Received invalid type for row ID to process");
       return std::nullopt;
     }
     placeholders += placeholders.empty() ? "?" : ",?";
@@ -378,7 +378,7 @@ std::optional<std::string> APMDatabase::rowIDCondition(const std::vector<platfor
 
 bool APMDatabase::incrementRetryCounterForBundlesWithIDs(const std::vector<platform::Value>& rowIDs,
                                                          platform::Error* error) {
-  if (rowIDs.empty()) return fail(error, 1, "Failed to increment retry counter");
+  if (rowIDs.empty()) return APMFailWithError(error, 1, "Failed to increment retry counter");
   std::optional<platform::Value> atLimit = m_sqliteStore->numberForQuery(
       "SELECT EXISTS (SELECT 1 FROM queue WHERE retry_count = ? LIMIT 1)", {platform::Value(kMaxRetryCount)}, error);
   if (atLimit && atLimit->boolValue()) {
@@ -394,23 +394,23 @@ bool APMDatabase::incrementRetryCounterForBundlesWithIDs(const std::vector<platf
 
 std::optional<APMDatabase::QueuedBundle> APMDatabase::bundleFromQueueRow(const Record& row, platform::Error* error) {
   if (row.empty()) {
-    fail(error, 3, "Cannot process empty rowData");
+    APMFailWithError(error, 3, "Cannot process empty rowData");
     return std::nullopt;
   }
   const platform::Bytes* data = row.get("data").asData();
   if (data == nullptr || data->empty()) {
-    fail(error, 3, "Cannot decompress an empty bundle data");
+    APMFailWithError(error, 3, "Cannot decompress an empty bundle data");
     return std::nullopt;
   }
   platform::Error inflateError;
   std::optional<platform::Bytes> inflated = ZULGzip::zul_dataByInflatingGzippedData(*data, &inflateError);
   if (!inflated) {
-    fail(error, 2, inflateError.localizedDescription());
+    APMFailWithError(error, 2, inflateError.localizedDescription());
     return std::nullopt;
   }
   std::shared_ptr<APMPBMeasurementBundle> bundle = APMPBMeasurementBundle::initWithBuffer(*inflated);
   if (!bundle) {
-    fail(error, 2, "Unable to parse bundle from decompressed data");
+    APMFailWithError(error, 2, "Unable to parse bundle from decompressed data");
     return std::nullopt;
   }
   const platform::Value retry = row.get("retry_count");
@@ -487,7 +487,7 @@ std::optional<bool> APMDatabase::maybeDeleteStaleData(platform::Error* error) {
 }
 
 bool APMDatabase::deleteStaleBundlesOlderThanMaxAge(double maxAge, platform::Error* error) {
-  if (maxAge < 0) return fail(error, 1, "Cannot delete stale bundles after negative time period");
+  if (maxAge < 0) return APMFailWithError(error, 1, "Cannot delete stale bundles after negative time period");
   return m_sqliteStore
       ->deleteRecordsFromTableWithName("queue", "abs(bundle_end_timestamp - cast(? as REAL)) > cast(? as REAL)",
                                        {platform::Value(now()), platform::Value(maxAge)}, error)

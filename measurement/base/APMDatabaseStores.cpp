@@ -17,16 +17,11 @@ constexpr int64_t kODMValuesLimit = 10;
 constexpr int64_t kPurchasesKept = 1000;
 constexpr int64_t kSubscriptionsKept = 1000;
 
-bool fail(platform::Error* error, int64_t code, const std::string& description) {
-  APMSetError(error, code, description);
-  return false;
-}
-
 double now() { return platform::Clock::current()->now(); }
 
 std::shared_ptr<APMUserAttribute> userAttributeFromRow(const APMSqliteStore::Record& row, platform::Error* error) {
   if (row.empty()) {
-    fail(error, 3, "Received empty dictionary for getting user property");
+    APMFailWithError(error, 3, "Received empty dictionary for getting user property");
     return nullptr;
   }
   const platform::Value& stored = row["value"];
@@ -75,7 +70,7 @@ std::optional<platform::Value> APMDatabase::publicUserAttributeCount(platform::E
 std::optional<platform::Value> APMDatabase::userAttributeCountForOrigin(const std::string& origin,
                                                                         platform::Error* error) {
   if (origin.empty()) {
-    fail(error, 1, "Received empty user property origin for count query");
+    APMFailWithError(error, 1, "Received empty user property origin for count query");
     return std::nullopt;
   }
   return m_sqliteStore->numberForQuery("SELECT count(1) FROM user_attributes WHERE origin = ?",
@@ -85,7 +80,7 @@ std::optional<platform::Value> APMDatabase::userAttributeCountForOrigin(const st
 std::optional<platform::Value> APMDatabase::containsUserAttributeWithName(const std::string& name,
                                                                           platform::Error* error) {
   if (name.empty()) {
-    fail(error, 1, "Received empty user property name for exists query");
+    APMFailWithError(error, 1, "Received empty user property name for exists query");
     return std::nullopt;
   }
   return m_sqliteStore->numberForQuery("SELECT EXISTS (SELECT 1 FROM user_attributes WHERE name = ? LIMIT 1)",
@@ -130,16 +125,17 @@ std::optional<std::vector<std::shared_ptr<APMUserAttribute>>> APMDatabase::userA
 }
 
 bool APMDatabase::updateUserAttribute(const APMUserAttribute* attribute, platform::Error* error) {
-  if (attribute == nullptr) return fail(error, 3, "Received empty user property for getting dictionary representation");
+  if (attribute == nullptr)
+    return APMFailWithError(error, 3, "Received empty user property for getting dictionary representation");
   if (attribute->origin().empty()) {
-    return fail(error, 3, "Received user property with empty origin for getting dictionary representation");
+    return APMFailWithError(error, 3, "Received user property with empty origin for getting dictionary representation");
   }
   if (attribute->name().empty()) {
-    return fail(error, 1, "Received user property with empty name for getting dictionary representation");
+    return APMFailWithError(error, 1, "Received user property with empty name for getting dictionary representation");
   }
   const APMValuePtr& value = attribute->value();
   if (value && value->isString() && value->stringValue().value_or("").empty()) {
-    return fail(error, 1, "Received empty string value for user property");
+    return APMFailWithError(error, 1, "Received empty string value for user property");
   }
   Record row{{"origin", attribute->origin()},
              {"name", attribute->name()},
@@ -163,7 +159,7 @@ std::optional<std::vector<int32_t>> APMDatabase::allAudienceIDs(platform::Error*
   for (const Record& row : *rows) {
     const platform::Value& id = row["audience_id"];
     if (!id.isNumeric()) {
-      fail(error, 1, "Received nil audience ID for querying all audience IDs");
+      APMFailWithError(error, 1, "Received nil audience ID for querying all audience IDs");
       return std::nullopt;
     }
     ids.push_back(id.numberAs<int32_t>());
@@ -174,14 +170,14 @@ std::optional<std::vector<int32_t>> APMDatabase::allAudienceIDs(platform::Error*
 std::optional<std::vector<std::shared_ptr<APMEventFilter>>> APMDatabase::eventFiltersForEventName(
     const std::string& name, platform::Error* error) {
   if (name.empty()) {
-    fail(error, 1, "Received empty event name for getting event filters");
+    APMFailWithError(error, 1, "Received empty event name for getting event filters");
     return std::nullopt;
   }
   return dataTypesFromTableWithName<APMEventFilter>(
       "event_filters", "event_name", platform::Value(name), error,
       [](const Record& row, platform::Error* rowError) -> std::shared_ptr<APMEventFilter> {
         if (row.empty()) {
-          fail(rowError, 3, "Received empty dictionary for getting event filter");
+          APMFailWithError(rowError, 3, "Received empty dictionary for getting event filter");
           return nullptr;
         }
         auto [session, dynamic, sequence] = filterFlags<APMPBEventFilter>(row["data"], 7, 5, 6);
@@ -194,14 +190,14 @@ std::optional<std::vector<std::shared_ptr<APMEventFilter>>> APMDatabase::eventFi
 std::optional<std::vector<std::shared_ptr<APMPropertyFilter>>> APMDatabase::propertyFiltersForPropertyName(
     const std::string& name, platform::Error* error) {
   if (name.empty()) {
-    fail(error, 1, "Received empty property name for getting property filters");
+    APMFailWithError(error, 1, "Received empty property name for getting property filters");
     return std::nullopt;
   }
   return dataTypesFromTableWithName<APMPropertyFilter>(
       "property_filters", "property_name", platform::Value(name), error,
       [](const Record& row, platform::Error* rowError) -> std::shared_ptr<APMPropertyFilter> {
         if (row.empty()) {
-          fail(rowError, 3, "Received empty dictionary for getting property filter");
+          APMFailWithError(rowError, 3, "Received empty dictionary for getting property filter");
           return nullptr;
         }
         auto [session, dynamic, sequence] = filterFlags<APMPBPropertyFilter>(row["data"], 5, 3, 4);
@@ -213,16 +209,17 @@ std::optional<std::vector<std::shared_ptr<APMPropertyFilter>>> APMDatabase::prop
 
 bool APMDatabase::updateEventFilters(const std::vector<std::shared_ptr<APMAudienceFilter>>& filters,
                                      platform::Error* error) {
-  if (filters.empty()) return fail(error, 1, "Received empty event filters to update");
+  if (filters.empty()) return APMFailWithError(error, 1, "Received empty event filters to update");
   for (const auto& element : filters) {
     auto filter = std::dynamic_pointer_cast<APMEventFilter>(element);
-    if (element && !filter) return fail(error, 1, "Received unknown data type to update event filter");
-    if (!filter) return fail(error, 3, "Received empty event filter for getting dictionary representation");
+    if (element && !filter) return APMFailWithError(error, 1, "Received unknown data type to update event filter");
+    if (!filter) return APMFailWithError(error, 3, "Received empty event filter for getting dictionary representation");
     if (filter->eventName().empty()) {
-      return fail(error, 3, "Received event filter with empty event name for getting dictionary representation");
+      return APMFailWithError(error, 3,
+                              "Received event filter with empty event name for getting dictionary representation");
     }
     if (filter->data().empty()) {
-      return fail(error, 3, "Received event filter with empty data for getting dictionary representation");
+      return APMFailWithError(error, 3, "Received event filter with empty data for getting dictionary representation");
     }
     Record row{{"audience_id", filter->audienceID()},
                {"filter_id", filter->filterID()},
@@ -236,17 +233,19 @@ bool APMDatabase::updateEventFilters(const std::vector<std::shared_ptr<APMAudien
 
 bool APMDatabase::updatePropertyFilters(const std::vector<std::shared_ptr<APMAudienceFilter>>& filters,
                                         platform::Error* error) {
-  if (filters.empty()) return fail(error, 1, "Received empty property filters to update");
+  if (filters.empty()) return APMFailWithError(error, 1, "Received empty property filters to update");
   for (const auto& element : filters) {
     auto filter = std::dynamic_pointer_cast<APMPropertyFilter>(element);
-    if (element && !filter) return fail(error, 1, "Received unknown data type to update property filter");
-    if (!filter) return fail(error, 3, "Received empty property filter for getting dictionary representation");
+    if (element && !filter) return APMFailWithError(error, 1, "Received unknown data type to update property filter");
+    if (!filter)
+      return APMFailWithError(error, 3, "Received empty property filter for getting dictionary representation");
     if (filter->propertyName().empty()) {
-      return fail(error, 3,
+      return APMFailWithError(error, 3,
                   "Received property filter with empty property name for getting dictionary representation");
     }
     if (filter->data().empty()) {
-      return fail(error, 3, "Received property filter with empty data for getting dictionary representation");
+      return APMFailWithError(error, 3,
+                              "Received property filter with empty data for getting dictionary representation");
     }
     Record row{{"audience_id", filter->audienceID()},
                {"filter_id", filter->filterID()},
@@ -260,21 +259,22 @@ bool APMDatabase::updatePropertyFilters(const std::vector<std::shared_ptr<APMAud
 
 bool APMDatabase::deleteEventFilters(const std::vector<std::shared_ptr<APMAudienceFilter>>& filters,
                                      platform::Error* error) {
-  if (filters.empty()) return fail(error, 1, "Received empty event filters to delete");
+  if (filters.empty()) return APMFailWithError(error, 1, "Received empty event filters to delete");
   for (const auto& filter : filters) {
     if (!std::dynamic_pointer_cast<APMEventFilter>(filter)) {
-      return fail(error, 1, "Received unknown type to delete event filter");
+      return APMFailWithError(error, 1, "Received unknown type to delete event filter");
     }
   }
-  return m_sqliteStore->deleteRecordsFromTableWithName("event_filters", filterCondition(filters), {}, error).has_value();
+  return m_sqliteStore->deleteRecordsFromTableWithName("event_filters", filterCondition(filters), {}, error)
+      .has_value();
 }
 
 bool APMDatabase::deletePropertyFilters(const std::vector<std::shared_ptr<APMAudienceFilter>>& filters,
                                         platform::Error* error) {
-  if (filters.empty()) return fail(error, 1, "Received empty property filters to delete");
+  if (filters.empty()) return APMFailWithError(error, 1, "Received empty property filters to delete");
   for (const auto& filter : filters) {
     if (!std::dynamic_pointer_cast<APMPropertyFilter>(filter)) {
-      return fail(error, 1, "Received unknown type to delete property filter");
+      return APMFailWithError(error, 1, "Received unknown type to delete property filter");
     }
   }
   return m_sqliteStore->deleteRecordsFromTableWithName("property_filters", filterCondition(filters), {}, error)
@@ -306,7 +306,7 @@ namespace {
 
 std::shared_ptr<APMFilterResult> filterResultFromRow(const APMSqliteStore::Record& row, platform::Error* error) {
   if (row.empty()) {
-    fail(error, 3, "Received empty dictionary for getting filter result");
+    APMFailWithError(error, 3, "Received empty dictionary for getting filter result");
     return nullptr;
   }
   std::optional<platform::Bytes> previous;
@@ -319,7 +319,8 @@ std::shared_ptr<APMFilterResult> filterResultFromRow(const APMSqliteStore::Recor
 
 std::optional<std::map<int32_t, std::shared_ptr<APMFilterResult>>> APMDatabase::allFilterResults(
     platform::Error* error) {
-  auto results = allDataTypesFromTableWithName<APMFilterResult>("audience_filter_values", -1, error, filterResultFromRow);
+  auto results =
+      allDataTypesFromTableWithName<APMFilterResult>("audience_filter_values", -1, error, filterResultFromRow);
   if (!results) return std::nullopt;
   std::map<int32_t, std::shared_ptr<APMFilterResult>> byAudience;
   for (const auto& result : *results) byAudience[result->audienceID()] = result;
@@ -335,11 +336,12 @@ std::shared_ptr<APMFilterResult> APMDatabase::filterResultForAudienceID(int32_t 
 
 bool APMDatabase::updateFilterResults(const std::vector<std::shared_ptr<APMFilterResult>>& results,
                                       platform::Error* error) {
-  if (results.empty()) return fail(error, 1, "Received empty filter results to update");
+  if (results.empty()) return APMFailWithError(error, 1, "Received empty filter results to update");
   for (const auto& result : results) {
-    if (!result) return fail(error, 3, "Received empty filter result for getting dictionary representation");
+    if (!result)
+      return APMFailWithError(error, 3, "Received empty filter result for getting dictionary representation");
     if (result->currentResults().empty()) {
-      return fail(error, 3, "Received filter result with empty data for getting dictionary representation");
+      return APMFailWithError(error, 3, "Received filter result with empty data for getting dictionary representation");
     }
     const std::optional<platform::Bytes>& previous = result->previousResults();
     Record row{{"audience_id", result->audienceID()},
@@ -353,10 +355,10 @@ bool APMDatabase::updateFilterResults(const std::vector<std::shared_ptr<APMFilte
 
 bool APMDatabase::deleteFilterResults(const std::vector<std::shared_ptr<APMFilterResult>>& results,
                                       platform::Error* error) {
-  if (results.empty()) return fail(error, 1, "Received empty filter results to delete");
+  if (results.empty()) return APMFailWithError(error, 1, "Received empty filter results to delete");
   std::set<int32_t> audiences;
   for (const auto& result : results) {
-    if (!result) return fail(error, 1, "Received unknown type to delete filter result");
+    if (!result) return APMFailWithError(error, 1, "Received unknown type to delete filter result");
     audiences.insert(result->audienceID());
   }
   std::string list;
@@ -371,16 +373,16 @@ bool APMDatabase::deleteFilterResults(const std::vector<std::shared_ptr<APMFilte
 std::shared_ptr<APMEvent> APMDatabase::eventFromBlob(const platform::Value& blob, platform::Error* error) {
   const platform::Bytes* bytes = blob.asData();
   if (bytes == nullptr) {
-    fail(error, 2, "Failed to convert data to an event. Data must be a NSData instance");
+    APMFailWithError(error, 2, "Failed to convert data to an event. Data must be a NSData instance");
     return nullptr;
   }
   std::shared_ptr<APMPBEvent> proto = APMPBEvent::initWithBuffer(*bytes);
   if (!proto) {
-    fail(error, 2, "Failed to parse event from data");
+    APMFailWithError(error, 2, "Failed to parse event from data");
     return nullptr;
   }
   std::shared_ptr<APMEvent> event = APMEvent::initWithEventProto(proto.get());
-  if (!event) fail(error, 2, "Failed to initialize event from proto data");
+  if (!event) APMFailWithError(error, 2, "Failed to initialize event from proto data");
   return event;
 }
 
@@ -424,17 +426,19 @@ std::shared_ptr<APMConditionalUserProperty> APMDatabase::conditionalUserProperty
 
 bool APMDatabase::updateConditionalUserProperty(const APMConditionalUserProperty* property, platform::Error* error) {
   if (property == nullptr) {
-    return fail(error, 3, "Received empty conditional user property for getting dictionary representation");
+    return APMFailWithError(error, 3, "Received empty conditional user property for getting dictionary representation");
   }
   if (property->name().empty()) {
-    return fail(error, 3, "Received conditional user property with empty name for getting dictionary representation");
+    return APMFailWithError(error, 3,
+                            "Received conditional user property with empty name for getting dictionary representation");
   }
   if (property->origin().empty()) {
-    return fail(error, 3,
+    return APMFailWithError(error, 3,
                 "Received conditional user property with empty origin for getting dictionary representation");
   }
   if (!property->value()) {
-    return fail(error, 3, "Received conditional user property with nil value for getting dictionary representation");
+    return APMFailWithError(error, 3,
+                            "Received conditional user property with nil value for getting dictionary representation");
   }
   Record row{{"name", property->name()},
              {"origin", property->origin()},
@@ -479,7 +483,7 @@ APMDatabase::expiredConditionalUserPropertiesWithError(platform::Error* error) {
 std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
 APMDatabase::triggeredConditionalUserPropertiesWithEventName(const std::string& eventName, platform::Error* error) {
   if (eventName.empty()) {
-    fail(error, 1, "Received nil/empty event name for querying triggered conditional user properties");
+    APMFailWithError(error, 1, "Received nil/empty event name for querying triggered conditional user properties");
     return std::nullopt;
   }
   return conditionalUserPropertiesWithCondition(
@@ -512,7 +516,7 @@ std::optional<std::vector<std::shared_ptr<APMConditionalUserProperty>>>
 APMDatabase::conditionalUserPropertiesWithCondition(const std::string& condition, const Parameters& parameterValues,
                                                     platform::Error* error) {
   if (condition.empty()) {
-    fail(error, 1, "Received empty condition for querying a conditional user property");
+    APMFailWithError(error, 1, "Received empty condition for querying a conditional user property");
     return std::nullopt;
   }
   std::optional<std::vector<Record>> rows =
@@ -571,10 +575,10 @@ std::optional<int32_t> APMDatabase::deleteSubscriptionsOverLimit(platform::Error
 bool APMDatabase::updateComplexEventForAudienceEvaluationWithEventID(int64_t eventID, int64_t childEventCount,
                                                                      const APMEvent* mainEvent,
                                                                      platform::Error* error) {
-  if (mainEvent == nullptr) return fail(error, 1, "Received nil main event");
+  if (mainEvent == nullptr) return APMFailWithError(error, 1, "Received nil main event");
   std::shared_ptr<APMPBEvent> proto = mainEvent->protoEvent();
   std::optional<platform::Bytes> bytes = proto ? proto->protoBuffer() : std::nullopt;
-  if (!bytes || bytes->empty()) return fail(error, 1, "Cannot create the main event blob");
+  if (!bytes || bytes->empty()) return APMFailWithError(error, 1, "Cannot create the main event blob");
   Record row{{"main_event", platform::Value::data(*bytes)},
              {"event_id", static_cast<long long>(eventID)},
              {"children_to_process", static_cast<long long>(childEventCount)}};
@@ -591,12 +595,12 @@ std::optional<std::pair<std::shared_ptr<APMEvent>, int64_t>> APMDatabase::mainEv
   platform::Error blobError;
   std::shared_ptr<APMEvent> event = row["main_event"].isNull() ? nullptr : eventFromBlob(row["main_event"], &blobError);
   if (!event) {
-    fail(error, 3, "Main event blob is nil in database");
+    APMFailWithError(error, 3, "Main event blob is nil in database");
     return std::nullopt;
   }
   const platform::Value& children = row["children_to_process"];
   if (!children.isNumeric()) {
-    fail(error, 3, "Complex event does not have children count in database");
+    APMFailWithError(error, 3, "Complex event does not have children count in database");
     return std::nullopt;
   }
   return std::make_pair(event, children.longLongValue());
@@ -613,7 +617,7 @@ bool APMDatabase::deleteComplexEventForAudienceEvaluationWithEventID(int64_t eve
 
 std::optional<APMDatabase::Record> APMDatabase::ODMValueWithName(const std::string& name, platform::Error* error) {
   if (name.empty()) {
-    fail(error, 1, "Received ODM value with empty name for query");
+    APMFailWithError(error, 1, "Received ODM value with empty name for query");
     return std::nullopt;
   }
   auto rows = dataTypesFromTableWithName<Record>(
@@ -625,13 +629,13 @@ std::optional<APMDatabase::Record> APMDatabase::ODMValueWithName(const std::stri
 
 bool APMDatabase::updateODMValue(const std::string& value, const std::string& name, double setTimestamp,
                                  platform::Error* error) {
-  if (value.empty()) return fail(error, 1, "Received empty ODM value for update");
-  if (name.empty()) return fail(error, 1, "Received ODM value with empty name for update");
+  if (value.empty()) return APMFailWithError(error, 1, "Received empty ODM value for update");
+  if (name.empty()) return APMFailWithError(error, 1, "Received ODM value with empty name for update");
   Record row{{"name", name}, {"value", value}, {"set_timestamp", setTimestamp}};
   return upsertDataType(row, "odm_values", "name", platform::Value(name), kODMValuesLimit, error);
 }
 
 bool APMDatabase::deleteODMValueWithName(const std::string& name, platform::Error* error) {
-  if (name.empty()) return fail(error, 1, "Received ODM value with empty name for delete");
+  if (name.empty()) return APMFailWithError(error, 1, "Received ODM value with empty name for delete");
   return m_sqliteStore->deleteRecordFromTableWithName("odm_values", "name", platform::Value(name), error);
 }

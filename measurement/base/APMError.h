@@ -26,6 +26,11 @@ void APMSetError(platform::Error* error, int64_t code, const std::string& descri
 void APMSetErrorWithContext(platform::Error* error, int64_t code, const std::string& description,
                             const std::string& monitorContext);
 bool APMCheckFlagOrSetError(bool flag, platform::Error* error, int64_t code, const std::string& description);
+// Sets the error and answers NO: `return APMFailWithError(error, 1, "...");`.
+inline bool APMFailWithError(platform::Error* error, int64_t code, const std::string& description) {
+  APMSetError(error, code, description);
+  return false;
+}
 // Anything that tests as present (a pointer, shared_ptr or optional).
 template <class Object>
 bool APMCheckObjectOrSetError(const Object& object, platform::Error* error, int64_t code,

@@ -22,11 +22,6 @@ constexpr const char* kPrimaryKey = "PRIMARY KEY";
 
 std::shared_ptr<APMMonitor> monitor() { return APMEngineServices::monitor(); }
 
-bool fail(platform::Error* error, int64_t code, const std::string& description) {
-  APMSetError(error, code, description);
-  return false;
-}
-
 bool isAcceptedValue(const platform::Value& value) {
   return value.isNull() || value.isString() || value.isNumeric() || value.isData();
 }
@@ -56,7 +51,7 @@ std::string joined(const std::vector<std::string>& parts, const std::string& sep
 
 std::unique_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::string& path, platform::Error* error) {
   if (path.empty()) {
-    fail(error, 1, "Received empty database path on init");
+    APMFailWithError(error, 1, "Received empty database path on init");
     return nullptr;
   }
   std::unique_ptr<APMSqliteStore> store(new APMSqliteStore(path));
@@ -70,7 +65,7 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::
   if (!store->m_lock) {
     const int posix = platform::FileError::posixCode(lockError);
     if (posix == EWOULDBLOCK || posix == EAGAIN) {
-      fail(error, 2, "Measurement database is in use by another process");
+      APMFailWithError(error, 2, "Measurement database is in use by another process");
     } else if (error != nullptr) {
       *error = lockError;
     }
@@ -226,11 +221,11 @@ void APMSqliteStore::setDatabaseError(platform::Error* error, const std::string&
 
 sqlite3_stmt* APMSqliteStore::prepareSQL(const std::string& sql, platform::Error* error) {
   if (sql.empty()) {
-    fail(error, 1, "Received empty SQL string to prepare");
+    APMFailWithError(error, 1, "Received empty SQL string to prepare");
     return nullptr;
   }
   if (m_sqliteHandle == nullptr) {
-    fail(error, 2, "Prepare SQL failed. Database not open.");
+    APMFailWithError(error, 2, "Prepare SQL failed. Database not open.");
     return nullptr;
   }
   sqlite3_stmt* statement = nullptr;
@@ -241,14 +236,14 @@ sqlite3_stmt* APMSqliteStore::prepareSQL(const std::string& sql, platform::Error
   }
   if (tail != nullptr && *tail != '\0') {
     sqlite3_finalize(statement);
-    fail(error, 1, "Query contained more than one SQL statement.");
+    APMFailWithError(error, 1, "Query contained more than one SQL statement.");
     return nullptr;
   }
   return statement;
 }
 
 bool APMSqliteStore::bindValues(const Parameters& values, sqlite3_stmt* statement, platform::Error* error) {
-  if (statement == nullptr) return fail(error, 1, "Failed to bind to NULL statement");
+  if (statement == nullptr) return APMFailWithError(error, 1, "Failed to bind to NULL statement");
   sqlite3_clear_bindings(statement);
   bool bound = true;
   int index = 1;
@@ -286,13 +281,13 @@ sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, const 
     return cached->second;
   }
   if (m_sqliteHandle == nullptr) {
-    fail(error, 2, "Statement for query failed. Database not open.");
+    APMFailWithError(error, 2, "Statement for query failed. Database not open.");
     return nullptr;
   }
   bool cache = false;
   if (query.find('?') != std::string::npos) {
     if (parameterValues.empty()) {
-      fail(error, 1, "Received empty parameters");
+      APMFailWithError(error, 1, "Received empty parameters");
       return nullptr;
     }
     cache = true;
@@ -324,10 +319,10 @@ void APMSqliteStore::cleanUpStatement(sqlite3_stmt* statement, const std::string
 }
 
 bool APMSqliteStore::executeSQLStatement(sqlite3_stmt* statement, platform::Error* error) {
-  if (statement == nullptr) return fail(error, 1, "Execute SQL statement failed. Statement is NULL.");
+  if (statement == nullptr) return APMFailWithError(error, 1, "Execute SQL statement failed. Statement is NULL.");
   if (m_sqliteHandle == nullptr) {
     sqlite3_finalize(statement);
-    return fail(error, 2, "Execute SQL statement failed. Database not open.");
+    return APMFailWithError(error, 2, "Execute SQL statement failed. Database not open.");
   }
   const int result = sqlite3_step(statement);
   bool done = result == SQLITE_DONE;
@@ -351,8 +346,8 @@ std::optional<platform::Value> APMSqliteStore::valueAtColumn(int column, sqlite3
     case SQLITE_TEXT: {
       const unsigned char* text = sqlite3_column_text(statement, column);
       if (text == nullptr) return std::nullopt;
-      return platform::Value(
-          std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_column_bytes(statement, column))));
+      return platform::Value(std::string(reinterpret_cast<const char*>(text),
+                                         static_cast<size_t>(sqlite3_column_bytes(statement, column))));
     }
     case SQLITE_BLOB: {
       const void* blob = sqlite3_column_blob(statement, column);
@@ -369,11 +364,11 @@ std::optional<platform::Value> APMSqliteStore::valueAtColumn(int column, sqlite3
 sqlite3_stmt* APMSqliteStore::upsertStatementForRecord(const Record& record, const std::string& table,
                                                        std::string& sql, platform::Error* error) {
   if (table.empty()) {
-    fail(error, 1, "Received empty table name for upsert");
+    APMFailWithError(error, 1, "Received empty table name for upsert");
     return nullptr;
   }
   if (record.empty()) {
-    fail(error, 1, "Received empty record for upsert");
+    APMFailWithError(error, 1, "Received empty record for upsert");
     return nullptr;
   }
   std::string columns;
@@ -409,19 +404,19 @@ sqlite3_stmt* APMSqliteStore::updateStatementForRecord(const Record& record, con
                                                        const std::string& columnName,
                                                        const platform::Value& columnValue, platform::Error* error) {
   if (record.empty()) {
-    fail(error, 1, "Empty record for update");
+    APMFailWithError(error, 1, "Empty record for update");
     return nullptr;
   }
   if (table.empty()) {
-    fail(error, 1, "Empty table name for update");
+    APMFailWithError(error, 1, "Empty table name for update");
     return nullptr;
   }
   if (columnName.empty()) {
-    fail(error, 1, "Empty column name for update");
+    APMFailWithError(error, 1, "Empty column name for update");
     return nullptr;
   }
   if (columnValue.isNull()) {
-    fail(error, 1, "Nil column value for update");
+    APMFailWithError(error, 1, "Nil column value for update");
     return nullptr;
   }
   std::vector<std::string> assignments;
@@ -429,7 +424,7 @@ sqlite3_stmt* APMSqliteStore::updateStatementForRecord(const Record& record, con
   for (const auto& [key, value] : record) {
     if (!isAcceptedValue(value)) {
       monitor()->logWithLevel(4, 34021, "Record has value of unexpected type (update)");
-      fail(error, 1, "Failed to bind parameter of unexpected type to update statement");
+      APMFailWithError(error, 1, "Failed to bind parameter of unexpected type to update statement");
       return nullptr;
     }
     assignments.push_back(key + "=?");
@@ -448,8 +443,9 @@ sqlite3_stmt* APMSqliteStore::updateStatementForRecord(const Record& record, con
 
 // --- schema -------------------------------------------------------------------------------------
 
-bool APMSqliteStore::ensureTableWithName(const std::string& table, const ColumnInfo& elementary, const ColumnInfo& addOn,
-                                         const std::map<std::string, std::string>& modify, platform::Error* error) {
+bool APMSqliteStore::ensureTableWithName(const std::string& table, const ColumnInfo& elementary,
+                                         const ColumnInfo& addOn, const std::map<std::string, std::string>& modify,
+                                         platform::Error* error) {
   if (!ensureTableWithName(table, elementary, addOn, error)) return false;
   if (modify.empty()) return true;
   // The derived lists keep the constraint entries, so a migrated table keeps
@@ -467,8 +463,8 @@ bool APMSqliteStore::ensureTableWithName(const std::string& table, const ColumnI
 
 bool APMSqliteStore::ensureTableWithName(const std::string& table, const ColumnInfo& elementary,
                                          const ColumnInfo& addOn, platform::Error* error) {
-  if (table.empty()) return fail(error, 1, "Received empty table name for ensure table");
-  if (elementary.empty()) return fail(error, 1, "Received empty elementary column info for ensure table");
+  if (table.empty()) return APMFailWithError(error, 1, "Received empty table name for ensure table");
+  if (elementary.empty()) return APMFailWithError(error, 1, "Received empty elementary column info for ensure table");
   std::vector<std::string> definitions;
   std::vector<std::string> required;
   for (const auto& [name, declaration] : elementary) {
@@ -488,10 +484,10 @@ bool APMSqliteStore::ensureTableWithNameCreateSQL(const std::string& table, cons
                                                   const std::vector<std::string>& requiredColumnNames,
                                                   const std::map<std::string, std::string>& addOnColumns,
                                                   platform::Error* error) {
-  if (table.empty()) return fail(error, 1, "Received empty table name for ensure table");
-  if (requiredColumnNames.empty()) return fail(error, 1, "Received no table columns for ensure table");
-  if (createSQL.empty()) return fail(error, 1, "Received empty create statement for ensure table");
-  if (m_sqliteHandle == nullptr) return fail(error, 2, "Ensure table failed. Database not open.");
+  if (table.empty()) return APMFailWithError(error, 1, "Received empty table name for ensure table");
+  if (requiredColumnNames.empty()) return APMFailWithError(error, 1, "Received no table columns for ensure table");
+  if (createSQL.empty()) return APMFailWithError(error, 1, "Received empty create statement for ensure table");
+  if (m_sqliteHandle == nullptr) return APMFailWithError(error, 2, "Ensure table failed. Database not open.");
   std::optional<bool> exists = tableExists(table, error);
   if (!exists) return false;
   if (!*exists && !executeSQL(createSQL, error)) return false;
@@ -503,14 +499,14 @@ std::optional<bool> APMSqliteStore::validateTableWithName(const std::string& tab
                                                           const std::vector<std::string>& requiredColumnNames,
                                                           const std::map<std::string, std::string>& addOnColumns,
                                                           platform::Error* error) {
-  if (table.empty()) return fail(error, 1, "Received empty table name for validate table");
-  if (requiredColumnNames.empty()) return fail(error, 1, "Received no table columns for validate table");
-  if (m_sqliteHandle == nullptr) return fail(error, 2, "Validate table failed. Database not open.");
+  if (table.empty()) return APMFailWithError(error, 1, "Received empty table name for validate table");
+  if (requiredColumnNames.empty()) return APMFailWithError(error, 1, "Received no table columns for validate table");
+  if (m_sqliteHandle == nullptr) return APMFailWithError(error, 2, "Validate table failed. Database not open.");
   std::optional<std::vector<std::string>> columns = columnsForTableWithName(table, error);
   if (!columns || columns->empty()) return std::nullopt;
   std::set<std::string> existing(columns->begin(), columns->end());
   for (const std::string& name : requiredColumnNames) {
-    if (existing.erase(name) == 0) return fail(error, 2, "Table is missing required columns");
+    if (existing.erase(name) == 0) return APMFailWithError(error, 2, "Table is missing required columns");
   }
   for (const auto& [name, alter] : addOnColumns) {
     if (existing.erase(name) > 0) continue;
@@ -530,17 +526,18 @@ std::optional<bool> APMSqliteStore::validateTableWithName(const std::string& tab
       }
     }
     cleanUpStatement(statement, query);
-    if (unknownRequired) return fail(error, 2, "Table contains unknown non-optional columns");
+    if (unknownRequired) return APMFailWithError(error, 2, "Table contains unknown non-optional columns");
   }
   return true;
 }
 
 bool APMSqliteStore::ensureSchemaOfTableWithName(const std::string& table, const ColumnInfo& elementary,
                                                  const ColumnInfo& addOn, platform::Error* error) {
-  if (table.empty()) return fail(error, 1, "Received empty table name for ensure table schema");
-  if (elementary.empty() && addOn.empty()) return fail(error, 1, "Received empty column info for ensure table schema");
+  if (table.empty()) return APMFailWithError(error, 1, "Received empty table name for ensure table schema");
+  if (elementary.empty() && addOn.empty())
+    return APMFailWithError(error, 1, "Received empty column info for ensure table schema");
   std::optional<std::map<std::string, std::string>> current = columnInfoForTableWithName(table, nullptr);
-  if (!current || current->empty()) return fail(error, 2, "Table does not exist for ensure table schema");
+  if (!current || current->empty()) return APMFailWithError(error, 2, "Table does not exist for ensure table schema");
   std::map<std::string, std::string> wanted;
   for (const auto& [name, declaration] : elementary) {
     if (name == kPrimaryKey || name.empty() || declaration.empty()) continue;
@@ -564,11 +561,11 @@ bool APMSqliteStore::ensureSchemaOfTableWithName(const std::string& table, const
 
 std::optional<bool> APMSqliteStore::tableExists(const std::string& table, platform::Error* error) {
   if (table.empty()) {
-    fail(error, 1, "Received empty table name for table exists");
+    APMFailWithError(error, 1, "Received empty table name for table exists");
     return std::nullopt;
   }
   if (m_sqliteHandle == nullptr) {
-    fail(error, 2, "Table exists failed. Database not open.");
+    APMFailWithError(error, 2, "Table exists failed. Database not open.");
     return std::nullopt;
   }
   sqlite3_stmt* statement = prepareSQL("SELECT name FROM sqlite_master WHERE type='table' AND name=?", error);
@@ -589,11 +586,11 @@ std::optional<bool> APMSqliteStore::tableExists(const std::string& table, platfo
 std::optional<std::vector<std::string>> APMSqliteStore::columnsForTableWithName(const std::string& table,
                                                                                  platform::Error* error) {
   if (table.empty()) {
-    fail(error, 1, "Received empty table name for get columns");
+    APMFailWithError(error, 1, "Received empty table name for get columns");
     return std::nullopt;
   }
   if (m_sqliteHandle == nullptr) {
-    fail(error, 2, "Get table columns failed. Database not open.");
+    APMFailWithError(error, 2, "Get table columns failed. Database not open.");
     return std::nullopt;
   }
   const std::string query = "PRAGMA table_info(" + table + ")";
@@ -611,11 +608,11 @@ std::optional<std::vector<std::string>> APMSqliteStore::columnsForTableWithName(
 std::optional<std::map<std::string, std::string>> APMSqliteStore::columnInfoForTableWithName(const std::string& table,
                                                                                              platform::Error* error) {
   if (table.empty()) {
-    fail(error, 1, "Received empty table name for column info");
+    APMFailWithError(error, 1, "Received empty table name for column info");
     return std::nullopt;
   }
   if (m_sqliteHandle == nullptr) {
-    fail(error, 2, "Get table column info failed. Database not open.");
+    APMFailWithError(error, 2, "Get table column info failed. Database not open.");
     return std::nullopt;
   }
   const std::string query = "PRAGMA table_info(" + table + ")";
@@ -633,30 +630,30 @@ std::optional<std::map<std::string, std::string>> APMSqliteStore::columnInfoForT
 }
 
 bool APMSqliteStore::dropTableWithName(const std::string& table, platform::Error* error) {
-  if (table.empty()) return fail(error, 1, "Received empty table name for drop table");
+  if (table.empty()) return APMFailWithError(error, 1, "Received empty table name for drop table");
   return executeSQL("DROP TABLE " + table, error);
 }
 
 bool APMSqliteStore::renameTable(const std::string& oldName, const std::string& newName, platform::Error* error) {
-  if (oldName.empty()) return fail(error, 1, "Received empty old name for rename table");
-  if (newName.empty()) return fail(error, 1, "Received empty new name for rename table");
-  if (oldName == newName) return fail(error, 1, "Received duplicate name for rename table");
+  if (oldName.empty()) return APMFailWithError(error, 1, "Received empty old name for rename table");
+  if (newName.empty()) return APMFailWithError(error, 1, "Received empty new name for rename table");
+  if (oldName == newName) return APMFailWithError(error, 1, "Received duplicate name for rename table");
   return executeSQL("ALTER TABLE " + oldName + " RENAME TO " + newName, error);
 }
 
 bool APMSqliteStore::copyContentsFromTable(const std::string& source, const std::string& destination,
                                            platform::Error* error) {
-  if (source.empty()) return fail(error, 1, "Received empty source name for copy table");
-  if (destination.empty()) return fail(error, 1, "Received empty destination name for copy table");
-  if (source == destination) return fail(error, 1, "Received duplicate name for copy table");
+  if (source.empty()) return APMFailWithError(error, 1, "Received empty source name for copy table");
+  if (destination.empty()) return APMFailWithError(error, 1, "Received empty destination name for copy table");
+  if (source == destination) return APMFailWithError(error, 1, "Received duplicate name for copy table");
   return executeSQL("INSERT INTO " + destination + " SELECT * FROM " + source, error);
 }
 
 bool APMSqliteStore::createEmptyTable(const std::string& destination, const std::string& source,
                                       platform::Error* error) {
-  if (source.empty()) return fail(error, 1, "Received empty source name for create empty copy");
-  if (destination.empty()) return fail(error, 1, "Received empty destination name for create empty copy");
-  if (source == destination) return fail(error, 1, "Received duplicate name for create empty copy");
+  if (source.empty()) return APMFailWithError(error, 1, "Received empty source name for create empty copy");
+  if (destination.empty()) return APMFailWithError(error, 1, "Received empty destination name for create empty copy");
+  if (source == destination) return APMFailWithError(error, 1, "Received duplicate name for create empty copy");
   return executeSQL("CREATE TABLE IF NOT EXISTS " + destination + " AS SELECT * FROM " + source + " WHERE false",
                     error);
 }
@@ -664,9 +661,9 @@ bool APMSqliteStore::createEmptyTable(const std::string& destination, const std:
 // --- records --------------------------------------------------------------------------------------
 
 bool APMSqliteStore::upsertRecord(const Record& record, const std::string& table, platform::Error* error) {
-  if (record.empty()) return fail(error, 1, "Received empty record for upsert");
-  if (table.empty()) return fail(error, 1, "Received empty table name for upsert");
-  if (m_sqliteHandle == nullptr) return fail(error, 2, "Upsert record failed. Database not open.");
+  if (record.empty()) return APMFailWithError(error, 1, "Received empty record for upsert");
+  if (table.empty()) return APMFailWithError(error, 1, "Received empty table name for upsert");
+  if (m_sqliteHandle == nullptr) return APMFailWithError(error, 2, "Upsert record failed. Database not open.");
   std::string sql;
   sqlite3_stmt* statement = upsertStatementForRecord(record, table, sql, error);
   if (statement == nullptr) return false;
@@ -678,11 +675,11 @@ bool APMSqliteStore::upsertRecord(const Record& record, const std::string& table
 
 bool APMSqliteStore::updateRecord(const Record& record, const std::string& table, const std::string& columnName,
                                   const platform::Value& columnValue, platform::Error* error) {
-  if (record.empty()) return fail(error, 1, "Empty record for update");
-  if (table.empty()) return fail(error, 1, "Empty table name for update");
-  if (columnName.empty()) return fail(error, 1, "Empty column name for update");
-  if (columnValue.isNull()) return fail(error, 1, "Nil column value for update");
-  if (m_sqliteHandle == nullptr) return fail(error, 2, "Update record failed. Database not open.");
+  if (record.empty()) return APMFailWithError(error, 1, "Empty record for update");
+  if (table.empty()) return APMFailWithError(error, 1, "Empty table name for update");
+  if (columnName.empty()) return APMFailWithError(error, 1, "Empty column name for update");
+  if (columnValue.isNull()) return APMFailWithError(error, 1, "Nil column value for update");
+  if (m_sqliteHandle == nullptr) return APMFailWithError(error, 2, "Update record failed. Database not open.");
   sqlite3_stmt* statement = updateStatementForRecord(record, table, columnName, columnValue, error);
   if (statement == nullptr) return false;
   return executeSQLStatement(statement, error);
@@ -690,10 +687,10 @@ bool APMSqliteStore::updateRecord(const Record& record, const std::string& table
 
 bool APMSqliteStore::updateAllRecordsInTableWithName(const std::string& table, const std::string& columnName,
                                                      const platform::Value& columnValue, platform::Error* error) {
-  if (table.empty()) return fail(error, 1, "Empty table name for update");
-  if (columnName.empty()) return fail(error, 1, "Empty column name for update");
-  if (columnValue.isNull()) return fail(error, 1, "Nil column value for update");
-  if (m_sqliteHandle == nullptr) return fail(error, 2, "Update record failed. Database not open.");
+  if (table.empty()) return APMFailWithError(error, 1, "Empty table name for update");
+  if (columnName.empty()) return APMFailWithError(error, 1, "Empty column name for update");
+  if (columnValue.isNull()) return APMFailWithError(error, 1, "Nil column value for update");
+  if (m_sqliteHandle == nullptr) return APMFailWithError(error, 2, "Update record failed. Database not open.");
   const std::string query = "UPDATE " + table + " SET " + columnName + "=?";
   sqlite3_stmt* statement = statementForQuery(query, {columnValue}, error);
   if (statement == nullptr) return false;
@@ -706,15 +703,16 @@ bool APMSqliteStore::updateAllRecordsInTableWithName(const std::string& table, c
 bool APMSqliteStore::increaseColumn(const std::string& column, int64_t byValue, const std::string& table,
                                     const std::string& condition, const Parameters& parameterValues,
                                     platform::Error* error) {
-  if (table.empty()) return fail(error, 1, "Empty table name for increase column");
-  if (column.empty()) return fail(error, 1, "Empty column name for increase column");
-  if (condition.empty()) return fail(error, 1, "Empty condition for increase column");
-  if (m_sqliteHandle == nullptr) return fail(error, 2, "Increase column failed. Database not open.");
+  if (table.empty()) return APMFailWithError(error, 1, "Empty table name for increase column");
+  if (column.empty()) return APMFailWithError(error, 1, "Empty column name for increase column");
+  if (condition.empty()) return APMFailWithError(error, 1, "Empty condition for increase column");
+  if (m_sqliteHandle == nullptr) return APMFailWithError(error, 2, "Increase column failed. Database not open.");
   std::optional<std::map<std::string, std::string>> info = columnInfoForTableWithName(table, error);
   if (!info) return false;
   auto type = info->find(column);
-  if (type == info->end()) return fail(error, 1, "Invalid column or table name");
-  if (platform::Unicode::uppercase(type->second) != "INTEGER") return fail(error, 1, "Column type is not integer.");
+  if (type == info->end()) return APMFailWithError(error, 1, "Invalid column or table name");
+  if (platform::Unicode::uppercase(type->second) != "INTEGER")
+    return APMFailWithError(error, 1, "Column type is not integer.");
   const std::string query = "UPDATE " + table + " SET " + column + " = " + column + " + " + std::to_string(byValue) +
                             " WHERE " + condition;
   sqlite3_stmt* statement = statementForQuery(query, parameterValues, error);
@@ -727,10 +725,10 @@ bool APMSqliteStore::increaseColumn(const std::string& column, int64_t byValue, 
 
 bool APMSqliteStore::deleteRecordFromTableWithName(const std::string& table, const std::string& columnName,
                                                    const platform::Value& columnValue, platform::Error* error) {
-  if (table.empty()) return fail(error, 1, "Received empty table name for delete record");
-  if (columnName.empty()) return fail(error, 1, "Received empty column for delete record");
-  if (columnValue.isNull()) return fail(error, 1, "Received nil value for delete record");
-  if (m_sqliteHandle == nullptr) return fail(error, 2, "Delete record failed. Database not open.");
+  if (table.empty()) return APMFailWithError(error, 1, "Received empty table name for delete record");
+  if (columnName.empty()) return APMFailWithError(error, 1, "Received empty column for delete record");
+  if (columnValue.isNull()) return APMFailWithError(error, 1, "Received nil value for delete record");
+  if (m_sqliteHandle == nullptr) return APMFailWithError(error, 2, "Delete record failed. Database not open.");
   sqlite3_stmt* statement = prepareSQL("DELETE FROM " + table + " WHERE " + columnName + "=?", error);
   if (statement == nullptr) return false;
   if (!bindValues({columnValue}, statement, error)) {
@@ -748,15 +746,15 @@ std::optional<int32_t> APMSqliteStore::deleteRecordsFromTableWithName(const std:
                                                                       const Parameters& parameterValues,
                                                                       platform::Error* error) {
   if (table.empty()) {
-    fail(error, 1, "Received empty table name for delete record");
+    APMFailWithError(error, 1, "Received empty table name for delete record");
     return std::nullopt;
   }
   if (condition.empty()) {
-    fail(error, 1, "Received empty condition for delete record");
+    APMFailWithError(error, 1, "Received empty condition for delete record");
     return std::nullopt;
   }
   if (m_sqliteHandle == nullptr) {
-    fail(error, 2, "Delete records with condition failed. Database not open.");
+    APMFailWithError(error, 2, "Delete records with condition failed. Database not open.");
     return std::nullopt;
   }
   const std::string query = "DELETE FROM " + table + " WHERE " + condition;
@@ -770,8 +768,8 @@ std::optional<int32_t> APMSqliteStore::deleteRecordsFromTableWithName(const std:
 }
 
 bool APMSqliteStore::deleteAllRecordsFromTableWithName(const std::string& table, platform::Error* error) {
-  if (table.empty()) return fail(error, 1, "Received empty table name for delete all records");
-  if (m_sqliteHandle == nullptr) return fail(error, 2, "Delete all records failed. Database not open.");
+  if (table.empty()) return APMFailWithError(error, 1, "Received empty table name for delete all records");
+  if (m_sqliteHandle == nullptr) return APMFailWithError(error, 2, "Delete all records failed. Database not open.");
   const std::string query = "DELETE FROM " + table;
   sqlite3_stmt* statement = statementForQuery(query, {}, error);
   if (statement == nullptr) return false;
@@ -791,11 +789,11 @@ std::optional<platform::Value> APMSqliteStore::rowCountForTableWithName(const st
                                                                         const platform::Value& columnValue,
                                                                         platform::Error* error) {
   if (table.empty()) {
-    fail(error, 1, "Received empty table name for row count");
+    APMFailWithError(error, 1, "Received empty table name for row count");
     return std::nullopt;
   }
   if (m_sqliteHandle == nullptr) {
-    fail(error, 2, "Row count failed. Database not open.");
+    APMFailWithError(error, 2, "Row count failed. Database not open.");
     return std::nullopt;
   }
   if (!columnName.empty() && !columnValue.isNull()) {
@@ -808,11 +806,11 @@ std::optional<platform::Value> APMSqliteStore::numberForQuery(const std::string&
                                                               const Parameters& parameterValues,
                                                               platform::Error* error) {
   if (query.empty()) {
-    fail(error, 1, "Received empty query to get numeric result");
+    APMFailWithError(error, 1, "Received empty query to get numeric result");
     return std::nullopt;
   }
   if (m_sqliteHandle == nullptr) {
-    fail(error, 2, "Query numeric result failed. Database not open.");
+    APMFailWithError(error, 2, "Query numeric result failed. Database not open.");
     return std::nullopt;
   }
   sqlite3_stmt* statement = statementForQuery(query, parameterValues, error);
@@ -825,7 +823,7 @@ std::optional<platform::Value> APMSqliteStore::numberForQuery(const std::string&
     if (value && value->isNumeric()) {
       number = value;
     } else if (!value || !value->isNull()) {
-      fail(error, 1, "Found result that was not numeric");
+      APMFailWithError(error, 1, "Found result that was not numeric");
     }
   }
   cleanUpStatement(statement, query);
@@ -837,15 +835,15 @@ std::optional<std::vector<APMSqliteStore::Record>> APMSqliteStore::recordsForQue
                                                                                   platform::Error* error,
                                                                                   const RowFilter& filter) {
   if (query.empty()) {
-    fail(error, 1, "Received empty query for records for query");
+    APMFailWithError(error, 1, "Received empty query for records for query");
     return std::nullopt;
   }
   if (m_sqliteHandle == nullptr) {
-    fail(error, 2, "Query records failed. Database not open.");
+    APMFailWithError(error, 2, "Query records failed. Database not open.");
     return std::nullopt;
   }
   if (platform::Unicode::lowercase(query.substr(0, 6)) != "select") {
-    fail(error, 1, "Received invalid select query");
+    APMFailWithError(error, 1, "Received invalid select query");
     return std::nullopt;
   }
   sqlite3_stmt* statement = statementForQuery(query, parameterValues, error);
@@ -908,11 +906,11 @@ bool APMSqliteStore::rollbackTransaction() {
 }
 
 bool APMSqliteStore::performTransactionWithError(platform::Error* error, const std::function<bool()>& block) {
-  if (!block) return fail(error, 1, "Received nil transaction block");
-  if (m_sqliteHandle == nullptr) return fail(error, 2, "Database not open");
+  if (!block) return APMFailWithError(error, 1, "Received nil transaction block");
+  if (m_sqliteHandle == nullptr) return APMFailWithError(error, 2, "Database not open");
   if (!beginTransaction()) {
     if (m_sqliteHandle != nullptr) noteResult(sqlite3_errcode(m_sqliteHandle));
-    return fail(error, 3, "Failed to begin transaction");
+    return APMFailWithError(error, 3, "Failed to begin transaction");
   }
   bool succeeded = false;
   try {
@@ -922,10 +920,10 @@ bool APMSqliteStore::performTransactionWithError(platform::Error* error, const s
     throw;
   }
   if (succeeded) {
-    if (!endTransaction()) return fail(error, 3, "Failed to end transaction");
+    if (!endTransaction()) return APMFailWithError(error, 3, "Failed to end transaction");
     return true;
   }
-  fail(error, 3, "Transaction failed");
+  APMFailWithError(error, 3, "Transaction failed");
   if (!rollbackTransaction()) monitor()->logWithLevel(1, 34011, "Failed to rollback transaction");
   return false;
 }
