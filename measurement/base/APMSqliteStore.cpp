@@ -85,11 +85,11 @@ APMSqliteStore::APMSqliteStore(std::string path)
 
 APMSqliteStore::~APMSqliteStore() { closeDatabase(); }
 
-bool APMSqliteStore::makeWritable() {
-  struct stat status {};
-  if (::stat(m_databasePath.c_str(), &status) != 0) return false;
-  if ((status.st_mode & S_IWUSR) != 0) return true;
-  return !platform::fs::setPermissions(m_databasePath, (status.st_mode & 07777) | S_IWUSR);
+std::optional<platform::Error> APMSqliteStore::makeWritable() {
+  platform::Result<platform::fs::FileAttributes> attributes = platform::fs::attributes(m_databasePath);
+  if (!attributes) return attributes.error();
+  if ((attributes.value().permissions & S_IWUSR) != 0) return std::nullopt;
+  return platform::fs::setPermissions(m_databasePath, attributes.value().permissions | S_IWUSR);
 }
 
 void APMSqliteStore::noteResult(int result) {
@@ -100,17 +100,9 @@ void APMSqliteStore::noteResult(int result) {
 bool APMSqliteStore::openAndValidateDatabase(platform::Error* error) {
   m_corruptionDetected = false;
   if (platform::fs::exists(m_databasePath)) {
-    platform::Result<platform::fs::FileAttributes> attributes = platform::fs::attributes(m_databasePath);
-    if (!attributes) {
-      if (error != nullptr) *error = attributes.error();
+    if (std::optional<platform::Error> failure = makeWritable()) {
+      if (error != nullptr) *error = *failure;
       return false;
-    }
-    if ((attributes.value().permissions & S_IWUSR) == 0) {
-      if (std::optional<platform::Error> failure =
-              platform::fs::setPermissions(m_databasePath, attributes.value().permissions | S_IWUSR)) {
-        if (error != nullptr) *error = *failure;
-        return false;
-      }
     }
   } else if (std::optional<platform::Error> folder =
                  platform::fs::createDirectory(platform::fs::parentPath(m_databasePath), true)) {

@@ -160,7 +160,8 @@ class APMSqliteStore {
                                          platform::Error* error);
   // Notes SQLite's verdict of a failure: corrupt or not a database.
   void noteResult(int result);
-  bool makeWritable();
+  // Gives the file back its owner-write bit (the platform's "immutable").
+  std::optional<platform::Error> makeWritable();
 
   sqlite3* m_sqliteHandle = nullptr;
   std::map<std::string, sqlite3_stmt*> m_statementCache;
