@@ -32,8 +32,6 @@ constexpr int32_t kParamNested = 5;
 
 std::shared_ptr<APMMonitor> monitor() { return APMEngineServices::monitor(); }
 
-Value int64Value(int64_t number) { return APMValue::toObject(APMValue::initWithInt64(number)); }
-Value stringValue(const std::string& text) { return APMValue::toObject(APMValue::initWithString(Value(text))); }
 
 Dictionary shallowCopy(const Dictionary& source) {
   Dictionary copy;
@@ -137,7 +135,7 @@ std::shared_ptr<APMEvent> APMEvent::initWithOrigin(const std::string& origin, bo
   event->m_previousTimestamp = previousTimestamp;
   std::optional<Dictionary> validated = APMValidateEventParameters(parameters, Value(name), isPublic, false);
   event->m_parameters = validated ? shallowCopy(*validated) : Dictionary();
-  event->m_parameters.set("_o", stringValue(origin));
+  event->m_parameters.set("_o", APMValue::objectWithString(origin));
   const bool requireValue = event->shouldRequireValueParam();
   if (event->shouldValidateParams() && !APMCheckValueAndCurrency(event->m_parameters, requireValue)) {
     event->m_parameters.remove("_c");
@@ -175,7 +173,7 @@ bool APMEvent::isConversion() const { return hasInt64One("_c"); }
 void APMEvent::setConversion(bool conversion) {
   if (conversion) {
     if (!APMCheckValueAndCurrency(m_parameters, shouldRequireValueParam())) return;
-    m_parameters.set("_c", int64Value(1));
+    m_parameters.set("_c", APMValue::objectWithInt64(1));
     APMValuePtr error = APMValue::fromObject(m_parameters.get("_err"));
     if (error != nullptr && error->isInt64() && error->int64Value() == 10) m_parameters.remove("_err");
     return;
@@ -196,7 +194,7 @@ bool APMEvent::isRealtime() const {
 
 void APMEvent::setRealtime(bool realtime) {
   if (realtime) {
-    m_parameters.set("_r", int64Value(1));
+    m_parameters.set("_r", APMValue::objectWithInt64(1));
   } else {
     m_parameters.remove("_r");
   }
@@ -206,7 +204,7 @@ bool APMEvent::isDebug() const { return hasInt64One("_dbg"); }
 
 void APMEvent::setDebug(bool debug) {
   if (debug) {
-    m_parameters.set("_dbg", int64Value(1));
+    m_parameters.set("_dbg", APMValue::objectWithInt64(1));
   } else {
     m_parameters.remove("_dbg");
   }
@@ -314,11 +312,11 @@ std::shared_ptr<APMEvent> APMEvent::initWithEventProto(const APMPBEvent* proto) 
       continue;
     }
     if (APMPBHasField(param.get(), kParamString)) {
-      parameters.set(*key, stringValue(APMPBGetString(param.get(), kParamString).value_or("")));
+      parameters.set(*key, APMValue::objectWithString(APMPBGetString(param.get(), kParamString).value_or("")));
     } else if (APMPBHasField(param.get(), kParamInt)) {
-      parameters.set(*key, int64Value(APMPBGetInt64(param.get(), kParamInt)));
+      parameters.set(*key, APMValue::objectWithInt64(APMPBGetInt64(param.get(), kParamInt)));
     } else if (APMPBHasField(param.get(), kParamDouble)) {
-      parameters.set(*key, APMValue::toObject(APMValue::initWithDouble(APMPBGetDouble(param.get(), kParamDouble))));
+      parameters.set(*key, APMValue::objectWithDouble(APMPBGetDouble(param.get(), kParamDouble)));
     } else {
       monitor()->logWithLevel(
           5, 15002, "Unknown event parameter type from converting an event proto into APMEvent instance. Event param name",

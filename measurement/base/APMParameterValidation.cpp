@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "measurement/base/APMDataTypeValidator.h"
+#include "measurement/base/APMDebugNames.h"
 #include "measurement/base/APMEngineServices.h"
 #include "measurement/base/APMMonitor.h"
 #include "measurement/base/APMNameTables.h"
@@ -21,8 +22,6 @@ using platform::Value;
 constexpr int64_t kMaxNameLength = 40;
 constexpr int64_t kMaxArrayItems = 200;
 
-Value int64Value(int64_t number) { return APMValue::toObject(APMValue::initWithInt64(number)); }
-Value stringValue(const std::string& text) { return APMValue::toObject(APMValue::initWithString(Value(text))); }
 
 bool hasAny(const Dictionary& parameters, std::initializer_list<const char*> keys) {
   return std::any_of(keys.begin(), keys.end(), [&](const char* key) { return parameters.contains(key); });
@@ -44,12 +43,12 @@ int64_t recordedLength(const Value& value) {
 }  // namespace
 
 void APMSetErrorIfAbsent(Dictionary& parameters, int64_t code) {
-  if (!parameters.contains("_err")) parameters.set("_err", int64Value(code));
+  if (!parameters.contains("_err")) parameters.set("_err", APMValue::objectWithInt64(code));
 }
 
 void APMSetErrorEntry(Dictionary& parameters, int64_t code, const Value& name, int64_t maxLength, const Value& value) {
   if (hasAny(parameters, {"_ev", "_el", "_err"})) return;
-  parameters.set("_err", int64Value(code));
+  parameters.set("_err", APMValue::objectWithInt64(code));
   APMWriteErrorDetails(parameters, name, maxLength, value);
 }
 
@@ -59,8 +58,8 @@ void APMWriteErrorDetails(Dictionary& parameters, const Value& name, int64_t max
   if (maxLength >= 0 && Unicode::codePointCount(text) > static_cast<size_t>(maxLength)) {
     text = Unicode::codePointPrefix(text, static_cast<size_t>(maxLength)) + "...";
   }
-  parameters.set("_ev", stringValue(text));
-  if (!value.isNull()) parameters.set("_el", int64Value(recordedLength(value)));
+  parameters.set("_ev", APMValue::objectWithString(text));
+  if (!value.isNull()) parameters.set("_el", APMValue::objectWithInt64(recordedLength(value)));
 }
 
 void APMSetArrayParameterError(Dictionary& parameters, int64_t failure, const Value& name, const Value& eventName) {
@@ -251,6 +250,32 @@ std::optional<Dictionary> APMValidateEventParameters(const Dictionary& raw, cons
     }
   }
   return result;
+}
+
+bool APMContainsArrayValue(const Dictionary& parameters) {
+  return std::any_of(parameters.begin(), parameters.end(), [](const auto& entry) { return entry.second.isArray(); });
+}
+
+std::optional<std::vector<std::string>> APMSortedValidParameterNames(const Dictionary& parameters, bool isPublic,
+                                                                     Dictionary& updates) {
+  if (parameters.empty()) return std::nullopt;
+  std::vector<std::string> names = parameters.keys();
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    return Unicode::compareLocalized(a, b, "en_US") < 0;
+  });
+  std::vector<std::string> kept;
+  for (const std::string& name : names) {
+    if (!APMValidateParameterName(Value(name), isPublic, updates)) continue;
+    const Value& value = *parameters.find(name);
+    if (!value.isNumeric() && !value.isString() && !value.isArray()) {
+      APMEngineServices::monitor()->logWithLevel(
+          1, 18005, "Invalid event parameter. Parameter must be a number, string or array. Param key, param value",
+          APMDebugParameterName(Value(name)), value);
+      APMSetErrorEntry(updates, 4, Value(name), kMaxNameLength, value);
+    }
+    kept.push_back(name);
+  }
+  return kept;
 }
 
 void APMLogErrorCodeEvent(int64_t code) {

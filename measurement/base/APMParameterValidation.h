@@ -14,6 +14,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "measurement/base/APMValue.h"
 #include "platform/values/Value.h"
@@ -42,6 +44,14 @@ void APMWriteErrorDetails(platform::Dictionary& parameters, const platform::Valu
 void APMSetArrayParameterError(platform::Dictionary& parameters, int64_t failure, const platform::Value& name,
                                const platform::Value& eventName);
 
+// Whether some value is a (raw) platform array.
+bool APMContainsArrayValue(const platform::Dictionary& parameters);
+// The names that pass APMValidateParameterName (failures write their error
+// entries into updates), in the "en_US" collation order; nullopt for an
+// empty dictionary. A kept name whose value is not a number, string or array
+// is reported (18005) and recorded as error 4, but stays in the list.
+std::optional<std::vector<std::string>> APMSortedValidParameterNames(const platform::Dictionary& parameters,
+                                                                     bool isPublic, platform::Dictionary& updates);
 
 // Internal "_err" events through the analytics front (origin "auto"); code 0
 // logs nothing. APMLogErrorEvent adds "_ev" (and "_el" for codes 4 and 7, or

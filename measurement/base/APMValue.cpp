@@ -127,4 +127,12 @@ platform::Value APMValue::toObject(APMValuePtr value) {
   return platform::Value::opaque<const APMValue>(std::move(value), "APMValue");
 }
 
+platform::Value APMValue::objectWithDouble(double value) { return toObject(initWithDouble(value)); }
+
+platform::Value APMValue::objectWithInt64(int64_t value) { return toObject(initWithInt64(value)); }
+
+platform::Value APMValue::objectWithString(std::string value) {
+  return toObject(std::make_shared<APMValue>(kString, platform::Value(std::move(value))));
+}
+
 APMValuePtr APMValue::fromObject(const platform::Value& object) { return object.asOpaque<const APMValue>(); }

@@ -65,6 +65,10 @@ class APMValue {
   virtual const char* className() const { return "APMValue"; }
 
   static platform::Value toObject(APMValuePtr value);
+  // A new value of the kind, already in toObject form.
+  static platform::Value objectWithDouble(double value);
+  static platform::Value objectWithInt64(int64_t value);
+  static platform::Value objectWithString(std::string value);
   // The description of a value tree as the platform prints it, with
   // APMValue payloads shown by their own description (a top-level string is
   // itself, nested strings are quoted).

@@ -1,5 +1,6 @@
 #include "platform/text/Unicode.h"
 
+#include <unicode/coll.h>
 #include <unicode/locid.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
@@ -8,6 +9,7 @@
 #include <unicode/utf8.h>
 
 #include <limits>
+#include <memory>
 
 namespace platform {
 
@@ -190,6 +192,19 @@ int Unicode::compareCaseInsensitive(std::string_view a, std::string_view b) {
 
 bool Unicode::equalsCaseInsensitive(std::string_view a, std::string_view b) {
     return compareCaseInsensitive(a, b) == 0;
+}
+
+int Unicode::compareLocalized(std::string_view a, std::string_view b, std::string_view locale) {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(localeFor(locale), status));
+    if (U_SUCCESS(status) && collator != nullptr) {
+        const UCollationResult r = collator->compareUTF8(icu::StringPiece(a.data(), static_cast<int32_t>(a.size())),
+                                                         icu::StringPiece(b.data(), static_cast<int32_t>(b.size())),
+                                                         status);
+        if (U_SUCCESS(status) && r != UCOL_EQUAL) return r == UCOL_LESS ? -1 : 1;
+    }
+    const int r = fromUtf8(a).compareCodePointOrder(fromUtf8(b));
+    return (r < 0) ? -1 : (r > 0 ? 1 : 0);
 }
 
 std::string Unicode::trimWhitespaceAndNewlines(std::string_view utf8) {

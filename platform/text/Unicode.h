@@ -65,6 +65,10 @@ public:
     // after default case folding.
     static int compareCaseInsensitive(std::string_view a, std::string_view b);
     static bool equalsCaseInsensitive(std::string_view a, std::string_view b);
+    // The locale's collation order (ICU, default strength): negative, 0 or
+    // positive. Texts the collation finds equal compare by code point, so
+    // only identical texts give 0. A collator is made per call.
+    static int compareLocalized(std::string_view a, std::string_view b, std::string_view locale);
 
     // Removes leading and trailing Unicode white space (spaces, tabs, line
     // and paragraph breaks, U+0085, U+00A0, ...).

@@ -100,6 +100,18 @@ TEST(UnicodeTest, CaseInsensitiveComparison) {
     EXPECT_GT(Unicode::compareCaseInsensitive("Zebra", "apple"), 0);
 }
 
+TEST(UnicodeTest, LocalizedComparisonFollowsTheCollation) {
+    // Byte order would put "B" and "_" before "a" and "é" after "f".
+    EXPECT_LT(Unicode::compareLocalized("apple", "Banana", "en_US"), 0);
+    EXPECT_LT(Unicode::compareLocalized("_x", "a", "en_US"), 0);
+    EXPECT_LT(Unicode::compareLocalized("\xC3\xA9t\xC3\xA9", "f", "en_US"), 0);
+    EXPECT_LT(Unicode::compareLocalized("a", "A", "en_US"), 0);
+    EXPECT_GT(Unicode::compareLocalized("item2", "item10", "en_US"), 0);  // digits are not read as numbers
+    // Only identical texts are equal, also where the collation ignores a difference.
+    EXPECT_EQ(Unicode::compareLocalized("same", "same", "en_US"), 0);
+    EXPECT_NE(Unicode::compareLocalized("e\xCC\x81", "\xC3\xA9", "en_US"), 0);
+}
+
 TEST(UnicodeTest, Trimming) {
     const std::string mixed = " \t\n\xC2\xA0" "a b\r\n\xE2\x80\xA8 ";  // NBSP in front, LINE SEPARATOR behind
     EXPECT_EQ(Unicode::trimWhitespaceAndNewlines(mixed), "a b");

@@ -4,8 +4,10 @@
 // results on standard output, one line each, beginning with "=> ".
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,6 +60,9 @@ std::vector<Subcommand> wireSubcommands();
 // wire-encode, inline or "@PATH"), as its wrapper class; nullptr after
 // printing "=> error bad type: ..." or "=> error bad spec: ...".
 std::shared_ptr<NANOMessageBase> wireMessageFromSpec(const std::string& typeName, const std::string& argument);
+// The bytes of a wire INPUT argument: lower-case hex, or "@PATH" of raw bytes;
+// none when the hex is malformed or the file cannot be read.
+std::optional<std::vector<uint8_t>> wireInputBytes(const std::string& argument);
 
 // Clock and randomness: clock EPOCH, advance SECONDS, random BYTE.
 std::vector<Subcommand> clockSubcommands();
@@ -93,4 +98,8 @@ std::shared_ptr<APMPersistedConfig> sharedPersistedConfig();
 // Measurement database: db-open, db-hold, db-event, db-fill, db-metadata,
 // db-bundle, db-bundles, db-trim, db-odm, db-day.
 std::vector<Subcommand> measurementDatabaseSubcommands();
+
+// Measurement validation and events: validate-params, validator,
+// error-code-name, event, event-from-proto.
+std::vector<Subcommand> measurementEventSubcommands();
 }  // namespace sdkprobe

@@ -317,13 +317,7 @@ int wireEncode(const std::vector<std::string>& arguments) {
 int wireDecode(const std::vector<std::string>& arguments) {
   const APMPBMessageType* type = typeNamed(arguments[0]);
   if (type == nullptr) return 2;
-  std::optional<platform::Bytes> input;
-  if (!arguments[1].empty() && arguments[1][0] == '@') {
-    platform::Result<platform::Bytes> bytes = platform::fs::readFile(arguments[1].substr(1));
-    if (bytes) input = *bytes;
-  } else {
-    input = fromHex(arguments[1]);
-  }
+  std::optional<platform::Bytes> input = wireInputBytes(arguments[1]);
   if (!input) {
     result("error bad input: " + arguments[1]);
     return 2;
@@ -427,6 +421,13 @@ std::shared_ptr<NANOMessageBase> wireMessageFromSpec(const std::string& typeName
   // A wrapper of the type's class over a copy, so callers get the usual object.
   std::shared_ptr<NANOMessageBase> wrapper = APMPBWrapperForType(*type, message->messageInfo());
   return wrapper ? wrapper : std::static_pointer_cast<NANOMessageBase>(message);
+}
+
+std::optional<platform::Bytes> wireInputBytes(const std::string& argument) {
+  if (argument.empty() || argument[0] != '@') return fromHex(argument);
+  platform::Result<platform::Bytes> bytes = platform::fs::readFile(argument.substr(1));
+  if (!bytes) return std::nullopt;
+  return *bytes;
 }
 
 std::vector<Subcommand> wireSubcommands() {

@@ -53,6 +53,7 @@ std::vector<Subcommand> allSubcommands() {
       remoteConfigSubcommands(),
       measurementSettingsSubcommands(),
       measurementDatabaseSubcommands(),
+      measurementEventSubcommands(),
   };
   std::vector<Subcommand> all;
   for (auto& area : areas) all.insert(all.end(), area.begin(), area.end());
