@@ -7,6 +7,7 @@
 #include "measurement/base/APMEngineServices.h"
 #include "measurement/base/APMMonitor.h"
 #include "measurement/base/APMNameTables.h"
+#include "measurement/base/APMRemoteConfig.h"
 #include "measurement/base/APMValue.h"
 #include "measurement/messages/APMPBFieldAccess.h"
 #include "platform/text/Unicode.h"
@@ -315,14 +316,18 @@ bool APMDataTypeValidator::isValidArrayParamItem(const Value& item, int64_t* fai
   return fail(failureCode, kAPMValidationArrayElementNotDictionary);
 }
 
-// Defaults of the measurement settings' limits, used until the engine's
-// settings answer them.
-int64_t APMDataTypeValidator::maxPublicEventParameterValueLength() { return 500; }
-
-int64_t APMDataTypeValidator::maxInternalEventParameterValueLength() {
-  return std::max<int64_t>(maxPublicEventParameterValueLength(), 256);
+// The limits come from the settings the engine installed in the services
+// seam (their defaults until then), read at every call.
+int64_t APMDataTypeValidator::maxPublicEventParameterValueLength() {
+  return APMEngineServices::remoteConfig()->maxPublicEventParameterValueLength();
 }
 
-int64_t APMDataTypeValidator::maxPublicEventParams() { return 100; }
+int64_t APMDataTypeValidator::maxInternalEventParameterValueLength() {
+  return APMEngineServices::remoteConfig()->maxInternalEventParameterValueLength();
+}
 
-int64_t APMDataTypeValidator::maxItemScopedCustomParameters() { return 27; }
+int64_t APMDataTypeValidator::maxPublicEventParams() { return APMEngineServices::remoteConfig()->maxPublicEventParams(); }
+
+int64_t APMDataTypeValidator::maxItemScopedCustomParameters() {
+  return APMEngineServices::remoteConfig()->maxItemScopedCustomParameters();
+}

@@ -92,7 +92,8 @@ class APMDataTypeValidator {
   // Writes the failure code only on failure.
   static bool isValidArrayParamItem(const Value& item, int64_t* failureCode = nullptr);
 
-  // The settings' limits, read at every call.
+  // The limits of the settings in APMEngineServices::remoteConfig(), read at
+  // every call.
   static int64_t maxPublicEventParameterValueLength();
   static int64_t maxInternalEventParameterValueLength();
   static int64_t maxPublicEventParams();

@@ -32,7 +32,6 @@ constexpr int32_t kParamNested = 5;
 
 std::shared_ptr<APMMonitor> monitor() { return APMEngineServices::monitor(); }
 
-
 Dictionary shallowCopy(const Dictionary& source) {
   Dictionary copy;
   for (const auto& [key, value] : source) copy.set(key, value);

@@ -22,7 +22,7 @@ std::string repeat(const std::string& piece, size_t count) {
   return text;
 }
 
-Value apm(const std::string& text) { return APMValue::toObject(APMValue::initWithString(Value(text))); }
+Value apm(const std::string& text) { return APMValue::objectWithString(text); }
 
 struct Case {
   const char* name;
@@ -87,12 +87,12 @@ TEST(APMDataTypeValidator, ParameterNamesAndValues) {
       {"public value 501", [](int64_t* f) { return V::isValidPublicEventParameterValue(apm(repeat("v", 501)), f); }, 2,
        "Event parameter value is too long. The maximum supported length is 500"},
       {"empty value passes", [](int64_t* f) { return V::isValidPublicEventParameterValue(apm(""), f); }, 0, ""},
-      {"numbers pass", [](int64_t* f) { return V::isValidPublicEventParameterValue(APMValue::toObject(APMValue::initWithInt64(1)), f); }, 0, ""},
+      {"numbers pass", [](int64_t* f) { return V::isValidPublicEventParameterValue(APMValue::objectWithInt64(1), f); }, 0, ""},
       {"nil value", [](int64_t* f) { return V::isValidPublicEventParameterValue(Value(), f); }, 1,
        "[I-ACS013004] Event parameter value cannot be nil"},
       {"raw value", [](int64_t* f) { return V::isValidPublicEventParameterValue(Value("x"), f); }, 5,
        "[I-ACS013005] Event parameter value must be a APMValue instance. value"},
-      {"numeric", [](int64_t* f) { return V::isValidNumericValue(APMValue::toObject(APMValue::initWithDouble(9.99)), f); }, 0, ""},
+      {"numeric", [](int64_t* f) { return V::isValidNumericValue(APMValue::objectWithDouble(9.99), f); }, 0, ""},
       {"not numeric", [](int64_t* f) { return V::isValidNumericValue(apm("9.99"), f); }, 8,
        "[I-ACS013011] Event parameter value must be specified with a numeric type. value"},
       {"currency", [](int64_t* f) { return V::isValidCurrencyCode(apm("USD"), f); }, 0, ""},

@@ -6,9 +6,12 @@
 #include <optional>
 #include <string>
 
+#include "measurement/base/APMDataTypeValidator.h"
 #include "measurement/base/APMEngineServices.h"
 #include "measurement/base/APMParameterValidation.h"
+#include "measurement/base/APMRemoteConfig.h"
 #include "measurement/base/tests/MeasurementTestEnvironment.h"
+#include "measurement/base/tests/RemoteConfigTestSupport.h"
 
 namespace {
 
@@ -94,7 +97,7 @@ TEST(APMParameterValidation, EdgeCases) {
       {"an _ev trimmed before stays", {{"_ev", repeat("e", 500) + "..."}}, "_err", false,
        {std::nullopt, repeat("e", 500) + "...", std::nullopt}, nullptr},
       {"a value already typed is kept as it is",
-       {{"v", APMValue::toObject(APMValue::initWithString(Value(repeat("v", 600))))}}, "custom", false, {},
+       {{"v", APMValue::objectWithString(repeat("v", 600))}}, "custom", false, {},
        [](const Dictionary& d) { EXPECT_TRUE(d.contains("v")); }},
   };
   for (const Case& c : cases) {
@@ -180,6 +183,98 @@ TEST(APMParameterValidation, ErrorEventsGoThroughTheAnalyticsFront) {
   EXPECT_EQ(entriesOf(logged[1].parameters), (Entries{std::nullopt, "1bad", std::nullopt}));
   EXPECT_EQ(logged[1].parameters.get("_err"), Value(int64_t(2)));
   EXPECT_EQ(entriesOf(logged[2].parameters), (Entries{std::nullopt, "prop", 40}));
+}
+
+TEST(APMParameterValidation, LimitsComeFromTheInstalledSettingsAtEveryCall) {
+  MeasurementTestEnvironment env;
+  std::shared_ptr<APMRemoteConfig> settings = APMRemoteConfig::initWithAppID(
+      MeasurementTestEnvironment::kAppID, {},
+      measurementtest::configuration(MeasurementTestEnvironment::kAppID,
+                                     {{"measurement.upload.max_event_parameter_value_length", "300"},
+                                      {"measurement.upload.max_public_event_params", "30"},
+                                      {"measurement.upload.max_item_scoped_custom_parameters", "12"}}),
+      nullptr, nullptr);
+  APMEngineServices::setRemoteConfigProvider([settings] { return settings; });
+  using V = APMDataTypeValidator;
+  EXPECT_EQ(V::maxPublicEventParameterValueLength(), 300);
+  EXPECT_EQ(V::maxInternalEventParameterValueLength(), 300);
+  EXPECT_EQ(V::maxPublicEventParams(), 30);
+  EXPECT_EQ(V::maxItemScopedCustomParameters(), 12);
+
+  // Values: 300 passes, 301 is dropped (public and internal alike), screen values too.
+  std::optional<Dictionary> result =
+      APMValidateEventParameters({{"p", repeat("v", 300)}, {"q", repeat("v", 301)}}, Value("custom"), true, false);
+  ASSERT_TRUE(result.has_value());
+  EXPECT_TRUE(result->contains("p"));
+  EXPECT_EQ(entriesOf(*result), (Entries{4, "q", 301}));
+  result = APMValidateEventParameters({{"_ev", repeat("e", 400)}}, Value("_err"), false, false);
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(entriesOf(*result), (Entries{std::nullopt, repeat("e", 300) + "...", 400}));
+  EXPECT_FALSE(V::isValidScreenParameterValue(Value(repeat("s", 301))));
+  EXPECT_TRUE(V::isValidScreenParameterValue(Value(repeat("s", 300))));
+
+  // Counts: 31 public names lose the last; an item keeps 12 custom parameters.
+  result = APMValidateEventParameters(publicNames(31), Value("custom"), true, false);
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(entriesOf(*result).err, 5);
+  EXPECT_FALSE(result->contains("p030"));
+  EXPECT_TRUE(result->contains("p029"));
+  EXPECT_TRUE(env.logged("[I-ACS018017] Event cannot contain more than 30 parameters"));
+  result = APMValidateEventParameters(publicNames(13), Value("purchase"), true, true);
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(entriesOf(*result).err, 28);
+  EXPECT_FALSE(result->contains("p012"));
+
+  // A small public limit leaves the internal one at 256.
+  std::shared_ptr<APMRemoteConfig> small = APMRemoteConfig::initWithAppID(
+      MeasurementTestEnvironment::kAppID, {},
+      measurementtest::configuration(MeasurementTestEnvironment::kAppID,
+                                     {{"measurement.upload.max_event_parameter_value_length", "100"}}),
+      nullptr, nullptr);
+  APMEngineServices::setRemoteConfigProvider([small] { return small; });
+  EXPECT_EQ(V::maxPublicEventParameterValueLength(), 100);
+  EXPECT_EQ(V::maxInternalEventParameterValueLength(), 256);
+  EXPECT_FALSE(V::isValidPublicEventParameterValue(APMValue::objectWithString(repeat("v", 101))));
+  EXPECT_TRUE(V::isValidInternalEventParameterValue(APMValue::objectWithString(repeat("v", 256))));
+
+  // Without installed settings the defaults hold again.
+  APMEngineServices::setRemoteConfigProvider(nullptr);
+  EXPECT_EQ(V::maxPublicEventParameterValueLength(), 500);
+  EXPECT_EQ(V::maxPublicEventParams(), 100);
+  EXPECT_EQ(V::maxItemScopedCustomParameters(), 27);
+}
+
+TEST(APMParameterValidation, ArrayValuesAndSortedValidNames) {
+  MeasurementTestEnvironment env;
+  EXPECT_FALSE(APMContainsArrayValue({}));
+  EXPECT_FALSE(APMContainsArrayValue({{"a", 1}, {"typed", APMValue::objectWithString("x")}}));
+  EXPECT_TRUE(APMContainsArrayValue({{"a", 1}, {"items", Value::array({})}}));
+
+  Dictionary updates;
+  EXPECT_EQ(APMSortedValidParameterNames({}, true, updates), std::nullopt);
+  // Collation order (not byte order: "B" and "_" would come first); the
+  // reserved and the invalid name are left out and the first failure is
+  // recorded; an object value is reported but its name stays.
+  const Dictionary parameters{{"Beta", 1},      {"alpha", "a"}, {"_internal", 2.5}, {"ga_reserved", 1},
+                              {"bad name", 1}, {"gamma", Value::dict({{"x", 1}})}, {"items", Value::array({})}};
+  std::optional<std::vector<std::string>> names = APMSortedValidParameterNames(parameters, false, updates);
+  ASSERT_TRUE(names.has_value());
+  EXPECT_EQ(*names, (std::vector<std::string>{"_internal", "alpha", "Beta", "ga_reserved", "gamma", "items"}));
+  EXPECT_EQ(entriesOf(updates), (Entries{3, "bad name", std::nullopt}));
+  EXPECT_TRUE(env.logged("[I-ACS018005] Invalid event parameter. Parameter must be a number, string or array."));
+
+  // Public names: the reserved prefix fails first; the object value cannot
+  // record over it.
+  Dictionary publicUpdates;
+  names = APMSortedValidParameterNames(parameters, true, publicUpdates);
+  ASSERT_TRUE(names.has_value());
+  EXPECT_EQ(*names, (std::vector<std::string>{"alpha", "Beta", "gamma", "items"}));
+  EXPECT_EQ(entriesOf(publicUpdates), (Entries{3, "_internal", std::nullopt}));
+
+  Dictionary objectFirst;
+  names = APMSortedValidParameterNames({{"obj", Value::dict({})}}, true, objectFirst);
+  EXPECT_EQ(*names, std::vector<std::string>{"obj"});
+  EXPECT_EQ(entriesOf(objectFirst), (Entries{4, "obj", 0}));
 }
 
 }  // namespace
