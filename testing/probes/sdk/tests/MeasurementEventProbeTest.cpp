@@ -1,41 +1,17 @@
 // sdk-probe's parameter validation and event subcommands, run as the CI runs them.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "testing/ProgramRun.h"
-#include "testing/TempHome.h"
+#include "testing/probes/sdk/tests/SdkProbeFixture.h"
 
 namespace {
 
-struct ProbeRun : testkit::ProgramRun {
-  std::string err;
-};
+using sdkprobetest::ProbeRun;
 
-class MeasurementEventProbeTest : public ::testing::Test {
+class MeasurementEventProbeTest : public sdkprobetest::SdkProbeFixture {
  protected:
-  ProbeRun run(const std::string& arguments) {
-    const std::string errPath = home.file("stderr.txt");
-    const std::string command = "APP_RESOURCES='" + testkit::binFolder() + "/../resources' APP_SERVICES_URL=" +
-                                "http://127.0.0.1:9 APP_REACHABILITY=unreachable APP_KEYCHAIN_ROOT='" +
-                                home.file("keychain") + "' '" + testkit::builtProgram("sdk-probe") + "' " +
-                                arguments + " 2>'" + errPath + "'";
-    ProbeRun result;
-    static_cast<testkit::ProgramRun&>(result) = testkit::runCommand(command);
-    std::ifstream in(errPath);
-    result.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return result;
-  }
-
-  std::string write(const std::string& name, const std::string& bytes) {
-    const std::string path = home.file(name);
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-  }
-
   struct Case {
     std::string arguments;
     int status;
@@ -54,8 +30,6 @@ class MeasurementEventProbeTest : public ::testing::Test {
       }
     }
   }
-
-  testkit::TempHome home;
 };
 
 TEST_F(MeasurementEventProbeTest, ValidateParameters) {

@@ -1,40 +1,15 @@
 // sdk-probe's wire-* subcommands, run as scripts and CI run them.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 
-#include "testing/ProgramRun.h"
-#include "testing/TempHome.h"
+#include "testing/probes/sdk/tests/SdkProbeFixture.h"
 
 namespace {
 
-class WireProbeTest : public ::testing::Test {
- protected:
-  struct Run {
-    int status;
-    std::string out;
-    std::string err;
-  };
+using sdkprobetest::ProbeRun;
 
-  Run run(const std::string& arguments) {
-    const std::string errPath = home.file("stderr.txt");
-    testkit::ProgramRun ran = testkit::runCommand("APP_RESOURCES='" + testkit::binFolder() + "/../resources' '" +
-                                                  testkit::builtProgram("sdk-probe") + "' " + arguments + " 2>'" +
-                                                  errPath + "'");
-    std::ifstream in(errPath);
-    return {ran.status, ran.out, std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())};
-  }
-
-  std::string write(const std::string& name, const std::string& bytes) {
-    const std::string path = home.file(name);
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-  }
-
-  testkit::TempHome home;
-};
+class WireProbeTest : public sdkprobetest::SdkProbeFixture {};
 
 TEST_F(WireProbeTest, EncodeFromASpec) {
   struct Case {
@@ -60,14 +35,14 @@ TEST_F(WireProbeTest, EncodeFromASpec) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
-    Run r = run(c.arguments);
+    ProbeRun r = run(c.arguments);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out, c.out);
   }
 }
 
 TEST_F(WireProbeTest, DecodeAndDump) {
-  Run r = run("wire-decode Event 12035f767318dc0b12017a");
+  ProbeRun r = run("wire-decode Event 12035f767318dc0b12017a");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "=> ok 8\n=> 12035f767318dc0b\n=> {\"1\":\"_vs\",\"2\":1500}\n");
 
@@ -89,7 +64,7 @@ TEST_F(WireProbeTest, DecodeAndDump) {
 }
 
 TEST_F(WireProbeTest, FieldOperations) {
-  Run r = run("wire-get Event '{\"2\":5}' has 2 wire-get Event '{}' has 2 wire-get Event '{}' has 0 "
+  ProbeRun r = run("wire-get Event '{\"2\":5}' has 2 wire-get Event '{}' has 2 wire-get Event '{}' has 0 "
               "wire-get Event '{\"2\":5}' int64 2 wire-get Event '{\"1\":\"\"}' string 1 wire-get Event '{}' string 1 "
               "wire-get Event '{}' array 0 wire-get Event '{\"0\":[{\"0\":\"a\"}]}' array 0");
   EXPECT_EQ(r.status, 0);
@@ -107,7 +82,7 @@ TEST_F(WireProbeTest, FieldOperations) {
 }
 
 TEST_F(WireProbeTest, Flags) {
-  Run r = run("wire-flag f 3 wire-flag f 2.5 wire-flag f '\"on\"' wire-flag f '[1]'");
+  ProbeRun r = run("wire-flag f 3 wire-flag f 2.5 wire-flag f '\"on\"' wire-flag f '[1]'");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out,
             "=> 0a01661003\n=> 3\n"
