@@ -127,6 +127,8 @@ TEST(APMPBSlotTable, SlotsMatchTheGeneratedDescriptors) {
       byTag[iter.tag] = iter;
     } while (pb_field_iter_next(&iter));
     ASSERT_EQ(byTag.size(), type->slotCount);
+    // The decoder skips nanopb's default pass over its zeroed structures.
+    EXPECT_EQ(type->fields->default_value, nullptr);
     std::set<uint32_t> tags;
     for (uint32_t slot = 0; slot < type->slotCount; ++slot) {
       SCOPED_TRACE(slot);
