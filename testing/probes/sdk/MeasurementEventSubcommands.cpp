@@ -51,7 +51,8 @@ Value plainParameter(const Value& object) {
   if (value == nullptr) return object;
   if (!value->isArray()) return value->value();
   platform::Array elements;
-  for (const Value& element : *value->arrayValue()) {
+  const std::optional<platform::Array> items = value->arrayValue();
+  for (const Value& element : *items) {
     std::optional<platform::Dictionary> fields = element.asDictionary();
     elements.append(fields ? plainParameters(*fields) : element);
   }
