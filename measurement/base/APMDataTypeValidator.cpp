@@ -47,8 +47,6 @@ bool isValueSubject(int64_t type) { return type == kAPMSubjectEventParameterValu
 
 bool isNameCharacter(char32_t c) { return c == U'_' || Unicode::isLetter(c) || Unicode::isDecimalDigit(c); }
 
-bool hasPrefix(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
-
 }  // namespace
 
 std::string APMDataTypeValidator::subjectName(int64_t type) {
@@ -130,7 +128,7 @@ bool APMDataTypeValidator::isValidValue(const Value& value, int64_t minLength, i
 bool APMDataTypeValidator::hasReservedPrefixes(const Value& name) {
   const std::string* text = name.asString();
   if (text == nullptr) return false;
-  return hasPrefix(*text, "ririvudu_") || hasPrefix(*text, "zoruvu_") || hasPrefix(*text, "ga_");
+  return text->starts_with("ririvudu_") || text->starts_with("zoruvu_") || text->starts_with("ga_");
 }
 
 bool APMDataTypeValidator::isValidPublicEventName(const Value& name, int64_t* failureCode) {
@@ -180,8 +178,7 @@ bool APMDataTypeValidator::isValidInternalEventOrigin(const Value& origin, int64
 bool APMDataTypeValidator::isValidForwardedEventOrigin(const Value& origin, int64_t* failureCode) {
   const std::string* text = origin.asString();
   if (text == nullptr || text->empty()) return fail(failureCode, kAPMValidationMissing);
-  if (text->size() >= kForwardedSuffix.size() &&
-      text->compare(text->size() - kForwardedSuffix.size(), kForwardedSuffix.size(), kForwardedSuffix) == 0) {
+  if (text->ends_with(kForwardedSuffix)) {
     const Value stem(text->substr(0, text->size() - kForwardedSuffix.size()));
     return isValidInternalName(stem, kMaxOriginLength, kAPMSubjectEventOrigin, failureCode);
   }
