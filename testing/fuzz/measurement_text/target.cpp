@@ -11,6 +11,8 @@
 
 #include "measurement/base/APMDataUtil.h"
 #include "measurement/base/APMDecimal.h"
+#include "measurement/base/APMEngineServices.h"
+#include "measurement/base/APMMonitor.h"
 #include "platform/text/Unicode.h"
 #include "testing/fuzz/FuzzCheck.h"
 
@@ -22,6 +24,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     setenv("XDG_DATA_HOME", (std::string(folder) + "/data").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (std::string(folder) + "/config").c_str(), 1);
   }
+  // The monitor's start-up work runs now, not during the exit.
+  APMEngineServices::monitor()->monitorQueue().sync([] {});
   return 0;
 }
 
@@ -41,5 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(again && *again == *number);
     FUZZ_CHECK(APMIsDecimalString(text));
   }
+  // The monitor's lines are written before the next input (or the exit).
+  APMEngineServices::monitor()->monitorQueue().sync([] {});
   return 0;
 }
