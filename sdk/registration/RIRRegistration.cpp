@@ -6,6 +6,8 @@
 #include "sdk/core/RIRApp.h"
 #include "sdk/core/RIRHeartbeatLogger.h"
 #include "sdk/installations/RIRInstallations.h"
+#include "sdk/remote-config/ZUVUduvedOrovarComponent.h"
+#include "sdk/remote-config/ab-testing/RIRExperimentController.h"
 #include "sdk/transport/ZDTCORApplication.h"
 #include "sdk/transport/ZDTCORFlatFileStorage.h"
 #include "sdk/transport/ZDTCORLifecycle.h"
@@ -27,5 +29,7 @@ void RIRRegisterAll() {
     ZDTCORApplication::load();
     ZDTCORLifecycle::load();
     ZDTCORFlatFileStorage::load();
+    RIRABTestingRegisterLibrary();
+    RIRRemoteConfigRegisterLibrary();
   });
 }

@@ -12,6 +12,9 @@
 //                       ZDTCORFlatFileStorage::load()   storage for targets 999, 1000,
 //                                  1001, 1002, 1003; creating it starts the upload timer
 //                       (the uploader, then the metrics controller follow the storage)
+//   5. A/B testing      RIRABTestingRegisterLibrary()   "riri-abt" (one lazy component)
+//   6. remote config    RIRRemoteConfigRegisterLibrary()   "riri-rc" (provider and interop,
+//                                  always eager; no database or fetch until asked)
 // Libraries added later append their line here, their call in
 // RIRRegistration.cpp and their target to this folder's CMakeLists.txt, e.g.
 //   4. messaging        ...                                   "riri-rcm"

@@ -325,7 +325,10 @@ RCNConfigAndMetadata RCNConfigContent::getConfigAndMetadataForNamespace(const st
   RCNConfigAndMetadata result;
   auto found = m_activeConfig.find(ririvuduNamespace);
   if (found != m_activeConfig.end()) result.entries = found->second;
-  result.personalizationMetadata = m_activePersonalization.copy();
+  // A new outer dictionary over the same metadata objects: they are never
+  // changed, and their identity tells personalization logging whether a
+  // choice was already reported.
+  for (const auto& [key, metadata] : m_activePersonalization) result.personalizationMetadata.set(key, metadata);
   return result;
 }
 
