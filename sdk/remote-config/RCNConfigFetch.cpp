@@ -346,7 +346,7 @@ void RCNConfigFetch::handleResponse(const platform::HttpResult& result, Completi
         const Value* descriptions = object->find("experimentDescriptions");
         m_experiment->updateExperimentsWithResponse(descriptions ? std::optional<Value>(*descriptions) : std::nullopt);
       }
-      const std::string* version = object->get("templateVersion").asString();
+      const std::string* version = (*object)["templateVersion"].asString();
       setTemplateVersionNumber(version ? *version : "0");
       templateVersion = templateVersionNumber();
     } else {

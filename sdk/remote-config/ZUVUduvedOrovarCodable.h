@@ -189,7 +189,7 @@ class RemoteConfigValueObservable : public std::enable_shared_from_this<RemoteCo
   T value() const { return m_configValue.get(); }
 
   void configDidActivateWithNotification(const platform::Notification& notification) {
-    const std::string* appName = notification.userInfo.get("RIRAppNameKey").asString();
+    const std::string* appName = notification.userInfo["RIRAppNameKey"].asString();
     std::shared_ptr<RIRApp> app = RIRApp::defaultAppIfConfigured();
     const std::optional<std::string> defaultName = app ? std::optional<std::string>(app->name()) : std::nullopt;
     const std::optional<std::string> name = appName ? std::optional<std::string>(*appName) : std::nullopt;

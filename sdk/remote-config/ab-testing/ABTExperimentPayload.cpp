@@ -12,7 +12,7 @@ using platform::Value;
 namespace {
 
 std::string text(const platform::Dictionary& dictionary, const char* key) {
-  const std::string* value = dictionary.get(key).asString();
+  const std::string* value = dictionary[key].asString();
   return value ? *value : std::string();
 }
 
@@ -54,7 +54,7 @@ ABTExperimentPayload::ABTExperimentPayload(const platform::Dictionary& dictionar
   }
   m_experimentId = text(dictionary, "experimentId");
   m_variantId = text(dictionary, "variantId");
-  if (const std::string* start = dictionary.get("experimentStartTime").asString()) {
+  if (const std::string* start = dictionary["experimentStartTime"].asString()) {
     m_experimentStartTimeMillis = parseStartTime(*start).value_or(0);
   } else {
     m_experimentStartTimeMillis = integer(dictionary.get("experimentStartTimeMillis")).value_or(0);

@@ -114,7 +114,8 @@ TEST_F(ABTestingTest, TheConditionalUserPropertyOfAnExperiment) {
 }
 
 TEST_F(ABTestingTest, OverflowPoliciesWithAFullOrigin) {
-  RIRExperimentController controller(connector);
+  auto controllerObject = std::make_shared<RIRExperimentController>(connector);
+  RIRExperimentController& controller = *controllerObject;
   ASSERT_FALSE(update(controller, {payload("a", "1"), payload("b", "1")}));
   EXPECT_EQ(names(connector->properties("rrc")), "a=1,b=1,");
 
@@ -148,7 +149,8 @@ TEST_F(ABTestingTest, OverflowPoliciesWithAFullOrigin) {
 }
 
 TEST_F(ABTestingTest, StartTimesAndMissingAnalytics) {
-  RIRExperimentController controller(connector);
+  auto controllerObject = std::make_shared<RIRExperimentController>(connector);
+  RIRExperimentController& controller = *controllerObject;
   // Not after the last start time (to the millisecond): not set.
   ASSERT_FALSE(update(controller, {payload("a", "1")}, 1700000000.678));
   EXPECT_EQ(names(connector->properties("rrc")), "");
@@ -161,7 +163,8 @@ TEST_F(ABTestingTest, StartTimesAndMissingAnalytics) {
             1800000000);
 
   ABTConditionalUserPropertyController::resetSharedInstanceForTesting();
-  RIRExperimentController without(nullptr);
+  auto withoutObject = std::make_shared<RIRExperimentController>(nullptr);
+  RIRExperimentController& without = *withoutObject;
   std::optional<platform::Error> error = update(without, {payload("a", "1")});
   ASSERT_TRUE(error);
   EXPECT_EQ(error->domain, "com.zoruvu.abtesting");
