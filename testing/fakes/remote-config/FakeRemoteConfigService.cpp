@@ -1,5 +1,6 @@
 #include "testing/fakes/remote-config/FakeRemoteConfigService.h"
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -53,7 +54,9 @@ Answer FakeRemoteConfigService::update(const std::string& entriesJson, const std
   std::string body = R"({"state":"UPDATE","entries":)" + entriesJson + R"(,"templateVersion":")" + templateVersion +
                      "\"";
   if (!extraMembers.empty()) body += "," + extraMembers;
-  return Answer::json(200, body + "}");
+  // Like the real service, every new template comes with an ETag of its own.
+  static std::atomic<int> tags{0};
+  return Answer::json(200, body + "}").withHeader("etag", "etag-" + std::to_string(++tags));
 }
 
 }  // namespace testkit

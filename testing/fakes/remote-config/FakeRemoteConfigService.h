@@ -36,7 +36,8 @@ class FakeRemoteConfigService {
   size_t fetchCount() const { return fetches().size(); }
   bool waitForFetches(size_t count, double timeoutSeconds = 10) const;
 
-  // An UPDATE answer: {"state": "UPDATE", "entries": <entries>, "templateVersion": "<version>", ...extra}.
+  // An UPDATE answer: {"state": "UPDATE", "entries": <entries>, "templateVersion": "<version>", ...extra}
+  // with a new "etag" header.
   static Answer update(const std::string& entriesJson, const std::string& templateVersion = "1",
                        const std::string& extraMembers = "");
 
