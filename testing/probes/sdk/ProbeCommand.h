@@ -85,6 +85,13 @@ std::vector<Subcommand> transportSubcommands();
 // Remote configuration: rc-value, rc-db-open, rc-device-context, rc-body,
 // rc-backoff, rc-ud-set, rc-ud-get.
 std::vector<Subcommand> remoteConfigSubcommands();
+// Remote-config facade: rc-fetch, rc-activate, rc-fetch-activate, rc-get,
+// rc-keys, rc-defaults, rc-signals, rc-settings, connector-user-properties,
+// abt-state.
+std::vector<Subcommand> remoteConfigFacadeSubcommands();
+// Registers the fake analytics connector when SDK_PROBE_FAKE_CONNECTOR is set
+// (called before the libraries' registration).
+void installFakeConnectorIfAsked();
 
 // Measurement settings and identity: settings-config, setting, event-config,
 // consent, data-controls, config-url, sztm, persisted-set, persisted-get,

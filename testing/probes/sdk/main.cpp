@@ -51,6 +51,7 @@ std::vector<Subcommand> allSubcommands() {
       coderSubcommands(),
       transportSubcommands(),
       remoteConfigSubcommands(),
+      remoteConfigFacadeSubcommands(),
       measurementSettingsSubcommands(),
       measurementDatabaseSubcommands(),
       measurementEventSubcommands(),
@@ -91,6 +92,7 @@ int main(int argc, char** argv) {
   }
   if (words.empty()) return usage(subcommands);
 
+  installFakeConnectorIfAsked();
   RIRRegisterAll();
   int status = 0;
   size_t position = 0;
