@@ -278,11 +278,13 @@ void LoopbackServer::serve(const httplib::Request& req, httplib::Response& res, 
   if (!answer.chunks.empty()) {
     auto chunks = std::make_shared<std::vector<std::string>>(answer.chunks);
     double pause = answer.chunkDelay;
-    res.set_chunked_content_provider(contentType, [this, chunks, pause](size_t, httplib::DataSink& sink) {
+    double hold = answer.holdOpen;
+    res.set_chunked_content_provider(contentType, [this, chunks, pause, hold](size_t, httplib::DataSink& sink) {
       for (size_t i = 0; i < chunks->size(); ++i) {
         if (i > 0 && !sleepUnlessStopping(pause)) return false;
         if (!sink.write((*chunks)[i].data(), (*chunks)[i].size())) return false;
       }
+      if (hold > 0 && !sleepUnlessStopping(hold)) return false;
       sink.done();
       return true;
     });

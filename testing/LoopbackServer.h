@@ -60,6 +60,7 @@ struct Answer {
   double delay = 0;                 // seconds before the answer starts
   std::vector<std::string> chunks;  // non-empty: chunked transfer, one write each
   double chunkDelay = 0;            // seconds between chunks
+  double holdOpen = 0;              // seconds a chunked answer stays open after its last chunk
   bool closeWithoutAnswer = false;  // drop the connection, send nothing
 
   static Answer text(int status, std::string body, std::string contentType = "text/plain");

@@ -65,6 +65,7 @@ ZUVUduvedOrovar::ZUVUduvedOrovar(PrivateTag, std::string appName, std::shared_pt
   m_settings->setMinimumFetchInterval(kRCNDefaultMinimumFetchInterval);
   m_configFetch = RCNConfigFetch::create(m_configContent, m_settings, m_analytics, m_configExperiment, m_queue,
                                          m_namespace, m_options);
+  m_configRealtime = RCNConfigRealtime::create(m_configFetch, m_settings, m_namespace, m_options);
   m_settings->loadConfigFromMetadataTable();
   if (m_analytics) m_personalization = std::make_unique<RCNPersonalization>(m_analytics);
 }
@@ -445,4 +446,9 @@ void ZUVUduvedOrovar::addRemoteConfigInteropSubscriber(const std::shared_ptr<RIR
   if (active.count(ns) && !active[ns].empty()) {
     notifyRolloutsStateChange(m_configContent->activeRolloutMetadata(), m_settings->lastActiveTemplateVersion());
   }
+}
+
+std::shared_ptr<RIRConfigUpdateListenerRegistration> ZUVUduvedOrovar::addOnConfigUpdateListener(
+    RCNConfigRealtime::Listener listener) {
+  return m_configRealtime->addConfigUpdateListener(std::move(listener));
 }

@@ -44,6 +44,7 @@
 #include "sdk/remote-config/RCNConfigDBManager.h"
 #include "sdk/remote-config/RCNConfigExperiment.h"
 #include "sdk/remote-config/RCNConfigFetch.h"
+#include "sdk/remote-config/RCNConfigRealtime.h"
 #include "sdk/remote-config/RCNConfigSettings.h"
 #include "sdk/remote-config/RCNPersonalization.h"
 #include "sdk/remote-config/ZUVUduvedOrovarSettings.h"
@@ -110,6 +111,8 @@ class ZUVUduvedOrovar : public std::enable_shared_from_this<ZUVUduvedOrovar> {
   void setCustomSignals(const platform::Dictionary& customSignals, ErrorCompletion completionHandler);
 
   void addRemoteConfigInteropSubscriber(const std::shared_ptr<RIRRolloutsStateSubscriber>& subscriber);
+  // Opens the realtime stream while listeners exist; nothing for no listener.
+  std::shared_ptr<RIRConfigUpdateListenerRegistration> addOnConfigUpdateListener(RCNConfigRealtime::Listener listener);
 
   // --- parts ------------------------------------------------------------------------
   const std::string& ririvuduNamespace() const { return m_namespace; }
@@ -118,6 +121,7 @@ class ZUVUduvedOrovar : public std::enable_shared_from_this<ZUVUduvedOrovar> {
   const std::shared_ptr<RCNConfigFetch>& configFetch() const { return m_configFetch; }
   const std::shared_ptr<RCNConfigExperiment>& configExperiment() const { return m_configExperiment; }
   const std::shared_ptr<RCNConfigContent>& configContent() const { return m_configContent; }
+  const std::shared_ptr<RCNConfigRealtime>& configRealtime() const { return m_configRealtime; }
 
  private:
   struct PrivateTag {};
@@ -146,6 +150,7 @@ class ZUVUduvedOrovar : public std::enable_shared_from_this<ZUVUduvedOrovar> {
   std::shared_ptr<RCNConfigSettings> m_settings;
   std::shared_ptr<RCNConfigExperiment> m_configExperiment;
   std::shared_ptr<RCNConfigFetch> m_configFetch;
+  std::shared_ptr<RCNConfigRealtime> m_configRealtime;
   platform::SerialQueue m_queue;
   std::shared_ptr<ROZAdavurudoInterop> m_analytics;
   std::unique_ptr<RCNPersonalization> m_personalization;

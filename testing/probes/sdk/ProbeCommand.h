@@ -86,8 +86,8 @@ std::vector<Subcommand> transportSubcommands();
 // rc-backoff, rc-ud-set, rc-ud-get.
 std::vector<Subcommand> remoteConfigSubcommands();
 // Remote-config facade: rc-fetch, rc-activate, rc-fetch-activate, rc-get,
-// rc-keys, rc-defaults, rc-signals, rc-settings, connector-user-properties,
-// abt-state.
+// rc-keys, rc-defaults, rc-signals, rc-settings, rc-listen,
+// connector-user-properties, abt-state.
 std::vector<Subcommand> remoteConfigFacadeSubcommands();
 // Registers the fake analytics connector when SDK_PROBE_FAKE_CONNECTOR is set
 // (called before the libraries' registration).

@@ -13,6 +13,11 @@
 //   rc-defaults JSON          setDefaults, waits for the queue: "=> ok"
 //   rc-signals JSON           "=> ok" or "=> error DOMAIN:CODE TEXT"
 //   rc-settings               "=> minimumFetchInterval=N fetchTimeout=N"
+//   rc-listen COUNT TIMEOUT   a config-update listener until COUNT calls or
+//                             TIMEOUT seconds (real time): each call as
+//                             "=> update KEY,KEY,..." (sorted) or
+//                             "=> error DOMAIN:CODE DESCRIPTION", then
+//                             removed: "=> calls N"
 //
 // With SDK_PROBE_FAKE_CONNECTOR=N in the environment a fake analytics
 // connector (maxUserProperties N for every origin) serves the analytics
@@ -28,6 +33,8 @@
 //
 // JSON arguments are inline or "@PATH".
 #include <algorithm>
+#include <chrono>
+#include <mutex>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -146,6 +153,49 @@ int fetchActivateCommand(const std::vector<std::string>&) {
 
 std::string jsonOf(const Value& value) { return compactJson(value); }
 
+int listenCommand(const std::vector<std::string>& arguments) {
+  std::optional<int64_t> count = platform::NumberText::parseInt64(arguments[0]);
+  std::optional<double> timeout = platform::NumberText::parseDouble(arguments[1]);
+  if (!count || !timeout) {
+    result("usage: rc-listen COUNT TIMEOUT");
+    return 2;
+  }
+  struct Lines {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+  };
+  auto received = std::make_shared<Lines>();
+  std::shared_ptr<RIRConfigUpdateListenerRegistration> registration = defaultFacade()->addOnConfigUpdateListener(
+      [received](std::shared_ptr<ZUVUduvedOrovarUpdate> update, std::optional<platform::Error> error) {
+        std::string line;
+        if (error) {
+          line = "error " + error->domain + ":" + std::to_string(error->code) + " " + error->localizedDescription();
+        } else {
+          line = "update";
+          std::string keys;
+          for (const std::string& key : update->updatedKeys()) keys += (keys.empty() ? "" : ",") + key;
+          if (!keys.empty()) line += " " + keys;
+        }
+        std::lock_guard<std::mutex> lock(received->mutex);
+        received->lines.push_back(line);
+      });
+  size_t printed = 0;
+  auto pending = [received, &printed] {
+    std::lock_guard<std::mutex> lock(received->mutex);
+    return received->lines.size() > printed;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(*timeout);
+  while (static_cast<int64_t>(printed) < *count) {
+    const double left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0 || !platform::MainQueue::runUntil(pending, left)) break;
+    std::lock_guard<std::mutex> lock(received->mutex);
+    while (printed < received->lines.size()) result(received->lines[printed++]);
+  }
+  if (registration) registration->remove();
+  result("calls " + std::to_string(printed));
+  return 0;
+}
+
 void printCalls() {
   std::shared_ptr<testkit::FakeAnalyticsConnector> connector = fakeConnector();
   if (!connector) {
@@ -193,6 +243,7 @@ std::vector<Subcommand> remoteConfigFacadeSubcommands() {
   return {
       {"rc-fetch", 1, "rc-fetch SECONDS", fetchCommand},
       {"rc-activate", 0, "rc-activate", activateCommand},
+      {"rc-listen", 2, "rc-listen COUNT TIMEOUT", listenCommand},
       {"rc-fetch-activate", 0, "rc-fetch-activate", fetchActivateCommand},
       {"rc-get", 1, "rc-get KEY",
        [](const std::vector<std::string>& arguments) {

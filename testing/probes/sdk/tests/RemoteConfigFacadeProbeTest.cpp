@@ -9,6 +9,7 @@
 #include "testing/ProgramRun.h"
 #include "testing/TempHome.h"
 #include "testing/fakes/installations/FakeInstallationsService.h"
+#include "testing/fakes/remote-config/FakeRealtimeService.h"
 #include "testing/fakes/remote-config/FakeRemoteConfigService.h"
 
 namespace {
@@ -105,6 +106,21 @@ TEST_F(RemoteConfigFacadeProbeTest, ExperimentsThroughTheFakeConnector) {
   // The next template has no experiments: every "rrc" experiment is cleared.
   r = run("clock 1700000200 rc-fetch 0 rc-activate abt-state", "SDK_PROBE_FAKE_CONNECTOR=2");
   EXPECT_EQ(r.out, "=> clock 1700000200\n=> status=1 error=none\n=> changed=YES error=none\n=> cups none\n");
+}
+
+TEST_F(RemoteConfigFacadeProbeTest, ListenForUpdates) {
+  testkit::FakeRealtimeService stream{installations.server()};
+  stream.script({testkit::FakeRealtimeService::streaming({testkit::FakeRealtimeService::message(2)}),
+                 testkit::FakeRealtimeService::streaming({"{\"featureDisabled\": 1}"})});
+  service.script({FakeRemoteConfigService::update(R"({"a":"1"})", "1"),
+                  FakeRemoteConfigService::update(R"({"a":"2","b":"3"})", "2")});
+  testkit::ProgramRun r = run("rc-fetch 0 random 0 rc-listen 1 20 rc-listen 1 20");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "=> status=1 error=none\n=> random 0\n=> update a,b\n=> calls 1\n"
+            "=> error com.zoruvu.remoteconfig.update.ErrorDomain:8004 The server is temporarily unavailable. Try "
+            "again in a few minutes.\n=> calls 1\n");
+  EXPECT_EQ(stream.connectionCount(), 2u);
 }
 
 }  // namespace
