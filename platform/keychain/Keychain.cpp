@@ -337,6 +337,29 @@ KeychainItemResult Keychain::copyMatchingItem(const KeychainQuery& query) const 
   return result;
 }
 
+KeychainReadAllResult Keychain::copyAllMatching(const KeychainQuery& query) const {
+  std::string folder = root();
+  std::lock_guard<std::mutex> guard(processLock());
+  KeychainReadAllResult result;
+  if (auto fault = takeFault(KeychainOperation::CopyMatching)) {
+    result.status = *fault;
+    return result;
+  }
+  if (folder.empty()) {
+    result.status = kKeychainNotAvailable;
+    return result;
+  }
+  std::vector<StoredItem> found;
+  result.status = scan(folder, query, found);
+  if (result.status != kKeychainSuccess) return result;
+  if (found.empty()) {
+    result.status = kKeychainItemNotFound;
+    return result;
+  }
+  for (auto& stored : found) result.data.push_back(std::move(stored.item.data));
+  return result;
+}
+
 KeychainStatus Keychain::add(const KeychainQuery& query) const {
   std::string folder = root();
   std::lock_guard<std::mutex> guard(processLock());

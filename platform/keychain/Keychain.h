@@ -20,6 +20,8 @@
 //   copyMatching      0 and the data of the oldest matching item (data only
 //                     when the query asks for it), or -25300.
 //   copyMatchingItem  the same with all attributes (tests, diagnostics).
+//   copyAllMatching   0 and the data of every matching item, oldest first
+//                     (a query without a match limit), or -25300.
 //   add               0, or -25299 when an item with that identity exists.
 //   update            replaces the data of every matching item and nothing
 //                     else (accessibility, creation date and the other
@@ -38,17 +40,24 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/keychain/KeychainQuery.h"
 #include "platform/keychain/KeychainStatus.h"
 
 namespace platform {
 
+// Reads of one item and of every item are both CopyMatching.
 enum class KeychainOperation { CopyMatching, Add, Update, Delete };
 
 struct KeychainReadResult {
   KeychainStatus status = kKeychainItemNotFound;
   std::optional<Bytes> data;
+};
+
+struct KeychainReadAllResult {
+  KeychainStatus status = kKeychainItemNotFound;
+  std::vector<Bytes> data;
 };
 
 struct KeychainItemResult {
@@ -74,6 +83,7 @@ class Keychain {
 
   KeychainReadResult copyMatching(const KeychainQuery& query) const;
   KeychainItemResult copyMatchingItem(const KeychainQuery& query) const;
+  KeychainReadAllResult copyAllMatching(const KeychainQuery& query) const;
   KeychainStatus add(const KeychainQuery& query) const;
   KeychainStatus update(const KeychainQuery& query, const Bytes& data) const;
   KeychainStatus remove(const KeychainQuery& query) const;

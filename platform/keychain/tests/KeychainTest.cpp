@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -145,6 +146,33 @@ TEST_F(KeychainTest, QueriesLeaveOutWildcardsAndMatchGivenAttributes) {
   EXPECT_FALSE(result.data);
   // A wildcard read returns the oldest match, one item only.
   EXPECT_EQ(keychain.copyMatching(readQuery("*", "*")).data, bytes("d1"));
+}
+
+TEST_F(KeychainTest, CopyAllMatchingAnswersEveryMatchOldestFirst) {
+  auto texts = [](const KeychainReadAllResult& result) {
+    std::vector<std::string> out;
+    for (const Bytes& data : result.data) out.emplace_back(data.begin(), data.end());
+    return out;
+  };
+  EXPECT_EQ(keychain.copyAllMatching(readQuery("*", "*")).status, kKeychainItemNotFound);
+  ASSERT_EQ(keychain.add(addQuery("s1", "app", "one", "gen")), kKeychainSuccess);
+  ASSERT_EQ(keychain.add(addQuery("s2", "app", "two", "gen")), kKeychainSuccess);
+  ASSERT_EQ(keychain.add(addQuery("s3", "other", "three", "gen")), kKeychainSuccess);
+  ASSERT_EQ(keychain.add(addQuery("s4", "app", "four", "other-gen")), kKeychainSuccess);
+
+  KeychainReadAllResult all = keychain.copyAllMatching(readQuery("*", "app", "gen"));
+  EXPECT_EQ(all.status, kKeychainSuccess);
+  std::vector<std::string> found = texts(all);
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(texts(keychain.copyAllMatching(readQuery("s3", "*"))), std::vector<std::string>{"three"});
+  EXPECT_EQ(keychain.copyAllMatching(readQuery("*", "*")).data.size(), 4u);
+  EXPECT_EQ(keychain.copyAllMatching(readQuery("s9", "*")).status, kKeychainItemNotFound);
+
+  Keychain::injectFault(kKeychainInteractionNotAllowed, 1, KeychainOperation::CopyMatching);
+  KeychainReadAllResult refused = keychain.copyAllMatching(readQuery("*", "*"));
+  EXPECT_EQ(refused.status, kKeychainInteractionNotAllowed);
+  EXPECT_TRUE(refused.data.empty());
 }
 
 TEST_F(KeychainTest, UpdateReplacesDataOnlyAndSurvivesANewInstance) {
