@@ -109,4 +109,7 @@ std::vector<Subcommand> measurementDatabaseSubcommands();
 // Measurement validation and events: validate-params, validator,
 // error-code-name, event, event-from-proto.
 std::vector<Subcommand> measurementEventSubcommands();
+// Messaging: checkin, checkin-stored, token, pending-topics, subscribe,
+// unsubscribe, message-receive, messaging-start.
+std::vector<Subcommand> messagingSubcommands();
 }  // namespace sdkprobe

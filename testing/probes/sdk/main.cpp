@@ -55,6 +55,7 @@ std::vector<Subcommand> allSubcommands() {
       measurementSettingsSubcommands(),
       measurementDatabaseSubcommands(),
       measurementEventSubcommands(),
+      messagingSubcommands(),
   };
   std::vector<Subcommand> all;
   for (auto& area : areas) all.insert(all.end(), area.begin(), area.end());
