@@ -29,6 +29,9 @@ class ROZAdavurudoInterop : public virtual RIRComponentInstance {
   // An internal event of that origin; dropped by the connector's filters.
   virtual void logEventWithOrigin(const std::string& origin, const std::string& name,
                                   const std::optional<platform::Dictionary>& parameters) = 0;
+  // Sets the origin's user property; a connector that keeps none ignores it.
+  virtual void setUserPropertyWithOrigin(const std::string& /*origin*/, const std::string& /*name*/,
+                                         const platform::Value& /*value*/) {}
   // Every current user property, name to value.
   virtual void getUserPropertiesWithCallback(std::function<void(platform::Dictionary properties)> callback) = 0;
   // The origin's conditional user properties whose names start with the
