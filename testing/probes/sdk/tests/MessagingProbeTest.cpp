@@ -1,0 +1,65 @@
+// sdk-probe's messaging subcommands against the fake messaging service, from
+// a fresh home folder, as CI runs them.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "testing/ProgramRun.h"
+#include "testing/TempHome.h"
+#include "testing/fakes/messaging/FakeMessagingService.h"
+
+namespace {
+
+using Kind = testkit::FakeMessagingService::Kind;
+
+class MessagingProbeTest : public ::testing::Test {
+ protected:
+  testkit::ProgramRun run(const std::string& arguments) {
+    return testkit::runCommand("APP_SERVICES_URL='" + service.url() + "' APP_RESOURCES='" + testkit::binFolder() +
+                               "/../resources' APP_KEYCHAIN_ROOT='" + home.file("keychain") +
+                               "' APP_REACHABILITY=reachable LANGUAGE=en_US LC_ALL= LANG= TZ=UTC '" +
+                               testkit::builtProgram("sdk-probe") + "' " + arguments + " 2>>'" +
+                               home.file("stderr.txt") + "'");
+  }
+
+  testkit::TempHome home;
+  testkit::FakeMessagingService service;
+};
+
+TEST_F(MessagingProbeTest, ChecksInOnceAndShowsWhatItStored) {
+  EXPECT_EQ(run("checkin-stored").out, "=> keychain=\n");
+
+  testkit::ProgramRun first = run("checkin --device-token-hex 01ab checkin");
+  EXPECT_EQ(first.status, 0);
+  EXPECT_EQ(first.out, "=> ok 3987654321012345678\n=> ok 3987654321012345678\n");
+  EXPECT_EQ(service.count(Kind::Checkin), 1u);
+
+  testkit::ProgramRun stored = run("checkin-stored");
+  EXPECT_EQ(stored.status, 0);
+  EXPECT_EQ(stored.out.substr(0, stored.out.find("=> ZMSInstanceIDLastCheckinTimestampKey=")),
+            "=> keychain=3987654321012345678|8123456789012345678\n"
+            "=> ZMSInstanceIDDeviceDataVersion=ddv-1\n"
+            "=> ZMSInstanceIDDigestKey=digest-1\n");
+  EXPECT_NE(stored.out.find("\n=> ZMSInstanceIDVersionInfo=vi-1\n=> ZMSInstanceIDZServicesData={\"shared_key\":\"1\"}\n"),
+            std::string::npos)
+      << stored.out;
+
+  // A later run uses the stored check-in; --force makes a new device.
+  EXPECT_EQ(run("checkin").out, "=> ok 3987654321012345678\n");
+  EXPECT_EQ(service.count(Kind::Checkin), 1u);
+  EXPECT_EQ(run("checkin --force").out, "=> ok 3987654321012345679\n");
+  EXPECT_EQ(service.count(Kind::Checkin), 2u);
+  EXPECT_EQ(run("checkin-stored").out.substr(0, 52), "=> keychain=3987654321012345679|8123456789012345679\n");
+}
+
+TEST_F(MessagingProbeTest, ErrorsAndArgumentMistakes) {
+  service.script(Kind::Checkin, {testkit::Answer::json(200, R"({"security_token":1})"),
+                                 testkit::Answer::text(200, "<html>busy</html>")});
+  testkit::ProgramRun failed = run("checkin checkin");
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.out, "=> error com.zoruvu.rcm 7\n=> error NSCocoaErrorDomain 3840\n");
+  EXPECT_EQ(run("checkin --device-token-hex xyz").status, 2);
+  EXPECT_EQ(run("checkin --device-token-hex").status, 2);
+}
+
+}  // namespace
