@@ -5,6 +5,7 @@
 
 #include "platform/dispatch/MainQueue.h"
 #include "platform/dispatch/WeakTask.h"
+#include "platform/net/URLError.h"
 #include "platform/notifications/NotificationCenter.h"
 #include "sdk/messaging/RIRMessagingLogger.h"
 
@@ -31,7 +32,18 @@ RIRMessagingAuthService::RIRMessagingAuthService()
   m_checkinPreferences = m_checkinStore->cachedCheckinPreferences();
 }
 
-RIRMessagingAuthService::~RIRMessagingAuthService() { clearScheduledCheckinTimer(); }
+RIRMessagingAuthService::~RIRMessagingAuthService() {
+  clearScheduledCheckinTimer();
+  // Nobody is left to answer callers still waiting: they hear a cancellation.
+  std::vector<Handler> handlers;
+  {
+    platform::RecursiveLock lock(m_mutex);
+    handlers.swap(m_checkinHandlers);
+  }
+  for (const Handler& handler : handlers) {
+    if (handler) handler(nullptr, platform::URLError::make(platform::URLError::kCancelled));
+  }
+}
 
 std::shared_ptr<RIRMessagingCheckinPreferences> RIRMessagingAuthService::checkinPreferences() const {
   platform::RecursiveLock lock(m_mutex);

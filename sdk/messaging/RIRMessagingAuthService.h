@@ -11,6 +11,9 @@
 // reset); a second schedule while it is armed is refused; a valid check-in
 // stops the retries.
 //
+// Callers still waiting when the service goes away hear a cancellation
+// (NSURLErrorDomain -999).
+//
 // Handlers are called with the service's lock held: a handler must not wait
 // for another thread that starts a fetch. They run where the check-in ends:
 // the request's delegate queue, the main queue after a keychain write, or the

@@ -136,7 +136,7 @@ TEST_F(MessagingUtilitiesTest, ProductionIsReadFromTheProvisioningProfile) {
       {"development", profile(development, true), false, "I-RCM023012] Provisioning profile has specifically"},
       {"production", profile(production, false), true, "I-RCM023013] APNS Environment in profile: production"},
       {"no environment", profile("", false), true, "I-RCM023014] No aps-environment set."},
-      {"no plist", std::string("\x30\x80 just bytes", 15), true, nullptr},
+      {"no plist", std::string("\x30\x80") + " just bytes", true, nullptr},
       {"broken plist", std::string("junk<plist version=\"1.0\"><dict><key>A</key>"), true,
        "I-RCM023014] Error while converting assumed plist to dict"},
       {"plist not a dictionary", std::string("<plist version=\"1.0\"><array/></plist>"), true,

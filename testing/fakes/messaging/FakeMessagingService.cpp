@@ -49,10 +49,17 @@ std::string idText(const nlohmann::json& value) {
 
 }  // namespace
 
-FakeMessagingService::FakeMessagingService() {
+FakeMessagingService::FakeMessagingService()
+    : m_ownServer(std::make_unique<LoopbackServer>()), m_server(m_ownServer.get()) {
+  addRoutes();
+}
+
+FakeMessagingService::FakeMessagingService(LoopbackServer& server) : m_server(&server) { addRoutes(); }
+
+void FakeMessagingService::addRoutes() {
   for (Kind kind : {Kind::Checkin, Kind::Register, Kind::Topic}) {
     const char* path = kind == Kind::Checkin ? kCheckinPath : kind == Kind::Register ? kRegisterPath : kTopicPath;
-    m_server.on("POST", path, Responder([this, kind](const RecordedRequest& request) { return answer(kind, request); }));
+    m_server->on("POST", path, Responder([this, kind](const RecordedRequest& request) { return answer(kind, request); }));
   }
 }
 
@@ -100,7 +107,7 @@ void FakeMessagingService::setServerTimeMillis(std::optional<int64_t> millis) {
 
 std::vector<RecordedRequest> FakeMessagingService::requests(Kind kind) const {
   std::vector<RecordedRequest> out;
-  for (const RecordedRequest& request : m_server.requests()) {
+  for (const RecordedRequest& request : m_server->requests()) {
     if (kindOf(request.method, request.path) == kind) out.push_back(request);
   }
   return out;
@@ -200,7 +207,7 @@ Answer FakeMessagingService::registerToken(const RecordedRequest& request) {
     return Answer::text(200, "deleted=" + appid);
   }
   std::string& token = m_tokens[key];
-  if (token.empty()) token = appid + ":APA91b-" + std::to_string(++m_counter);
+  if (token.empty()) token = appid + ":APA91b-" + std::to_string(++m_tokenCounter);
   return Answer::text(200, "token=" + token);
 }
 

@@ -13,6 +13,9 @@
 //   POST /iid/register   form topic change for a token it issued:
 //                        "token=<token>"; "delete=true" unsubscribes.
 //
+// It runs its own server, or adds its routes to a given one (so that one
+// APP_SERVICES_URL reaches it and, say, the fake installations service).
+//
 // Scripted answers: script(kind, answers) makes the next requests of that
 // kind get those answers in order (after which the normal behaviour
 // resumes). Every request is recorded, and form bodies can be decoded with
@@ -24,6 +27,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -45,9 +49,12 @@ class FakeMessagingService {
   };
 
   FakeMessagingService();
+  explicit FakeMessagingService(LoopbackServer& server);
+  FakeMessagingService(const FakeMessagingService&) = delete;
+  FakeMessagingService& operator=(const FakeMessagingService&) = delete;
 
-  std::string url() const { return m_server.url(); }
-  LoopbackServer& server() { return m_server; }
+  std::string url() const { return m_server->url(); }
+  LoopbackServer& server() { return *m_server; }
 
   void script(Kind kind, std::vector<Answer> answers);
   // Every answer is delayed by this many seconds.
@@ -74,7 +81,10 @@ class FakeMessagingService {
   Answer topic(const RecordedRequest& request);
   bool authorized(const RecordedRequest& request) const;
 
-  LoopbackServer m_server;
+  void addRoutes();
+
+  std::unique_ptr<LoopbackServer> m_ownServer;
+  LoopbackServer* m_server = nullptr;
   mutable std::mutex m_mutex;
   std::map<Kind, std::deque<Answer>> m_scripts;
   std::map<std::string, Device> m_devices;
@@ -83,6 +93,7 @@ class FakeMessagingService {
   std::optional<int64_t> m_serverTime;
   double m_delay = 0;
   int m_counter = 0;
+  int m_tokenCounter = 0;
 };
 
 }  // namespace testkit
