@@ -11,8 +11,18 @@
 //       "=> keychain=" and the stored check-in item's text, then "=> KEY=VALUE"
 //       for each entry of the check-in property list, sorted by key
 //       (dictionaries as compact JSON).
+//   token [--delete] [--sender S] [--device-token-hex HEX]
+//       fetches (or deletes) the registration token of sender S (default:
+//       the options' sender ID, scope "*") through the token manager, with
+//       HEX as the push token: "=> token=TOKEN" ("=> token=" after a
+//       delete) or "=> error CODE REASON".
+//   pending-topics
+//       "=> ACTION TOPIC..." for each pending topic batch as stored, oldest
+//       first (ACTION subscribe or unsubscribe).
 //
-// Each subcommand pumps the main queue until its answer came.
+// The SDK is configured from the bundle's options file first, as the
+// application does, where a subcommand needs the default app. Each
+// subcommand pumps the main queue until its answer came.
 #include <algorithm>
 #include <memory>
 #include <optional>
@@ -21,6 +31,8 @@
 #include "platform/dispatch/MainQueue.h"
 #include "platform/keychain/Keychain.h"
 #include "platform/storage/FileSystem.h"
+#include "platform/storage/KeyedArchiver.h"
+#include "platform/storage/KeyedUnarchiver.h"
 #include "platform/storage/Json.h"
 #include "platform/storage/PropertyList.h"
 #include "platform/storage/StandardFolders.h"
@@ -28,6 +40,13 @@
 #include "sdk/messaging/RIRMessagingAuthKeychain.h"
 #include "sdk/messaging/RIRMessagingAuthService.h"
 #include "sdk/messaging/RIRMessagingCheckinStore.h"
+#include "sdk/messaging/RIRMessagingPendingTopicsList.h"
+#include "sdk/messaging/RIRMessagingPubSub.h"
+#include "sdk/messaging/RIRMessagingTokenManager.h"
+#include "sdk/core/RIRApp.h"
+#include "sdk/installations/RIRInstallations.h"
+#include "sdk/promises/RBLPromise.h"
+#include "sdk/utilities/ZULUserDefaults.h"
 #include "testing/probes/sdk/ProbeCommand.h"
 
 namespace sdkprobe {
@@ -50,6 +69,29 @@ int printError(const platform::Error& error) {
 bool isHex(const std::string& text) {
   return !text.empty() && text.size() % 2 == 0 &&
          std::all_of(text.begin(), text.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
+// "error CODE REASON" on one line.
+int printCodeAndReason(const platform::Error& error) {
+  std::string reason;
+  for (char c : error.failureReason().value_or(error.localizedDescription())) {
+    reason += c == '\n' ? std::string("\\n") : std::string(1, c);
+  }
+  result("error " + std::to_string(error.code) + " " + reason);
+  return 1;
+}
+
+std::optional<platform::Bytes> hexBytes(const std::string& hex) {
+  if (!isHex(hex)) return std::nullopt;
+  platform::Bytes bytes;
+  for (size_t index = 0; index < hex.size(); index += 2) {
+    bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(index, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+void configureSDK() {
+  if (!RIRApp::isDefaultAppConfigured()) RIRApp::configure();
 }
 
 // The folders the messaging component creates at start-up.
@@ -122,12 +164,98 @@ int checkinStored(const std::vector<std::string>&) {
   return 0;
 }
 
+std::shared_ptr<RIRMessagingTokenManager> tokenManager() {
+  configureSDK();
+  static std::shared_ptr<RIRMessagingTokenManager> manager = [] {
+    createMessagingFolders();
+    std::shared_ptr<RIRApp> app = RIRApp::defaultApp();
+    auto made = RIRMessagingTokenManager::initWithHeartbeatLogger(app->heartbeatLogger());
+    std::shared_ptr<RIROptions> options = app->options();
+    made->setRcmSenderID(options->ZCMSenderID().value_or(""));
+    made->setRirivuduAppID(options->zoruvuAppID());
+    return made;
+  }();
+  return manager;
+}
+
+int token(const std::vector<std::string>& arguments) {
+  std::optional<platform::Bytes> deviceToken;
+  if (std::optional<std::string> hex = flagValue(arguments, "--device-token-hex")) {
+    deviceToken = hexBytes(*hex);
+    if (!deviceToken) {
+      result("error: --device-token-hex needs an even number of hex digits");
+      return 2;
+    }
+  }
+  std::shared_ptr<RIRMessagingTokenManager> manager = tokenManager();
+  const std::string sender = flagValue(arguments, "--sender").value_or(manager->rcmSenderID());
+  bool done = false;
+  std::optional<std::string> value;
+  std::optional<platform::Error> failure;
+  if (hasFlag(arguments, "--delete")) {
+    std::optional<std::string> fid;
+    bool identified = false;
+    RIRInstallations::installations()->installationIDWithCompletion(
+        [&](std::optional<std::string> identifier, std::optional<platform::Error> error) {
+          fid = std::move(identifier);
+          failure = std::move(error);
+          identified = true;
+        });
+    if (!wait([&] { return identified; })) return 1;
+    if (failure) return printCodeAndReason(*failure);
+    manager->deleteTokenWithAuthorizedEntity(sender, kRIRMessagingDefaultTokenScope, fid,
+                                             [&](std::optional<platform::Error> error) {
+                                               failure = std::move(error);
+                                               done = true;
+                                             });
+  } else {
+    platform::Dictionary options;
+    if (deviceToken) options.set(kRIRMessagingTokenOptionsAPNSKey, platform::Value::data(*deviceToken));
+    manager->tokenWithAuthorizedEntity(sender, kRIRMessagingDefaultTokenScope, options,
+                                       [&](std::optional<std::string> token, std::optional<platform::Error> error) {
+                                         value = std::move(token);
+                                         failure = std::move(error);
+                                         done = true;
+                                       });
+  }
+  if (!wait([&] { return done; })) return 1;
+  platform::MainQueue::runUntilIdle(kTimeout);
+  RBLPromiseWaitUntilIdle(kTimeout);
+  if (failure) return printCodeAndReason(*failure);
+  result("token=" + value.value_or(""));
+  return 0;
+}
+
+int pendingTopics(const std::vector<std::string>&) {
+  RIRMessagingPendingTopicsList::registerClasses();
+  std::optional<platform::Value> stored =
+      ZULUserDefaults::standardUserDefaults()->objectForKey(kRIRMessagingPendingSubscriptionsKey);
+  if (!stored || !stored->isData()) return 0;
+  platform::Result<platform::Value> root =
+      platform::KeyedUnarchiver::unarchivedObject(RIRMessagingPendingTopicsList::archiveClasses(), *stored->asData());
+  auto list = root ? std::dynamic_pointer_cast<RIRMessagingPendingTopicsList>(platform::KeyedArchiver::unwrap(root.value()))
+                   : nullptr;
+  if (!list) {
+    result("error: the stored pending topics cannot be read");
+    return 1;
+  }
+  for (const auto& [action, topics] : list->batchSnapshot()) {
+    std::string line = action == RIRMessagingTopicActionUnsubscribe ? "unsubscribe" : "subscribe";
+    for (const std::string& topic : topics) line += " " + topic;
+    result(line);
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::vector<Subcommand> messagingSubcommands() {
   return {
       {"checkin", 0, "checkin [--force] [--device-token-hex HEX]", checkin, {{"--force", 0}, {"--device-token-hex", 1}}},
       {"checkin-stored", 0, "checkin-stored", checkinStored},
+      {"token", 0, "token [--delete] [--sender S] [--device-token-hex HEX]", token,
+       {{"--delete", 0}, {"--sender", 1}, {"--device-token-hex", 1}}},
+      {"pending-topics", 0, "pending-topics", pendingTopics},
   };
 }
 

@@ -6,6 +6,7 @@
 
 #include "testing/ProgramRun.h"
 #include "testing/TempHome.h"
+#include "testing/fakes/installations/FakeInstallationsService.h"
 #include "testing/fakes/messaging/FakeMessagingService.h"
 
 namespace {
@@ -23,7 +24,8 @@ class MessagingProbeTest : public ::testing::Test {
   }
 
   testkit::TempHome home;
-  testkit::FakeMessagingService service;
+  testkit::FakeInstallationsService installations;
+  testkit::FakeMessagingService service{installations.server()};
 };
 
 TEST_F(MessagingProbeTest, ChecksInOnceAndShowsWhatItStored) {
@@ -60,6 +62,41 @@ TEST_F(MessagingProbeTest, ErrorsAndArgumentMistakes) {
   EXPECT_EQ(failed.out, "=> error com.zoruvu.rcm 7\n=> error NSCocoaErrorDomain 3840\n");
   EXPECT_EQ(run("checkin --device-token-hex xyz").status, 2);
   EXPECT_EQ(run("checkin --device-token-hex").status, 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MessagingProbeTest, TokensAreFetchedReusedAndDeleted) {
+  testkit::ProgramRun refused = run("token");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, "=> error 505 No APNS token specified before fetching RCM Token\n");
+
+  testkit::ProgramRun fetched = run("token --device-token-hex 01ab token --device-token-hex 01ab");
+  ASSERT_EQ(fetched.status, 0) << fetched.out;
+  ASSERT_EQ(installations.installations().size(), 1u);
+  const std::string fid = installations.installations().begin()->first;
+  const std::string line = "=> token=" + fid + ":APA91b-1\n";
+  EXPECT_EQ(fetched.out, line + line);
+  EXPECT_EQ(service.count(Kind::Register), 1u);  // the second one was fresh
+  EXPECT_NE(service.requests(Kind::Register).at(0).body.find("&sender=470815926123&"), std::string::npos);
+
+  EXPECT_EQ(run("token --sender 42 --device-token-hex 01ab").out, "=> token=" + fid + ":APA91b-2\n");
+  EXPECT_EQ(run("token --delete").out, "=> token=\n");
+  EXPECT_EQ(service.tokens().size(), 1u);
+
+  service.script(Kind::Register, {testkit::Answer::text(200, "Error=RST")});
+  testkit::ProgramRun reset = run("token --device-token-hex 02");
+  EXPECT_EQ(reset.status, 1);
+  EXPECT_EQ(reset.out, "=> error 2001 Identity is invalid. Server request identity reset.\n");
+  EXPECT_EQ(run("token --device-token-hex 0").status, 2);
+}
+
+TEST_F(MessagingProbeTest, PendingTopicsWithoutAnyAreEmpty) {
+  testkit::ProgramRun empty = run("pending-topics");
+  EXPECT_EQ(empty.status, 0);
+  EXPECT_EQ(empty.out, "");
 }
 
 }  // namespace
