@@ -149,9 +149,11 @@ void RIRMessagingTokenOperation::didCancel() {
     std::lock_guard<std::mutex> lock(m_mutex);
     task = m_dataTask;
   }
-  if (task) task->cancel();
-  // One that has not started yet finishes when its queue starts it.
+  // Finished first, so that the cancelled request's own answer finds the
+  // operation done. One that has not started yet finishes when its queue
+  // starts it.
   if (isExecuting()) finishWithResult(RIRMessagingTokenOperationCancelled, std::nullopt, std::nullopt);
+  if (task) task->cancel();
 }
 
 std::string RIRMessagingTokenOperation::HTTPAuthHeaderFromCheckin(const RIRMessagingCheckinPreferences& checkin) {

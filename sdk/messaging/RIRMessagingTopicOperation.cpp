@@ -65,11 +65,13 @@ void RIRMessagingTopicOperation::didCancel() {
     std::lock_guard<std::mutex> lock(m_mutex);
     task = m_dataTask;
   }
-  if (task) task->cancel();
-  // One that has not started yet finishes when its queue starts it.
+  // Finished first, so that the cancelled request's own answer finds the
+  // operation done. One that has not started yet finishes when its queue
+  // starts it.
   if (isExecuting()) {
     finishWithError(messagingError(kRIRMessagingErrorCodePubSubOperationIsCancelled, "The topic operation is cancelled."));
   }
+  if (task) task->cancel();
 }
 
 void RIRMessagingTopicOperation::finishWithError(std::optional<platform::Error> error) {
