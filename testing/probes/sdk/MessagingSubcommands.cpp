@@ -24,6 +24,9 @@
 // application does, where a subcommand needs the default app. Each
 // subcommand pumps the main queue until its answer came.
 #include <algorithm>
+#include <functional>
+#include <utility>
+#include <vector>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,6 +57,39 @@ namespace sdkprobe {
 namespace {
 
 constexpr double kTimeout = 120;
+
+// A subcommand's optional flags: name and the number of values after it.
+using Flags = std::vector<std::pair<std::string, int>>;
+
+// Counts the words a subcommand takes: its fixed arguments, then any of its
+// flags with their values, in any order.
+std::function<size_t(const std::vector<std::string>&)> countWithFlags(size_t fixed, Flags flags) {
+  return [fixed, flags](const std::vector<std::string>& following) {
+    size_t count = fixed;
+    bool taken = true;
+    while (taken && count < following.size()) {
+      taken = false;
+      for (const auto& [name, values] : flags) {
+        if (following[count] != name) continue;
+        count += 1 + static_cast<size_t>(values);
+        taken = true;
+        break;
+      }
+    }
+    return count;
+  };
+}
+
+std::optional<std::string> flagValue(const std::vector<std::string>& arguments, const std::string& flag) {
+  for (size_t index = 0; index + 1 < arguments.size(); ++index) {
+    if (arguments[index] == flag) return arguments[index + 1];
+  }
+  return std::nullopt;
+}
+
+bool hasFlag(const std::vector<std::string>& arguments, const std::string& flag) {
+  return std::find(arguments.begin(), arguments.end(), flag) != arguments.end();
+}
 
 bool wait(const std::function<bool()>& done) {
   if (platform::MainQueue::runUntil(done, kTimeout)) return true;
@@ -251,10 +287,11 @@ int pendingTopics(const std::vector<std::string>&) {
 
 std::vector<Subcommand> messagingSubcommands() {
   return {
-      {"checkin", 0, "checkin [--force] [--device-token-hex HEX]", checkin, {{"--force", 0}, {"--device-token-hex", 1}}},
+      {"checkin", 0, "checkin [--force] [--device-token-hex HEX]", checkin,
+       countWithFlags(0, {{"--force", 0}, {"--device-token-hex", 1}})},
       {"checkin-stored", 0, "checkin-stored", checkinStored},
       {"token", 0, "token [--delete] [--sender S] [--device-token-hex HEX]", token,
-       {{"--delete", 0}, {"--sender", 1}, {"--device-token-hex", 1}}},
+       countWithFlags(0, {{"--delete", 0}, {"--sender", 1}, {"--device-token-hex", 1}})},
       {"pending-topics", 0, "pending-topics", pendingTopics},
   };
 }
