@@ -176,9 +176,15 @@ void RIRMessagingPendingTopicsList::beginUpdateForCurrentBatchTopic(const std::s
   });
 }
 
+size_t RIRMessagingPendingTopicsList::completedRequests() const {
+  RecursiveLock lock(m_mutex);
+  return m_completedRequests;
+}
+
 void RIRMessagingPendingTopicsList::topicDidComplete(const std::string& topic, std::optional<platform::Error> error) {
   RecursiveLock lock(m_mutex);
   m_topicsInFlight.erase(topic);
+  ++m_completedRequests;
   if (error && subscriptionErrorIsRecoverable(*error)) return;
   if (!m_currentBatch) return;
   auto handlers = m_currentBatch->topicHandlers().find(topic);

@@ -69,6 +69,8 @@ class RIRMessagingPendingTopicsList : public platform::Archivable,
   // (action, topics) of each batch, oldest first.
   std::vector<std::pair<RIRMessagingTopicAction, std::vector<std::string>>> batchSnapshot() const;
   std::set<std::string> topicsInFlight() const;
+  // How many topic requests have reported back so far (diagnostics).
+  size_t completedRequests() const;
 
   std::string className() const override { return kClassName; }
   void encodeWith(platform::KeyedArchiver& archiver) const override;
@@ -83,4 +85,5 @@ class RIRMessagingPendingTopicsList : public platform::Archivable,
   std::vector<std::shared_ptr<RIRMessagingTopicBatch>> m_topicBatches;
   std::shared_ptr<RIRMessagingTopicBatch> m_currentBatch;
   std::set<std::string> m_topicsInFlight;
+  size_t m_completedRequests = 0;
 };

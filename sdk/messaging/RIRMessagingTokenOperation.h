@@ -22,6 +22,7 @@
 // Thread safety: every member may be called from any thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -137,9 +138,14 @@ class RIRMessagingTokenFetchOperation : public RIRMessagingTokenOperation {
   // The process-wide count of phone-registration retries (tests).
   static int phoneRegistrationRetries();
   static void setPhoneRegistrationRetriesForTesting(int retries);
+  // Retries this operation has scheduled so far (diagnostics).
+  int scheduledRetries() const { return m_scheduledRetries.load(); }
 
  protected:
   void handleResponse(platform::HttpResult result) override;
+
+ private:
+  std::atomic<int> m_scheduledRetries{0};
 };
 
 class RIRMessagingTokenDeleteOperation : public RIRMessagingTokenOperation {

@@ -364,14 +364,12 @@ TEST_F(TokenOperationTest, PhoneRegistrationErrorsRetryWithGrowingWaits) {
   operation->addCompletionHandler([done](auto, auto, auto) { *done = true; });
   platform::OperationQueue queue(1);
   queue.add(operation);
-  ASSERT_TRUE(runUntil([&] { return messagingService.count(Kind::Register) == 1; }));
-  runFor(0.1);
+  ASSERT_TRUE(runUntil([&] { return operation->scheduledRetries() == 1; }));
   clock->advance(0.999);
   drain();
   EXPECT_EQ(messagingService.count(Kind::Register), 1u);
   clock->advance(0.001);  // 1 s after the first answer
-  ASSERT_TRUE(runUntil([&] { return messagingService.count(Kind::Register) == 2; }));
-  runFor(0.1);
+  ASSERT_TRUE(runUntil([&] { return operation->scheduledRetries() == 2; }));
   clock->advance(1.999);
   drain();
   EXPECT_EQ(messagingService.count(Kind::Register), 2u);

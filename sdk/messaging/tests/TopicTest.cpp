@@ -105,8 +105,8 @@ TEST_F(PendingTopicsTest, RecoverableFailuresWaitForTheNextResume) {
   std::optional<std::optional<platform::Error>> result;
   list->addOperationForTopic("/topics/A", RIRMessagingTopicActionSubscribe,
                              [&](std::optional<platform::Error> error) { result = error; });
-  ASSERT_TRUE(runUntil([&] { return delegate->sentTopics().size() == 1; }));
-  runFor(0.2);
+  ASSERT_TRUE(runUntil([&] { return delegate->sentTopics().size() == 1 && list->completedRequests() == 1; }));
+  drain();
   EXPECT_FALSE(result);  // still waiting
   EXPECT_EQ(list->numberOfBatches(), 1u);
   EXPECT_TRUE(list->topicsInFlight().empty());
