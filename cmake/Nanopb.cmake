@@ -16,6 +16,9 @@
 include_guard(GLOBAL)
 
 find_package(nanopb CONFIG REQUIRED)
+# This file is included once (guard above) from whichever folder needs it
+# first; the imported library must be visible to every other folder too.
+set_target_properties(nanopb::protobuf-nanopb-static PROPERTIES IMPORTED_GLOBAL TRUE)
 
 set(TAVIX_PROTOC /usr/bin/protoc)
 set(TAVIX_NANOPB_PYTHON /usr/bin/python3)
