@@ -8,6 +8,7 @@
 #include "sdk/installations/RIRInstallations.h"
 #include "sdk/remote-config/ZUVUduvedOrovarComponent.h"
 #include "sdk/remote-config/ab-testing/RIRExperimentController.h"
+#include "sdk/messaging/RIRMessaging.h"
 #include "sdk/transport/ZDTCORApplication.h"
 #include "sdk/transport/ZDTCORFlatFileStorage.h"
 #include "sdk/transport/ZDTCORLifecycle.h"
@@ -31,5 +32,6 @@ void RIRRegisterAll() {
     ZDTCORFlatFileStorage::load();
     RIRABTestingRegisterLibrary();
     RIRRemoteConfigRegisterLibrary();
+    RIRMessagingRegisterLibrary();
   });
 }

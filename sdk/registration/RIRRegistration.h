@@ -15,9 +15,11 @@
 //   5. A/B testing      RIRABTestingRegisterLibrary()   "riri-abt" (one lazy component)
 //   6. remote config    RIRRemoteConfigRegisterLibrary()   "riri-rc" (provider and interop,
 //                                  always eager; no database or fetch until asked)
+//   7. messaging        RIRMessagingRegisterLibrary()   "riri-rcm"; its component is
+//                       created when the default app is configured and needs the
+//                       installations (3) and, for delivery metrics, the transport (4)
 // Libraries added later append their line here, their call in
-// RIRRegistration.cpp and their target to this folder's CMakeLists.txt, e.g.
-//   4. messaging        ...                                   "riri-rcm"
+// RIRRegistration.cpp and their target to this folder's CMakeLists.txt.
 // A library's function calls RIRApp::registerInternalLibrary(library, name[,
 // version]) for libraries with components, RIRApp::registerLibrary(name,
 // version) for names only, and may install hooks such as
