@@ -17,14 +17,15 @@ include_guard(GLOBAL)
 
 find_package(nanopb CONFIG REQUIRED)
 # This file is included once (guard above) from whichever folder needs it
-# first; the imported library must be visible to every other folder too.
+# first; the imported library and the tool paths (cache entries below) must
+# be visible to every other folder too.
 set_target_properties(nanopb::protobuf-nanopb-static PROPERTIES IMPORTED_GLOBAL TRUE)
 
-set(TAVIX_PROTOC /usr/bin/protoc)
-set(TAVIX_NANOPB_PYTHON /usr/bin/python3)
-set(TAVIX_NANOPB_GENERATOR /usr/bin/nanopb_generator.py)
+set(TAVIX_PROTOC /usr/bin/protoc CACHE INTERNAL "")
+set(TAVIX_NANOPB_PYTHON /usr/bin/python3 CACHE INTERNAL "")
+set(TAVIX_NANOPB_GENERATOR /usr/bin/nanopb_generator.py CACHE INTERNAL "")
 # nanopb.proto and the descriptor.proto it imports, shipped with the generator.
-set(TAVIX_NANOPB_PROTO_DIR /usr/lib/python3/dist-packages/proto)
+set(TAVIX_NANOPB_PROTO_DIR /usr/lib/python3/dist-packages/proto CACHE INTERNAL "")
 foreach(tool TAVIX_PROTOC TAVIX_NANOPB_PYTHON TAVIX_NANOPB_GENERATOR)
   if(NOT EXISTS ${${tool}})
     message(FATAL_ERROR "${${tool}} is missing: run scripts/setup (protobuf-compiler, nanopb, python3-protobuf)")
