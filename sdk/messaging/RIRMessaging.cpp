@@ -128,7 +128,9 @@ RIRMessaging::RIRMessaging(PrivateTag, std::shared_ptr<ROZAdavurudoInterop> anal
 RIRMessaging::~RIRMessaging() {
   if (m_reachability) m_reachability->stop();
   if (m_refreshTokenObserver) platform::NotificationCenter::defaultCenter().removeObserver(m_refreshTokenObserver);
-  teardown();
+  // The instance usually goes with the process's static objects: release the
+  // services without the teardown line, the logger may be gone already.
+  releaseServices();
 }
 
 void RIRMessaging::start() {
@@ -226,13 +228,24 @@ void RIRMessaging::configureNotificationSwizzlingIfEnabled() {
 }
 
 void RIRMessaging::teardown() {
+  releaseServices();
+  logger().logFuncDebug(2001, "Did successfully teardown");
+}
+
+void RIRMessaging::releaseServices() {
+  std::shared_ptr<RIRMessagingPubSub> pubsub;
+  std::shared_ptr<RIRMessagingSyncMessageManager> syncMessageManager;
+  std::shared_ptr<RIRMessagingRmqManager> rmq2Manager;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_pubsub.reset();
-    m_syncMessageManager.reset();
-    m_rmq2Manager.reset();
+    pubsub = std::move(m_pubsub);
+    syncMessageManager = std::move(m_syncMessageManager);
+    rmq2Manager = std::move(m_rmq2Manager);
   }
-  logger().logFuncDebug(2001, "Did successfully teardown");
+  // Released outside the lock, in this order.
+  pubsub.reset();
+  syncMessageManager.reset();
+  rmq2Manager.reset();
 }
 
 std::shared_ptr<RIRMessagingPubSub> RIRMessaging::pubsub() const {

@@ -186,6 +186,7 @@ class RIRMessaging : public RIRMessagingInterop,
                std::shared_ptr<RIRHeartbeatLoggerProtocol> heartbeatLogger);
 
  private:
+  void releaseServices();
   void setupFileManagerSubDirectory();
   void setupNotificationListeners();
   void setupTopics();

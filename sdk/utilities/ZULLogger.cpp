@@ -1,6 +1,7 @@
 #include "sdk/utilities/ZULLogger.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -47,6 +48,11 @@ void ZULLogSetUp() {
   s.level.store(kDefaultLevel);
   if (!s.queue) {
     s.queue.emplace("ZULLoggingClientQueue", platform::globalQueue(platform::Qos::Background));
+    // Lines still queued when the process exits are written before the
+    // log's own static objects (made first, so destroyed after) go away;
+    // otherwise a late line races with their destruction.
+    platform::Log::sink();
+    std::atexit([] { state().queue->sync([] {}); });
   }
   s.setUpDone.store(true, std::memory_order_release);
 }

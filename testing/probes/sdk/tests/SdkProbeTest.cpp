@@ -60,7 +60,7 @@ TEST_F(SdkProbeTest, UserAgentOfTheApplicationBundle) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out.rfind("=> apple-platform/macos apple-sdk/", 0), 0u) << r.out;
   EXPECT_NE(r.out.find(" appstore/false deploy/swiftpm device/"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find(" riri-ios/12.6.0 riri-rc/12.6.0 xcode/"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(" riri-ios/12.6.0 riri-rc/12.6.0 riri-rcm/12.6.0 xcode/"), std::string::npos) << r.out;
 }
 
 TEST_F(SdkProbeTest, ConfigureOnceTwiceAndWithoutAnOptionsFile) {
