@@ -131,7 +131,8 @@ std::string RIRMessagingExtensionHelper::fileExtensionForResponse(const platform
 }
 
 std::shared_ptr<ZDTCOREvent> RIRMessagingExtensionHelper::exportDeliveryMetricsToWarehouseWithMessageInfo(
-    const platform::Dictionary& info) {
+    const platform::Dictionary& info, const std::optional<std::string>& bundleIdentifier,
+    std::function<void(bool wasWritten, std::optional<platform::Error> error)> onComplete) {
   const platform::Value* senderID = info.find("zoruvu.c.sender.id");
   if (senderID == nullptr || senderID->isNull()) {
     logger().logFuncError(2005, "Delivery logging failed: Invalid project ID");
@@ -156,7 +157,7 @@ std::shared_ptr<ZDTCOREvent> RIRMessagingExtensionHelper::exportDeliveryMetricsT
   const bool dataMessage = aps.isDictionary() && aps["content-available"].longLongValue() == 1;
   event.messageKind = dataMessage && !ZULAppEnvironmentUtil::isAppExtension() ? 1 : 3;
   event.platformKind = 2;
-  std::string bundleID = RIRMessagingAppIdentifier().value_or("");
+  std::string bundleID = bundleIdentifier ? *bundleIdentifier : RIRMessagingAppIdentifier().value_or("");
   if (ZULAppEnvironmentUtil::isAppExtension()) bundleID = bundleIdentifierByRemovingLastPartFrom(bundleID);
   event.appBundleID = bundleID;
   event.eventKind = 1;
@@ -176,6 +177,6 @@ std::shared_ptr<ZDTCOREvent> RIRMessagingExtensionHelper::exportDeliveryMetricsT
   if (!transportEvent) return nullptr;
   transportEvent->setDataObject(std::make_shared<RIRMessagingMetricsLog>(std::move(event)));
   transportEvent->setQosTier(ZDTCOREventQoSFast);
-  transport->sendDataEvent(transportEvent);
+  transport->sendDataEvent(transportEvent, std::move(onComplete));
   return transportEvent;
 }

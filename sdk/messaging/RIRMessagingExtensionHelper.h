@@ -47,7 +47,11 @@ class RIRMessagingExtensionHelper : public std::enable_shared_from_this<RIRMessa
   static std::string fileExtensionForResponse(const platform::HttpResponse& response);
   void deliverNotification();
   // The event handed to the transport, or none when nothing was sent.
-  std::shared_ptr<ZDTCOREvent> exportDeliveryMetricsToWarehouseWithMessageInfo(const platform::Dictionary& info);
+  // `bundleIdentifier` stands in for the main bundle's; `onComplete` hears
+  // when the transport stored (or refused) the event.
+  std::shared_ptr<ZDTCOREvent> exportDeliveryMetricsToWarehouseWithMessageInfo(
+      const platform::Dictionary& info, const std::optional<std::string>& bundleIdentifier = std::nullopt,
+      std::function<void(bool wasWritten, std::optional<platform::Error> error)> onComplete = nullptr);
   static std::string bundleIdentifierByRemovingLastPartFrom(std::string_view bundleIdentifier);
 
  private:

@@ -19,11 +19,27 @@
 //   pending-topics
 //       "=> ACTION TOPIC..." for each pending topic batch as stored, oldest
 //       first (ACTION subscribe or unsubscribe).
+//   subscribe TOPIC, unsubscribe TOPIC
+//       through the messaging front as an application does, after the
+//       platform handed the application its push token (a fixed one here):
+//       "=> ok" or "=> error CODE REASON".
+//   message-receive --user-info JSON
+//       hands the payload to the messaging front as an incoming message:
+//       "=> status=N".
+//   delivery-metrics --user-info JSON [--bundle-id ID]
+//       exports delivery metrics for the payload through the event transport
+//       (ID in place of the bundle identifier): "=> " and the hex of the
+//       logged event's payload once the transport stored it, or
+//       "=> error not sent" (the log says why).
+//   messaging-start
+//       configures the SDK as the application does: "=> PATH" for each file
+//       and folder of messaging under Application Support, sorted.
 //
 // The SDK is configured from the bundle's options file first, as the
 // application does, where a subcommand needs the default app. Each
 // subcommand pumps the main queue until its answer came.
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <utility>
 #include <vector>
@@ -40,9 +56,14 @@
 #include "platform/storage/PropertyList.h"
 #include "platform/storage/StandardFolders.h"
 #include "platform/values/Error.h"
+#include "platform/crypto/Digest.h"
+#include "sdk/messaging/RIRMessaging.h"
 #include "sdk/messaging/RIRMessagingAuthKeychain.h"
 #include "sdk/messaging/RIRMessagingAuthService.h"
 #include "sdk/messaging/RIRMessagingCheckinStore.h"
+#include "sdk/messaging/RIRMessagingExtensionHelper.h"
+#include "sdk/messaging/RIRMessagingRmqManager.h"
+#include "sdk/transport/ZDTCOREvent.h"
 #include "sdk/messaging/RIRMessagingPendingTopicsList.h"
 #include "sdk/messaging/RIRMessagingPubSub.h"
 #include "sdk/messaging/RIRMessagingTokenManager.h"
@@ -200,18 +221,91 @@ int checkinStored(const std::vector<std::string>&) {
   return 0;
 }
 
+// The messaging component's token manager: configure starts messaging.
 std::shared_ptr<RIRMessagingTokenManager> tokenManager() {
   configureSDK();
-  static std::shared_ptr<RIRMessagingTokenManager> manager = [] {
-    createMessagingFolders();
-    std::shared_ptr<RIRApp> app = RIRApp::defaultApp();
-    auto made = RIRMessagingTokenManager::initWithHeartbeatLogger(app->heartbeatLogger());
-    std::shared_ptr<RIROptions> options = app->options();
-    made->setRcmSenderID(options->ZCMSenderID().value_or(""));
-    made->setRirivuduAppID(options->zoruvuAppID());
-    return made;
-  }();
-  return manager;
+  return RIRMessaging::messaging()->tokenManager();
+}
+
+// The push token the probe's "platform" hands the application.
+const platform::Bytes kProbeDeviceToken = {0x70, 0x72, 0x6f, 0x62, 0x65, 0x2d, 0x61, 0x70,
+                                           0x6e, 0x73, 0x2d, 0x74, 0x6f, 0x6b, 0x65, 0x6e};
+
+int changeTopic(const std::string& topic, bool subscribe) {
+  configureSDK();
+  std::shared_ptr<RIRMessaging> messaging = RIRMessaging::messaging();
+  messaging->setAPNSToken(kProbeDeviceToken);
+  bool done = false;
+  std::optional<platform::Error> failure;
+  auto completion = [&](std::optional<platform::Error> error) {
+    failure = std::move(error);
+    done = true;
+  };
+  if (subscribe) {
+    messaging->subscribeToTopic(topic, completion);
+  } else {
+    messaging->unsubscribeFromTopic(topic, completion);
+  }
+  if (!wait([&] { return done; })) return 1;
+  platform::MainQueue::runUntilIdle(kTimeout);
+  if (failure) return printCodeAndReason(*failure);
+  result("ok");
+  return 0;
+}
+
+// The --user-info payload, or none after printing why.
+std::optional<platform::Dictionary> userInfo(const std::vector<std::string>& arguments) {
+  std::optional<std::string> json = flagValue(arguments, "--user-info");
+  platform::Result<platform::Value> parsed = platform::Json::parse(json.value_or(""));
+  if (!json || !parsed || !parsed.value().isDictionary()) {
+    result("error: --user-info needs a JSON object");
+    return std::nullopt;
+  }
+  return parsed.value().asDictionary();
+}
+
+int messageReceive(const std::vector<std::string>& arguments) {
+  std::optional<platform::Dictionary> payload = userInfo(arguments);
+  if (!payload) return 2;
+  configureSDK();
+  std::shared_ptr<RIRMessaging> messaging = RIRMessaging::messaging();
+  RIRMessagingMessageInfo info = messaging->appDidReceiveMessage(*payload);
+  if (auto store = messaging->rmq2Manager()) store->waitForQueuedWork();
+  result("status=" + std::to_string(info.status));
+  return 0;
+}
+
+int deliveryMetrics(const std::vector<std::string>& arguments) {
+  std::optional<platform::Dictionary> payload = userInfo(arguments);
+  if (!payload) return 2;
+  std::atomic<bool> stored{false};
+  auto event = RIRMessaging::extensionHelper()->exportDeliveryMetricsToWarehouseWithMessageInfo(
+      *payload, flagValue(arguments, "--bundle-id"), [&](bool, std::optional<platform::Error>) { stored = true; });
+  if (!event || !event->serializedDataObjectBytes()) {
+    result("error not sent");
+    return 1;
+  }
+  if (!wait([&] { return stored.load(); })) return 1;
+  result(platform::Digest::hex(*event->serializedDataObjectBytes()));
+  return 0;
+}
+
+int messagingStart(const std::vector<std::string>&) {
+  configureSDK();
+  if (auto store = RIRMessaging::messaging()->rmq2Manager()) store->waitForQueuedWork();
+  const std::string root = platform::StandardFolders::applicationSupport();
+  std::vector<std::string> paths;
+  for (const char* folder : {kRIRMessagingDirectory, kRIRMessagingInstanceIDDirectory}) {
+    const std::string path = platform::fs::joinPath(root, folder);
+    if (!platform::fs::exists(path)) continue;
+    paths.push_back(folder);
+    platform::fs::walk(path, [&](const platform::fs::WalkEntry& entry) {
+      if (entry.path != path) paths.push_back(entry.path.substr(root.size() + 1));
+    });
+  }
+  std::sort(paths.begin(), paths.end());
+  for (const std::string& path : paths) result(path);
+  return 0;
 }
 
 int token(const std::vector<std::string>& arguments) {
@@ -293,6 +387,15 @@ std::vector<Subcommand> messagingSubcommands() {
       {"token", 0, "token [--delete] [--sender S] [--device-token-hex HEX]", token,
        countWithFlags(0, {{"--delete", 0}, {"--sender", 1}, {"--device-token-hex", 1}})},
       {"pending-topics", 0, "pending-topics", pendingTopics},
+      {"subscribe", 1, "subscribe TOPIC",
+       [](const std::vector<std::string>& arguments) { return changeTopic(arguments.at(0), true); }},
+      {"unsubscribe", 1, "unsubscribe TOPIC",
+       [](const std::vector<std::string>& arguments) { return changeTopic(arguments.at(0), false); }},
+      {"message-receive", 0, "message-receive --user-info JSON", messageReceive,
+       countWithFlags(0, {{"--user-info", 1}})},
+      {"delivery-metrics", 0, "delivery-metrics --user-info JSON [--bundle-id ID]", deliveryMetrics,
+       countWithFlags(0, {{"--user-info", 1}, {"--bundle-id", 1}})},
+      {"messaging-start", 0, "messaging-start", messagingStart},
   };
 }
 

@@ -110,6 +110,6 @@ std::vector<Subcommand> measurementDatabaseSubcommands();
 // error-code-name, event, event-from-proto.
 std::vector<Subcommand> measurementEventSubcommands();
 // Messaging: checkin, checkin-stored, token, pending-topics, subscribe,
-// unsubscribe, message-receive, messaging-start.
+// unsubscribe, message-receive, delivery-metrics, messaging-start.
 std::vector<Subcommand> messagingSubcommands();
 }  // namespace sdkprobe

@@ -100,3 +100,34 @@ TEST_F(MessagingProbeTest, PendingTopicsWithoutAnyAreEmpty) {
 }
 
 }  // namespace
+
+TEST_F(MessagingProbeTest, StartUpTopicsAndIncomingMessages) {
+  testkit::ProgramRun started = run("messaging-start");
+  EXPECT_EQ(started.status, 0);
+  EXPECT_EQ(started.out,
+            "=> Zoruvu/RirivuduInstanceID\n=> Zoruvu/RirivuduMessaging\n=> Zoruvu/RirivuduMessaging/rmq2.sqlite\n");
+
+  testkit::ProgramRun topics = run("subscribe news unsubscribe 'bad topic!'");
+  EXPECT_EQ(topics.out, "=> ok\n=> error 8 Cannot parse topic name: 'bad topic!'. Will not unsubscribe.\n");
+  bool subscribed = false;
+  for (const auto& [token, names] : service.subscriptions()) subscribed |= names.count("/topics/news") > 0;
+  EXPECT_TRUE(subscribed);
+
+  testkit::ProgramRun received =
+      run("message-receive --user-info '{}' message-receive --user-info '{\"zcm.message_id\":\"m1\"}'");
+  EXPECT_EQ(received.out, "=> status=0\n=> status=1\n");
+  testkit::ProgramRun wrong = run("message-receive --user-info '[1]'");
+  EXPECT_EQ(wrong.status, 2);
+  EXPECT_EQ(wrong.out, "=> error: --user-info needs a JSON object\n");
+}
+
+TEST_F(MessagingProbeTest, DeliveryMetricsPrintTheLoggedPayload) {
+  testkit::ProgramRun metrics = run(
+      "delivery-metrics --user-info '{\"zoruvu.c.sender.id\":\"123\",\"zcm.message_id\":\"m\",\"zoruvu.c.fid\":\"f\","
+      "\"aps\":{\"content-available\":1}}' --bundle-id com.x.y");
+  EXPECT_EQ(metrics.status, 0);
+  EXPECT_EQ(metrics.out, "=> 0a17087b12016d1a0166200128023207636f6d2e782e796001\n");
+  testkit::ProgramRun missing = run("delivery-metrics --user-info '{\"zcm.message_id\":\"m\"}'");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out, "=> error not sent\n");
+}
