@@ -316,11 +316,13 @@ void RIRMessagingTokenFetchOperation::handleResponse(platform::HttpResult result
     if (phoneRegistration && retries < kMaxPhoneRegistrationRetries) {
       std::weak_ptr<RIRMessagingTokenOperation> weakSelf =
           std::static_pointer_cast<RIRMessagingTokenOperation>(shared_from_this());
-      ++m_scheduledRetries;
       platform::mainQueue().after(std::pow(2.0, retries), [weakSelf] {
         ++g_phoneRegistrationRetries;
         if (std::shared_ptr<RIRMessagingTokenOperation> self = weakSelf.lock()) self->performTokenOperation();
       });
+      // Counted once the wait is on the clock, so that a count seen by
+      // another thread means the retry's time is already fixed.
+      ++m_scheduledRetries;
       return;
     }
     if (!phoneRegistration) {
