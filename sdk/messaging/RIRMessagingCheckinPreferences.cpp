@@ -7,22 +7,6 @@
 
 using platform::Value;
 
-namespace {
-
-std::vector<std::string> split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (true) {
-    size_t at = text.find(separator, start);
-    parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-    if (at == std::string::npos) break;
-    start = at + 1;
-  }
-  return parts;
-}
-
-}  // namespace
-
 RIRMessagingCheckinPreferences::RIRMessagingCheckinPreferences(std::string deviceID, std::string secretToken)
     : m_deviceID(std::move(deviceID)), m_secretToken(std::move(secretToken)) {}
 
@@ -40,7 +24,7 @@ RIRMessagingCheckinPreferences::RIRMessagingCheckinPreferences(const RIRMessagin
 
 std::optional<std::string> RIRMessagingCheckinPreferences::checkinKeychainContent(const std::string& contents,
                                                                                   size_t index) {
-  std::vector<std::string> parts = split(contents, '|');
+  std::vector<std::string> parts = RIRMessagingSplit(contents, '|');
   if (index > 1 || parts.size() != 2) return std::nullopt;
   return parts[index];
 }

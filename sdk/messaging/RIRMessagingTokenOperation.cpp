@@ -34,18 +34,6 @@ constexpr double kRequestTimeout = 60;
 
 std::atomic<int> g_phoneRegistrationRetries{0};
 
-std::vector<std::string> split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (true) {
-    size_t at = text.find(separator, start);
-    parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-    if (at == std::string::npos) break;
-    start = at + 1;
-  }
-  return parts;
-}
-
 std::optional<std::string> nonEmpty(const std::string& text) {
   return text.empty() ? std::nullopt : std::optional<std::string>(text);
 }
@@ -268,7 +256,7 @@ void RIRMessagingTokenFetchOperation::performTokenOperation() {
 std::vector<std::pair<std::string, std::string>> RIRMessagingTokenFetchOperation::parseFetchTokenResponse(
     const std::string& response) {
   std::vector<std::pair<std::string, std::string>> parsed;
-  for (const std::string& line : split(response, '\n')) {
+  for (const std::string& line : RIRMessagingSplit(response, '\n')) {
     const size_t equals = line.find('=');
     if (equals == std::string::npos) continue;
     std::string key = line.substr(0, equals);
@@ -309,7 +297,7 @@ void RIRMessagingTokenFetchOperation::handleResponse(platform::HttpResult result
     return;
   }
   if (!errorValue.empty()) {
-    const std::vector<std::string> parts = split(errorValue, ':');
+    const std::vector<std::string> parts = RIRMessagingSplit(errorValue, ':');
     const bool phoneRegistration =
         std::find(parts.begin(), parts.end(), "PHONE_REGISTRATION_ERROR") != parts.end();
     const int retries = g_phoneRegistrationRetries.load();

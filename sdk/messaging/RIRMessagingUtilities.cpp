@@ -254,3 +254,15 @@ std::string RIRMessagingBundleIDByRemovingLastPartFrom(std::string_view bundleID
   if (dot == std::string_view::npos) return "";
   return std::string(bundleID.substr(0, dot));
 }
+
+std::vector<std::string> RIRMessagingSplit(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (true) {
+    const size_t at = text.find(separator, start);
+    parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+    if (at == std::string::npos) break;
+    start = at + 1;
+  }
+  return parts;
+}

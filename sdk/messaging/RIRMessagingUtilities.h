@@ -81,5 +81,8 @@ bool RIRMessagingIsProductionApp();
 bool RIRMessagingIsProductionAppWithProfilePath(const std::string& profilePath);
 bool RIRMessagingIsSandboxApp();
 
+// Every part between separators, empty parts included ("a::b" -> a, "", b).
+std::vector<std::string> RIRMessagingSplit(const std::string& text, char separator);
+
 // "a.b.c" -> "a.b"; "" without a dot.
 std::string RIRMessagingBundleIDByRemovingLastPartFrom(std::string_view bundleID);
