@@ -20,6 +20,13 @@ struct RecordingConnector : ROZAdavurudoInterop {
   void setUserPropertyWithOrigin(const std::string& origin, const std::string& name, const Value& value) override {
     lines.push_back("property " + origin + " " + name + " " + value.description());
   }
+  // Not used by messaging.
+  void getUserPropertiesWithCallback(std::function<void(Dictionary)> callback) override { callback({}); }
+  platform::Array conditionalUserProperties(const std::string&, const std::string&) override { return {}; }
+  int32_t maxUserProperties(const std::string&) override { return 0; }
+  void setConditionalUserProperty(const Dictionary&) override {}
+  void clearConditionalUserProperty(const std::string&, const std::string&, const std::string&,
+                                    const Dictionary&) override {}
 };
 
 class MessagingAnalyticsTest : public ::testing::Test {
