@@ -2,15 +2,18 @@
 
 #include <plist/plist.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <string_view>
 
 #include "platform/storage/FileSystem.h"
 #include "platform/storage/internal/PlistGuard.h"
+#include "platform/text/Unicode.h"
 
 namespace platform {
 
@@ -29,6 +32,13 @@ Error corrupt(const std::string& why) {
 Error invalid(const std::string& why) {
   return Error::make(PropertyList::kErrorDomain, PropertyList::kWriteInvalidError,
                      "The property list could not be written: " + why + ".");
+}
+
+// libplist stores strings as C strings and writes them as UTF-8 (XML) or
+// UTF-16 (binary): a NUL character or ill-formed UTF-8 would be cut off or
+// dropped there, so such text is neither written nor accepted when read.
+bool isStorableText(std::string_view text) {
+  return text.find('\0') == std::string_view::npos && Unicode::isValidUtf8(text);
 }
 
 // The XML text libplist gives for one node.
@@ -60,16 +70,7 @@ plist_t nodeFromXml(const std::string& element) {
   return node;
 }
 
-// Days since 1970-01-01 for a proleptic Gregorian date and back.
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
+// Proleptic Gregorian date of a day count since 1970-01-01.
 void civilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
   z += 719468;
   const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
@@ -83,20 +84,73 @@ void civilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
   y += m <= 2;
 }
 
-// Seconds since 1970 of the date in a node's XML text, if it parses.
-std::optional<int64_t> xmlDateSeconds(plist_t node) {
-  std::string xml = xmlOf(node);
-  size_t p = xml.find("<date>");
-  if (p == std::string::npos) {
+// How a date (seconds since 2001) is stored: in whole microseconds when its
+// second fits 32 bits (libplist's date node), else in whole seconds of a year
+// from 0 to 9999 (libplist's XML date text). None when it cannot be stored.
+struct StoredDate {
+  int64_t seconds = 0;
+  int64_t micros = 0;
+  bool wide = false;  // outside the 32-bit seconds range
+};
+
+std::optional<StoredDate> storedDate(double t) {
+  if (!std::isfinite(t)) {
     return std::nullopt;
   }
-  long long year = 0;
-  unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  if (std::sscanf(xml.c_str() + p + 6, "%lld-%u-%uT%u:%u:%u", &year, &month, &day, &hour, &minute, &second) != 6 ||
-      month < 1 || month > 12 || day < 1 || day > 31) {
+  double whole = std::floor(t);
+  if (whole >= std::numeric_limits<int32_t>::min() && whole <= std::numeric_limits<int32_t>::max()) {
+    auto sec = static_cast<int64_t>(whole);
+    auto usec = static_cast<int64_t>(std::llround((t - whole) * 1e6));
+    if (usec >= 1000000 && sec < std::numeric_limits<int32_t>::max()) {
+      ++sec;
+      usec -= 1000000;
+    } else if (usec >= 1000000) {
+      usec = 999999;
+    }
+    return StoredDate{sec, usec, false};
+  }
+  double since1970 = whole + Value::kReferenceDateOffset;
+  if (std::fabs(since1970) > 253402300799.0 + 62135596800.0) {
     return std::nullopt;
   }
-  return daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  auto seconds = static_cast<int64_t>(since1970);
+  int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+  int64_t year = 0;
+  unsigned month = 0, day = 0;
+  civilFromDays(days, year, month, day);
+  if (year < 0 || year > 9999) {
+    return std::nullopt;
+  }
+  return StoredDate{static_cast<int64_t>(whole), 0, true};
+}
+
+// The seconds since 2001 a stored date reads back as (libplist's own sum).
+double storedDateValue(const StoredDate& date) {
+  return date.wide ? static_cast<double>(date.seconds)
+                   : static_cast<double>(date.seconds) + static_cast<double>(date.micros) / 1000000;
+}
+
+// The seconds since 2001 a date node holds. libplist keeps them as a double,
+// but its getter truncates them to a 32-bit second and whole microseconds
+// (so 0.414019 read back as 0.414018, and far dates wrapped); the node's
+// binary form carries the double itself.
+std::optional<double> dateNodeSeconds(plist_t node) {
+  char* bin = nullptr;
+  uint32_t length = 0;
+  plist_to_bin(node, &bin, &length);
+  std::optional<double> seconds;
+  // "bplist00", then the root object: marker 0x33 and a big-endian double.
+  if (bin != nullptr && length >= 17 && static_cast<uint8_t>(bin[8]) == 0x33) {
+    uint64_t bits = 0;
+    for (int i = 9; i < 17; ++i) {
+      bits = (bits << 8) | static_cast<uint8_t>(bin[i]);
+    }
+    seconds = std::bit_cast<double>(bits);
+  }
+  if (bin != nullptr) {
+    plist_to_bin_free(bin);
+  }
+  return seconds;
 }
 
 Result<Value> toValue(plist_t node, size_t depth) {
@@ -127,12 +181,23 @@ Result<Value> toValue(plist_t node, size_t depth) {
       plist_get_real_val(node, &d);
       return Value(d);
     }
-    case PLIST_STRING:
+    case PLIST_STRING: {
+      uint64_t length = 0;
+      const char* s = plist_get_string_ptr(node, &length);
+      std::string text = s != nullptr ? std::string(s, static_cast<size_t>(length)) : std::string();
+      if (!isStorableText(text)) {
+        return corrupt("a string is not UTF-8 text");
+      }
+      return Value(std::move(text));
+    }
     case PLIST_KEY: {
       char* s = nullptr;
-      plist_get_string_val(node, &s);
+      plist_get_key_val(node, &s);
       std::string text = s != nullptr ? s : "";
       std::free(s);
+      if (!isStorableText(text)) {
+        return corrupt("a key is not UTF-8 text");
+      }
       return Value(std::move(text));
     }
     case PLIST_DATA: {
@@ -144,19 +209,13 @@ Result<Value> toValue(plist_t node, size_t depth) {
       return v;
     }
     case PLIST_DATE: {
-      int32_t sec = 0, usec = 0;
-      plist_get_date_val(node, &sec, &usec);
-      // A binary date is read back as its whole seconds truncated toward zero
-      // and the magnitude of the fraction, so a negative date's fraction
-      // counts down. (Between -1 and 0 the sign is lost; read as positive.)
-      double fraction = static_cast<double>(usec) / 1e6;
-      double sinceReference = static_cast<double>(sec) + (sec < 0 ? -fraction : fraction);
-      // The 32-bit API wraps dates far from 2001; the XML text does not.
-      std::optional<int64_t> full = xmlDateSeconds(node);
-      if (full && *full - static_cast<int64_t>(Value::kReferenceDateOffset) != sec) {
-        sinceReference = static_cast<double>(*full) - Value::kReferenceDateOffset;
+      // Read as written again: a date read and stored once more stays the same.
+      std::optional<double> seconds = dateNodeSeconds(node);
+      std::optional<StoredDate> stored = seconds ? storedDate(*seconds) : std::nullopt;
+      if (!stored) {
+        return corrupt("a date is out of range");
       }
-      return Value::dateSinceReference(sinceReference);
+      return Value::dateSinceReference(storedDateValue(*stored));
     }
     case PLIST_ARRAY: {
       Array array;
@@ -185,6 +244,10 @@ Result<Value> toValue(plist_t node, size_t depth) {
         }
         std::string name = key != nullptr ? key : "";
         std::free(key);
+        if (!isStorableText(name)) {
+          std::free(it);
+          return corrupt("a key is not UTF-8 text");
+        }
         Result<Value> v = toValue(item, depth + 1);
         if (!v) {
           std::free(it);
@@ -225,6 +288,9 @@ Result<PlistPtr> toPlist(const Value& value, size_t depth) {
       return PlistPtr(plist_new_uint(n.m_uint));
     }
     case ValueType::String:
+      if (!isStorableText(*value.asString())) {
+        return invalid("a string is not UTF-8 text without NUL characters");
+      }
       return PlistPtr(plist_new_string(value.asString()->c_str()));
     case ValueType::Data: {
       const Bytes& bytes = *value.asData();
@@ -235,31 +301,19 @@ Result<PlistPtr> toPlist(const Value& value, size_t depth) {
       if (!std::isfinite(t)) {
         return invalid("date is not finite");
       }
-      double whole = std::floor(t);
-      if (whole >= std::numeric_limits<int32_t>::min() && whole <= std::numeric_limits<int32_t>::max()) {
-        auto sec = static_cast<int64_t>(whole);
-        auto usec = static_cast<int64_t>(std::llround((t - whole) * 1e6));
-        if (usec >= 1000000 && sec < std::numeric_limits<int32_t>::max()) {
-          ++sec;
-          usec -= 1000000;
-        } else if (usec >= 1000000) {
-          usec = 999999;
-        }
-        return PlistPtr(plist_new_date(static_cast<int32_t>(sec), static_cast<int32_t>(usec)));
-      }
-      double since1970 = whole + Value::kReferenceDateOffset;
-      if (std::fabs(since1970) > 253402300799.0 + 62135596800.0) {
+      std::optional<StoredDate> stored = storedDate(t);
+      if (!stored) {
         return invalid("date out of range");
       }
-      auto seconds = static_cast<int64_t>(since1970);
+      if (!stored->wide) {
+        return PlistPtr(plist_new_date(static_cast<int32_t>(stored->seconds), static_cast<int32_t>(stored->micros)));
+      }
+      auto seconds = static_cast<int64_t>(static_cast<double>(stored->seconds) + Value::kReferenceDateOffset);
       int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
       int64_t rest = seconds - days * 86400;
       int64_t year = 0;
       unsigned month = 0, day = 0;
       civilFromDays(days, year, month, day);
-      if (year < 0 || year > 9999) {
-        return invalid("date out of range");
-      }
       char text[64];
       std::snprintf(text, sizeof text, "<date>%04lld-%02u-%02uT%02lld:%02lld:%02lldZ</date>",
                     static_cast<long long>(year), month, day, static_cast<long long>(rest / 3600),
@@ -284,6 +338,9 @@ Result<PlistPtr> toPlist(const Value& value, size_t depth) {
     case ValueType::Dictionary: {
       PlistPtr dict(plist_new_dict());
       for (const auto& [key, item] : Dictionary(*value.asDictionary())) {
+        if (!isStorableText(key)) {
+          return invalid("a key is not UTF-8 text without NUL characters");
+        }
         Result<PlistPtr> child = toPlist(item, depth + 1);
         if (!child) {
           return child.error();
@@ -315,6 +372,10 @@ Result<Value> PropertyList::parse(const void* bytes, size_t size) {
     plist_from_bin(static_cast<const char*>(bytes), static_cast<uint32_t>(size), &root);
   } else {
     std::string text(static_cast<const char*>(bytes), size);
+    // NUL is no XML character; libplist's string getters abort on it.
+    if (text.find('\0') != std::string::npos) {
+      return corrupt("NUL character in XML text");
+    }
     if (auto why = storage_internal::checkXmlPlistDepth(text.data(), text.size(), kMaxDepth)) {
       return corrupt(*why);
     }

@@ -5,6 +5,8 @@
 // INT64_MAX as UInt64 (other integers read back as Int64); reals read back
 // as Double; bools stay bools. Dates keep microseconds between 1933 and 2069
 // and whole seconds outside. Null, sets and opaque values cannot be written.
+// Strings and dictionary keys are UTF-8 text without NUL characters: others
+// are refused when written and make a list unreadable (never cut short).
 //
 // Input is checked before parsing: at most kMaxBytes, nesting at most
 // kMaxDepth, no reference cycles. Failures are errors, never crashes:

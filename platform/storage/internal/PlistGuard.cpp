@@ -45,7 +45,9 @@ std::optional<std::string> checkBinaryPlist(const uint8_t* data, size_t size, si
     }
     uint8_t marker = data[pos];
     uint8_t kind = marker >> 4;
-    if (kind != 0xA && kind != 0xB && kind != 0xC && kind != 0xD) {
+    const bool container = kind == 0xA || kind == 0xB || kind == 0xC || kind == 0xD;
+    const bool text = kind == 0x5 || kind == 0x6;
+    if (!container && !text) {
       out = {};
       return true;
     }
@@ -61,6 +63,30 @@ std::optional<std::string> checkBinaryPlist(const uint8_t* data, size_t size, si
       }
       n = readBE(data + pos + 1, width);
       pos += 1 + width;
+    }
+    if (text) {
+      // libplist's string getters abort on a string (or key) holding a NUL
+      // character, and it drops unpaired UTF-16 surrogates without a word:
+      // both are refused here.
+      const uint64_t unit = kind == 0x6 ? 2 : 1;
+      if (n > (tableOffset - pos) / unit) {
+        return false;
+      }
+      bool highBefore = false;
+      for (uint64_t i = 0; i < n; ++i) {
+        const uint64_t c = readBE(data + pos + i * unit, unit);
+        const bool high = unit == 2 && c >= 0xD800 && c <= 0xDBFF;
+        const bool low = unit == 2 && c >= 0xDC00 && c <= 0xDFFF;
+        if (c == 0 || low != highBefore) {
+          return false;
+        }
+        highBefore = high;
+      }
+      if (highBefore) {
+        return false;
+      }
+      out = {};
+      return true;
     }
     uint64_t perEntry = kind == 0xD ? 2 : 1;
     if (n > (tableOffset - pos) / refSize / perEntry) {

@@ -1,7 +1,9 @@
 // Structural checks run before bytes are handed to libplist, whose parsers
 // recurse once per nesting level and would overflow the stack on deeply
-// nested (or, for binary, cyclic) input. Bounds, reference ranges, cycles and
-// nesting depth are checked without recursion.
+// nested (or, for binary, cyclic) input, whose string getters abort on a
+// string holding a NUL character and which drops unpaired UTF-16 surrogates.
+// Bounds, reference ranges, cycles, nesting depth and the characters of
+// strings are checked without recursion.
 #pragma once
 
 #include <cstddef>

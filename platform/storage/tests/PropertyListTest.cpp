@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <iomanip>
 #include <limits>
 
 #include "platform/storage/FileError.h"
@@ -62,12 +64,41 @@ TEST(PropertyListTest, EveryTypeRoundTripsInBothFormats) {
   }
 }
 
+TEST(PropertyListTest, DatesReadBackAsTheyAreWrittenAgain) {
+  // Seconds since 1970: fractions finer than a microsecond (a stored date
+  // once lost a microsecond on every read and write), the edges of the
+  // 32-bit seconds range around 2001 and the years 0 and 9999.
+  for (double seconds : {1797526876.4140191, 1797526876.414019, -1169174300.5163519, 978307200.0000004,
+                         3125792447.9999999, 3125792448.5, -1169174400.25, -62167219200.0, 253402300799.0}) {
+    SCOPED_TRACE(testing::Message() << std::setprecision(17) << seconds);
+    for (PropertyListFormat format : {PropertyListFormat::Xml, PropertyListFormat::Binary}) {
+      Result<Value> once = PropertyList::parse(PropertyList::serialize(Value::date(seconds), format).value());
+      ASSERT_TRUE(once) << once.error().description();
+      Result<Value> twice = PropertyList::parse(PropertyList::serialize(once.value(), format).value());
+      ASSERT_TRUE(twice);
+      EXPECT_EQ(*once->asDate(), *twice->asDate());
+      // Binary lists keep microseconds within 2^31 s of 2001, whole seconds elsewhere.
+      const bool fine = format == PropertyListFormat::Binary && std::fabs(seconds - Value::kReferenceDateOffset) < 2147483648.0;
+      EXPECT_NEAR(*once->asDate(), seconds, fine ? 1e-6 : 1.0);
+    }
+  }
+}
+
 TEST(PropertyListTest, ValuesWithoutAPropertyListFormAreRefused) {
   for (const Value& v : {Value::dict({{"n", Value()}}), Value::array({Value::set({Value(1)})}),
                          Value::dict({{"d", Value::date(std::numeric_limits<double>::infinity())}})}) {
     Result<Bytes> bytes = PropertyList::serialize(v, PropertyListFormat::Binary);
     ASSERT_FALSE(bytes) << v.description();
     EXPECT_EQ(bytes.error().code, PropertyList::kWriteInvalidError);
+  }
+  // Text libplist would cut short (at a NUL) or drop (ill-formed UTF-8).
+  for (const Value& v : {Value::array({Value(std::string("a\0b", 3))}), Value::array({Value("F3\xB3" "F5")}),
+                         Value::dict({{std::string("k\0ey", 4), Value(1)}}), Value::dict({{"k\xED\xA0\x80", Value(1)}})}) {
+    for (PropertyListFormat format : {PropertyListFormat::Xml, PropertyListFormat::Binary}) {
+      Result<Bytes> bytes = PropertyList::serialize(v, format);
+      ASSERT_FALSE(bytes) << v.description();
+      EXPECT_EQ(bytes.error().code, PropertyList::kWriteInvalidError);
+    }
   }
   Array cyclic;
   cyclic.append(Value(cyclic));
@@ -106,6 +137,17 @@ TEST(PropertyListTest, HostileInputGivesErrorsNotCrashes) {
     return b;
   };
 
+  // A valid binary list with `marker` replaced by `by` (same length).
+  auto patched = [](const Value& v, std::string_view marker, std::string_view by) {
+    Bytes bytes = PropertyList::serialize(v, PropertyListFormat::Binary).value();
+    std::string b(bytes.begin(), bytes.end());
+    size_t at = b.find(marker);
+    EXPECT_NE(at, std::string::npos);
+    if (at != std::string::npos) b.replace(at, by.size(), by);
+    return b;
+  };
+  const std::string xmlHead = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+
   struct Case {
     const char* name;
     std::string bytes;
@@ -118,6 +160,19 @@ TEST(PropertyListTest, HostileInputGivesErrorsNotCrashes) {
       {"deep xml", deepXml},
       {"binary cycle", binary(1, true)},
       {"deep binary", binary(100000, false)},
+      // Strings and keys holding NUL characters or ill-formed UTF-8.
+      {"NUL in an ASCII string", patched(Value::array({Value("aXb")}), "aXb", std::string("a\0b", 3))},
+      {"NUL in a UTF-16 string", patched(Value::array({Value("\xC3\xA9!")}), std::string("\0!", 2), std::string(2, '\0'))},
+      {"NUL in a key", patched(Value::dict({{"kXy", Value(1)}}), "kXy", std::string("k\0y", 3))},
+      {"high byte in an ASCII string", patched(Value::array({Value("aXb")}), "aXb", "a\xB3" "b")},
+      {"lone surrogate in a UTF-16 string",
+       patched(Value::array({Value("\xC3\xA9!")}), std::string("\0!", 2), "\xD8\x00")},
+      {"NUL in XML text", xmlHead + "<string>a" + std::string(1, '\0') + "b</string></plist>"},
+      {"date not a number", patched(Value::array({Value::dateSinceReference(0.5)}), std::string("\x33\x3F\xE0", 3),
+                                    std::string("\x33\x7F\xF8", 3))},
+      {"date past the year 9999", patched(Value::array({Value::dateSinceReference(0.5)}),
+                                          std::string("\x33\x3F\xE0", 3), std::string("\x33\x46\xE0", 3))},
+      {"ill-formed UTF-8 in XML", xmlHead + "<dict><key>k\xB3</key><string>v</string></dict></plist>"},
   };
   for (const Case& c : cases) {
     Result<Value> r = PropertyList::parse(c.bytes);
