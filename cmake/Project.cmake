@@ -45,7 +45,7 @@ function(tavix_tests name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   _tavix_common(${name})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main Threads::Threads)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} testing_main Threads::Threads)
   # Where tests find fixtures and the built programs (ctest passes only one
   # environment variable per test reliably, so these are compiled in).
   target_compile_definitions(${name} PRIVATE TAVIX_SOURCE_DIR="${CMAKE_SOURCE_DIR}"

@@ -19,21 +19,12 @@ TempHome::TempHome() {
       {"XDG_STATE_HOME", stateHome()},
   };
   for (const auto& [name, value] : variables) {
-    const char* old = std::getenv(name);
-    m_saved[name] = old ? std::optional<std::string>(old) : std::nullopt;
     std::filesystem::create_directories(value);
-    ::setenv(name, value.c_str(), 1);
+    m_environment.set(name, value);
   }
 }
 
 TempHome::~TempHome() {
-  for (const auto& [name, value] : m_saved) {
-    if (value) {
-      ::setenv(name.c_str(), value->c_str(), 1);
-    } else {
-      ::unsetenv(name.c_str());
-    }
-  }
   std::error_code ignored;
   std::filesystem::remove_all(m_path, ignored);
 }

@@ -10,9 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <optional>
 #include <string>
+
+#include "testing/ScopedEnvironment.h"
 
 namespace testkit {
 
@@ -33,7 +33,7 @@ class TempHome {
 
  private:
   std::string m_path;
-  std::map<std::string, std::optional<std::string>> m_saved;
+  ScopedEnvironment m_environment;
 };
 
 class TempHomeTest : public ::testing::Test {

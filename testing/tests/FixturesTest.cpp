@@ -8,6 +8,7 @@
 #include "platform/log/Log.h"
 #include "platform/time/Clock.h"
 #include "testing/LogCapture.h"
+#include "testing/ScopedEnvironment.h"
 #include "testing/TempHome.h"
 #include "testing/VirtualClockFixture.h"
 
@@ -20,8 +21,9 @@ std::string env(const char* name) {
 }
 
 TEST(FixturesTest, TempHomeSetsAndRestoresTheEnvironmentAndRemovesTheTree) {
-  ::setenv("XDG_CACHE_HOME", "/before/cache", 1);
-  ::unsetenv("XDG_DATA_HOME");
+  ScopedEnvironment outer;
+  outer.set("XDG_CACHE_HOME", "/before/cache");
+  outer.unset("XDG_DATA_HOME");
   std::string home = env("HOME");
   std::string path;
   {
@@ -38,6 +40,37 @@ TEST(FixturesTest, TempHomeSetsAndRestoresTheEnvironmentAndRemovesTheTree) {
   EXPECT_EQ(env("XDG_CACHE_HOME"), "/before/cache");
   EXPECT_EQ(env("XDG_DATA_HOME"), "<unset>");
   EXPECT_NE(::access(path.c_str(), F_OK), 0);
+}
+
+TEST(FixturesTest, ScopedEnvironmentPutsBackWhatItChanged) {
+  const std::string home = env("HOME");
+  ::unsetenv("FIXTURES_TEST_UNSET");
+  {
+    ScopedEnvironment scoped;
+    scoped.set("HOME", "/elsewhere");
+    scoped.set("HOME", "/elsewhere/again");  // the first value is the one put back
+    scoped.set("FIXTURES_TEST_UNSET", "x");
+    scoped.unset("XDG_CONFIG_HOME");
+    EXPECT_EQ(env("HOME"), "/elsewhere/again");
+    EXPECT_EQ(env("FIXTURES_TEST_UNSET"), "x");
+    EXPECT_EQ(env("XDG_CONFIG_HOME"), "<unset>");
+  }
+  EXPECT_EQ(env("HOME"), home);
+  EXPECT_EQ(env("FIXTURES_TEST_UNSET"), "<unset>");
+  EXPECT_NE(env("XDG_CONFIG_HOME"), "<unset>");
+}
+
+// Every test program starts in an environment of its own (testing/TestMain.cpp).
+TEST(FixturesTest, TestProgramsOwnTheirEnvironment) {
+  const std::string home = env("HOME");
+  const std::string root = home.substr(0, home.rfind('/'));
+  EXPECT_EQ(env("APP_RESOURCES"), std::string(TAVIX_BINARY_DIR) + "/resources");
+  EXPECT_EQ(env("APP_SERVICES_URL"), "http://127.0.0.1:9");
+  EXPECT_EQ(env("APP_REACHABILITY"), "<unset>");
+  EXPECT_EQ(env("APP_KEYCHAIN_ROOT"), root + "/keychain");
+  EXPECT_EQ(env("XDG_CONFIG_HOME"), home + "/.config");
+  EXPECT_EQ(env("TMPDIR"), root + "/tmp");
+  EXPECT_EQ(::access(home.c_str(), W_OK), 0);
 }
 
 TEST(FixturesTest, VirtualClockAndLogCaptureAreScoped) {

@@ -3,6 +3,7 @@
 // running without the SDK.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@ struct LaunchCase {
   const char* name;
   bool validOptions;
 };
+// Printed by name, so that the listed test names stay the same from run to run.
+void PrintTo(const LaunchCase& c, std::ostream* out) { *out << c.name; }
 
 class AppDelegateLaunchTest : public ::testing::TestWithParam<LaunchCase> {
  protected:

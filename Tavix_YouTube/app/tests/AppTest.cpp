@@ -20,12 +20,10 @@
 #include "Tavix_YouTube/ui/viewmodels/MyAnalytics.h"
 #include "platform/app/Bundle.h"
 #include "platform/log/ConsoleCapture.h"
+#include "testing/ScopedEnvironment.h"
+#include "testing/TempHome.h"
 
 namespace fs = std::filesystem;
-
-// Fontconfig keeps caches for the life of the process; the leak checker of
-// the sanitizer build is told so.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\nleak:libdbus\n"; }
 
 namespace {
 
@@ -34,13 +32,13 @@ constexpr const char* kAddress = "https://www.youtube.com/watch?v=dQw4w9WgXcQ";
 class EndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const fs::path build = fs::path(platform::Bundle::defaultResourcePath()).parent_path();
-    m_root = fs::temp_directory_path() / ("tavix-e2e-" + std::to_string(::getpid()));
-    fs::remove_all(m_root);
+    // The bundle is this build's, with the fake downloader as its "yt-dlp".
+    const fs::path build = TAVIX_BINARY_DIR;
+    m_root = m_home.path();
     const fs::path bundle = m_root / "resources";
     fs::create_directories(bundle);
-    fs::create_directories(m_root / "home" / "Downloads");
-    for (const auto& entry : fs::directory_iterator(platform::Bundle::defaultResourcePath())) {
+    fs::create_directories(m_root / "Downloads");
+    for (const auto& entry : fs::directory_iterator(build / "resources")) {
       const std::string name = entry.path().filename().string();
       if (name == "yt-dlp") continue;
       fs::create_symlink(fs::canonical(entry.path()), bundle / name);
@@ -53,17 +51,14 @@ class EndToEndTest : public ::testing::Test {
                                           "output 2048\n"
                                           "out [download] 100% of 1.00MiB in 00:01\\n\n"
                                           "exit 0\n";
-    setenv("APP_RESOURCES", bundle.c_str(), 1);
-    setenv("HOME", (m_root / "home").c_str(), 1);
-    setenv("FAKE_DOWNLOADER_SCENARIO", (m_root / "scenario").c_str(), 1);
+    m_environment.set("APP_RESOURCES", bundle.string());
+    m_environment.set("FAKE_DOWNLOADER_SCENARIO", (m_root / "scenario").string());
     platform::Bundle::setMain(nullptr);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   }
-  void TearDown() override {
-    unsetenv("APP_RESOURCES");
-    platform::Bundle::setMain(nullptr);
-    fs::remove_all(m_root);
-  }
+  void TearDown() override { platform::Bundle::setMain(nullptr); }
+  testkit::TempHome m_home;  // HOME and the XDG folders
+  testkit::ScopedEnvironment m_environment;
   fs::path m_root;
 };
 

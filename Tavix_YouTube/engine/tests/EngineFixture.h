@@ -21,17 +21,14 @@
 #include "platform/storage/FileSystem.h"
 #include "testing/MainQueuePump.h"
 #include "testing/TempHome.h"
+#include "testing/ScopedEnvironment.h"
 
 namespace enginetest {
 
-inline std::string binaryDir() {
-  const char* dir = std::getenv("TAVIX_BINARY_DIR");
-  return dir ? dir : TAVIX_TEST_BINARY_DIR;
-}
-inline std::string sourceDir() {
-  const char* dir = std::getenv("TAVIX_SOURCE_DIR");
-  return dir ? dir : TAVIX_TEST_SOURCE_DIR;
-}
+// The build and source folders this test program was built from (never the
+// caller's environment).
+inline std::string binaryDir() { return TAVIX_TEST_BINARY_DIR; }
+inline std::string sourceDir() { return TAVIX_TEST_SOURCE_DIR; }
 
 class EngineTest : public testkit::MainQueuePump {
  protected:
@@ -41,8 +38,8 @@ class EngineTest : public testkit::MainQueuePump {
     link(sourceDir() + "/resources/en.lproj", "en.lproj");
     scenario = home.file("scenario.txt");
     record = home.file("argv.jsonl");
-    ::setenv("FAKE_DOWNLOADER_SCENARIO", scenario.c_str(), 1);
-    ::setenv("FAKE_DOWNLOADER_RECORD", record.c_str(), 1);
+    environment.set("FAKE_DOWNLOADER_SCENARIO", scenario);
+    environment.set("FAKE_DOWNLOADER_RECORD", record);
     platform::Bundle::setMain(std::make_shared<platform::Bundle>(bundle, std::vector<std::string>{"en"}));
     downloads = home.file("Downloads");
     ASSERT_FALSE(platform::fs::createDirectory(downloads));
@@ -55,8 +52,6 @@ class EngineTest : public testkit::MainQueuePump {
     testkit::MainQueuePump::TearDown();
     manager.reset();
     platform::Bundle::setMain(nullptr);
-    ::unsetenv("FAKE_DOWNLOADER_SCENARIO");
-    ::unsetenv("FAKE_DOWNLOADER_RECORD");
   }
 
   void link(const std::string& target, const std::string& name) {
@@ -90,6 +85,7 @@ class EngineTest : public testkit::MainQueuePump {
   }
 
   testkit::TempHome home;
+  testkit::ScopedEnvironment environment;
   platform::ConsoleCapture console;
   std::string bundle, scenario, record, downloads;
   std::shared_ptr<tavix::DownloadManager> manager;

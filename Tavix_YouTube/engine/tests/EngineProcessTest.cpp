@@ -359,7 +359,7 @@ std::string runProbe(const std::string& arguments, const std::string& input = {}
 }
 
 TEST_F(EngineProcess, ProbeSubcommands) {
-  ::setenv("APP_RESOURCES", bundle.c_str(), 1);
+  environment.set("APP_RESOURCES", bundle);
   EXPECT_EQ(runProbe("formatbytes 1536"), "=> 1.5 KB\n");
   EXPECT_EQ(runProbe("classify --exit 137", "nothing useful\n"), "=> Download failed (exit code: 137)\n");
   // A chunk that begins inside "ж" is joined with the end of the one before.
@@ -383,7 +383,6 @@ TEST_F(EngineProcess, ProbeSubcommands) {
                           "title=[http://h/a]"),
             std::string::npos)
       << download;
-  ::unsetenv("APP_RESOURCES");
 }
 
 // download waits for the title queries too; a session drives one manager

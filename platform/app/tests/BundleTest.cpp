@@ -10,6 +10,7 @@
 #include "platform/storage/StandardFolders.h"
 #include "testing/LogCapture.h"
 #include "testing/TempHome.h"
+#include "testing/ScopedEnvironment.h"
 
 namespace platform {
 namespace {
@@ -112,24 +113,20 @@ TEST_F(BundleTest, StringsTableFallsBackToEnglishThenTheKey) {
 }
 
 TEST_F(BundleTest, LanguageComesFromTheEnvironment) {
-  const char* previous = std::getenv("LANGUAGE");
-  std::optional<std::string> saved = previous ? std::optional<std::string>(previous) : std::nullopt;
-  ::setenv("LANGUAGE", "de_DE", 1);
+  testkit::ScopedEnvironment environment;
+  environment.set("LANGUAGE", "de_DE");
   EXPECT_EQ(Bundle(root).localizedString("Paste"), "Einfügen");
-  if (saved) {
-    ::setenv("LANGUAGE", saved->c_str(), 1);
-  } else {
-    ::unsetenv("LANGUAGE");
-  }
 }
 
 TEST_F(BundleTest, MainBundleFromEnvironmentTellsStandardFolders) {
   Bundle::setMain(nullptr);
-  ::setenv(Bundle::kResourcesEnvironmentVariable, root.c_str(), 1);
-  EXPECT_EQ(Bundle::main()->resourcePath(), root);
-  EXPECT_EQ(StandardFolders::bundleIdentifier(), "com.example.fixture");
-  EXPECT_EQ(StandardFolders::applicationSupport(), home.dataHome() + "/com.example.fixture");
-  ::unsetenv(Bundle::kResourcesEnvironmentVariable);
+  {
+    testkit::ScopedEnvironment environment;
+    environment.set(Bundle::kResourcesEnvironmentVariable, root);
+    EXPECT_EQ(Bundle::main()->resourcePath(), root);
+    EXPECT_EQ(StandardFolders::bundleIdentifier(), "com.example.fixture");
+    EXPECT_EQ(StandardFolders::applicationSupport(), home.dataHome() + "/com.example.fixture");
+  }
 
   auto fixture = std::make_shared<Bundle>(home.file("empty"));
   Bundle::setMain(fixture);

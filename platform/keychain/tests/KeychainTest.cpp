@@ -12,6 +12,7 @@
 #include "platform/storage/StandardFolders.h"
 #include "testing/LogCapture.h"
 #include "testing/TempHome.h"
+#include "testing/ScopedEnvironment.h"
 
 namespace platform {
 namespace {
@@ -265,13 +266,13 @@ TEST_F(KeychainTest, MalformedItemFilesAreSkippedAndKept) {
 
 TEST_F(KeychainTest, DefaultRootFollowsEnvironment) {
   Keychain defaults;
-  ::unsetenv(Keychain::kRootEnvironmentVariable);
+  testkit::ScopedEnvironment environment;
+  environment.unset(Keychain::kRootEnvironmentVariable);
   EXPECT_EQ(defaults.root(), home.dataHome() + "/" + StandardFolders::bundleIdentifier() + "/keychain");
-  ::setenv(Keychain::kRootEnvironmentVariable, root.c_str(), 1);
+  environment.set(Keychain::kRootEnvironmentVariable, root);
   EXPECT_EQ(defaults.root(), root);
   ASSERT_EQ(Keychain::shared()->add(addQuery("s", "a", "env")), kKeychainSuccess);
   EXPECT_EQ(keychain.copyMatching(readQuery("s", "a")).data, bytes("env"));
-  ::unsetenv(Keychain::kRootEnvironmentVariable);
 }
 
 TEST_F(KeychainTest, ConcurrentWritersKeepEveryItem) {

@@ -7,6 +7,7 @@
 #include "platform/net/HttpResponse.h"
 #include "platform/net/ServiceAddress.h"
 #include "platform/net/URLError.h"
+#include "testing/ScopedEnvironment.h"
 
 namespace platform {
 namespace {
@@ -64,9 +65,10 @@ TEST(ServiceAddressTest, OverrideReplacesOriginAndKeepsPath) {
   for (const auto& c : cases) {
     EXPECT_EQ(ServiceAddress::replaceOrigin(c.base, c.override), c.expected) << c.base << " " << c.override;
   }
-  ::setenv("APP_SERVICES_URL", "http://127.0.0.1:8080", 1);
+  testkit::ScopedEnvironment environment;
+  environment.set("APP_SERVICES_URL", "http://127.0.0.1:8080");
   EXPECT_EQ(ServiceAddress::resolve("https://s.example.net/v2/x"), "http://127.0.0.1:8080/v2/x");
-  ::unsetenv("APP_SERVICES_URL");
+  environment.unset("APP_SERVICES_URL");
   EXPECT_EQ(ServiceAddress::resolve("https://s.example.net/v2/x"), "https://s.example.net/v2/x");
 }
 

@@ -13,6 +13,7 @@
 #include "platform/net/ReachabilityFlagsProvider.h"
 #include "testing/FakeReachability.h"
 #include "testing/MainQueuePump.h"
+#include "testing/ScopedEnvironment.h"
 
 namespace platform {
 namespace {
@@ -29,10 +30,7 @@ struct Reports {
 
 class ReachabilityTest : public testkit::MainQueuePump {
  protected:
-  void TearDown() override {
-    ::unsetenv(reachability::kForceVariable);
-    MainQueuePump::TearDown();
-  }
+  testkit::ScopedEnvironment environment;
   // Schedules `host` on the built-in table and waits for the first report.
   Reports firstReport(const char* host) {
     const ReachabilityApi& api = ReachabilityApi::builtIn();
@@ -57,7 +55,7 @@ TEST_F(ReachabilityTest, ForcedModeOverridesTheNetwork) {
   for (Case c : {Case{"reachable", "host.that.does.not.resolve.invalid", kReachabilityFlagReachable},
                  Case{"unreachable", "127.0.0.1", 0}}) {
     SCOPED_TRACE(c.mode);
-    ::setenv(reachability::kForceVariable, c.mode, 1);
+    environment.set(reachability::kForceVariable, c.mode);
     Reports reports = firstReport(c.host);
     EXPECT_EQ(reports.flags, std::vector<ReachabilityFlags>{c.expected});
     EXPECT_TRUE(reports.onMain);
@@ -65,7 +63,7 @@ TEST_F(ReachabilityTest, ForcedModeOverridesTheNetwork) {
 }
 
 TEST_F(ReachabilityTest, LoopbackHostIsReachableAndReportedPromptly) {
-  ::unsetenv(reachability::kForceVariable);
+  environment.unset(reachability::kForceVariable);
   Reports reports = firstReport("127.0.0.1");
   ASSERT_EQ(reports.flags.size(), 1u);
   EXPECT_EQ(reports.flags[0], kReachabilityFlagReachable);
@@ -74,7 +72,7 @@ TEST_F(ReachabilityTest, LoopbackHostIsReachableAndReportedPromptly) {
 }
 
 TEST_F(ReachabilityTest, NoCallbackAfterUnschedule) {
-  ::setenv(reachability::kForceVariable, "reachable", 1);
+  environment.set(reachability::kForceVariable, "reachable");
   const ReachabilityApi& api = ReachabilityApi::builtIn();
   Reports reports;
   ReachabilityRef ref = api.createWithName("127.0.0.1");
@@ -90,7 +88,7 @@ TEST_F(ReachabilityTest, NoCallbackAfterUnschedule) {
 }
 
 TEST_F(ReachabilityTest, FlagsProviderReadsOnceAndReportsOnItsQueue) {
-  ::setenv(reachability::kForceVariable, "reachable", 1);
+  environment.set(reachability::kForceVariable, "reachable");
   SerialQueue queue("net.test.reachability");
   std::mutex mutex;
   std::vector<ReachabilityFlags> changes;

@@ -1,4 +1,5 @@
 #include "platform/process/Task.h"
+#include "testing/ScopedEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -202,8 +203,9 @@ TEST(TaskTest, ArgumentsArePassedVerbatimWithoutAShell) {
 }
 
 TEST(TaskTest, EnvironmentWorkingDirectoryAndStandardStreams) {
-    ::setenv("TASK_TEST_INHERITED", "kept", 1);
-    ::setenv("TASK_TEST_REPLACED", "old", 1);
+    testkit::ScopedEnvironment environment;
+    environment.set("TASK_TEST_INHERITED", "kept");
+    environment.set("TASK_TEST_REPLACED", "old");
     auto dir = std::filesystem::temp_directory_path() / ("task-test-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     auto task = shellTask(

@@ -24,6 +24,7 @@
 #include "sdk/installations/RIRInstallationsIIDStore.h"
 #include "sdk/utilities/tests/SdkTestEnvironment.h"
 #include "testing/MainQueuePump.h"
+#include "testing/ScopedEnvironment.h"
 #include "testing/fakes/installations/FakeInstallationsService.h"
 
 using platform::Error;
@@ -48,6 +49,8 @@ struct Outcome {
 class InstallationsFlowTest : public testkit::MainQueuePump {
  protected:
   void SetUp() override {
+    // Every request goes to the fake service.
+    environment.set("APP_SERVICES_URL", service.url());
     platform::Keychain::clearFaults();
     m_observer = platform::NotificationCenter::defaultCenter().addObserver(
         kRIRInstallationIDDidChangeNotification, {}, [this](const platform::Notification&) { ++notifications; });
@@ -79,6 +82,7 @@ class InstallationsFlowTest : public testkit::MainQueuePump {
 
   sdktest::SdkTestEnvironment env;
   testkit::FakeInstallationsService service;
+  testkit::ScopedEnvironment environment;
   std::shared_ptr<RIRInstallationsBackoffController> backoff;
   double now = 1700000000;
   std::atomic<int> notifications{0};

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,9 @@ inline std::string bundlePath() { return platform::Bundle::defaultResourcePath()
 class ScratchBundle {
  public:
   explicit ScratchBundle(const std::string& json) {
-    m_path = std::filesystem::temp_directory_path() /
-             ("tavix-ui-bundle-" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+    std::string pattern = (std::filesystem::temp_directory_path() / "tavix-ui-bundle-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create a scratch bundle folder");
+    m_path = pattern;
     std::filesystem::create_directories(m_path / "en.lproj");
     std::ofstream(m_path / "en.lproj" / "Localizable.json") << json;
   }
