@@ -122,9 +122,12 @@ LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>())
   while (!m_server->is_running()) std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
-LoopbackServer::~LoopbackServer() {
+LoopbackServer::~LoopbackServer() { stop(); }
+
+void LoopbackServer::stop() {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stopping) return;
     m_stopping = true;
   }
   m_changed.notify_all();

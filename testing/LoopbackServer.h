@@ -94,6 +94,11 @@ class LoopbackServer {
   LoopbackServer(const LoopbackServer&) = delete;
   LoopbackServer& operator=(const LoopbackServer&) = delete;
 
+  // Ends delays, closes the connections and joins the server's threads; no
+  // handler runs after it returns. Owners whose handlers use their own
+  // members call it first in their destructor. Idempotent.
+  void stop();
+
   int port() const { return m_port; }
   // "http://127.0.0.1:<port>"
   std::string url() const;

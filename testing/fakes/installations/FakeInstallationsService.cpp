@@ -28,6 +28,8 @@ FakeInstallationsService::FakeInstallationsService() {
   m_server.onPrefix("DELETE", kPrefix, responder);
 }
 
+FakeInstallationsService::~FakeInstallationsService() { m_server.stop(); }
+
 std::optional<FakeInstallationsService::Kind> FakeInstallationsService::kindOf(const std::string& method,
                                                                                const std::string& path) {
   if (!path.starts_with(kPrefix)) return std::nullopt;

@@ -40,6 +40,10 @@ class FakeInstallationsService {
   };
 
   FakeInstallationsService();
+  // Stops the server first: its handlers use the members below.
+  ~FakeInstallationsService();
+  FakeInstallationsService(const FakeInstallationsService&) = delete;
+  FakeInstallationsService& operator=(const FakeInstallationsService&) = delete;
 
   // "http://127.0.0.1:<port>"
   std::string url() const { return m_server.url(); }
