@@ -1,10 +1,12 @@
 #include "Tavix_YouTube/app/AppShell.h"
 
 #include <QDir>
+#include <QGuiApplication>
 
 #include "Tavix_YouTube/app/QtDesktop.h"
 #include "Tavix_YouTube/ui/Theme.h"
 #include "Tavix_YouTube/ui/VideoDownloadView.h"
+#include "Tavix_YouTube/ui/viewmodels/LocalizationHelper.h"
 #include "platform/app/Bundle.h"
 #include "sdk/registration/RIRRegistration.h"
 
@@ -14,6 +16,8 @@ AppShell::AppShell(int& argc, char** argv) {
   platform::Pasteboard::setGeneral(std::make_shared<QtPasteboard>());
   platform::Workspace::setShared(std::make_shared<QtWorkspace>());
   theme::setResourceDirectory(QString::fromStdString(platform::Bundle::main()->resourcePath()));
+  // The desktop names the program by the screen's title, not the executable.
+  QGuiApplication::setApplicationDisplayName(QString::fromStdString(localizedString("app.title")));
 
   m_application = platform::Application::shared();
   m_application->setLaunchArguments(argc, argv);

@@ -1,40 +1,39 @@
 #include "Tavix_YouTube/ui/CandyStripeBar.h"
 
+#include <QEasingCurve>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPropertyAnimation>
+#include <cmath>
 
 #include "Tavix_YouTube/ui/Animations.h"
 #include "Tavix_YouTube/ui/viewmodels/CandyStripeGeometry.h"
+
+namespace {
+constexpr double kFillSeconds = 0.3;
+}  // namespace
 
 CandyStripeBar::CandyStripeBar(double progress, bool active, int width, int height, QWidget* parent)
     : QWidget(parent), m_progress(progress), m_shownProgress(progress), m_active(active) {
   setFixedSize(width, height);
   setAttribute(Qt::WA_TranslucentBackground);
+  m_timer.setInterval(1000 / kFramesPerSecond);
+  connect(&m_timer, &QTimer::timeout, this, &CandyStripeBar::frame);
 }
 
 void CandyStripeBar::setProgress(double progress) {
   if (progress == m_progress) return;
-  const double from = m_shownProgress;
   m_progress = progress;
-  if (m_fill) m_fill->stop();
   if (!ui_animations::enabled()) {
+    m_fillClock.invalidate();
     m_shownProgress = progress;
     update();
     return;
   }
-  auto* animation = new QVariantAnimation(this);
-  animation->setStartValue(from);
-  animation->setEndValue(progress);
-  animation->setDuration(300);
-  animation->setEasingCurve(QEasingCurve::InOutQuad);
-  connect(animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
-    m_shownProgress = value.toDouble();
-    update();
-  });
-  m_fill = animation;
-  animation->start(QAbstractAnimation::DeleteWhenStopped);
+  // The fill moves on from where it is drawn now.
+  m_fillFrom = m_shownProgress;
+  m_fillClock.start();
+  if (isVisible()) m_timer.start();
 }
 
 void CandyStripeBar::setActive(bool active) {
@@ -53,18 +52,33 @@ double CandyStripeBar::drawnFillWidth() const { return candy_stripe::fillWidth(m
 void CandyStripeBar::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (m_active) startStripeAnimation();
+  if (m_sliding || m_fillClock.isValid()) m_timer.start();
+}
+
+void CandyStripeBar::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  m_timer.stop();  // nothing to repaint; the motions go on from the clocks when shown
 }
 
 void CandyStripeBar::startStripeAnimation() {
-  if (m_slide) return;  // one endless slide per bar
-  auto* animation = new QPropertyAnimation(this, "animationOffset", this);
-  animation->setStartValue(0.0);
-  animation->setEndValue(candy_stripe::kAnimationTravel);
-  animation->setDuration(static_cast<int>(candy_stripe::kAnimationDuration * 1000));
-  animation->setEasingCurve(QEasingCurve::Linear);
-  animation->setLoopCount(-1);
-  m_slide = animation;
-  animation->start();
+  if (m_sliding) return;  // one endless slide per bar
+  m_sliding = true;
+  m_slideClock.start();
+  if (isVisible()) m_timer.start();
+}
+
+void CandyStripeBar::frame() {
+  if (m_sliding) {
+    const double period = candy_stripe::kAnimationDuration * 1000;
+    m_offset = std::fmod(double(m_slideClock.elapsed()), period) / period * candy_stripe::kAnimationTravel;
+  }
+  if (m_fillClock.isValid()) {
+    const double t = std::min(1.0, m_fillClock.elapsed() / (kFillSeconds * 1000));
+    m_shownProgress = m_fillFrom + (m_progress - m_fillFrom) * QEasingCurve(QEasingCurve::InOutQuad).valueForProgress(t);
+    if (t >= 1) m_fillClock.invalidate();
+  }
+  if (!m_sliding && !m_fillClock.isValid()) m_timer.stop();
+  update();
 }
 
 void CandyStripeBar::paintEvent(QPaintEvent*) {

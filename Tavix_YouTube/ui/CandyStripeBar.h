@@ -5,11 +5,15 @@
 // active or when it becomes active, and is never stopped. A change of
 // progress animates the fill over 0.3 s (ease in-out).
 //
+// Both motions advance on one timer of at most kFramesPerSecond frames, which
+// runs only while something moves and the bar is shown; each frame repaints
+// the bar's own rectangle and nothing else.
+//
 // GUI thread only.
 #pragma once
 
-#include <QPointer>
-#include <QVariantAnimation>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 
 class CandyStripeBar : public QWidget {
@@ -17,6 +21,8 @@ class CandyStripeBar : public QWidget {
   Q_PROPERTY(double animationOffset READ animationOffset WRITE setAnimationOffset)
 
  public:
+  static constexpr int kFramesPerSecond = 20;
+
   CandyStripeBar(double progress, bool active, int width, int height, QWidget* parent = nullptr);
 
   double progress() const { return m_progress; }
@@ -25,21 +31,26 @@ class CandyStripeBar : public QWidget {
   void setActive(bool active);
   double animationOffset() const { return m_offset; }
   void setAnimationOffset(double offset);
-  bool isSliding() const { return m_slide != nullptr; }
+  bool isSliding() const { return m_sliding; }
   // Width of the fill as drawn now (follows the fill animation).
   double drawnFillWidth() const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   void startStripeAnimation();
+  void frame();
 
   double m_progress;
   double m_shownProgress;
   bool m_active;
   double m_offset = 0;
-  QPointer<QVariantAnimation> m_slide;
-  QPointer<QVariantAnimation> m_fill;
+  bool m_sliding = false;
+  QElapsedTimer m_slideClock;  // since the slide started
+  QElapsedTimer m_fillClock;   // valid while the fill moves
+  double m_fillFrom = 0;
+  QTimer m_timer;
 };

@@ -4,6 +4,8 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QMouseEvent>
+#include <QPaintEvent>
+#include <QResizeEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVBoxLayout>
@@ -27,10 +29,45 @@ QColor withAlpha(QColor color, double alpha) {
   return color;
 }
 
+void setTextIfChanged(QLabel* label, const QString& text) {
+  if (label->text() != text) label->setText(text);
+}
+
+void setStyleSheetIfChanged(QWidget* widget, const QString& sheet) {
+  if (widget->styleSheet() != sheet) widget->setStyleSheet(sheet);
+}
+
 }  // namespace
 
 ClickableLabel::~ClickableLabel() {
   if (m_cursorPushed) QGuiApplication::restoreOverrideCursor();
+}
+
+void ClickableLabel::setFullText(const QString& text, const QString& hint) {
+  if (text == m_fullText && hint == m_hint) return;
+  m_fullText = text;
+  m_hint = hint;
+  elide();
+}
+
+bool ClickableLabel::isElided() const { return text() != m_fullText; }
+
+void ClickableLabel::elide() {
+  // Cut at the end with "…" to the width the row gives the line; the whole
+  // text then stands in the tooltip, above what a click does.
+  const QString shown = fontMetrics().elidedText(m_fullText, Qt::ElideRight, qMax(0, contentsRect().width()));
+  if (shown != text()) setText(shown);
+  const QString tip = shown == m_fullText ? m_hint : m_fullText + QLatin1Char('\n') + m_hint;
+  if (tip != toolTip()) setToolTip(tip);
+}
+
+void ClickableLabel::resizeEvent(QResizeEvent* event) {
+  QLabel::resizeEvent(event);
+  elide();
+}
+
+QSize ClickableLabel::minimumSizeHint() const {
+  return QSize(0, QLabel::minimumSizeHint().height());  // any width: the text is elided
 }
 
 void ClickableLabel::mousePressEvent(QMouseEvent* event) {
@@ -57,17 +94,26 @@ void ClickableLabel::leaveEvent(QEvent* event) {
 ThumbnailView::ThumbnailView(QWidget* parent) : QWidget(parent) { setFixedSize(100, 70); }
 
 void ThumbnailView::setImage(const QImage& image) {
+  if (image.isNull() && m_image.isNull()) return;
+  if (image.cacheKey() == m_image.cacheKey()) return;
   m_image = image;
+  m_cache = QPixmap();
   update();
 }
 
 void ThumbnailView::setTurn(double degrees) {
+  if (degrees == m_turn) return;
   m_turn = degrees;
+  m_cache = QPixmap();
   update();
 }
 
-void ThumbnailView::paintEvent(QPaintEvent*) {
-  QPainter painter(this);
+QPixmap ThumbnailView::render() const {
+  const qreal ratio = devicePixelRatioF();
+  QPixmap pixmap(size() * ratio);
+  pixmap.setDevicePixelRatio(ratio);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
   // Turned counter-clockwise about the centre; drawn a little smaller so the
@@ -88,6 +134,14 @@ void ThumbnailView::paintEvent(QPaintEvent*) {
     const QPixmap icon = theme::symbol(QStringLiteral("video"), QColor::fromRgbF(1, 1, 1, 0.6), 20);
     painter.drawPixmap(QPointF(-10, -10), icon);
   }
+  return pixmap;
+}
+
+void ThumbnailView::paintEvent(QPaintEvent*) {
+  // Drawn once per image and turn; the many repaints copy it.
+  if (m_cache.isNull() || m_cache.devicePixelRatio() != devicePixelRatioF()) m_cache = render();
+  QPainter painter(this);
+  painter.drawPixmap(0, 0, m_cache);
 }
 
 DownloadItemView::DownloadItemView(std::shared_ptr<tavix::DownloadItem> item, std::function<void()> onRemove,
@@ -111,7 +165,6 @@ DownloadItemView::DownloadItemView(std::shared_ptr<tavix::DownloadItem> item, st
   m_title->setTextFormat(Qt::PlainText);
   m_title->setFont(theme::font(QStringLiteral("Montserrat-Medium"), 14));
   m_title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  m_title->setToolTip(QString::fromStdString(localizedString(tavix::RowViewModel::kTitleTooltipKey)));
   connect(m_title, &ClickableLabel::clicked, this, [this] { m_model.openInBrowser(); });
   titleBlock->addWidget(m_title);
   auto* badgeRow = new QHBoxLayout();
@@ -131,6 +184,7 @@ DownloadItemView::DownloadItemView(std::shared_ptr<tavix::DownloadItem> item, st
   m_statusLine->setSpacing(4);
   m_statusIcon = new QLabel(this);
   m_statusLine->addWidget(m_statusIcon);
+  m_statusLine->addStretch(1);
   m_details->addLayout(m_statusLine);
   m_error = new QLabel(this);
   m_error->setTextFormat(Qt::PlainText);
@@ -162,13 +216,16 @@ void DownloadItemView::refresh() {
   m_refreshQueued = false;
   const auto& item = *m_model.item();
 
-  // Title line.
+  // Title line. A refresh follows every progress line of a running
+  // download, so only what changed is set (style sheets are costly to apply).
   const QColor titleColor = theme::systemColor(m_model.titleColor());
-  m_title->setText(QString::fromStdString(m_model.titleText()));
-  m_title->setStyleSheet(QStringLiteral("color: %1; %2")
-                             .arg(css(titleColor), m_model.titleIsAddress() ? QStringLiteral("text-decoration: underline;")
-                                                                             : QString()));
-  m_badge->setText(QString::fromStdString(m_model.qualityBadgeText()));
+  m_title->setFullText(QString::fromStdString(m_model.titleText()),
+                       QString::fromStdString(localizedString(tavix::RowViewModel::kTitleTooltipKey)));
+  setStyleSheetIfChanged(m_title, QStringLiteral("color: %1; %2")
+                                      .arg(css(titleColor), m_model.titleIsAddress()
+                                                                ? QStringLiteral("text-decoration: underline;")
+                                                                : QString()));
+  setTextIfChanged(m_badge, QString::fromStdString(m_model.qualityBadgeText()));
 
   // Thumbnail: decoded once per new picture, not on every progress change.
   auto thumbnail = item.thumbnail.get();
@@ -198,32 +255,39 @@ void DownloadItemView::refresh() {
     m_bar = nullptr;
   }
 
-  // Status line.
+  // Status line: the labels are kept and only their texts and colours change.
   const QColor statusColor = theme::systemColor(m_model.statusColor());
-  m_statusIcon->setPixmap(theme::symbol(QString::fromStdString(m_model.statusIcon()), statusColor, 12));
-  for (QLabel* label : m_statusTexts) {
+  const QString icon = QString::fromStdString(m_model.statusIcon());
+  if (icon != m_shownIcon || statusColor != m_shownIconColor) {
+    m_statusIcon->setPixmap(theme::symbol(icon, statusColor, 12));
+    m_shownIcon = icon;
+    m_shownIconColor = statusColor;
+  }
+  const auto texts = m_model.statusTexts();
+  while (m_statusTexts.size() > texts.size()) {
+    QLabel* label = m_statusTexts.back();
+    m_statusTexts.pop_back();
     m_statusLine->removeWidget(label);
     delete label;
   }
-  m_statusTexts.clear();
-  while (m_statusLine->count() > 1) delete m_statusLine->takeAt(1);
-  const auto texts = m_model.statusTexts();
-  for (size_t i = 0; i < texts.size(); ++i) {
+  while (m_statusTexts.size() < texts.size()) {
     auto* label = new QLabel(this);
     label->setTextFormat(Qt::PlainText);
-    label->setText(QString::fromStdString(texts[i].text));
     label->setFont(theme::font(QStringLiteral("Montserrat-Regular"), 12));
-    const QColor color = i == 0 ? statusColor : QColor::fromRgbF(1, 1, 1, texts[i].opacity);
-    label->setStyleSheet(QStringLiteral("color: %1;").arg(css(color)));
-    m_statusLine->addWidget(label);
+    // Before the stretch that ends the line.
+    m_statusLine->insertWidget(static_cast<int>(m_statusTexts.size()) + 1, label);
     m_statusTexts.push_back(label);
   }
-  m_statusLine->addStretch(1);
+  for (size_t i = 0; i < texts.size(); ++i) {
+    const QColor color = i == 0 ? statusColor : QColor::fromRgbF(1, 1, 1, texts[i].opacity);
+    setTextIfChanged(m_statusTexts[i], QString::fromStdString(texts[i].text));
+    setStyleSheetIfChanged(m_statusTexts[i], QStringLiteral("color: %1;").arg(css(color)));
+  }
 
   // Error text, at most three lines.
   const QString error = QString::fromStdString(m_model.errorText());
-  m_error->setVisible(!error.isEmpty());
-  m_error->setText(error);
+  if (m_error->isVisibleTo(this) == error.isEmpty()) m_error->setVisible(!error.isEmpty());
+  setTextIfChanged(m_error, error);
   m_error->setMaximumHeight(QFontMetrics(m_error->font()).lineSpacing() * tavix::RowViewModel::kErrorLineLimit + 2);
 
   // Buttons of the status.
@@ -243,8 +307,12 @@ void DownloadItemView::refresh() {
       button->setProperty("symbol", QString::fromStdString(spec.icon));
       button->setToolTip(QString::fromStdString(localizedString(spec.tooltipKey)));
       button->setCursor(Qt::PointingHandCursor);
-      button->setStyleSheet(
-          QStringLiteral("QToolButton { background: %1; border: none; border-radius: 12px; }").arg(css(withAlpha(color, 0.2))));
+      // Hovered and pressed buttons deepen their tint.
+      button->setStyleSheet(QStringLiteral("QToolButton { background: %1; border: none; border-radius: 12px; }"
+                                           " QToolButton:hover { background: %2; }"
+                                           " QToolButton:pressed { background: %3; }")
+                                .arg(css(withAlpha(color, 0.2)), css(withAlpha(color, 0.32)),
+                                     css(withAlpha(color, 0.45))));
       const tavix::RowAction action = spec.action;
       connect(button, &QToolButton::clicked, this, [this, action] { m_model.run(action); });
       m_buttonBox->addWidget(button);
@@ -252,14 +320,28 @@ void DownloadItemView::refresh() {
     }
     m_shownButtons = buttons;
   }
-  update();
+  // The frame's border follows the status colour; labels repaint themselves.
+  if (withAlpha(statusColor, 0.3) != m_frameBorder) update();
 }
 
-void DownloadItemView::paintEvent(QPaintEvent*) {
+void DownloadItemView::paintEvent(QPaintEvent* event) {
+  // The rounded frame is drawn once per size and status colour; repaints of
+  // parts of the row (the bar, the bubbles behind it) copy what they need.
+  const QColor border = withAlpha(theme::systemColor(m_model.statusColor()), 0.3);
+  const qreal ratio = devicePixelRatioF();
+  if (m_frame.size() != size() * ratio || m_frameBorder != border || m_frame.devicePixelRatio() != ratio) {
+    m_frame = QPixmap(size() * ratio);
+    m_frame.setDevicePixelRatio(ratio);
+    m_frame.fill(Qt::transparent);
+    QPainter painter(&m_frame);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor::fromRgbF(1, 1, 1, 0.08));  // thin material over the blue background
+    painter.setPen(QPen(border, 1));
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 16, 16);
+    m_frameBorder = border;
+  }
+  const QRect area = event->rect();
   QPainter painter(this);
-  painter.setRenderHint(QPainter::Antialiasing);
-  const QRectF frame = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-  painter.setBrush(QColor::fromRgbF(1, 1, 1, 0.08));  // thin material over the blue background
-  painter.setPen(QPen(withAlpha(theme::systemColor(m_model.statusColor()), 0.3), 1));
-  painter.drawRoundedRect(frame, 16, 16);
+  painter.drawPixmap(QRectF(area), m_frame,
+                     QRectF(area.x() * ratio, area.y() * ratio, area.width() * ratio, area.height() * ratio));
 }

@@ -25,13 +25,19 @@ class QHBoxLayout;
 class QVBoxLayout;
 
 // A label that reports clicks and shows the pointing-hand cursor while the
-// pointer is over it (pushed on enter, popped on leave).
+// pointer is over it (pushed on enter, popped on leave). Its text is cut at
+// the end with "…" to the label's width; the tooltip is the hint, with the
+// whole text above it when the text is cut.
 class ClickableLabel : public QLabel {
   Q_OBJECT
  public:
   using QLabel::QLabel;
   ~ClickableLabel() override;
   bool isHovered() const { return m_cursorPushed; }
+  void setFullText(const QString& text, const QString& hint);
+  const QString& fullText() const { return m_fullText; }
+  bool isElided() const;
+  QSize minimumSizeHint() const override;
  signals:
   void clicked();
 
@@ -39,9 +45,13 @@ class ClickableLabel : public QLabel {
   void mousePressEvent(QMouseEvent* event) override;
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
+  void elide();
   bool m_cursorPushed = false;
+  QString m_fullText;
+  QString m_hint;
 };
 
 class ThumbnailView : public QWidget {
@@ -57,8 +67,10 @@ class ThumbnailView : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  QPixmap render() const;
   QImage m_image;
   double m_turn = 10;
+  QPixmap m_cache;  // the drawn thumbnail; empty when it must be drawn again
 };
 
 class DownloadItemView : public QWidget {
@@ -75,6 +87,7 @@ class DownloadItemView : public QWidget {
   ClickableLabel* titleLabel() const { return m_title; }
   QLabel* badgeLabel() const { return m_badge; }
   QLabel* errorLabel() const { return m_error; }
+  QLabel* statusIconLabel() const { return m_statusIcon; }
   ThumbnailView* thumbnail() const { return m_thumbnail; }
   CandyStripeBar* progressBar() const { return m_bar; }
   std::vector<QLabel*> statusTextLabels() const { return m_statusTexts; }
@@ -93,6 +106,8 @@ class DownloadItemView : public QWidget {
   QVBoxLayout* m_details;
   CandyStripeBar* m_bar = nullptr;
   QLabel* m_statusIcon;
+  QString m_shownIcon;
+  QColor m_shownIconColor;
   QHBoxLayout* m_statusLine;
   std::vector<QLabel*> m_statusTexts;
   QLabel* m_error;
@@ -101,6 +116,8 @@ class DownloadItemView : public QWidget {
   std::vector<tavix::RowButton> m_shownButtons;
   std::optional<tavix::Thumbnail> m_shownThumbnail;  // decoded only when it changes
   bool m_refreshQueued = false;
+  QPixmap m_frame;  // the row's rounded frame at its size
+  QColor m_frameBorder;
   platform::Cancellable m_subscription;
   std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

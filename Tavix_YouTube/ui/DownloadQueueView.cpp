@@ -44,9 +44,13 @@ DownloadQueueView::DownloadQueueView(std::shared_ptr<tavix::DownloadManager> man
   m_clear->setCursor(Qt::PointingHandCursor);
   m_clear->setStyleSheet(QStringLiteral(
       "QPushButton { color: rgba(255,69,58,0.8); background: rgba(255,69,58,0.2); border: none;"
-      " border-radius: 8px; padding: 6px 12px; }"));
+      " border-radius: 8px; padding: 6px 12px; }"
+      " QPushButton:hover { color: rgba(255,69,58,0.95); background: rgba(255,69,58,0.3); }"
+      " QPushButton:pressed { background: rgba(255,69,58,0.42); }"));
   connect(m_clear, &QPushButton::clicked, this, [this] { m_model.clearPressed(); });
   headerLayout->addWidget(m_clear);
+  // The header keeps its height in a short window; the list below gives way.
+  m_header->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   layout->addWidget(m_header);
 
   m_scroll = new QScrollArea(this);
@@ -54,10 +58,20 @@ DownloadQueueView::DownloadQueueView(std::shared_ptr<tavix::DownloadManager> man
   m_scroll->setFrameShape(QFrame::NoFrame);
   m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   m_scroll->setStyleSheet(QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"));
-  // The list asks for a minimum of 120 rather than 400: with 400 the
-  // screen's content could not fit the window heights of the window-size
-  // manager (600 for one download), and Qt would refuse to shrink to them.
-  m_scroll->setMinimumHeight(120);
+  // A thin, rounded, translucent white scroll bar without arrows, brighter
+  // under the pointer and while dragged.
+  m_scroll->verticalScrollBar()->setStyleSheet(QStringLiteral(
+      "QScrollBar:vertical { background: transparent; width: 8px; margin: 2px 0 2px 0; }"
+      " QScrollBar::handle:vertical { background: rgba(255,255,255,0.28); border-radius: 3px; min-height: 24px;"
+      " margin: 0 1px 0 1px; }"
+      " QScrollBar::handle:vertical:hover { background: rgba(255,255,255,0.45); }"
+      " QScrollBar::handle:vertical:pressed { background: rgba(255,255,255,0.6); }"
+      " QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; background: none; border: none; }"
+      " QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
+  // The list may become as short as kListMinimumHeight rather than 400: the
+  // screen's content must fit every window height the window-size manager
+  // gives, down to 400 with downloads in the list; the list then scrolls.
+  m_scroll->setMinimumHeight(kListMinimumHeight);
   m_listContent = new QWidget();
   m_listLayout = new QVBoxLayout(m_listContent);
   m_listLayout->setContentsMargins(0, 8, 0, 8);
@@ -76,7 +90,9 @@ DownloadQueueView::DownloadQueueView(std::shared_ptr<tavix::DownloadManager> man
   m_scrollButton->setIconSize(QSize(16, 16));
   m_scrollButton->setToolTip(text("tooltip.scrollToBottom"));
   m_scrollButton->setStyleSheet(
-      QStringLiteral("QToolButton { background: rgba(255,255,255,0.18); border: none; border-radius: 22px; }"));
+      QStringLiteral("QToolButton { background: rgba(255,255,255,0.18); border: none; border-radius: 22px; }"
+                     " QToolButton:hover { background: rgba(255,255,255,0.28); }"
+                     " QToolButton:pressed { background: rgba(255,255,255,0.38); }"));
   auto* shadow = new QGraphicsDropShadowEffect(m_scrollButton);
   shadow->setColor(QColor::fromRgbF(0, 0, 0, 0.2));
   shadow->setBlurRadius(8);

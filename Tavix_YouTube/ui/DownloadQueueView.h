@@ -30,6 +30,8 @@ class QVBoxLayout;
 class DownloadQueueView : public QWidget {
   Q_OBJECT
  public:
+  static constexpr int kListMinimumHeight = 36;
+
   explicit DownloadQueueView(std::shared_ptr<tavix::DownloadManager> manager, QWidget* parent = nullptr);
   ~DownloadQueueView() override;
 

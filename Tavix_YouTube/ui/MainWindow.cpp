@@ -9,10 +9,14 @@
 #include "Tavix_YouTube/ui/Animations.h"
 #include "Tavix_YouTube/ui/Theme.h"
 #include "Tavix_YouTube/ui/VideoDownloadView.h"
+#include "Tavix_YouTube/ui/viewmodels/LocalizationHelper.h"
 #include "Tavix_YouTube/ui/viewmodels/VideoDownloadScreenModel.h"
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
-  setWindowTitle(QString());
+  // The window frame shows the screen's title and the mascot.
+  setWindowTitle(QString::fromStdString(localizedString("app.title")));
+  const QPixmap mascot = theme::image(QStringLiteral("Tavix"), QSize(256, 256));
+  if (!mascot.isNull()) setWindowIcon(QIcon(mascot));
   setMinimumSize(1000, 400);
   resize(1000, 400);
   setFont(theme::font(QStringLiteral("Montserrat-Regular"), 18));

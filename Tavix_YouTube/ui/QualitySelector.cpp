@@ -38,7 +38,10 @@ QualitySelector::QualitySelector(std::shared_ptr<tavix::VideoDownloadViewModel> 
   for (const tavix::Quality& quality : tavix::Quality::allCases()) {
     auto* button = new QPushButton(QString::fromStdString(quality.localizedName()), this);
     button->setFlat(true);
-    button->setStyleSheet(QStringLiteral("QPushButton { background: transparent; border: none; }"));
+    // A segment under the pointer or pressed shows a faint plate behind its name.
+    button->setStyleSheet(QStringLiteral("QPushButton { background: transparent; border: none; border-radius: 10px; }"
+                                         " QPushButton:hover { background: rgba(255,255,255,0.07); }"
+                                         " QPushButton:pressed { background: rgba(255,255,255,0.14); }"));
     button->setCursor(Qt::PointingHandCursor);
     button->setMinimumHeight(44);
     button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);

@@ -104,32 +104,28 @@ QPixmap symbol(const QString& name, const QColor& color, int size) {
   const QString key = name + QLatin1Char('/') + color.name(QColor::HexArgb) + QLatin1Char('/') +
                       QString::number(size) + resourceDir();
   if (auto it = cache.constFind(key); it != cache.constEnd()) return *it;
-  QPixmap pixmap =
-      renderSvg(QDir(resourceDir()).filePath(QStringLiteral("icons/%1.svg").arg(name)), QSize(size, size));
-  if (pixmap.isNull()) {
-    pixmap = QPixmap(size, size);
-    pixmap.fill(Qt::transparent);
-  } else {
-    // Tint: the icon's black becomes `color`; white cut-outs stay see-through.
-    QPixmap mask = pixmap;
-    QPainter painter(&pixmap);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    painter.fillRect(pixmap.rect(), color);
-    painter.end();
-    QImage image = pixmap.toImage();
-    const QImage original = mask.toImage();
-    for (int y = 0; y < image.height(); ++y) {
-      for (int x = 0; x < image.width(); ++x) {
-        const QColor px = original.pixelColor(x, y);
-        if (px.alpha() > 0 && px.lightness() > 200) {
-          QColor c = image.pixelColor(x, y);
-          c.setAlpha(qMax(0, c.alpha() - px.alpha()));
-          image.setPixelColor(x, y, c);
-        }
+  // An icon drawn for this size (icons/<size>/) is preferred: its strokes lie
+  // on whole pixels, where the general one's would blur together.
+  const QDir icons(QDir(resourceDir()).filePath(QStringLiteral("icons")));
+  QString path = icons.filePath(QStringLiteral("%1/%2.svg").arg(size).arg(name));
+  if (!QFile::exists(path)) path = icons.filePath(QStringLiteral("%1.svg").arg(name));
+  const QImage drawn = renderSvg(path, QSize(size, size)).toImage().convertToFormat(QImage::Format_ARGB32);
+  QImage tinted(QSize(size, size), QImage::Format_ARGB32);
+  tinted.fill(Qt::transparent);
+  if (!drawn.isNull()) {
+    // Tint: the icon's black is the ink, its white the cut-outs. Each pixel's
+    // ink is its coverage times its darkness, so a cut-out thinner than a
+    // pixel still shows as a lighter pixel instead of vanishing.
+    for (int y = 0; y < size; ++y) {
+      const QRgb* in = reinterpret_cast<const QRgb*>(drawn.constScanLine(y));
+      QRgb* out = reinterpret_cast<QRgb*>(tinted.scanLine(y));
+      for (int x = 0; x < size; ++x) {
+        const double ink = qAlpha(in[x]) / 255.0 * (1.0 - qGray(in[x]) / 255.0);
+        out[x] = qRgba(color.red(), color.green(), color.blue(), qRound(ink * color.alpha()));
       }
     }
-    pixmap = QPixmap::fromImage(image);
   }
+  QPixmap pixmap = QPixmap::fromImage(tinted);
   cache.insert(key, pixmap);
   return pixmap;
 }

@@ -6,8 +6,10 @@
 // - font(face, size): the faces "Montserrat-Regular", "-Medium" and "-Bold";
 //   the family is Montserrat when a font file of it is in resources/fonts,
 //   otherwise the packaged DejaVu Sans with the face's weight.
-// - symbol(name, colour, size): the bundled icon icons/<name>.svg tinted in
-//   one colour (a blank pixmap when the icon is missing).
+// - symbol(name, colour, size): the bundled icon tinted in one colour: the
+//   icon made for that size, icons/<size>/<name>.svg, when there is one, else
+//   icons/<name>.svg; black is ink, white cuts out (a blank pixmap when the
+//   icon is missing).
 // - image(name, size): images/<name>.svg or .png, fitted keeping the aspect.
 //
 // Thread safety: GUI thread only.

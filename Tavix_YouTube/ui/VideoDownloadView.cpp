@@ -1,11 +1,13 @@
 #include "Tavix_YouTube/ui/VideoDownloadView.h"
 
 #include <QEnterEvent>
+#include <algorithm>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QResizeEvent>
@@ -20,6 +22,8 @@
 namespace {
 QString localized(const char* key) { return QString::fromStdString(localizedString(key)); }
 }  // namespace
+
+QSize Gap::minimumSize() const { return {0, m_minimum}; }
 
 // --- mascot
 
@@ -37,18 +41,24 @@ MascotButton::~MascotButton() {
 }
 
 void MascotButton::paintEvent(QPaintEvent*) {
+  if (m_image.isNull()) return;
   QPainter painter(this);
+  const QPointF origin((width() - m_image.width()) / 2.0, (height() - m_image.height()) / 2.0);
+  const double rotation = m_model.rotationY.get();
+  if (rotation == 0) {
+    // At rest (nearly always) a plain copy: the background's bubbles
+    // repaint the mascot's area many times a second.
+    painter.drawPixmap(origin.toPoint(), m_image);
+    return;
+  }
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
   QTransform transform;
   transform.translate(width() / 2.0, height() / 2.0);
-  transform.rotate(m_model.rotationY.get(), Qt::YAxis);
+  transform.rotate(rotation, Qt::YAxis);
   transform.translate(-width() / 2.0, -height() / 2.0);
   painter.setTransform(transform);
-  if (!m_image.isNull()) {
-    const QPointF origin((width() - m_image.width()) / 2.0, (height() - m_image.height()) / 2.0);
-    painter.drawPixmap(origin, m_image);
-  }
+  painter.drawPixmap(origin, m_image);
 }
 
 void MascotButton::enterEvent(QEnterEvent* event) {
@@ -93,21 +103,33 @@ DownloadButton::DownloadButton(QWidget* parent) : QAbstractButton(parent) {
   setCursor(Qt::PointingHandCursor);
 }
 
-void DownloadButton::paintEvent(QPaintEvent*) {
-  QPainter painter(this);
+QPixmap DownloadButton::render() const {
+  const qreal ratio = devicePixelRatioF();
+  QPixmap pixmap(size() * ratio);
+  pixmap.setDevicePixelRatio(ratio);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
   painter.setRenderHint(QPainter::Antialiasing);
   if (!isEnabled()) painter.setOpacity(0.5);
-  const QRectF frame = QRectF(rect()).adjusted(0, 0, 0, -6);  // room for the shadow below
+  const bool pressed = isEnabled() && isDown();
+  const bool hovered = isEnabled() && underMouse();
+  // Pressed: the body sinks onto its shadow and darkens; hovered: it lightens.
+  const double sink = pressed ? 2 : 0;
+  const QRectF frame = QRectF(rect()).adjusted(0, sink, 0, -6 + sink);  // room for the shadow below
   QPainterPath shadow;
-  shadow.addRoundedRect(frame.translated(0, 6), 16, 16);
-  painter.fillPath(shadow, QColor::fromRgbF(0, 1, 0, 0.15));
+  shadow.addRoundedRect(QRectF(rect()).adjusted(0, 6, 0, 0), 16, 16);
+  painter.fillPath(shadow, QColor::fromRgbF(0, 1, 0, pressed ? 0.08 : 0.15));
+  const double tone = pressed ? 0.85 : hovered ? 1.12 : 1.0;
+  auto shade = [tone](double r, double g, double b) {
+    return QColor::fromRgbF(std::min(1.0, r * tone), std::min(1.0, g * tone), std::min(1.0, b * tone));
+  };
   QLinearGradient gradient(frame.topLeft(), frame.bottomRight());
-  gradient.setColorAt(0, QColor::fromRgbF(0.3, 0.8, 0.2));
-  gradient.setColorAt(1, QColor::fromRgbF(0.2, 0.6, 0.1));
+  gradient.setColorAt(0, shade(0.3, 0.8, 0.2));
+  gradient.setColorAt(1, shade(0.2, 0.6, 0.1));
   QPainterPath body;
   body.addRoundedRect(frame, 16, 16);
   painter.fillPath(body, gradient);
-  painter.setPen(QPen(QColor::fromRgbF(1, 1, 1, 0.3), 1));
+  painter.setPen(QPen(QColor::fromRgbF(1, 1, 1, hovered ? 0.45 : 0.3), 1));
   painter.drawRoundedRect(frame.adjusted(1, 1, -1, -1), 15, 15);
 
   const QFont labelFont = theme::font(QStringLiteral("Montserrat-Bold"), 18);
@@ -118,7 +140,36 @@ void DownloadButton::paintEvent(QPaintEvent*) {
   painter.drawPixmap(QPointF(left, frame.center().y() - 10), icon);
   painter.setFont(labelFont);
   painter.setPen(Qt::white);
-  painter.drawText(QRectF(left + 32, frame.top(), textWidth + 2, frame.height()), Qt::AlignVCenter | Qt::AlignLeft, text());
+  painter.drawText(QRectF(left + 32, frame.top(), textWidth + 2, frame.height()), Qt::AlignVCenter | Qt::AlignLeft,
+                   text());
+  return pixmap;
+}
+
+void DownloadButton::paintEvent(QPaintEvent*) {
+  // Drawn once per look and size; repaints (the bubbles cause many) copy it.
+  const QString key = QStringLiteral("%1x%2/%3%4%5/%6")
+                          .arg(width())
+                          .arg(height())
+                          .arg(isEnabled())
+                          .arg(isEnabled() && isDown())
+                          .arg(isEnabled() && underMouse())
+                          .arg(text());
+  if (key != m_cacheKey || m_cache.devicePixelRatio() != devicePixelRatioF()) {
+    m_cache = render();
+    m_cacheKey = key;
+  }
+  QPainter painter(this);
+  painter.drawPixmap(0, 0, m_cache);
+}
+
+void DownloadButton::enterEvent(QEnterEvent* event) {
+  QAbstractButton::enterEvent(event);
+  update();
+}
+
+void DownloadButton::leaveEvent(QEvent* event) {
+  QAbstractButton::leaveEvent(event);
+  update();
 }
 
 // --- main screen
@@ -126,6 +177,7 @@ void DownloadButton::paintEvent(QPaintEvent*) {
 VideoDownloadView::VideoDownloadView(std::shared_ptr<tavix::VideoDownloadScreenModel> model, QWidget* parent)
     : QWidget(parent), m_model(std::move(model)) {
   setMinimumSize(1000, 400);
+  setAttribute(Qt::WA_OpaquePaintEvent);  // the background covers every pixel
   m_bubbles = new BubblesView(this);
 
   auto* front = new QHBoxLayout(this);
@@ -146,7 +198,9 @@ VideoDownloadView::VideoDownloadView(std::shared_ptr<tavix::VideoDownloadScreenM
   rightColumn->setMaximumWidth(550);
   auto* right = new QVBoxLayout(rightColumn);
   right->setContentsMargins(0, 0, 0, 0);
-  right->setSpacing(30);
+  // The rows are 30 apart while there is room; in a short window (400 high
+  // with downloads) the gaps give way first, down to 8, and then the list.
+  right->setSpacing(0);
 
   auto* titleRow = new QHBoxLayout();
   titleRow->setSpacing(16);
@@ -170,15 +224,19 @@ VideoDownloadView::VideoDownloadView(std::shared_ptr<tavix::VideoDownloadScreenM
   m_paste->setFixedSize(44, 44);
   m_paste->setCursor(Qt::PointingHandCursor);
   addressRow->addWidget(m_paste);
+  right->addItem(new Gap(8, 30));
   right->addLayout(addressRow);
 
   m_quality = new QualitySelector(m_model->viewModel(), rightColumn);
+  right->addItem(new Gap(8, 30));
   right->addWidget(m_quality);
 
   m_download = new DownloadButton(rightColumn);
+  right->addItem(new Gap(8, 30));
   right->addWidget(m_download);
 
   m_queue = new DownloadQueueView(m_model->downloadManager(), rightColumn);
+  right->addItem(new Gap(8, 30));
   right->addWidget(m_queue, 1);
   right->addStretch(0);
   front->addWidget(rightColumn, 2);
@@ -210,19 +268,38 @@ void VideoDownloadView::applyPasteEffect(bool on) {
       QStringLiteral("QLineEdit { color: %1; background: rgba(255,255,255,0.10); border-radius: 12px; padding: 0 16px;"
                      " border: %2; }")
           .arg(secondary, on ? QStringLiteral("2px solid rgba(0,255,0,0.8)") : QStringLiteral("2px solid transparent")));
-  m_paste->setStyleSheet(QStringLiteral("QToolButton { background: %1; border-radius: 12px; border: %2; }")
+  // The paste button lightens under the pointer and darkens while pressed.
+  m_paste->setStyleSheet(QStringLiteral("QToolButton { background: %1; border-radius: 12px; border: %2; }"
+                                        " QToolButton:hover { background: rgba(255,255,255,0.30); }"
+                                        " QToolButton:pressed { background: rgba(255,255,255,0.12); }")
                              .arg(theme::backgroundItem().name(QColor::HexArgb),
                                   on ? QStringLiteral("1.5px solid rgba(0,255,0,0.6)")
                                      : QStringLiteral("1.5px solid transparent")));
 }
 
-void VideoDownloadView::paintEvent(QPaintEvent*) {
+const QPixmap& VideoDownloadView::background() {
+  const qreal ratio = devicePixelRatioF();
+  if (m_background.size() != size() * ratio || m_background.devicePixelRatio() != ratio) {
+    m_background = QPixmap(size() * ratio);
+    m_background.setDevicePixelRatio(ratio);
+    QPainter painter(&m_background);
+    QLinearGradient gradient(rect().topLeft(), rect().bottomRight());
+    gradient.setColorAt(0, QColor::fromRgbF(0, 0.4, 0.8));
+    gradient.setColorAt(0.5, QColor::fromRgbF(0, 0.2, 0.6));
+    gradient.setColorAt(1, QColor::fromRgbF(0, 0.1, 0.4));
+    painter.fillRect(rect(), gradient);
+  }
+  return m_background;
+}
+
+void VideoDownloadView::paintEvent(QPaintEvent* event) {
+  // The gradient is drawn once per size; a repaint copies the part it needs.
+  const QPixmap& cached = background();
+  const QRect area = event->rect();
+  const qreal ratio = cached.devicePixelRatio();
   QPainter painter(this);
-  QLinearGradient gradient(rect().topLeft(), rect().bottomRight());
-  gradient.setColorAt(0, QColor::fromRgbF(0, 0.4, 0.8));
-  gradient.setColorAt(0.5, QColor::fromRgbF(0, 0.2, 0.6));
-  gradient.setColorAt(1, QColor::fromRgbF(0, 0.1, 0.4));
-  painter.fillRect(rect(), gradient);
+  painter.drawPixmap(QRectF(area), cached,
+                     QRectF(area.x() * ratio, area.y() * ratio, area.width() * ratio, area.height() * ratio));
 }
 
 void VideoDownloadView::resizeEvent(QResizeEvent* event) {

@@ -10,6 +10,8 @@
 
 #include <QAbstractButton>
 #include <QLineEdit>
+#include <QPixmap>
+#include <QSpacerItem>
 #include <QToolButton>
 #include <QWidget>
 #include <memory>
@@ -18,6 +20,19 @@
 #include "platform/observable/Cancellable.h"
 
 class BubblesView;
+
+// A vertical gap of `preferred` points that shrinks down to `minimum` when
+// the column is short of room.
+class Gap : public QSpacerItem {
+ public:
+  Gap(int minimum, int preferred)
+      : QSpacerItem(0, preferred, QSizePolicy::Minimum, QSizePolicy::Preferred), m_minimum(minimum) {}
+  QSize minimumSize() const override;
+
+ private:
+  int m_minimum;
+};
+
 class DownloadQueueView;
 class QualitySelector;
 class QLabel;
@@ -52,6 +67,13 @@ class DownloadButton : public QAbstractButton {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void enterEvent(QEnterEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+
+ private:
+  QPixmap render() const;  // the button as it looks now
+  QPixmap m_cache;
+  QString m_cacheKey;
 };
 
 class VideoDownloadView : public QWidget {
@@ -77,6 +99,7 @@ class VideoDownloadView : public QWidget {
 
  private:
   void applyPasteEffect(bool on);
+  const QPixmap& background();
 
   std::shared_ptr<tavix::VideoDownloadScreenModel> m_model;
   BubblesView* m_bubbles;
@@ -89,5 +112,6 @@ class VideoDownloadView : public QWidget {
   DownloadQueueView* m_queue;
   bool m_appeared = false;
   bool m_pasteHighlighted = false;
+  QPixmap m_background;  // the gradient at the current size
   std::vector<platform::Cancellable> m_subscriptions;
 };

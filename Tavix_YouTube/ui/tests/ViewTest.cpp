@@ -1,7 +1,9 @@
-// Qt views on the offscreen platform: rows per status, the queue with 0, 1
-// and several items, the quality selector, the main screen's wiring and the
-// candy-stripe bar's pixels. The screenshot test renders the window with
-// items in several states to <build>/artifacts/window.png.
+// Qt views on the offscreen platform: rows per status, elided titles, the
+// status icons' pixels, the queue with 0, 1 and several items, the layout at
+// every window height, the quality selector, the main screen's wiring, press
+// and hover feedback and the candy-stripe bar's pixels. The screenshot test
+// renders the window with items in several states to
+// <build>/artifacts/window-<platform>.png.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -9,6 +11,9 @@
 #include <QDir>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <ostream>
 #include <QTest>
 #include <cstdlib>
 
@@ -24,9 +29,10 @@
 
 using tavix::DownloadStatus;
 
-// Fontconfig keeps caches for the life of the process; the leak checker of
-// the sanitizer build is told so.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\nleak:libdbus\n"; }
+QT_BEGIN_NAMESPACE
+// Readable failure messages for Qt strings.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+QT_END_NAMESPACE
 
 namespace {
 
@@ -64,6 +70,21 @@ class ViewTest : public uitest::ViewModelTest {
     manager->downloads = list;
     return item;
   }
+  // Pumps until the screen has resized the window `count` times in all: it
+  // does so 0.2 s after it appears and 0.1 s after each change of the queue.
+  int windowSizings() const {
+    int done = 0;
+    for (const auto& line : console.lines()) done += line.rfind("🪟 Updating window size for ", 0) == 0;
+    return done;
+  }
+  bool waitForWindowSizing(int count) {
+    return QTest::qWaitFor(
+        [&] {
+          platform::MainQueue::drain();
+          return windowSizings() >= count;
+        },
+        20000);
+  }
   static void settle() {
     for (int i = 0; i < 3; ++i) {
       QApplication::processEvents();
@@ -76,6 +97,8 @@ class ViewTest : public uitest::ViewModelTest {
 TEST_F(ViewTest, RowShowsButtonsAndBarPerStatus) {
   auto item = std::make_shared<tavix::DownloadItem>("https://example.org/v", tavix::Quality::p480);
   DownloadItemView row(item, nullptr);
+  row.resize(700, 120);
+  row.show();
   struct Case {
     DownloadStatus status;
     std::vector<QString> symbols;
@@ -115,11 +138,14 @@ TEST_F(ViewTest, RowShowsOutsideTextsAsTheyAre) {
   item->fileSize = std::string("<i>9</i>MiB");
   item->errorMessage = std::string("<h1>E</h1>");
   DownloadItemView row(item, nullptr);
+  row.resize(900, 120);
+  row.show();
   settle();
   auto showsRaw = [](QLabel* label, const QString& raw) {
     EXPECT_EQ(label->text(), raw);
     EXPECT_GE(label->sizeHint().width(), QFontMetrics(label->font()).horizontalAdvance(raw) - 4) << raw.toStdString();
   };
+  EXPECT_EQ(row.titleLabel()->textFormat(), Qt::PlainText);
   showsRaw(row.titleLabel(), "<b>T</b><img src=\"/nonexistent.png\">");
   ASSERT_EQ(row.statusTextLabels().size(), 2u);
   showsRaw(row.statusTextLabels()[1], "• <i>9</i>MiB");
@@ -159,6 +185,86 @@ TEST_F(ViewTest, RowDecodesTheThumbnailOncePerChange) {
   item->thumbnail = std::nullopt;
   settle();
   EXPECT_FALSE(row.thumbnail()->hasImage());
+}
+
+// Titles and addresses too long for the row end in "…" within the line's
+// width; the whole text is in the tooltip above what a click does.
+TEST_F(ViewTest, RowTitleElidesLongTextsWithFullTextInTooltip) {
+  const std::string longTitle = "A very long video title that goes on and on about many things in great detail, "
+                                "longer than any row of this window could show on one line";
+  const std::string longAddress = "https://www.youtube.com/watch?v=dQw4w9WgXcQ&list=PLabcdefghijklmnopqrstuvwxyz0123456789"
+                                  "&index=42&t=1234s&feature=shared";
+  struct Case {
+    const char* name;
+    std::string title;  // empty: the address shows
+  } cases[] = {{"title", longTitle}, {"address", ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto item = std::make_shared<tavix::DownloadItem>(longAddress, tavix::Quality::p720);
+    item->status = DownloadStatus::failed;
+    if (!c.title.empty()) item->displayTitle = c.title;
+    DownloadItemView row(item, nullptr);
+    row.resize(550, 120);
+    row.show();
+    settle();
+    ClickableLabel* title = row.titleLabel();
+    const QString full = QString::fromStdString(c.title.empty() ? longAddress : c.title);
+    EXPECT_EQ(title->fullText(), full);
+    EXPECT_TRUE(title->isElided());
+    EXPECT_TRUE(title->text().endsWith(QChar(0x2026))) << title->text().toStdString();
+    EXPECT_TRUE(full.startsWith(title->text().chopped(1)));
+    EXPECT_LE(QFontMetrics(title->font()).horizontalAdvance(title->text()), title->contentsRect().width());
+    EXPECT_EQ(title->toolTip(), full + "\nOpen in browser");
+
+    // Room enough: the whole text, and the tooltip names only the action.
+    row.resize(4000, 120);
+    settle();
+    EXPECT_EQ(title->text(), full);
+    EXPECT_FALSE(title->isElided());
+    EXPECT_EQ(title->toolTip(), "Open in browser");
+  }
+}
+
+// The status icons keep their marks at 12 pixels: the pause bars and the
+// triangle's "!" are see-through columns in the solid shape, not a blur.
+TEST_F(ViewTest, StatusIconsAreLegibleAtTwelvePixels) {
+  auto alphaAt = [](const QImage& image, int x, int y) { return image.pixelColor(x, y).alpha(); };
+  {
+    auto item = std::make_shared<tavix::DownloadItem>("https://example.org/p", tavix::Quality::p720);
+    item->status = DownloadStatus::paused;
+    DownloadItemView row(item, nullptr);
+    settle();
+    const QImage icon = row.statusIconLabel()->pixmap().toImage();
+    ASSERT_EQ(icon.size(), QSize(12, 12));
+    for (int y = 4; y <= 7; ++y) {
+      SCOPED_TRACE(y);
+      EXPECT_GT(alphaAt(icon, 2, y), 200);  // disc
+      EXPECT_LT(alphaAt(icon, 4, y), 60);   // left bar, cut out
+      EXPECT_GT(alphaAt(icon, 5, y), 200);  // disc between the bars
+      EXPECT_GT(alphaAt(icon, 6, y), 200);
+      EXPECT_LT(alphaAt(icon, 7, y), 60);   // right bar
+      EXPECT_GT(alphaAt(icon, 9, y), 200);
+    }
+    // The icon is drawn in the status colour (yellow).
+    EXPECT_EQ(icon.pixelColor(6, 6).rgb(), theme::systemColor(SystemColor::Yellow).rgb());
+  }
+  {
+    auto item = std::make_shared<tavix::DownloadItem>("https://example.org/f", tavix::Quality::p720);
+    item->status = DownloadStatus::failed;
+    DownloadItemView row(item, nullptr);
+    settle();
+    const QImage icon = row.statusIconLabel()->pixmap().toImage();
+    ASSERT_EQ(icon.size(), QSize(12, 12));
+    for (int x : {5, 6}) {
+      SCOPED_TRACE(x);
+      for (int y : {5, 6, 7}) EXPECT_LT(alphaAt(icon, x, y), 60) << "stem row " << y;
+      EXPECT_GT(alphaAt(icon, x, 8), 200) << "between stem and dot";
+      EXPECT_LT(alphaAt(icon, x, 9), 60) << "dot";
+      EXPECT_GT(alphaAt(icon, x, 10), 200) << "base";
+    }
+    EXPECT_GT(alphaAt(icon, 3, 9), 200);  // the triangle around the mark
+    EXPECT_GT(alphaAt(icon, 8, 9), 200);
+  }
 }
 
 TEST_F(ViewTest, RowClickRunsEventThenAction) {
@@ -248,6 +354,40 @@ TEST_F(ViewTest, ScrollButtonFromFourItemsWhenEndIsOutOfView) {
   EXPECT_FALSE(queue.scrollButton()->isVisible());
 }
 
+// The list's scroll bar is thin, has no arrow buttons and a light handle.
+TEST_F(ViewTest, ScrollBarIsThinAndTranslucentWhite) {
+  DownloadQueueView queue(manager);
+  queue.resize(550, 300);
+  queue.show();
+  for (int i = 0; i < 5; ++i) addItem(DownloadStatus::queued, "https://example.org/" + std::to_string(i));
+  settle();
+  QScrollBar* bar = queue.scrollArea()->verticalScrollBar();
+  ASSERT_TRUE(bar->isVisible());
+  ASSERT_GT(bar->maximum(), 0);
+  EXPECT_LE(bar->width(), 8);
+  QStyleOptionSlider option;
+  option.initFrom(bar);
+  option.orientation = Qt::Vertical;
+  option.minimum = bar->minimum();
+  option.maximum = bar->maximum();
+  option.sliderPosition = bar->value();
+  option.pageStep = bar->pageStep();
+  EXPECT_EQ(bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarAddLine, bar).height(), 0);
+  const QRect handle = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, bar);
+  ASSERT_FALSE(handle.isEmpty());
+  // Over black, the handle shows as a grey of its white's opacity; the track
+  // stays black.
+  QImage image(bar->size(), QImage::Format_ARGB32);
+  image.fill(Qt::black);
+  bar->render(&image);
+  const QColor inHandle = image.pixelColor(handle.center());
+  EXPECT_GT(inHandle.lightness(), 40);
+  EXPECT_LT(inHandle.lightness(), 200);
+  EXPECT_EQ(inHandle.red(), inHandle.blue());
+  const int trackY = handle.bottom() + 20 < bar->height() ? handle.bottom() + 20 : handle.top() - 20;
+  EXPECT_EQ(image.pixelColor(handle.center().x(), trackY).lightness(), 0);
+}
+
 TEST_F(ViewTest, QualitySelectorSegmentsAndSelection) {
   auto model = tavix::VideoDownloadViewModel::create([] { return std::optional<std::string>(); });
   QualitySelector selector(model);
@@ -302,10 +442,12 @@ TEST_F(ViewTest, MainScreenWiring) {
   MainWindow window;
   window.installMainScreen();
   window.show();
+  ASSERT_TRUE(waitForWindowSizing(1));
   settle();
   VideoDownloadView* screen = window.mainScreen();
   EXPECT_EQ(window.minimumSize(), QSize(1000, 400));
-  EXPECT_TRUE(window.windowTitle().isEmpty());
+  EXPECT_EQ(window.windowTitle(), "Video Downloader");
+  EXPECT_FALSE(window.windowIcon().isNull());
   EXPECT_EQ(screen->titleLabel()->text(), "Video Downloader");
   // Appearing writes its line; the first layout is no size change, a resize is.
   auto sizeLines = [this] {
@@ -336,6 +478,114 @@ TEST_F(ViewTest, MainScreenWiring) {
   platform::Pasteboard::setGeneral(nullptr);
 }
 
+// At every height the window can take (with the number of rows that goes
+// with it, and 400 with rows, as right after the first download is added or
+// when the user shrinks the window) the column's parts keep their order
+// without overlapping, the queue header keeps its height and the list,
+// however short, scrolls.
+TEST_F(ViewTest, LayoutHoldsAtEveryWindowHeight) {
+  struct Case {
+    int rows;
+    int height;
+  } cases[] = {{1, 400}, {1, 600}, {2, 740}, {3, 860}, {3, 400}, {5, 860}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.rows) + " rows at " + std::to_string(c.height));
+    const int sizingsBefore = windowSizings();
+    MainWindow window;
+    window.installMainScreen();
+    VideoDownloadView* screen = window.mainScreen();
+    auto& screenManager = *screen->model().downloadManager();
+    screenManager.setLauncher([](auto&) -> std::optional<platform::Error> { return std::nullopt; });
+    tavix::DownloadList list;
+    for (int i = 0; i < c.rows; ++i) {
+      auto item = std::make_shared<tavix::DownloadItem>("https://example.org/" + std::to_string(i), tavix::Quality::p720);
+      item->status = DownloadStatus::downloading;
+      list.push_back(item);
+    }
+    screenManager.downloads = list;
+    window.show();
+    // The screen sizes the window for its queue after the change and after it
+    // appears; the height under test is set once both have run.
+    ASSERT_TRUE(waitForWindowSizing(sizingsBefore + 2));
+    window.resize(1000, c.height);
+    settle();
+    ASSERT_EQ(window.height(), c.height);
+
+    DownloadQueueView* queue = screen->queueView();
+    auto frameIn = [screen](const QWidget* widget) {
+      return QRect(widget->mapTo(screen, QPoint(0, 0)), widget->size());
+    };
+    const QWidget* column[] = {screen->titleLabel(), screen->addressField(), screen->qualitySelector(),
+                               screen->downloadButton(), queue};
+    for (size_t i = 0; i + 1 < std::size(column); ++i) {
+      EXPECT_LE(frameIn(column[i]).bottom(), frameIn(column[i + 1]).top()) << "part " << i << " overlaps the next";
+    }
+    EXPECT_LE(frameIn(queue).bottom(), screen->height() - 1);
+    EXPECT_EQ(queue->header()->height(), queue->header()->sizeHint().height());
+    EXPECT_LE(frameIn(queue->titleLabel()).bottom(), frameIn(queue->countLabel()).top());
+    EXPECT_GE(queue->countLabel()->height(), queue->countLabel()->sizeHint().height());
+    EXPECT_GE(queue->scrollArea()->height(), DownloadQueueView::kListMinimumHeight);
+    const int rowsHeight = queue->rows().size() * queue->rows().front()->sizeHint().height();
+    if (rowsHeight > queue->scrollArea()->height()) {
+      EXPECT_GT(queue->scrollArea()->verticalScrollBar()->maximum(), 0);
+    }
+  }
+}
+
+// Buttons answer the pointer: each looks different at rest, under the
+// pointer and while pressed.
+TEST_F(ViewTest, ButtonsShowHoverAndPress) {
+  MainWindow window;
+  window.installMainScreen();
+  VideoDownloadView* screen = window.mainScreen();
+  auto& screenManager = *screen->model().downloadManager();
+  screenManager.setLauncher([](auto&) -> std::optional<platform::Error> { return std::nullopt; });
+  auto first = std::make_shared<tavix::DownloadItem>("https://example.org/1", tavix::Quality::p720);
+  auto second = std::make_shared<tavix::DownloadItem>("https://example.org/2", tavix::Quality::p720);
+  first->status = DownloadStatus::failed;
+  second->status = DownloadStatus::failed;
+  screenManager.downloads = tavix::DownloadList{first, second};
+  screen->model().viewModel()->urlText = std::string("https://example.org/x");  // enables the download button
+  window.resize(1000, 740);
+  window.show();
+  settle();
+  ASSERT_FALSE(screen->queueView()->rows().empty());
+  struct Case {
+    const char* name;
+    QAbstractButton* button;
+  } cases[] = {
+      {"download", screen->downloadButton()},
+      {"paste", screen->pasteButton()},
+      {"clear", screen->queueView()->clearButton()},
+      {"row action", screen->queueView()->rows().front()->actionButtons().front()},
+      {"quality segment", screen->qualitySelector()->segment(0)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(c.button->isVisible());
+    auto look = [&] {
+      QImage image(c.button->size(), QImage::Format_ARGB32);
+      image.fill(Qt::black);
+      c.button->render(&image);
+      return image;
+    };
+    const QImage rest = look();
+    // Under the pointer: the pointer moves onto it (push buttons follow the
+    // moves) and the widget knows it is under the pointer.
+    QTest::mouseMove(c.button, c.button->rect().center());
+    c.button->setAttribute(Qt::WA_UnderMouse, true);
+    const QImage hovered = look();
+    c.button->setDown(true);
+    const QImage pressed = look();
+    c.button->setDown(false);
+    c.button->setAttribute(Qt::WA_UnderMouse, false);
+    EXPECT_NE(rest, hovered);
+    EXPECT_NE(hovered, pressed);
+    EXPECT_NE(rest, pressed);
+    EXPECT_EQ(look(), rest);
+  }
+}
+
 // Rendered window with rows in several states, kept as a build artifact.
 TEST_F(ViewTest, WindowScreenshot) {
   MainWindow window;
@@ -362,11 +612,13 @@ TEST_F(ViewTest, WindowScreenshot) {
   window.show();
   settle();
   const QImage image = window.grab().toImage();
-  // <build>/artifacts, beside the bundle folder.
+  // <build>/artifacts, beside the bundle folder; one file per platform, as
+  // the offscreen and the X server runs may run side by side.
   const QString folder = QString::fromStdString(uitest::bundlePath()) + "/../artifacts";
   QDir().mkpath(folder);
-  ASSERT_TRUE(image.save(folder + "/window.png"));
-  const QImage saved(folder + "/window.png");
+  const QString file = folder + "/window-" + QGuiApplication::platformName() + ".png";
+  ASSERT_TRUE(image.save(file));
+  const QImage saved(file);
   EXPECT_EQ(saved.size(), QSize(1000, 860) * window.devicePixelRatio());
   // Not blank: the background gradient and the rows give many colours.
   QSet<QRgb> colours;

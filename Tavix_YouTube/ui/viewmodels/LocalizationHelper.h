@@ -4,8 +4,10 @@
 // entry yields the key itself.
 //
 // LocalizationHelper and Plural are empty marker types; the work is in the
-// free functions. downloadsCountText(n) is "<n> <word>" with the word chosen
-// by the integer plural rule one / few ("downloads.items.two") / many.
+// free functions. downloadsCountText(n) is "<n> <word>" with the word of the
+// form that the plural rule of the strings table's language gives: Russian
+// (one for 1, 21, 101..; "two" for 2-4, 22-24..; many for the rest, 11-14
+// included); English and every other language: one for exactly 1, else many.
 //
 // Thread safety: as the bundle's lookup (any thread).
 #pragma once
@@ -18,5 +20,10 @@ class LocalizationHelper {};
 class Plural {};
 
 std::string localizedString(std::string_view key);
+
+enum class PluralForm { one, two, many };
+
+// The form of `count` in `language` (a strings-table language such as "ru").
+PluralForm pluralFormFor(int64_t count, std::string_view language);
 
 std::string downloadsCountText(int64_t count);

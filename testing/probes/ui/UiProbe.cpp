@@ -1,5 +1,6 @@
 // ui-probe: drives the window's view models from the command line.
-//   plural N                                         the download-count text for N
+//   plural N [--lang en|ru]                          the download-count text for N, in that
+//                                                    language (default: the system's choice)
 //   window --count N --frame x,y,w,h --visible x,y,w,h
 //                                                    the new window frame (origin bottom left)
 //   event --quality Q                                the download button's usage-event name
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,12 +22,13 @@
 #include "Tavix_YouTube/ui/viewmodels/LocalizationHelper.h"
 #include "Tavix_YouTube/ui/viewmodels/VideoDownloadScreenModel.h"
 #include "Tavix_YouTube/ui/viewmodels/WindowSizeManager.h"
+#include "platform/app/Bundle.h"
 
 namespace {
 
 int usage(const std::string& message) {
   std::cerr << "ui-probe: " << message << "\n"
-            << "usage: ui-probe plural N | window --count N --frame x,y,w,h --visible x,y,w,h | event --quality Q\n";
+            << "usage: ui-probe plural N [--lang en|ru] | window --count N --frame x,y,w,h --visible x,y,w,h | event --quality Q\n";
   return 2;
 }
 
@@ -82,9 +85,17 @@ int main(int argc, char** argv) {
   if (argc < 2) return usage("missing command");
   const std::string command = argv[1];
   if (command == "plural") {
-    if (argc != 3) return usage("plural takes one number");
+    if (argc != 3 && argc != 5) return usage("plural takes one number and an optional --lang");
     auto n = parseInteger(argv[2]);
     if (!n) return usage("not a number: " + std::string(argv[2]));
+    if (argc == 5) {
+      const std::string option = argv[3];
+      const std::string language = argv[4];
+      if (option != "--lang") return usage("unknown option: " + option);
+      if (language != "en" && language != "ru") return usage("--lang is en or ru, not: " + language);
+      platform::Bundle::setMain(std::make_shared<platform::Bundle>(platform::Bundle::defaultResourcePath(),
+                                                                   std::vector<std::string>{language}));
+    }
     std::cout << "=> " << downloadsCountText(*n) << std::endl;
     return 0;
   }

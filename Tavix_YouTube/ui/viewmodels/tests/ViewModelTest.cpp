@@ -290,9 +290,12 @@ TEST_F(TextsTest, EventSuffixRemovesEveryLetterP) {
   EXPECT_EQ(tavix::VideoDownloadScreenModel::downloadEventName(Quality::p1080), "download_1080");
   EXPECT_EQ(tavix::VideoDownloadScreenModel::downloadEventName(Quality::mp3), "download_m3");
   EXPECT_EQ(tavix::VideoDownloadScreenModel::downloadEventName(Quality::best), "download_best");
-  // Quality names are the same in every language, so the events are too.
+  // The event follows the display name: numbers read the same in every
+  // language, "Best" is translated.
   useBundle(uitest::bundlePath(), "ru");
   EXPECT_EQ(tavix::VideoDownloadScreenModel::downloadEventName(Quality::p360), "download_360");
+  EXPECT_EQ(Quality::best.localizedName(), "Лучшее");
+  EXPECT_EQ(tavix::VideoDownloadScreenModel::downloadEventName(Quality::best), "download_лучшее");
 }
 
 TEST_F(TextsTest, PluralFormsAndMissingKeys) {
@@ -303,10 +306,19 @@ TEST_F(TextsTest, PluralFormsAndMissingKeys) {
       {112, "112 загрузок"}, {101, "101 загрузка"}, {1000, "1000 загрузок"},
   };
   for (auto [n, text] : cases) EXPECT_EQ(downloadsCountText(n), text) << n;
+  // English: the form one for exactly 1, otherwise many.
+  useBundle(uitest::bundlePath(), "en");
+  const std::pair<int64_t, const char*> english[] = {
+      {0, "0 downloads"}, {1, "1 download"},    {2, "2 downloads"},     {11, "11 downloads"},
+      {21, "21 downloads"}, {101, "101 downloads"}, {-1, "-1 downloads"}, {1000, "1000 downloads"},
+  };
+  for (auto [n, text] : english) EXPECT_EQ(downloadsCountText(n), text) << n;
+  // A missing form shows its key.
   uitest::ScratchBundle empty(R"({"downloads.items.one": "item"})");
   useBundle(empty.path(), "en");
-  EXPECT_EQ(downloadsCountText(2), "2 downloads.items.two");
-  EXPECT_EQ(downloadsCountText(31), "31 item");
+  EXPECT_EQ(downloadsCountText(2), "2 downloads.items.many");
+  EXPECT_EQ(downloadsCountText(1), "1 item");
+  EXPECT_EQ(downloadsCountText(21), "21 downloads.items.many");
 }
 
 TEST_F(TextsTest, QualityAndStatusCompareThroughDisplayNames) {

@@ -23,6 +23,15 @@ TEST(UiProbeTest, CommandsPrintTheirResult) {
   } cases[] = {
       {"en", "plural 1", "=> 1 download\n"},
       {"en", "plural 5", "=> 5 downloads\n"},
+      // English counts take the English rule: one only for exactly 1.
+      {"en", "plural 21", "=> 21 downloads\n"},
+      {"en", "plural 101", "=> 101 downloads\n"},
+      {"en", "plural 3", "=> 3 downloads\n"},
+      // --lang overrides the system's choice.
+      {"ru", "plural 21 --lang en", "=> 21 downloads\n"},
+      {"en", "plural 21 --lang ru", "=> 21 загрузка\n"},
+      {"en", "plural 3 --lang ru", "=> 3 загрузки\n"},
+      {"en", "plural 1 --lang en", "=> 1 download\n"},
       {"ru", "plural 21", "=> 21 загрузка\n"},
       {"ru", "plural 3", "=> 3 загрузки\n"},
       {"ru", "plural 112", "=> 112 загрузок\n"},
@@ -40,6 +49,7 @@ TEST(UiProbeTest, CommandsPrintTheirResult) {
       {"en", "event --quality mp3", "=> download_m3\n"},
       {"en", "event --quality best", "=> download_best\n"},
       {"ru", "event --quality p1080", "=> download_1080\n"},
+      {"ru", "event --quality best", "=> download_лучшее\n"},
   };
   for (const auto& c : cases) {
     const ProbeRun run = runProbe(c.language, c.arguments);
@@ -53,6 +63,10 @@ TEST(UiProbeTest, BadArgumentsPrintNoResult) {
       "",
       "plural",
       "plural x",
+      "plural 1 --lang",
+      "plural 1 --lang de",
+      "plural 1 --language en",
+      "plural 1 --lang en extra",
       "window --count 1 --frame 0,0,1000 --visible 0,0,1920,1080",
       "window --count 1 --frame 0,0,1000,400, --visible 0,0,1920,1080",
       "window --count 1 --frame 0,0,nan,400 --visible 0,0,1920,1080",
