@@ -22,6 +22,7 @@ TempHome::TempHome() {
     std::filesystem::create_directories(value);
     m_environment.set(name, value);
   }
+  m_environment.set("APP_KEYCHAIN_ROOT", keychainRoot());
 }
 
 TempHome::~TempHome() {

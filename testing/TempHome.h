@@ -1,7 +1,8 @@
 // TempHome: a fresh temporary home folder for one test. Sets HOME,
 // XDG_DATA_HOME, XDG_CACHE_HOME, XDG_CONFIG_HOME and XDG_STATE_HOME to
-// folders inside it (created), and on destruction restores the previous
-// values and removes the whole tree. Use it as a fixture member, or derive
+// folders inside it (created) and APP_KEYCHAIN_ROOT to keychainRoot() (made
+// by the first write), and on destruction restores the previous values and
+// removes the whole tree. Use it as a fixture member, or derive
 // from TempHomeTest.
 //
 // Thread safety: changes the process environment; construct and destroy it
@@ -28,6 +29,7 @@ class TempHome {
   std::string cacheHome() const { return m_path + "/.cache"; }
   std::string configHome() const { return m_path + "/.config"; }
   std::string stateHome() const { return m_path + "/.local/state"; }
+  std::string keychainRoot() const { return m_path + "/keychain"; }
   // path() + "/" + relative
   std::string file(const std::string& relative) const { return m_path + "/" + relative; }
 

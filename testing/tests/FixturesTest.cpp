@@ -31,6 +31,7 @@ TEST(FixturesTest, TempHomeSetsAndRestoresTheEnvironmentAndRemovesTheTree) {
     path = temp.path();
     EXPECT_EQ(env("HOME"), path);
     EXPECT_EQ(env("XDG_DATA_HOME"), temp.dataHome());
+    EXPECT_EQ(env("APP_KEYCHAIN_ROOT"), temp.keychainRoot());
     EXPECT_EQ(::access(temp.cacheHome().c_str(), W_OK), 0);
     FILE* f = std::fopen(temp.file("note").c_str(), "w");
     ASSERT_NE(f, nullptr);

@@ -18,8 +18,10 @@
 #include "Tavix_YouTube/ui/DownloadQueueView.h"
 #include "Tavix_YouTube/ui/VideoDownloadView.h"
 #include "Tavix_YouTube/ui/viewmodels/MyAnalytics.h"
+#include "platform/app/Application.h"
 #include "platform/app/Bundle.h"
 #include "platform/log/ConsoleCapture.h"
+#include "sdk/core/RIRApp.h"
 #include "testing/ScopedEnvironment.h"
 #include "testing/TempHome.h"
 
@@ -56,7 +58,13 @@ class EndToEndTest : public ::testing::Test {
     platform::Bundle::setMain(nullptr);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   }
-  void TearDown() override { platform::Bundle::setMain(nullptr); }
+  // What the application set up globally goes, so that any test can follow.
+  void TearDown() override {
+    MyAnalytics::setSink(nullptr);
+    RIRApp::resetForTesting();
+    platform::Application::setShared(nullptr);
+    platform::Bundle::setMain(nullptr);
+  }
   testkit::TempHome m_home;  // HOME and the XDG folders
   testkit::ScopedEnvironment m_environment;
   fs::path m_root;
@@ -76,6 +84,12 @@ TEST_F(EndToEndTest, PasteAtActivationDownloadAndComplete) {
   static char* argv[] = {name, nullptr};
   {
     AppShell shell(argc, argv);
+    // The clipboard outlives the shell: it is emptied again when the test ends.
+    struct ClipboardCleanup {
+      ~ClipboardCleanup() { QGuiApplication::clipboard()->clear(); }
+    } clipboardCleanup;
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Video Downloader");
+    EXPECT_EQ(shell.window().windowTitle(), "Video Downloader");
     VideoDownloadView* screen = shell.window().mainScreen();
     ASSERT_NE(screen, nullptr);
     // The download manager can choose a folder: the Qt panel is set at launch.
@@ -102,7 +116,6 @@ TEST_F(EndToEndTest, PasteAtActivationDownloadAndComplete) {
     }));
     shell.window().close();
   }
-  MyAnalytics::setSink(nullptr);
 
   EXPECT_NE(std::find(events.begin(), events.end(), "app_launch"), events.end());
   EXPECT_NE(std::find(events.begin(), events.end(), "download_360"), events.end());

@@ -69,7 +69,11 @@ class ZULAppDelegateSwizzlerTest : public ::testing::Test {
     Swizzler::resetProxyOriginalDelegateOnceToken();
     Swizzler::clearInterceptors();
   }
-  ~ZULAppDelegateSwizzlerTest() override { ZULAssertionHandler::setCurrent(nullptr); }
+  ~ZULAppDelegateSwizzlerTest() override {
+    ZULAssertionHandler::setCurrent(nullptr);
+    Swizzler::clearInterceptors();
+    Swizzler::resetProxyOriginalDelegateOnceToken();
+  }
 
   std::shared_ptr<TestDelegate> interceptor(bool answer) {
     auto made = std::make_shared<TestDelegate>(registerDelegateClass("TestInterceptor"));
@@ -222,8 +226,18 @@ TEST_F(ZULAppDelegateSwizzlerTest, InterceptorMisuseGoesToTheAssertionHandler) {
 
 // --- method swizzler ------------------------------------------------------
 
+// Removes the named classes from the shared registry when the scope ends, so
+// that a repeated run of a test can register them again.
+struct RegisteredClasses {
+  std::vector<std::string> names;
+  ~RegisteredClasses() {
+    for (auto it = names.rbegin(); it != names.rend(); ++it) ClassRegistry::shared().removeClass(*it);
+  }
+};
+
 TEST(ZULSwizzlerTest, ReplacesInstanceAndClassMethodsSeparately) {
   ClassRegistry& registry = ClassRegistry::shared();
+  RegisteredClasses cleanup{{"SwizzleBase", "SwizzleChild"}};
   ASSERT_TRUE(registry.registerClass("SwizzleBase"));
   ASSERT_TRUE(registry.registerClass("SwizzleChild", "SwizzleBase"));
   registry.addMethod("SwizzleBase", "name", [](Object*, const Arguments&) -> std::any { return std::string("base"); });
