@@ -47,7 +47,8 @@ class EngineTest : public testkit::MainQueuePump {
   void TearDown() override {
     if (manager) {
       for (const auto& item : manager->downloads.get()) item->cancel();
-      runUntil([&] { return manager->currentDownloadCount() == 0; });
+      // Title queries too: each holds its process until its end reaches the main queue.
+      runUntil([&] { return manager->currentDownloadCount() == 0 && manager->titleQueryCount() == 0; });
     }
     testkit::MainQueuePump::TearDown();
     manager.reset();

@@ -399,7 +399,9 @@ TEST_F(EngineProcess, ProbeSession) {
       << download;
   ASSERT_FALSE(platform::fs::removeItem(downloads));
   ASSERT_FALSE(platform::fs::createDirectory(downloads));
-  std::string out = runProbe("session", "add p720 http://h/a\nwait 0.2\nsettle 0.1\ndump\npause 1\nremove 1\n"
+  // Two seconds for the first downloader to start and write its working
+  // file, also on a loaded machine or in a sanitizer build.
+  std::string out = runProbe("session", "add p720 http://h/a\nwait 2\nsettle 0.1\ndump\npause 1\nremove 1\n"
                                         "add p720 http://h/b\nsettle 60\ndump\nfiles\n");
   EXPECT_NE(out.find("=> item 1 status=downloading progress=0.00 stage=[] error=[] "
                      "file=[~/Downloads/Downloaded_Video_720.mp4] title=[http://h/a]\n"),

@@ -214,7 +214,10 @@ TEST_F(APMIdentityTest, ASlowComponentIsWaitedForTenMillisecondsOnly) {
   component->identifier = "44444444-4444-4444-4444-444444444444";
   component->delay = std::chrono::milliseconds(300);
   EXPECT_EQ(support->resettableDeviceID(), std::nullopt);  // the answer comes later
-  component->delay = std::chrono::milliseconds(0);
+  {
+    std::lock_guard lock(component->mutex);  // the slow read still runs on the identity queue
+    component->delay = std::chrono::milliseconds(0);
+  }
   // The late answer is kept; a fast read answers at once.
   bool answered = false;
   for (int attempt = 0; attempt < 200 && !answered; ++attempt) {

@@ -29,11 +29,11 @@ using testkit::LoopbackServer;
 template <typename T>
 class Inbox {
  public:
+  // Notifies under the lock: a waiter may return and destroy the inbox as
+  // soon as it sees the value.
   void put(T value) {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_values.push_back(std::move(value));
-    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_values.push_back(std::move(value));
     m_cv.notify_all();
   }
   // Waits for the n-th value (1-based) and returns a copy of all so far.

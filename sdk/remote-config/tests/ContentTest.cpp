@@ -121,9 +121,9 @@ TEST_F(ContentTest, WrongTypedResponseFieldsStoreNothing) {
   EXPECT_EQ(lines, 1u);
   content->activatePersonalization();
   EXPECT_TRUE(content->activePersonalization().empty());
-  std::optional<bool> activated;
-  content->activateRolloutMetadata([&](bool success) { activated = success; });
-  ASSERT_TRUE(testkit::runUntil([&] { return activated.has_value(); }));
+  std::atomic<bool> activated = false;  // set on the database queue
+  content->activateRolloutMetadata([&](bool) { activated = true; });
+  ASSERT_TRUE(testkit::runUntil([&] { return activated.load(); }));
   EXPECT_TRUE(content->activeRolloutMetadata().empty());
 
   content->updateConfigContentWithResponse(platform::Dictionary{{"state", "UPDATE"}, {"entries", "text"}}, kNamespace);
@@ -140,9 +140,9 @@ TEST_F(ContentTest, UpdateDiff) {
     content->copyFromDictionary(std::optional<RCNNamespaceConfigs>(content->fetchedConfig()), RCNDBSourceActive,
                                 kNamespace);
     content->activatePersonalization();
-    bool done = false;
+    std::atomic<bool> done = false;  // set on the database queue
     content->activateRolloutMetadata([&](bool) { done = true; });
-    ASSERT_TRUE(testkit::runUntil([&] { return done; }));
+    ASSERT_TRUE(testkit::runUntil([&] { return done.load(); }));
   };
   apply(platform::Dictionary{{"entries", Value::dict({{"k", "1"}})}});
   activate();

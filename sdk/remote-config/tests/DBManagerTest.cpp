@@ -68,8 +68,9 @@ class DBManagerTest : public rctest::RemoteConfigTest {
   }
   static RCNDBLoadCompletion keep(std::optional<std::tuple<RCNNamespaceConfigs, RCNNamespaceConfigs,
                                                            RCNNamespaceConfigs, platform::Dictionary>>& out) {
+    // Loads complete on a global queue: the value is handed to the main queue.
     return [&out](bool, RCNNamespaceConfigs f, RCNNamespaceConfigs a, RCNNamespaceConfigs d, platform::Dictionary r) {
-      out.emplace(f, a, d, r);
+      platform::mainQueue().async([&out, f, a, d, r] { out.emplace(f, a, d, r); });
     };
   }
   void TearDown() override {
@@ -181,7 +182,9 @@ TEST_F(DBManagerTest, RowsOfEveryTable) {
   manager->insertExperimentTableWithKey(RCNExperimentTableKeyPayload, payload);
   std::optional<platform::Dictionary> experiments;
   manager->loadExperimentWithCompletionHandler(
-      [&](bool, std::optional<platform::Dictionary> result) { experiments = result.value_or(platform::Dictionary()); });
+      [&](bool, std::optional<platform::Dictionary> result) {
+        platform::mainQueue().async([&, result] { experiments = result.value_or(platform::Dictionary()); });
+      });
   ASSERT_TRUE(testkit::runUntil([&] { return experiments.has_value(); }));
   EXPECT_EQ(experiments->get(RCNExperimentTableKeyPayload).asArray()->size(), 2u);
   EXPECT_EQ(experiments->get(RCNExperimentTableKeyMetadata), Value::dict({{"a", 2}}));
@@ -194,7 +197,9 @@ TEST_F(DBManagerTest, RowsOfEveryTable) {
                                              platform::Array{Value::dict({{"rolloutId", "r"}})});
   std::optional<std::pair<platform::Dictionary, platform::Dictionary>> personalization;
   manager->loadPersonalizationWithCompletionHandler(
-      [&](bool, platform::Dictionary fetched, platform::Dictionary active) { personalization.emplace(fetched, active); });
+      [&](bool, platform::Dictionary fetched, platform::Dictionary active) {
+        platform::mainQueue().async([&, fetched, active] { personalization.emplace(fetched, active); });
+      });
   std::optional<std::tuple<RCNNamespaceConfigs, RCNNamespaceConfigs, RCNNamespaceConfigs, platform::Dictionary>> loaded;
   manager->loadMainWithBundleIdentifier(rctest::kBundleIdentifier, keep(loaded));
   ASSERT_TRUE(testkit::runUntil([&] { return personalization && loaded; }));

@@ -2,6 +2,7 @@
 // batches, the cap, library data, the metrics record and the expiry sweep.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "platform/storage/FileSystem.h"
@@ -35,7 +36,7 @@ class ZDTCORStorageBatchTest : public TransportFixture {
 
   Batch makeBatch(const ZDTCORStorageEventSelector& selector, double expiration = 1700000600) {
     Batch batch;
-    bool done = false;
+    std::atomic<bool> done = false;  // set on the storage's queue
     storage->batchWithEventSelector(selector, expiration, [&](std::optional<int64_t> id, ZDTCOREventSet events) {
       batch = {id, std::move(events)};
       done = true;
