@@ -314,48 +314,33 @@ KeychainReadResult Keychain::copyMatching(const KeychainQuery& query) const {
   return result;
 }
 
-KeychainItemResult Keychain::copyMatchingItem(const KeychainQuery& query) const {
-  std::string folder = root();
+namespace {
+
+// The items a read finds under `folder`, oldest first; a fault set for reads,
+// a missing root, a failed scan and no match are the statuses of a read.
+KeychainStatus readMatching(const std::string& folder, const KeychainQuery& query, std::vector<StoredItem>& found) {
   std::lock_guard<std::mutex> guard(processLock());
-  KeychainItemResult result;
-  if (auto fault = takeFault(KeychainOperation::CopyMatching)) {
-    result.status = *fault;
-    return result;
-  }
-  if (folder.empty()) {
-    result.status = kKeychainNotAvailable;
-    return result;
-  }
+  if (auto fault = takeFault(KeychainOperation::CopyMatching)) return *fault;
+  if (folder.empty()) return kKeychainNotAvailable;
+  if (KeychainStatus status = scan(folder, query, found); status != kKeychainSuccess) return status;
+  return found.empty() ? kKeychainItemNotFound : kKeychainSuccess;
+}
+
+}  // namespace
+
+KeychainItemResult Keychain::copyMatchingItem(const KeychainQuery& query) const {
   std::vector<StoredItem> found;
-  result.status = scan(folder, query, found);
-  if (result.status != kKeychainSuccess) return result;
-  if (found.empty()) {
-    result.status = kKeychainItemNotFound;
-  } else {
-    result.item = std::move(found.front().item);
-  }
+  KeychainItemResult result;
+  result.status = readMatching(root(), query, found);
+  if (result.status == kKeychainSuccess && !found.empty()) result.item = std::move(found.front().item);
   return result;
 }
 
 KeychainReadAllResult Keychain::copyAllMatching(const KeychainQuery& query) const {
-  std::string folder = root();
-  std::lock_guard<std::mutex> guard(processLock());
-  KeychainReadAllResult result;
-  if (auto fault = takeFault(KeychainOperation::CopyMatching)) {
-    result.status = *fault;
-    return result;
-  }
-  if (folder.empty()) {
-    result.status = kKeychainNotAvailable;
-    return result;
-  }
   std::vector<StoredItem> found;
-  result.status = scan(folder, query, found);
+  KeychainReadAllResult result;
+  result.status = readMatching(root(), query, found);
   if (result.status != kKeychainSuccess) return result;
-  if (found.empty()) {
-    result.status = kKeychainItemNotFound;
-    return result;
-  }
   for (auto& stored : found) result.data.push_back(std::move(stored.item.data));
   return result;
 }
