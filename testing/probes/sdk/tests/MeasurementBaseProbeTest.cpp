@@ -1,36 +1,13 @@
 // sdk-probe's measurement base and clock subcommands, run as the CI runs them.
-#include <gtest/gtest.h>
-
-#include <fstream>
-#include <iterator>
 #include <string>
 
-#include "testing/ProgramRun.h"
-#include "testing/TempHome.h"
+#include "testing/probes/sdk/tests/SdkProbeFixture.h"
 
 namespace {
 
-struct ProbeRun : testkit::ProgramRun {
-  std::string err;
-};
+using sdkprobetest::ProbeRun;
 
-class MeasurementBaseProbeTest : public ::testing::Test {
- protected:
-  ProbeRun run(const std::string& arguments) {
-    const std::string errPath = home.file("stderr.txt");
-    const std::string command = "APP_RESOURCES='" + testkit::binFolder() + "/../resources' APP_SERVICES_URL=" +
-                                "http://127.0.0.1:9 APP_REACHABILITY=unreachable APP_KEYCHAIN_ROOT='" +
-                                home.file("keychain") + "' '" + testkit::builtProgram("sdk-probe") + "' " +
-                                arguments + " 2>'" + errPath + "'";
-    ProbeRun result;
-    static_cast<testkit::ProgramRun&>(result) = testkit::runCommand(command);
-    std::ifstream in(errPath);
-    result.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return result;
-  }
-
-  testkit::TempHome home;
-};
+class MeasurementBaseProbeTest : public sdkprobetest::SdkProbeFixture {};
 
 TEST_F(MeasurementBaseProbeTest, MonitorReportsSampleAndDispatch) {
   ProbeRun r = run(
