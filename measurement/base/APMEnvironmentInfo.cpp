@@ -11,8 +11,8 @@
 #include "sdk/utilities/ZULAppEnvironmentUtil.h"
 
 std::shared_ptr<APMEnvironmentInfo> APMEnvironmentInfo::sharedInstance() {
-  static const std::shared_ptr<APMEnvironmentInfo> shared = std::make_shared<APMEnvironmentInfo>();
-  return shared;
+  static const auto* const shared = new std::shared_ptr<APMEnvironmentInfo>(std::make_shared<APMEnvironmentInfo>());
+  return *shared;
 }
 
 std::string APMEnvironmentInfo::deviceModel() {

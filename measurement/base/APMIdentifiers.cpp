@@ -16,8 +16,8 @@ std::shared_ptr<APMIdentity> engineIdentity() {
 }  // namespace
 
 std::shared_ptr<APMIdentifiers> APMIdentifiers::sharedInstance() {
-  static const std::shared_ptr<APMIdentifiers> shared = std::make_shared<APMIdentifiers>();
-  return shared;
+  static const auto* const shared = new std::shared_ptr<APMIdentifiers>(std::make_shared<APMIdentifiers>());
+  return *shared;
 }
 
 std::string APMIdentifiers::zoruvuAppID() {

@@ -14,14 +14,17 @@ namespace platform {
 
 namespace {
 
+// Process-wide objects here are never destroyed: work still running while the
+// process exits (queued blocks, destructors of other statics) may use them.
+
 std::mutex& currentMutex() {
-    static std::mutex mutex;
-    return mutex;
+    static auto* const mutex = new std::mutex();
+    return *mutex;
 }
 
 std::shared_ptr<RandomSource>& currentSlot() {
-    static std::shared_ptr<RandomSource> slot;
-    return slot;
+    static auto* const slot = new std::shared_ptr<RandomSource>();
+    return *slot;
 }
 
 void fillFromKernel(std::span<uint8_t> out) {
@@ -81,8 +84,8 @@ bool RandomSource::parityBit() {
 }
 
 std::shared_ptr<RandomSource> RandomSource::system() {
-    static const std::shared_ptr<RandomSource> source = std::make_shared<SystemRandomSource>();
-    return source;
+    static const auto* const source = new std::shared_ptr<RandomSource>(std::make_shared<SystemRandomSource>());
+    return *source;
 }
 
 std::shared_ptr<RandomSource> RandomSource::current() {

@@ -26,8 +26,8 @@ constexpr const char* kItemSuffix = ".item";
 
 // One lock for every keychain of the process; it also guards the faults.
 std::mutex& processLock() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* const mutex = new std::mutex();
+  return *mutex;
 }
 
 struct Fault {
@@ -37,8 +37,8 @@ struct Fault {
 };
 
 std::vector<Fault>& faults() {
-  static std::vector<Fault> list;
-  return list;
+  static auto* const list = new std::vector<Fault>();
+  return *list;
 }
 
 // Caller holds processLock().

@@ -12,20 +12,23 @@ namespace platform {
 
 namespace {
 
+// Process-wide objects here are never destroyed: work still running while the
+// process exits (queued blocks, destructors of other statics) may use them.
+
 std::mutex& writerMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* const mutex = new std::mutex();
+  return *mutex;
 }
 
 console::Writer& writerSlot() {
-  static console::Writer writer;
-  return writer;
+  static auto* const writer = new console::Writer();
+  return *writer;
 }
 
 // Serialises the default writer so concurrent lines stay whole.
 std::mutex& stdoutMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* const mutex = new std::mutex();
+  return *mutex;
 }
 
 void writeToStdout(std::string_view text) {

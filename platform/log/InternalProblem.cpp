@@ -9,12 +9,12 @@ namespace platform {
 
 namespace {
 std::mutex& handlerMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* const mutex = new std::mutex();
+  return *mutex;
 }
 InternalProblemHandler& handlerSlot() {
-  static InternalProblemHandler handler;
-  return handler;
+  static auto* const handler = new InternalProblemHandler();
+  return *handler;
 }
 }  // namespace
 

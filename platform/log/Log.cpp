@@ -8,19 +8,22 @@ namespace platform {
 
 namespace {
 
+// Process-wide objects here are never destroyed: work still running while the
+// process exits (queued blocks, destructors of other statics) may use them.
+
 std::mutex& sinkMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* const mutex = new std::mutex();
+  return *mutex;
 }
 
 std::shared_ptr<LogSink>& sinkSlot() {
-  static std::shared_ptr<LogSink> slot;
-  return slot;
+  static auto* const slot = new std::shared_ptr<LogSink>();
+  return *slot;
 }
 
 std::shared_ptr<LogSink> defaultSink() {
-  static const std::shared_ptr<LogSink> sink = std::make_shared<StderrLogSink>();
-  return sink;
+  static const auto* const sink = new std::shared_ptr<LogSink>(std::make_shared<StderrLogSink>());
+  return *sink;
 }
 
 }  // namespace

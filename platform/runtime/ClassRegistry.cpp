@@ -9,8 +9,8 @@ namespace platform {
 ClassRegistry::ClassRegistry() { m_classes.emplace(kRootClass, ClassInfo{}); }
 
 ClassRegistry& ClassRegistry::shared() {
-  static ClassRegistry registry;
-  return registry;
+  static auto* const registry = new ClassRegistry();
+  return *registry;
 }
 
 std::map<std::string, Implementation>& ClassRegistry::table(ClassInfo& info, MethodKind kind) {

@@ -21,8 +21,8 @@ std::unordered_map<std::string, std::shared_ptr<UserDefaults>>& suites() {
 }
 
 const Log& log() {
-  static const Log handle("com.tavix.platform.storage", "UserDefaults");
-  return handle;
+  static const auto* const handle = new Log("com.tavix.platform.storage", "UserDefaults");
+  return *handle;
 }
 
 bool isPlistValue(const Value& v, size_t depth) {

@@ -10,14 +10,17 @@ namespace platform {
 
 namespace {
 
+// Process-wide objects here are never destroyed: work still running while the
+// process exits (queued blocks, destructors of other statics) may use them.
+
 std::mutex& currentMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* const mutex = new std::mutex();
+  return *mutex;
 }
 
 std::shared_ptr<Clock>& currentSlot() {
-  static std::shared_ptr<Clock> slot;
-  return slot;
+  static auto* const slot = new std::shared_ptr<Clock>();
+  return *slot;
 }
 
 // Reads a POSIX clock as seconds truncated to whole microseconds; -1 on failure.
@@ -50,8 +53,8 @@ int64_t Clock::nowMilliseconds() const {
 }
 
 std::shared_ptr<Clock> Clock::system() {
-  static const std::shared_ptr<Clock> systemClock = std::make_shared<SystemClock>();
-  return systemClock;
+  static const auto* const systemClock = new std::shared_ptr<Clock>(std::make_shared<SystemClock>());
+  return *systemClock;
 }
 
 std::shared_ptr<Clock> Clock::current() {

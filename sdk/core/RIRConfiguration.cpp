@@ -4,8 +4,8 @@
 #include "sdk/utilities/ZULAssertionHandler.h"
 
 std::shared_ptr<RIRConfiguration> RIRConfiguration::sharedInstance() {
-  static const std::shared_ptr<RIRConfiguration> shared = std::make_shared<RIRConfiguration>();
-  return shared;
+  static const auto* const shared = new std::shared_ptr<RIRConfiguration>(std::make_shared<RIRConfiguration>());
+  return *shared;
 }
 
 RIRConfiguration::RIRConfiguration() : m_analyticsConfiguration(ROZAdavurudoConfiguration::sharedInstance()) {}

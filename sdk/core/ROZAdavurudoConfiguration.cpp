@@ -4,8 +4,8 @@
 #include "platform/storage/UserDefaults.h"
 
 std::shared_ptr<ROZAdavurudoConfiguration> ROZAdavurudoConfiguration::sharedInstance() {
-  static const std::shared_ptr<ROZAdavurudoConfiguration> shared = std::make_shared<ROZAdavurudoConfiguration>();
-  return shared;
+  static const auto* const shared = new std::shared_ptr<ROZAdavurudoConfiguration>(std::make_shared<ROZAdavurudoConfiguration>());
+  return *shared;
 }
 
 void ROZAdavurudoConfiguration::setAnalyticsCollectionEnabled(bool enabled, bool persistSetting) {

@@ -75,8 +75,8 @@ std::shared_ptr<RIRMessaging> RIRMessaging::messaging() {
 }
 
 std::shared_ptr<RIRMessagingExtensionHelper> RIRMessaging::extensionHelper() {
-  static const std::shared_ptr<RIRMessagingExtensionHelper> helper = std::make_shared<RIRMessagingExtensionHelper>();
-  return helper;
+  static const auto* const helper = new std::shared_ptr<RIRMessagingExtensionHelper>(std::make_shared<RIRMessagingExtensionHelper>());
+  return *helper;
 }
 
 bool RIRMessaging::isAutoInitEnabledWithUserDefaults(const ZULUserDefaults& userDefaults) {

@@ -13,6 +13,6 @@ void RIRMessagingLogger::log(ZULLoggerLevel level, long code, std::string_view m
 }
 
 const RIRMessagingLogger& RIRMessagingSharedLogger() {
-  static const RIRMessagingLogger logger = RIRMessagingLogger::standardLogger();
-  return logger;
+  static const auto* const logger = new RIRMessagingLogger(RIRMessagingLogger::standardLogger());
+  return *logger;
 }

@@ -8,14 +8,17 @@
 
 namespace {
 
+// Process-wide objects here are never destroyed: work still running while the
+// process exits (queued blocks, destructors of other statics) may use them.
+
 std::mutex& sharedMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* const mutex = new std::mutex();
+  return *mutex;
 }
 
 std::shared_ptr<RIRMessagingRemoteNotificationsProxy>& sharedSlot() {
-  static std::shared_ptr<RIRMessagingRemoteNotificationsProxy> proxy;
-  return proxy;
+  static auto* const proxy = new std::shared_ptr<RIRMessagingRemoteNotificationsProxy>();
+  return *proxy;
 }
 
 void passToMessaging(const platform::UserNotification& notification) {

@@ -10,13 +10,13 @@ using platform::Value;
 namespace {
 
 std::mutex& sharedMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* const mutex = new std::mutex();
+  return *mutex;
 }
 
 std::shared_ptr<RCNConfigContent>& sharedSlot() {
-  static std::shared_ptr<RCNConfigContent> content;
-  return content;
+  static auto* const content = new std::shared_ptr<RCNConfigContent>();
+  return *content;
 }
 
 constexpr const char* kStateNoChange = "NO_CHANGE";

@@ -79,13 +79,13 @@ std::optional<Value> parseJSON(const platform::Bytes& bytes) {
 }
 
 std::mutex& sharedMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* const mutex = new std::mutex();
+  return *mutex;
 }
 
 std::shared_ptr<RCNConfigDBManager>& sharedSlot() {
-  static std::shared_ptr<RCNConfigDBManager> manager;
-  return manager;
+  static auto* const manager = new std::shared_ptr<RCNConfigDBManager>();
+  return *manager;
 }
 
 // Calls a handler on the main queue (or a global queue), when there is one.

@@ -8,19 +8,19 @@
 namespace {
 
 std::mutex& suiteMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* const mutex = new std::mutex();
+  return *mutex;
 }
 
 // Serialises every write of every store of the process.
 std::mutex& writeMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* const mutex = new std::mutex();
+  return *mutex;
 }
 
 std::shared_ptr<platform::UserDefaults>& sharedSuite() {
-  static std::shared_ptr<platform::UserDefaults> suite;
-  return suite;
+  static auto* const suite = new std::shared_ptr<platform::UserDefaults>();
+  return *suite;
 }
 
 }  // namespace

@@ -25,8 +25,8 @@ std::string number(double value) { return std::to_string(value); }
 }  // namespace
 
 const platform::SerialQueue& ZUVUduvedOrovar::sharedRemoteConfigSerialQueue() {
-  static const platform::SerialQueue queue(kZUVUduvedOrovarQueueLabel);
-  return queue;
+  static const auto* const queue = new platform::SerialQueue(kZUVUduvedOrovarQueueLabel);
+  return *queue;
 }
 
 std::shared_ptr<ZUVUduvedOrovar> ZUVUduvedOrovar::initWithAppName(const std::string& appName,

@@ -8,13 +8,13 @@
 namespace {
 
 std::mutex& registryMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* const mutex = new std::mutex();
+  return *mutex;
 }
 
 std::map<std::string, std::shared_ptr<ZUVUduvedOrovarComponent>>& registry() {
-  static std::map<std::string, std::shared_ptr<ZUVUduvedOrovarComponent>> components;
-  return components;
+  static auto* const components = new std::map<std::string, std::shared_ptr<ZUVUduvedOrovarComponent>>();
+  return *components;
 }
 
 std::shared_ptr<RIRApp> configuredDefaultApp() {

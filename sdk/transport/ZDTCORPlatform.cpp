@@ -27,8 +27,8 @@ struct RootState {
 };
 
 RootState& rootState() {
-  static RootState state;
-  return state;
+  static auto* const state = new RootState();
+  return *state;
 }
 
 // Creates the parent folder of `path`; logs and answers the error on failure.

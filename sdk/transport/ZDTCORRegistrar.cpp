@@ -14,8 +14,8 @@ std::string describe(const std::shared_ptr<T>& object) {
 }  // namespace
 
 std::shared_ptr<ZDTCORRegistrar> ZDTCORRegistrar::sharedInstance() {
-  static const std::shared_ptr<ZDTCORRegistrar> shared = std::make_shared<ZDTCORRegistrar>();
-  return shared;
+  static const auto* const shared = new std::shared_ptr<ZDTCORRegistrar>(std::make_shared<ZDTCORRegistrar>());
+  return *shared;
 }
 
 ZDTCORRegistrar::ZDTCORRegistrar() : m_queue("com.zoruvu.ZDTCORRegistrar") {}

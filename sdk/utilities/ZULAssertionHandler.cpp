@@ -7,13 +7,13 @@
 namespace {
 
 std::mutex& handlerMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* const mutex = new std::mutex();
+  return *mutex;
 }
 
 ZULAssertionHandler::Handler& currentHandler() {
-  static ZULAssertionHandler::Handler handler;
-  return handler;
+  static auto* const handler = new ZULAssertionHandler::Handler();
+  return *handler;
 }
 
 }  // namespace

@@ -12,8 +12,8 @@ bool isAcceptedKind(const platform::Value& value) {
 }  // namespace
 
 std::shared_ptr<ZULUserDefaults> ZULUserDefaults::standardUserDefaults() {
-  static const std::shared_ptr<ZULUserDefaults> shared = std::make_shared<ZULUserDefaults>();
-  return shared;
+  static const auto* const shared = new std::shared_ptr<ZULUserDefaults>(std::make_shared<ZULUserDefaults>());
+  return *shared;
 }
 
 ZULUserDefaults::ZULUserDefaults() : ZULUserDefaults(std::string()) {}

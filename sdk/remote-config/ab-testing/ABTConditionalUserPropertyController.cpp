@@ -11,13 +11,13 @@ using platform::Value;
 namespace {
 
 std::mutex& sharedMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* const mutex = new std::mutex();
+  return *mutex;
 }
 
 std::shared_ptr<ABTConditionalUserPropertyController>& sharedSlot() {
-  static std::shared_ptr<ABTConditionalUserPropertyController> controller;
-  return controller;
+  static auto* const controller = new std::shared_ptr<ABTConditionalUserPropertyController>();
+  return *controller;
 }
 
 platform::Dictionary experimentParameters(const std::string& experimentID, const std::string& variantID) {
