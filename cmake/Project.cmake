@@ -50,10 +50,7 @@ function(tavix_tests name)
   add_executable(${name} ${ARG_SOURCES})
   _tavix_common(${name})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} testing_main Threads::Threads)
-  # Where tests find fixtures and the built programs (ctest passes only one
-  # environment variable per test reliably, so these are compiled in).
-  target_compile_definitions(${name} PRIVATE TAVIX_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
-                                             TAVIX_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  # Tests find fixtures and the built programs through testing/BuildPaths.h.
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     TEST_PREFIX "${name}."

@@ -23,6 +23,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "testing/BuildPaths.h"
+
 namespace {
 
 class OwnEnvironment {
@@ -33,7 +35,7 @@ class OwnEnvironment {
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create the test's temporary folder");
     m_root = pattern;
     const std::string home = m_root + "/home";
-    set("APP_RESOURCES", std::string(TAVIX_BINARY_DIR) + "/resources");
+    set("APP_RESOURCES", testkit::binaryDir() + "/resources");
     set("HOME", home);
     set("XDG_DATA_HOME", folder(home + "/.local/share"));
     set("XDG_CACHE_HOME", folder(home + "/.cache"));

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/log/Log.h"
+#include "testing/BuildPaths.h"
 #include "platform/time/Clock.h"
 #include "testing/LogCapture.h"
 #include "testing/ScopedEnvironment.h"
@@ -65,7 +66,7 @@ TEST(FixturesTest, ScopedEnvironmentPutsBackWhatItChanged) {
 TEST(FixturesTest, TestProgramsOwnTheirEnvironment) {
   const std::string home = env("HOME");
   const std::string root = home.substr(0, home.rfind('/'));
-  EXPECT_EQ(env("APP_RESOURCES"), std::string(TAVIX_BINARY_DIR) + "/resources");
+  EXPECT_EQ(env("APP_RESOURCES"), testkit::binaryDir() + "/resources");
   EXPECT_EQ(env("APP_SERVICES_URL"), "http://127.0.0.1:9");
   EXPECT_EQ(env("APP_REACHABILITY"), "<unset>");
   EXPECT_EQ(env("APP_KEYCHAIN_ROOT"), root + "/keychain");

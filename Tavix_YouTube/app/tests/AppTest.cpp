@@ -22,6 +22,7 @@
 #include "platform/app/Bundle.h"
 #include "platform/log/ConsoleCapture.h"
 #include "sdk/core/RIRApp.h"
+#include "testing/BuildPaths.h"
 #include "testing/ScopedEnvironment.h"
 #include "testing/TempHome.h"
 
@@ -35,7 +36,7 @@ class EndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // The bundle is this build's, with the fake downloader as its "yt-dlp".
-    const fs::path build = TAVIX_BINARY_DIR;
+    const fs::path build = testkit::binaryDir();
     m_root = m_home.path();
     const fs::path bundle = m_root / "resources";
     fs::create_directories(bundle);

@@ -19,6 +19,7 @@
 #include "platform/app/Bundle.h"
 #include "platform/log/ConsoleCapture.h"
 #include "platform/storage/FileSystem.h"
+#include "testing/BuildPaths.h"
 #include "testing/MainQueuePump.h"
 #include "testing/TempHome.h"
 #include "testing/ScopedEnvironment.h"
@@ -27,8 +28,8 @@ namespace enginetest {
 
 // The build and source folders this test program was built from (never the
 // caller's environment).
-inline std::string binaryDir() { return TAVIX_TEST_BINARY_DIR; }
-inline std::string sourceDir() { return TAVIX_TEST_SOURCE_DIR; }
+inline std::string binaryDir() { return testkit::binaryDir(); }
+inline std::string sourceDir() { return testkit::sourceDir(); }
 
 class EngineTest : public testkit::MainQueuePump {
  protected:
