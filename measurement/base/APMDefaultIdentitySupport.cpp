@@ -5,11 +5,13 @@
 
 #include "measurement/base/APMEngineServices.h"
 #include "platform/runtime/ClassRegistry.h"
+#include "platform/runtime/Immortal.h"
 
 namespace {
 
 std::mutex g_overrideMutex;
-std::shared_ptr<APMDefaultIdentitySupport> g_override;
+platform::Immortal<std::shared_ptr<APMDefaultIdentitySupport>> g_overrideSlot;
+std::shared_ptr<APMDefaultIdentitySupport>& g_override = *g_overrideSlot;
 
 }  // namespace
 

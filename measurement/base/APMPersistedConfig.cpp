@@ -9,9 +9,9 @@
 #include "platform/dispatch/DispatchQueue.h"
 
 std::shared_ptr<APMPersistedConfig> APMPersistedConfig::sharedInstance() {
-  static const std::shared_ptr<APMPersistedConfig> shared = initWithSuiteName(kSharedSuiteName);
-  if (!shared) APMEngineServices::monitor()->logWithLevel(1, 27001, "PersistedConfig's shared instance is nil");
-  return shared;
+  static const auto* const shared = new std::shared_ptr<APMPersistedConfig>(initWithSuiteName(kSharedSuiteName));
+  if (!*shared) APMEngineServices::monitor()->logWithLevel(1, 27001, "PersistedConfig's shared instance is nil");
+  return *shared;
 }
 
 std::shared_ptr<APMPersistedConfig> APMPersistedConfig::initWithSuiteName(const std::string& name) {

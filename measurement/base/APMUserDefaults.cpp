@@ -17,12 +17,12 @@ void logWarning(int64_t code, const std::string& message) {
 }  // namespace
 
 std::shared_ptr<APMUserDefaults> APMUserDefaults::sharedUserDefaults() {
-  static const std::shared_ptr<APMUserDefaults> shared = [] {
+  static const auto* const shared = new std::shared_ptr<APMUserDefaults>([] {
     auto defaults = std::make_shared<APMUserDefaults>();
     defaults->setIsPreferenceFileExcluded(true);
     return defaults;
-  }();
-  return shared;
+  }());
+  return *shared;
 }
 
 APMUserDefaults::APMUserDefaults(std::optional<std::string> suiteName)

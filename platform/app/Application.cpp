@@ -4,12 +4,14 @@
 
 #include "platform/notifications/ApplicationNotifications.h"
 #include "platform/notifications/NotificationCenter.h"
+#include "platform/runtime/Immortal.h"
 
 namespace platform {
 
 namespace {
 std::mutex g_sharedMutex;
-std::shared_ptr<Application> g_shared;
+platform::Immortal<std::shared_ptr<Application>> g_sharedSlot;
+std::shared_ptr<Application>& g_shared = *g_sharedSlot;
 }  // namespace
 
 std::shared_ptr<Application> Application::shared() {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "platform/log/Log.h"
+#include "platform/runtime/Immortal.h"
 #include "platform/storage/FileError.h"
 #include "platform/storage/FileSystem.h"
 #include "platform/storage/Json.h"
@@ -19,7 +20,8 @@ namespace platform {
 namespace {
 
 std::mutex g_mainMutex;
-std::shared_ptr<Bundle> g_main;
+platform::Immortal<std::shared_ptr<Bundle>> g_mainSlot;
+std::shared_ptr<Bundle>& g_main = *g_mainSlot;
 bool g_toldIdentifier = false;
 
 Log bundleLog() { return Log("platform", "bundle"); }

@@ -3,13 +3,16 @@
 
 #include "platform/app/MemoryPasteboard.h"
 #include "platform/app/RecordingWorkspace.h"
+#include "platform/runtime/Immortal.h"
 
 namespace platform {
 
 namespace {
 std::mutex g_mutex;
-std::shared_ptr<Pasteboard> g_pasteboard;
-std::shared_ptr<Workspace> g_workspace;
+platform::Immortal<std::shared_ptr<Pasteboard>> g_pasteboardSlot;
+std::shared_ptr<Pasteboard>& g_pasteboard = *g_pasteboardSlot;
+platform::Immortal<std::shared_ptr<Workspace>> g_workspaceSlot;
+std::shared_ptr<Workspace>& g_workspace = *g_workspaceSlot;
 }  // namespace
 
 std::shared_ptr<Pasteboard> Pasteboard::general() {

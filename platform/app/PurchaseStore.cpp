@@ -6,12 +6,14 @@
 #include "platform/app/FakePurchaseStore.h"
 #include "platform/app/NullPurchaseStore.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/runtime/Immortal.h"
 
 namespace platform {
 
 namespace {
 std::mutex g_mutex;
-std::shared_ptr<PurchaseStore> g_store;
+platform::Immortal<std::shared_ptr<PurchaseStore>> g_storeSlot;
+std::shared_ptr<PurchaseStore>& g_store = *g_storeSlot;
 }  // namespace
 
 std::shared_ptr<PurchaseStore> PurchaseStore::current() {

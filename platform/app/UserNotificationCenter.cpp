@@ -7,6 +7,7 @@
 #include <cctype>
 
 #include "platform/dispatch/ConcurrentQueue.h"
+#include "platform/runtime/Immortal.h"
 #include "platform/storage/FileSystem.h"
 #include "platform/text/PercentEncoding.h"
 #include "platform/time/Calendar.h"
@@ -16,7 +17,8 @@ namespace platform {
 namespace {
 
 std::mutex g_currentMutex;
-std::shared_ptr<UserNotificationCenter> g_current;
+platform::Immortal<std::shared_ptr<UserNotificationCenter>> g_currentSlot;
+std::shared_ptr<UserNotificationCenter>& g_current = *g_currentSlot;
 
 std::string lowercase(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

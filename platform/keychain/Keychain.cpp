@@ -12,6 +12,7 @@
 
 #include "platform/crypto/Digest.h"
 #include "platform/log/Log.h"
+#include "platform/runtime/Immortal.h"
 #include "platform/storage/FileError.h"
 #include "platform/storage/FileSystem.h"
 #include "platform/storage/PropertyList.h"
@@ -54,7 +55,8 @@ std::optional<KeychainStatus> takeFault(KeychainOperation operation) {
 }
 
 std::mutex g_sharedMutex;
-std::shared_ptr<Keychain> g_shared;
+platform::Immortal<std::shared_ptr<Keychain>> g_sharedSlot;
+std::shared_ptr<Keychain>& g_shared = *g_sharedSlot;
 
 Log keychainLog() { return Log("platform", "keychain"); }
 

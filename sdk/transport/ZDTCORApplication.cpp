@@ -13,7 +13,7 @@ void ZDTCORApplication::load() {
 }
 
 std::shared_ptr<ZDTCORApplication> ZDTCORApplication::sharedApplication() {
-  static const std::shared_ptr<ZDTCORApplication> shared = [] {
+  static const auto* const shared = new std::shared_ptr<ZDTCORApplication>([] {
     auto application = std::make_shared<ZDTCORApplication>();
     std::weak_ptr<ZDTCORApplication> weak = application;
     platform::NotificationCenter::defaultCenter().addObserver(
@@ -22,8 +22,8 @@ std::shared_ptr<ZDTCORApplication> ZDTCORApplication::sharedApplication() {
           if (auto self = weak.lock()) self->macOSApplicationWillTerminate(notification);
         });
     return application;
-  }();
-  return shared;
+  }());
+  return *shared;
 }
 
 ZDTCORBackgroundIdentifier ZDTCORApplication::beginBackgroundTaskWithName(const std::string&,

@@ -51,9 +51,9 @@ void ZDTCORFlatFileStorage::load() {
 }
 
 std::shared_ptr<ZDTCORFlatFileStorage> ZDTCORFlatFileStorage::sharedInstance() {
-  static const std::shared_ptr<ZDTCORFlatFileStorage> shared = std::make_shared<ZDTCORFlatFileStorage>(
-      ZDTCORUploadCoordinator::sharedInstance(), ZDTCORApplication::sharedApplication());
-  return shared;
+  static const auto* const shared = new std::shared_ptr<ZDTCORFlatFileStorage>(std::make_shared<ZDTCORFlatFileStorage>(
+      ZDTCORUploadCoordinator::sharedInstance(), ZDTCORApplication::sharedApplication()));
+  return *shared;
 }
 
 ZDTCORFlatFileStorage::ZDTCORFlatFileStorage(std::shared_ptr<ZDTCORUploadCoordinator> coordinator,

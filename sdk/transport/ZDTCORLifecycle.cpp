@@ -7,7 +7,7 @@
 void ZDTCORLifecycle::load() { sharedInstance(); }
 
 std::shared_ptr<ZDTCORLifecycle> ZDTCORLifecycle::sharedInstance() {
-  static const std::shared_ptr<ZDTCORLifecycle> shared = [] {
+  static const auto* const shared = new std::shared_ptr<ZDTCORLifecycle>([] {
     auto lifecycle = std::make_shared<ZDTCORLifecycle>();
     std::weak_ptr<ZDTCORLifecycle> weak = lifecycle;
     auto observe = [&](const char* name, void (ZDTCORLifecycle::*handler)(const platform::Notification&)) {
@@ -22,8 +22,8 @@ std::shared_ptr<ZDTCORLifecycle> ZDTCORLifecycle::sharedInstance() {
             &ZDTCORLifecycle::applicationWillEnterForegroundNotification);
     observe(kZDTCORApplicationWillTerminateNotification, &ZDTCORLifecycle::applicationWillTerminateNotification);
     return lifecycle;
-  }();
-  return shared;
+  }());
+  return *shared;
 }
 
 void ZDTCORLifecycle::applicationDidEnterBackgroundNotification(const platform::Notification&) {

@@ -3,12 +3,12 @@
 #include "sdk/transport/ZDTCORConsoleLogger.h"
 
 std::shared_ptr<ZDTCORReachability> ZDTCORReachability::sharedInstance() {
-  static const std::shared_ptr<ZDTCORReachability> shared = [] {
+  static const auto* const shared = new std::shared_ptr<ZDTCORReachability>([] {
     auto reachability = std::make_shared<ZDTCORReachability>();
     reachability->startWatching();
     return reachability;
-  }();
-  return shared;
+  }());
+  return *shared;
 }
 
 platform::ReachabilityFlags ZDTCORReachability::currentFlags() { return sharedInstance()->readCurrentFlags(); }

@@ -6,9 +6,8 @@
 #include "sdk/transport/ZDTCORRegistrar.h"
 
 std::shared_ptr<ZDTCORTransformer> ZDTCORTransformer::sharedInstance() {
-  static const std::shared_ptr<ZDTCORTransformer> shared =
-      std::make_shared<ZDTCORTransformer>(ZDTCORApplication::sharedApplication(), ZDTCORRegistrar::sharedInstance());
-  return shared;
+  static const auto* const shared = new std::shared_ptr<ZDTCORTransformer>(std::make_shared<ZDTCORTransformer>(ZDTCORApplication::sharedApplication(), ZDTCORRegistrar::sharedInstance()));
+  return *shared;
 }
 
 ZDTCORTransformer::ZDTCORTransformer(std::shared_ptr<ZDTCORApplicationProtocol> application,

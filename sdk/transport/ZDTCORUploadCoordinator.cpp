@@ -8,14 +8,14 @@
 #include "sdk/transport/ZDTCORRegistrar.h"
 
 std::shared_ptr<ZDTCORUploadCoordinator> ZDTCORUploadCoordinator::sharedInstance() {
-  static const std::shared_ptr<ZDTCORUploadCoordinator> shared = [] {
+  static const auto* const shared = new std::shared_ptr<ZDTCORUploadCoordinator>([] {
     auto coordinator = std::make_shared<ZDTCORUploadCoordinator>(
         ZDTCORRegistrar::sharedInstance(), ZDTCORApplication::sharedApplication(),
         [] { return ZDTCORReachability::currentFlags(); });
     coordinator->startTimer();
     return coordinator;
-  }();
-  return shared;
+  }());
+  return *shared;
 }
 
 ZDTCORUploadCoordinator::ZDTCORUploadCoordinator(std::shared_ptr<ZDTCORRegistrar> registrar,

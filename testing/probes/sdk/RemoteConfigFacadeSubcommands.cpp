@@ -57,8 +57,8 @@ namespace {
 using platform::Value;
 
 std::shared_ptr<testkit::FakeAnalyticsConnector>& fakeConnector() {
-  static std::shared_ptr<testkit::FakeAnalyticsConnector> connector;
-  return connector;
+  static auto* const connector = new std::shared_ptr<testkit::FakeAnalyticsConnector>();
+  return *connector;
 }
 
 std::shared_ptr<ZUVUduvedOrovar> defaultFacade() {
