@@ -63,11 +63,8 @@ class APMPBMessage final : public NANOMessageBase {
   const APMPBMessageType& messageType() const override { return Type; }
 
   std::optional<platform::Bytes> protoBuffer() const override {
-    uint8_t* buffer = nullptr;
-    const int32_t length = Type.encode(m_messageInfo, &buffer);
-    if (length < 0 || buffer == nullptr) return std::nullopt;
-    platform::Bytes bytes(buffer, buffer + length);
-    std::free(buffer);
+    platform::Bytes bytes;
+    if (!Type.encodeInto(m_messageInfo, bytes)) return std::nullopt;
     return bytes;
   }
 

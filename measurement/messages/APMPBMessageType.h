@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "measurement/messages/APMPBMessageInfo.h"
 
@@ -54,6 +55,9 @@ struct APMPBMessageType {
   bool copyMessageInfo(APMPBMessageInfo** destination, const APMPBMessageInfo* source) const;
   bool decode(const uint8_t* buffer, size_t length, APMPBMessageInfo* info) const;
   int32_t encode(const APMPBMessageInfo* info, uint8_t** buffer) const;
+  // The same encoding into a byte vector (resized to the length); false when
+  // the encoder fails.
+  bool encodeInto(const APMPBMessageInfo* info, std::vector<uint8_t>& bytes) const;
 
   // A zeroed record run through initMessageInfo; NULL when memory runs out.
   APMPBMessageInfo* newMessageInfo() const;

@@ -4,12 +4,15 @@
 // of member offsets, says where its member sits in the type's nanopb
 // structure.
 //
-// The nanopb structure is a temporary of one decode or encode. Strings, bytes
-// and repeated fields are callback members whose argument is the slot's cell
-// address, the cell or the repeated record; repeated messages get a small
-// context (record, element type, nesting depth) that lives next to the
-// structure in one heap block. Singular sub-messages are nested in place and
-// handled by nanopb in the parent's pass.
+// Encoding writes the wire form straight from the slots (see "encoding"
+// below). Decoding goes through nanopb: the nanopb structure is a temporary
+// of one decode. Strings, bytes and repeated fields are callback members
+// whose argument is the slot's cell address or the repeated record; repeated
+// messages get a small context (record, element type, nesting depth) that
+// lives next to the structure in one block. Singular sub-messages are nested
+// in place and handled by nanopb in the parent's pass.
+#include <array>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -18,7 +21,6 @@
 
 #include <pb_common.h>
 #include <pb_decode.h>
-#include <pb_encode.h>
 
 #include "measurement/messages/APMPBMessageType.h"
 #include "measurement/messages/internal/APMPBDiagnostics.h"
@@ -41,7 +43,14 @@ struct FieldPlace {
   uint32_t dataOffset;
   uint32_t sizeOffset;  // the has flag of a static optional field
   bool isStatic;
+  uint8_t ltype;        // the descriptor's value kind (PB_LTYPE_...)
+  uint32_t dataSize;    // the structure member's size
+  uint64_t tagWord;     // field number and wire type, as written before the value
+  uint32_t tagSize;     // its varint length
 };
+
+uint32_t wireTypeOf(uint8_t ltype);
+size_t varintSize(uint64_t value);
 
 // The fields of a type in descriptor order, and how many repeated message
 // contexts one structure of the type needs (nested sub-messages included).
@@ -92,6 +101,10 @@ Layout makeLayout(const APMPBMessageType& type) {
     do {
       FieldPlace place{slotForTag(type, iter.tag), static_cast<uint32_t>(static_cast<uint8_t*>(iter.pData) - base), 0,
                        PB_ATYPE(iter.type) == PB_ATYPE_STATIC};
+      place.ltype = static_cast<uint8_t>(PB_LTYPE(iter.type));
+      place.dataSize = static_cast<uint32_t>(iter.data_size);
+      place.tagWord = (uint64_t(iter.tag) << 3) | wireTypeOf(place.ltype);
+      place.tagSize = static_cast<uint32_t>(varintSize(place.tagWord));
       if (iter.pSize != nullptr) place.sizeOffset = static_cast<uint32_t>(static_cast<uint8_t*>(iter.pSize) - base);
       layout.fields.push_back(place);
     } while (pb_field_iter_next(&iter));
@@ -289,97 +302,220 @@ bool decodeMessage(const APMPBMessageType& type, pb_istream_t* stream, APMPBMess
 }
 
 // --- encoding ------------------------------------------------------------------
+//
+// Encoding writes the wire form straight from the slots, in the descriptor's
+// field order and with the descriptor's tags and value kinds, byte for byte
+// what nanopb writes for the same structure: a measuring pass finds every
+// message's length (kept in pre-order for the writing pass, so no length is
+// computed twice) and the writing pass fills one buffer of exactly that size.
 
-bool setEncoders(const APMPBMessageType& type, const APMPBMessageInfo* info, void* structure, Frame& frame);
+constexpr uint32_t kWireVarint = 0;
+constexpr uint32_t kWireFixed64 = 1;
+constexpr uint32_t kWireDelimited = 2;
+constexpr uint32_t kWireFixed32 = 5;
 
-bool encodeStringCallback(pb_ostream_t* stream, const pb_field_t* field, void* const* arg) {
-  return APMPBEncodeString(stream, field, static_cast<const APMPBBytesCell*>(*arg));
-}
-
-bool encodeRepeatedStringCallback(pb_ostream_t* stream, const pb_field_t* field, void* const* arg) {
-  return APMPBEncodeRepeatedString(stream, field, static_cast<const APMPBRepeatedField*>(*arg));
-}
-
-bool encodeRepeatedVarintCallback(pb_ostream_t* stream, const pb_field_t* field, void* const* arg) {
-  return APMPBEncodeRepeatedVarint(stream, field, static_cast<const APMPBRepeatedField*>(*arg));
-}
-
-bool encodeRepeatedMessageCallback(pb_ostream_t* stream, const pb_field_t* field, void* const* arg) {
-  const auto* context = static_cast<const RepeatedMessageContext*>(*arg);
-  if (context == nullptr || context->record == nullptr) return false;
-  const APMPBRepeatedField& record = *context->record;
-  if (record.count == 0) return true;
-  if (record.items == nullptr) return false;
-  const APMPBMessageType& type = *context->element;
-  for (uint32_t index = 0; index < record.count; ++index) {
-    const auto* item = static_cast<const APMPBMessageInfo*>(record.items[index]);
-    if (item == nullptr) return false;
-    Frame frame(type);
-    if (!frame.valid() || !setEncoders(type, item, frame.structure(), frame)) return false;
-    if (!pb_encode_tag_for_field(stream, field)) return false;
-    if (!pb_encode_submessage(stream, type.fields, frame.structure())) return false;
+uint32_t wireTypeOf(uint8_t ltype) {
+  switch (ltype) {
+    case PB_LTYPE_FIXED32: return kWireFixed32;
+    case PB_LTYPE_FIXED64: return kWireFixed64;
+    case PB_LTYPE_BOOL:
+    case PB_LTYPE_VARINT:
+    case PB_LTYPE_UVARINT:
+    case PB_LTYPE_SVARINT: return kWireVarint;
+    default: return kWireDelimited;
   }
-  return true;
 }
 
-bool setEncoders(const APMPBMessageType& type, const APMPBMessageInfo* info, void* structure, Frame& frame) {
-  if (info == nullptr || info->slots == nullptr || info->type != &type) return false;
-  auto* base = static_cast<uint8_t*>(structure);
+size_t varintSize(uint64_t value) {
+  size_t size = 1;
+  while (value >= 0x80) {
+    value >>= 7;
+    ++size;
+  }
+  return size;
+}
+
+uint8_t* putVarint(uint8_t* out, uint64_t value) {
+  while (value >= 0x80) {
+    *out++ = static_cast<uint8_t>(value | 0x80);
+    value >>= 7;
+  }
+  *out++ = static_cast<uint8_t>(value);
+  return out;
+}
+
+uint8_t* putFixed(uint8_t* out, uint64_t value, size_t bytes) {
+  for (size_t index = 0; index < bytes; ++index) *out++ = static_cast<uint8_t>(value >> (8 * index));
+  return out;
+}
+
+// The varint, fixed32 or fixed64 payload of a scalar cell as the nanopb
+// structure member it would fill: 32-bit members keep the low 32 bits
+// (int32 and enums sign-extended, uint32 zero-extended), bools are 0 or 1,
+// floats their 4 bytes.
+uint64_t scalarPayload(const FieldPlace& place, APMPBFieldFlags flags, const APMPBValueCell& cell) {
+  if (flags & kAPMPBFieldBool) return static_cast<uint8_t>(cell.u64) != 0 ? 1 : 0;
+  if (flags & kAPMPBFieldFloat) {
+    uint32_t bits;
+    std::memcpy(&bits, &cell.f, sizeof(bits));
+    return bits;
+  }
+  if (place.dataSize == 4) {
+    const auto low = static_cast<uint32_t>(cell.u64);
+    if (place.ltype == PB_LTYPE_VARINT) return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(low)));
+    if (place.ltype == PB_LTYPE_SVARINT) {
+      const auto value = static_cast<int64_t>(static_cast<int32_t>(low));
+      return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);
+    }
+    return low;
+  }
+  if (place.ltype == PB_LTYPE_SVARINT) return (cell.u64 << 1) ^ static_cast<uint64_t>(cell.i64 >> 63);
+  return cell.u64;
+}
+
+size_t scalarSize(uint8_t ltype, uint64_t payload) {
+  switch (wireTypeOf(ltype)) {
+    case kWireFixed32: return 4;
+    case kWireFixed64: return 8;
+    default: return varintSize(payload);
+  }
+}
+
+uint8_t* putScalar(uint8_t* out, uint8_t ltype, uint64_t payload) {
+  switch (wireTypeOf(ltype)) {
+    case kWireFixed32: return putFixed(out, payload, 4);
+    case kWireFixed64: return putFixed(out, payload, 8);
+    default: return putVarint(out, payload);
+  }
+}
+
+// The lengths of the sub-messages of one encoding, in the order the measuring
+// pass meets them; the writing pass reads them back in the same order.
+class Lengths {
+ public:
+  size_t reserve() {
+    if (m_count < m_inline.size()) return m_count++;
+    m_heap.resize(m_count + 1 - m_inline.size());
+    return m_count++;
+  }
+  uint64_t& operator[](size_t index) {
+    return index < m_inline.size() ? m_inline[index] : m_heap[index - m_inline.size()];
+  }
+  uint64_t next() { return (*this)[m_read++]; }
+
+ private:
+  std::array<uint64_t, 32> m_inline{};
+  std::vector<uint64_t> m_heap;
+  size_t m_count = 0;
+  size_t m_read = 0;
+};
+
+bool validInstance(const APMPBMessageType& type, const APMPBMessageInfo* info) {
+  return info != nullptr && info->slots != nullptr && info->type == &type;
+}
+
+// The encoded length of a message, or false when it cannot be encoded: a
+// foreign or missing instance, a repeated record that was never made, a
+// string cell without bytes, a missing item.
+bool measure(const APMPBMessageType& type, const APMPBMessageInfo* info, Lengths& lengths, uint64_t& size) {
+  if (!validInstance(type, info)) return false;
+  uint64_t total = 0;
   for (const FieldPlace& place : layoutOf(type).fields) {
     const uint32_t slot = place.slot;
     const APMPBFieldFlags flags = type.flags[slot];
-    void* value = info->slots[slot];
-    void* data = base + place.dataOffset;
-    auto* callback = static_cast<pb_callback_t*>(data);
+    const void* value = info->slots[slot];
     if (flags & kAPMPBFieldRepeated) {
-      auto* record = static_cast<APMPBRepeatedField*>(value);
+      const auto* record = static_cast<const APMPBRepeatedField*>(value);
       if (record == nullptr) {
         consoleLine(format("<ERROR> %s Encoder: '%s' should have been allocated", type.name, type.slots[slot].fieldName));
         return false;
       }
       if (record->count == 0) continue;
-      if (flags & kAPMPBFieldMessage) {
-        RepeatedMessageContext* context = frame.nextContext();
-        *context = {record, type.slots[slot].messageType, 0};
-        callback->funcs.encode = encodeRepeatedMessageCallback;
-        callback->arg = context;
-      } else if (isStringLike(flags)) {
-        callback->funcs.encode = encodeRepeatedStringCallback;
-        callback->arg = record;
-      } else {
-        callback->funcs.encode = encodeRepeatedVarintCallback;
-        callback->arg = record;
+      if (record->items == nullptr) return false;
+      for (uint32_t index = 0; index < record->count; ++index) {
+        const void* item = record->items[index];
+        if (item == nullptr) return false;
+        uint64_t length;
+        if (flags & kAPMPBFieldMessage) {
+          const size_t at = lengths.reserve();
+          if (!measure(*type.slots[slot].messageType, static_cast<const APMPBMessageInfo*>(item), lengths, length)) {
+            return false;
+          }
+          lengths[at] = length;
+          length += varintSize(length);
+        } else if (isStringLike(flags)) {
+          const auto* cell = static_cast<const APMPBBytesCell*>(item);
+          if (cell->bytes == nullptr) return false;
+          length = varintSize(cell->length) + cell->length;
+        } else {
+          length = varintSize(static_cast<const APMPBValueCell*>(item)->u64);
+        }
+        total += place.tagSize + length;
       }
       continue;
     }
     if (value == nullptr) continue;
+    uint64_t length;
     if (isStringLike(flags)) {
-      callback->funcs.encode = encodeStringCallback;
-      callback->arg = value;
-      continue;
-    }
-    *reinterpret_cast<bool*>(base + place.sizeOffset) = true;
-    if (flags & kAPMPBFieldMessage) {
-      if (!setEncoders(*type.slots[slot].messageType, static_cast<const APMPBMessageInfo*>(value), data, frame)) {
+      const auto* cell = static_cast<const APMPBBytesCell*>(value);
+      if (cell->bytes == nullptr) return false;
+      length = varintSize(cell->length) + cell->length;
+    } else if (flags & kAPMPBFieldMessage) {
+      const size_t at = lengths.reserve();
+      if (!measure(*type.slots[slot].messageType, static_cast<const APMPBMessageInfo*>(value), lengths, length)) {
         return false;
+      }
+      lengths[at] = length;
+      length += varintSize(length);
+    } else {
+      length = scalarSize(place.ltype, scalarPayload(place, flags, *static_cast<const APMPBValueCell*>(value)));
+    }
+    total += place.tagSize + length;
+  }
+  size = total;
+  return true;
+}
+
+// Writes what measure() measured (and accepted).
+uint8_t* write(const APMPBMessageType& type, const APMPBMessageInfo* info, Lengths& lengths, uint8_t* out) {
+  for (const FieldPlace& place : layoutOf(type).fields) {
+    const uint32_t slot = place.slot;
+    const APMPBFieldFlags flags = type.flags[slot];
+    const void* value = info->slots[slot];
+    if (flags & kAPMPBFieldRepeated) {
+      const auto* record = static_cast<const APMPBRepeatedField*>(value);
+      for (uint32_t index = 0; index < record->count; ++index) {
+        const void* item = record->items[index];
+        out = putVarint(out, place.tagWord);
+        if (flags & kAPMPBFieldMessage) {
+          out = putVarint(out, lengths.next());
+          out = write(*type.slots[slot].messageType, static_cast<const APMPBMessageInfo*>(item), lengths, out);
+        } else if (isStringLike(flags)) {
+          const auto* cell = static_cast<const APMPBBytesCell*>(item);
+          out = putVarint(out, cell->length);
+          if (cell->length > 0) std::memcpy(out, cell->bytes, cell->length);
+          out += cell->length;
+        } else {
+          out = putVarint(out, static_cast<const APMPBValueCell*>(item)->u64);
+        }
       }
       continue;
     }
-    const auto* cell = static_cast<const APMPBValueCell*>(value);
-    if (flags & kAPMPBFieldBool) {
-      *static_cast<bool*>(data) = static_cast<uint8_t>(cell->u64) != 0;
-    } else if (flags & (kAPMPBFieldEnum | kAPMPBFieldInt32 | kAPMPBFieldUInt32)) {
-      const auto low = static_cast<uint32_t>(cell->u64);
-      std::memcpy(data, &low, sizeof(low));
-    } else if (flags & (kAPMPBFieldInt64 | kAPMPBFieldUInt64)) {
-      std::memcpy(data, &cell->u64, sizeof(cell->u64));
-    } else if (flags & kAPMPBFieldFloat) {
-      *static_cast<float*>(data) = cell->f;
-    } else if (flags & kAPMPBFieldDouble) {
-      *static_cast<double*>(data) = cell->d;
+    if (value == nullptr) continue;
+    out = putVarint(out, place.tagWord);
+    if (isStringLike(flags)) {
+      const auto* cell = static_cast<const APMPBBytesCell*>(value);
+      out = putVarint(out, cell->length);
+      if (cell->length > 0) std::memcpy(out, cell->bytes, cell->length);
+      out += cell->length;
+    } else if (flags & kAPMPBFieldMessage) {
+      out = putVarint(out, lengths.next());
+      out = write(*type.slots[slot].messageType, static_cast<const APMPBMessageInfo*>(value), lengths, out);
+    } else {
+      out = putScalar(out, place.ltype, scalarPayload(place, flags, *static_cast<const APMPBValueCell*>(value)));
     }
   }
-  return true;
+  return out;
 }
 
 bool copyCell(APMPBFieldFlags flags, const APMPBSlot& slotInfo, void** destination, const void* source) {
@@ -546,9 +682,31 @@ bool APMPBMessageType::decode(const uint8_t* buffer, size_t length, APMPBMessage
 int32_t APMPBMessageType::encode(const APMPBMessageInfo* info, uint8_t** buffer) const {
   if (buffer == nullptr) return -1;
   *buffer = nullptr;
-  Frame frame(*this);
-  if (!frame.valid() || !setEncoders(*this, info, frame.structure(), frame)) return -1;
-  return APMPBEncodeToBuffer(fields, frame.structure(), buffer, name);
+  Lengths lengths;
+  uint64_t size = 0;
+  if (!measure(*this, info, lengths, size)) return -1;
+  if (size > uint64_t(INT32_MAX)) {
+    consoleLine(format("<ERROR> %s encoder failed: message too large", name));
+    return -1;
+  }
+  auto* bytes = static_cast<uint8_t*>(std::malloc(size == 0 ? 1 : size_t(size)));
+  if (bytes == nullptr) return -1;
+  write(*this, info, lengths, bytes);
+  *buffer = bytes;
+  return static_cast<int32_t>(size);
+}
+
+bool APMPBMessageType::encodeInto(const APMPBMessageInfo* info, std::vector<uint8_t>& bytes) const {
+  Lengths lengths;
+  uint64_t size = 0;
+  if (!measure(*this, info, lengths, size)) return false;
+  if (size > uint64_t(INT32_MAX)) {
+    consoleLine(format("<ERROR> %s encoder failed: message too large", name));
+    return false;
+  }
+  bytes.resize(size_t(size));
+  write(*this, info, lengths, bytes.data());
+  return true;
 }
 
 bool APMPBMessageType::hasArrays() const {
