@@ -38,11 +38,14 @@ std::optional<APMSqliteStore::Record> rawEventRow(const APMEvent& event, int64_t
   APMPBClearField(proto.get(), kEventNameSlot);
   std::optional<platform::Bytes> data = encoded(*proto);
   if (!data) return std::nullopt;
-  return APMSqliteStore::Record{{"name", event.name()},
-                                {"timestamp", event.timestamp()},
-                                {"metadata_fingerprint", static_cast<long long>(fingerprint)},
-                                {"data", platform::Value::data(*data)},
-                                {"is_realtime", isRealtime ? 1 : 0}};
+  APMSqliteStore::Record row;
+  row.reserve(5);
+  row.set("name", event.name());
+  row.set("timestamp", event.timestamp());
+  row.set("metadata_fingerprint", static_cast<long long>(fingerprint));
+  row.set("data", platform::Value::data(std::move(*data)));
+  row.set("is_realtime", isRealtime ? 1 : 0);
+  return row;
 }
 
 // One parameter at the nested level: a one-entry dictionary for a scalar,

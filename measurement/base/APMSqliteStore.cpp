@@ -234,29 +234,39 @@ sqlite3_stmt* APMSqliteStore::prepareSQL(const std::string& sql, platform::Error
   return statement;
 }
 
-bool APMSqliteStore::bindValues(const Parameters& values, sqlite3_stmt* statement, platform::Error* error) {
+namespace {
+
+// Binds one value at a 1-based index: strings copied, blobs not.
+int bindValue(sqlite3_stmt* statement, int index, const platform::Value& value) {
+  if (const std::string* text = value.asString()) {
+    return sqlite3_bind_text(statement, index, text->data(), static_cast<int>(text->size()), SQLITE_TRANSIENT);
+  }
+  if (value.isFloatingNumber()) return sqlite3_bind_double(statement, index, value.doubleValue());
+  if (value.isNumeric()) return sqlite3_bind_int64(statement, index, value.longLongValue());
+  if (const platform::Bytes* bytes = value.asData()) {
+    // The bytes belong to the caller's record, which outlives the statement's
+    // run. An empty blob is a blob of length 0, not NULL.
+    return bytes->empty() ? sqlite3_bind_zeroblob(statement, index, 0)
+                          : sqlite3_bind_blob(statement, index, bytes->data(), static_cast<int>(bytes->size()),
+                                              SQLITE_STATIC);
+  }
+  if (value.isNull()) return sqlite3_bind_null(statement, index);
+  return SQLITE_MISUSE;
+}
+
+const platform::Value& valueOf(const platform::Value& value) { return value; }
+const platform::Value& valueOf(const APMSqliteStore::Record::Entry& entry) { return entry.second; }
+
+}  // namespace
+
+template <class Values>
+bool APMSqliteStore::bindEach(const Values& values, sqlite3_stmt* statement, platform::Error* error) {
   if (statement == nullptr) return APMFailWithError(error, 1, "Failed to bind to NULL statement");
   sqlite3_clear_bindings(statement);
   bool bound = true;
   int index = 1;
-  for (const platform::Value& value : values) {
-    int result = SQLITE_MISUSE;
-    if (const std::string* text = value.asString()) {
-      result = sqlite3_bind_text(statement, index, text->data(), static_cast<int>(text->size()), SQLITE_TRANSIENT);
-    } else if (value.isFloatingNumber()) {
-      result = sqlite3_bind_double(statement, index, value.doubleValue());
-    } else if (value.isNumeric()) {
-      result = sqlite3_bind_int64(statement, index, value.longLongValue());
-    } else if (const platform::Bytes* bytes = value.asData()) {
-      // The bytes belong to the caller's record, which outlives the statement's
-      // run. An empty blob is a blob of length 0, not NULL.
-      result = bytes->empty() ? sqlite3_bind_zeroblob(statement, index, 0)
-                              : sqlite3_bind_blob(statement, index, bytes->data(), static_cast<int>(bytes->size()),
-                                                  SQLITE_STATIC);
-    } else if (value.isNull()) {
-      result = sqlite3_bind_null(statement, index);
-    }
-    if (result != SQLITE_OK) {
+  for (const auto& each : values) {
+    if (bindValue(statement, index, valueOf(each)) != SQLITE_OK) {
       setDatabaseError(error, "bind values");
       bound = false;
     }
@@ -265,12 +275,16 @@ bool APMSqliteStore::bindValues(const Parameters& values, sqlite3_stmt* statemen
   return bound;
 }
 
-sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, const Parameters& parameterValues,
-                                                platform::Error* error) {
-  auto cached = m_statementCache.find(query);
-  if (cached != m_statementCache.end()) {
-    if (!parameterValues.empty() && !bindValues(parameterValues, cached->second, error)) return nullptr;
-    return cached->second;
+bool APMSqliteStore::bindValues(const Parameters& values, sqlite3_stmt* statement, platform::Error* error) {
+  return bindEach(values, statement, error);
+}
+
+sqlite3_stmt* APMSqliteStore::cachedOrPreparedStatement(const std::string& query, bool hasParameters, bool* cached,
+                                                        platform::Error* error) {
+  auto found = m_statementCache.find(query);
+  if (found != m_statementCache.end()) {
+    *cached = true;
+    return found->second;
   }
   if (m_sqliteHandle == nullptr) {
     APMFailWithError(error, 2, "Statement for query failed. Database not open.");
@@ -278,7 +292,7 @@ sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, const 
   }
   bool cache = false;
   if (query.find('?') != std::string::npos) {
-    if (parameterValues.empty()) {
+    if (!hasParameters) {
       APMFailWithError(error, 1, "Received empty parameters");
       return nullptr;
     }
@@ -288,9 +302,18 @@ sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, const 
   }
   sqlite3_stmt* statement = prepareSQL(query, error);
   if (statement == nullptr) return nullptr;
-  if (cache) m_statementCache[query] = statement;
+  if (cache) m_statementCache.emplace(query, statement);
+  *cached = cache;
+  return statement;
+}
+
+sqlite3_stmt* APMSqliteStore::statementForQuery(const std::string& query, const Parameters& parameterValues,
+                                                platform::Error* error) {
+  bool cached = false;
+  sqlite3_stmt* statement = cachedOrPreparedStatement(query, !parameterValues.empty(), &cached, error);
+  if (statement == nullptr) return nullptr;
   if (!parameterValues.empty() && !bindValues(parameterValues, statement, error)) {
-    if (!cache) sqlite3_finalize(statement);
+    if (!cached) sqlite3_finalize(statement);
     return nullptr;
   }
   return statement;
@@ -363,30 +386,30 @@ sqlite3_stmt* APMSqliteStore::upsertStatementForRecord(const Record& record, con
     APMFailWithError(error, 1, "Received empty record for upsert");
     return nullptr;
   }
-  std::string columns;
-  std::string placeholders;
-  Parameters values;
-  values.reserve(record.size());
+  // The text is built in place and the record's values are bound as they
+  // stand: a row costs no copies.
+  sql.assign("INSERT OR REPLACE INTO ");
+  sql += table;
+  sql += " (";
+  bool first = true;
   for (const auto& [key, value] : record) {
     if (!isAcceptedValue(value)) {
       monitor()->logWithLevel(4, 34020, "Record has value of unexpected type");
       return nullptr;
     }
-    if (!columns.empty()) {
-      columns += ", ";
-      placeholders += ", ";
-    }
-    columns += key;
-    placeholders += "?";
-    values.push_back(value);
+    if (!first) sql += ", ";
+    sql += key;
+    first = false;
   }
-  sql = "INSERT OR REPLACE INTO " + table + " (" + columns + ") VALUES (" + placeholders + ");";
-  // Bound from the cache; a binding failure leaves the statement reset.
-  sqlite3_stmt* statement = statementForQuery(sql, values, error);
-  if (statement == nullptr) {
-    if (auto cached = m_statementCache.find(sql); cached != m_statementCache.end()) {
-      cleanUpStatement(cached->second, sql);
-    }
+  sql += ") VALUES (";
+  for (size_t index = 0; index < record.size(); ++index) sql += index == 0 ? "?" : ", ?";
+  sql += ");";
+  bool cached = false;
+  sqlite3_stmt* statement = cachedOrPreparedStatement(sql, true, &cached, error);
+  if (statement == nullptr) return nullptr;
+  // A binding failure leaves the statement reset.
+  if (!bindEach(record, statement, error)) {
+    cleanUpStatement(statement, sql);
     return nullptr;
   }
   return statement;
@@ -656,7 +679,8 @@ bool APMSqliteStore::upsertRecord(const Record& record, const std::string& table
   if (record.empty()) return APMFailWithError(error, 1, "Received empty record for upsert");
   if (table.empty()) return APMFailWithError(error, 1, "Received empty table name for upsert");
   if (m_sqliteHandle == nullptr) return APMFailWithError(error, 2, "Upsert record failed. Database not open.");
-  std::string sql;
+  // The text's buffer is kept from row to row.
+  std::string& sql = m_upsertText;
   sqlite3_stmt* statement = upsertStatementForRecord(record, table, sql, error);
   if (statement == nullptr) return false;
   const bool done = sqlite3_step(statement) == SQLITE_DONE;

@@ -150,6 +150,12 @@ class APMSqliteStore {
   bool executeSQL(const std::string& sql, platform::Error* error);
   bool executeSQLStatement(sqlite3_stmt* statement, platform::Error* error);
   bool bindValues(const Parameters& values, sqlite3_stmt* statement, platform::Error* error);
+  template <class Values>
+  bool bindEach(const Values& values, sqlite3_stmt* statement, platform::Error* error);
+  // The statement of a text from the cache, or prepared (and cached when the
+  // text has "?" or no WHERE); *cached says which.
+  sqlite3_stmt* cachedOrPreparedStatement(const std::string& query, bool hasParameters, bool* cached,
+                                          platform::Error* error);
   std::optional<platform::Value> valueAtColumn(int column, sqlite3_stmt* statement);
   // The statement comes from the cache (its text, set in `sql`, has "?"):
   // each shape of record is prepared once.
@@ -164,7 +170,8 @@ class APMSqliteStore {
   std::optional<platform::Error> makeWritable();
 
   sqlite3* m_sqliteHandle = nullptr;
-  std::map<std::string, sqlite3_stmt*> m_statementCache;
+  std::map<std::string, sqlite3_stmt*, std::less<>> m_statementCache;
+  std::string m_upsertText;
   const std::string m_queueLabel;
   const std::string m_databasePath;
   std::unique_ptr<platform::FileLock> m_lock;
