@@ -51,11 +51,21 @@ void clearSlot(APMPBMessageInfo* info, int32_t index) {
   info->type->deallocMessageField(info, static_cast<uint32_t>(index));
 }
 
-// Replaces a string or bytes slot's value.
+// Replaces a string or bytes slot's value: a new cell (its bytes in its own
+// block) takes the old one's place; without memory the old cell stays,
+// emptied.
 void storeBytes(APMPBMessageInfo* info, int32_t index, const void* bytes, size_t length) {
   void** slot = &info->slots[index];
+  void* fresh = nullptr;
+  if (APMPBStoreString(&fresh, bytes, length)) {
+    if (*slot != nullptr) {
+      APMPBFreeString(static_cast<APMPBBytesCell*>(*slot));
+      std::free(*slot);
+    }
+    *slot = fresh;
+    return;
+  }
   if (*slot != nullptr) APMPBFreeString(static_cast<APMPBBytesCell*>(*slot));
-  APMPBStoreString(slot, bytes, length);
 }
 
 std::optional<std::string> stringFromCell(const APMPBBytesCell* cell) {
@@ -380,32 +390,32 @@ void APMPBSetArray(NANOMessageBase* message, int32_t index, const std::optional<
   }
   // The new items are built apart first, so an array that holds this very
   // field's own wrappers still reads them.
-  const APMPBMessageType& owner = *info->type;
-  APMPBMessageInfo* staging = owner.newMessageInfo();
-  if (staging == nullptr) return;
-  auto* fresh = static_cast<APMPBRepeatedField*>(staging->slots[index]);
+  APMPBRepeatedField fresh{};
   bool filled = true;
   if (array && !array->empty()) {
     if (array->size() >= UINT32_MAX) {
       filled = false;
     } else {
-      fresh->items = static_cast<void**>(std::calloc(array->size(), sizeof(void*)));
-      fresh->count = static_cast<uint32_t>(array->size());
-      fresh->capacity = fresh->count;
+      fresh.items = static_cast<void**>(std::calloc(array->size(), sizeof(void*)));
+      fresh.count = static_cast<uint32_t>(array->size());
+      fresh.capacity = fresh.count;
       for (size_t position = 0; position < array->size() && filled; ++position) {
-        if (fresh->items == nullptr) {
+        if (fresh.items == nullptr) {
           systemLog("<ERROR> Unable to set NULL data to an ObjC object");
           filled = false;
           break;
         }
-        filled = storeItem(info, index, &fresh->items[position], (*array)[position]);
+        filled = storeItem(info, index, &fresh.items[position], (*array)[position]);
       }
-      fresh->fillIndex = 0;
+      fresh.fillIndex = 0;
     }
   }
   clearSlot(info, index);
-  if (filled) std::swap(*record, *fresh);
-  owner.freeMessageInfo(staging);
+  std::swap(*record, fresh);
+  // A failed fill leaves the field empty: what was stored goes again.
+  if (!filled) clearSlot(info, index);
+  // The old record's emptied item array.
+  std::free(fresh.items);
 }
 
 platform::Value APMPBObjectValue(std::shared_ptr<NANOMessageBase> object) {

@@ -27,6 +27,10 @@
 
 template <const APMPBMessageType& Type>
 class APMPBMessage final : public NANOMessageBase {
+  struct Owned {
+    explicit Owned() = default;
+  };
+
  public:
   static const APMPBMessageType& type() { return Type; }
 
@@ -41,7 +45,7 @@ class APMPBMessage final : public NANOMessageBase {
       }
     }
     if (owned == nullptr) return nullptr;
-    return std::shared_ptr<APMPBMessage>(new APMPBMessage(owned));
+    return std::make_shared<APMPBMessage>(Owned{}, owned);
   }
 
   static std::shared_ptr<APMPBMessage> initWithBuffer(std::span<const uint8_t> data) {
@@ -51,9 +55,12 @@ class APMPBMessage final : public NANOMessageBase {
       Type.freeMessageInfo(decoded);
       return nullptr;
     }
-    return std::shared_ptr<APMPBMessage>(new APMPBMessage(decoded));
+    return std::make_shared<APMPBMessage>(Owned{}, decoded);
   }
 
+  // Made only through the factories above (Owned cannot be named or made
+  // outside); public so that the object and its count share one allocation.
+  APMPBMessage(Owned, APMPBMessageInfo* owned) : m_messageInfo(owned) {}
   ~APMPBMessage() override { Type.freeMessageInfo(m_messageInfo); }
   APMPBMessage(const APMPBMessage&) = delete;
   APMPBMessage& operator=(const APMPBMessage&) = delete;
@@ -69,7 +76,6 @@ class APMPBMessage final : public NANOMessageBase {
   }
 
  private:
-  explicit APMPBMessage(APMPBMessageInfo* owned) : m_messageInfo(owned) {}
   APMPBMessageInfo* m_messageInfo;
 };
 

@@ -8,7 +8,9 @@
 //    bits, int64, uint64, double, or a float in the first 4 bytes);
 //  - APMPBBytesCell: string or bytes, always read through its length. A cell
 //    that exists is present, also with length 0; its bytes are never NULL for
-//    a stored value (they carry one NUL after the length);
+//    a stored value (they carry one NUL after the length). A cell made by
+//    APMPBStoreString holds its bytes in its own block, right behind it;
+//    APMPBFreeString frees bytes held apart and leaves those;
 //  - APMPBRepeatedField: the record of a repeated slot, made with the message
 //    and freed only with it; items are value cells, bytes cells or messages.
 //  - a singular message slot points to an APMPBMessageInfo of its type.
@@ -93,7 +95,8 @@ void APMPBStoreUInt32(void** slot, uint32_t value);
 void APMPBStoreUInt64(void** slot, uint64_t value);
 void APMPBStoreFloat(void** slot, float value);
 void APMPBStoreDouble(void** slot, double value);
-// Copies length bytes into a fresh buffer of length + 1 zeroed bytes. False
+// Copies length bytes into a fresh buffer of length + 1 bytes (the last a
+// NUL); an empty slot gets a cell with the buffer in its block. False
 // (nothing stored) when the length does not fit the cell's 32 bits or memory
 // runs out.
 bool APMPBStoreString(void** slot, const void* bytes, size_t length);

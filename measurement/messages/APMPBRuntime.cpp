@@ -38,7 +38,8 @@ void APMPBFreeString(APMPBBytesCell* cell) {
     consoleLine("<ERROR> Unable to dealloc string field. String struct is NULL");
     return;
   }
-  std::free(cell->bytes);
+  // Bytes in the cell's own block go with the cell.
+  if (cell->bytes != reinterpret_cast<uint8_t*>(cell + 1)) std::free(cell->bytes);
   std::memset(cell, 0, sizeof(*cell));
 }
 
@@ -91,16 +92,24 @@ bool APMPBStoreString(void** slot, const void* bytes, size_t length) {
     return false;
   }
   if (length > UINT32_MAX - 1) return false;
-  auto* copy = static_cast<uint8_t*>(std::calloc(length + 1, 1));
+  if (*slot == nullptr) {
+    // A new cell carries its bytes in the same block: one allocation.
+    auto* cell = static_cast<APMPBBytesCell*>(std::malloc(sizeof(APMPBBytesCell) + length + 1));
+    if (cell == nullptr) return false;
+    cell->reserved = 0;
+    cell->length = static_cast<uint32_t>(length);
+    cell->bytes = reinterpret_cast<uint8_t*>(cell + 1);
+    if (length > 0) std::memcpy(cell->bytes, bytes, length);
+    cell->bytes[length] = 0;
+    *slot = cell;
+    return true;
+  }
+  auto* copy = static_cast<uint8_t*>(std::malloc(length + 1));
   if (copy == nullptr) return false;
   if (length > 0) std::memcpy(copy, bytes, length);
-  if (*slot == nullptr) *slot = std::calloc(1, sizeof(APMPBBytesCell));
+  copy[length] = 0;
   auto* cell = static_cast<APMPBBytesCell*>(*slot);
-  if (cell == nullptr) {
-    std::free(copy);
-    return false;
-  }
-  std::free(cell->bytes);
+  if (cell->bytes != reinterpret_cast<uint8_t*>(cell + 1)) std::free(cell->bytes);
   cell->bytes = copy;
   cell->length = static_cast<uint32_t>(length);
   return true;
