@@ -376,8 +376,19 @@ std::optional<platform::Value> APMSqliteStore::valueAtColumn(int column, sqlite3
   }
 }
 
+bool APMSqliteStore::sameUpsertShape(const Record& record, const std::string& table) const {
+  if (m_upsertText.empty() || table != m_upsertTable || record.size() != m_upsertColumns.size()) {
+    return false;
+  }
+  size_t index = 0;
+  for (const auto& [key, value] : record) {
+    if (key != m_upsertColumns[index++]) return false;
+  }
+  return true;
+}
+
 sqlite3_stmt* APMSqliteStore::upsertStatementForRecord(const Record& record, const std::string& table,
-                                                       std::string& sql, platform::Error* error) {
+                                                       platform::Error* error) {
   if (table.empty()) {
     APMFailWithError(error, 1, "Received empty table name for upsert");
     return nullptr;
@@ -386,24 +397,31 @@ sqlite3_stmt* APMSqliteStore::upsertStatementForRecord(const Record& record, con
     APMFailWithError(error, 1, "Received empty record for upsert");
     return nullptr;
   }
-  // The text is built in place and the record's values are bound as they
-  // stand: a row costs no copies.
-  sql.assign("INSERT OR REPLACE INTO ");
-  sql += table;
-  sql += " (";
-  bool first = true;
   for (const auto& [key, value] : record) {
     if (!isAcceptedValue(value)) {
       monitor()->logWithLevel(4, 34020, "Record has value of unexpected type");
       return nullptr;
     }
-    if (!first) sql += ", ";
-    sql += key;
-    first = false;
   }
-  sql += ") VALUES (";
-  for (size_t index = 0; index < record.size(); ++index) sql += index == 0 ? "?" : ", ?";
-  sql += ");";
+  // The record's values are bound as they stand, and the text is built only
+  // when the table or the columns differ from the last upsert's: a run of
+  // rows of one shape costs no copies.
+  std::string& sql = m_upsertText;
+  if (!sameUpsertShape(record, table)) {
+    m_upsertTable = table;
+    m_upsertColumns.clear();
+    sql.assign("INSERT OR REPLACE INTO ");
+    sql += table;
+    sql += " (";
+    for (const auto& [key, value] : record) {
+      if (!m_upsertColumns.empty()) sql += ", ";
+      sql += key;
+      m_upsertColumns.push_back(key);
+    }
+    sql += ") VALUES (";
+    for (size_t index = 0; index < record.size(); ++index) sql += index == 0 ? "?" : ", ?";
+    sql += ");";
+  }
   bool cached = false;
   sqlite3_stmt* statement = cachedOrPreparedStatement(sql, true, &cached, error);
   if (statement == nullptr) return nullptr;
@@ -679,13 +697,13 @@ bool APMSqliteStore::upsertRecord(const Record& record, const std::string& table
   if (record.empty()) return APMFailWithError(error, 1, "Received empty record for upsert");
   if (table.empty()) return APMFailWithError(error, 1, "Received empty table name for upsert");
   if (m_sqliteHandle == nullptr) return APMFailWithError(error, 2, "Upsert record failed. Database not open.");
-  // The text's buffer is kept from row to row.
-  std::string& sql = m_upsertText;
-  sqlite3_stmt* statement = upsertStatementForRecord(record, table, sql, error);
+  sqlite3_stmt* statement = upsertStatementForRecord(record, table, error);
   if (statement == nullptr) return false;
   const bool done = sqlite3_step(statement) == SQLITE_DONE;
   if (!done) setDatabaseError(error, "execute statement");
-  cleanUpStatement(statement, sql);
+  // Upsert texts have "?": the statement is the cache's, kept for the next row.
+  sqlite3_reset(statement);
+  sqlite3_clear_bindings(statement);
   return done;
 }
 

@@ -157,10 +157,10 @@ class APMSqliteStore {
   sqlite3_stmt* cachedOrPreparedStatement(const std::string& query, bool hasParameters, bool* cached,
                                           platform::Error* error);
   std::optional<platform::Value> valueAtColumn(int column, sqlite3_stmt* statement);
-  // The statement comes from the cache (its text, set in `sql`, has "?"):
-  // each shape of record is prepared once.
-  sqlite3_stmt* upsertStatementForRecord(const Record& record, const std::string& table, std::string& sql,
-                                         platform::Error* error);
+  // The statement comes from the cache (its text, kept in m_upsertText, has
+  // "?"): each shape of record is prepared once.
+  sqlite3_stmt* upsertStatementForRecord(const Record& record, const std::string& table, platform::Error* error);
+  bool sameUpsertShape(const Record& record, const std::string& table) const;
   sqlite3_stmt* updateStatementForRecord(const Record& record, const std::string& table,
                                          const std::string& columnName, const platform::Value& columnValue,
                                          platform::Error* error);
@@ -171,7 +171,10 @@ class APMSqliteStore {
 
   sqlite3* m_sqliteHandle = nullptr;
   std::map<std::string, sqlite3_stmt*, std::less<>> m_statementCache;
+  // The last upsert's text and the table and columns it was built for.
   std::string m_upsertText;
+  std::string m_upsertTable;
+  std::vector<std::string> m_upsertColumns;
   const std::string m_queueLabel;
   const std::string m_databasePath;
   std::unique_ptr<platform::FileLock> m_lock;
