@@ -166,6 +166,40 @@ TEST_F(APMSqliteStoreTest, BindingKindsAndRowValues) {
   EXPECT_EQ(error.localizedDescription(), "Failed to bind parameter of unexpected type to update statement");
 }
 
+// Upserts reuse the last text while table and columns stay the same; any
+// change of table, column set or column order writes through a text of its
+// own, also after the statements were finalized.
+TEST_F(APMSqliteStoreTest, UpsertsOfChangingShapes) {
+  std::unique_ptr<APMSqliteStore> store = open();
+  const APMSqliteStore::ColumnInfo columns = {{"id", "INTEGER NOT NULL PRIMARY KEY"}, {"a", "TEXT"}, {"b", "TEXT"}};
+  ASSERT_TRUE(store->ensureTableWithName("v", columns, {}, nullptr));
+  ASSERT_TRUE(store->ensureTableWithName("w", columns, {}, nullptr));
+  const std::pair<const char*, APMSqliteStore::Record> upserts[] = {
+      {"v", {{"id", 1}, {"a", "a1"}}},
+      {"v", {{"id", 2}, {"a", "a2"}}},
+      {"v", {{"id", 3}, {"b", "b3"}}},
+      {"v", {{"b", "b4"}, {"id", 4}, {"a", "a4"}}},
+      {"v", {{"id", 5}, {"b", "b5"}, {"a", "a5"}}},
+      {"w", {{"id", 1}, {"a", "w1"}}},
+      {"v", {{"id", 6}, {"a", "a6"}}},
+  };
+  for (const auto& [table, record] : upserts) ASSERT_TRUE(store->upsertRecord(record, table, nullptr)) << table;
+  store->finalizeAndClearStatements();
+  ASSERT_TRUE(store->upsertRecord({{"id", 7}, {"a", "a7"}}, "v", nullptr));
+
+  auto rows = [&](const std::string& table) {
+    std::optional<std::vector<APMSqliteStore::Record>> found =
+        store->recordsForQuery("SELECT id, a, b FROM " + table + " ORDER BY id", {}, nullptr);
+    std::string text;
+    for (const APMSqliteStore::Record& row : found.value_or(std::vector<APMSqliteStore::Record>())) {
+      text += row["id"].stringValue() + ":" + row["a"].stringValue() + "/" + row["b"].stringValue() + " ";
+    }
+    return text;
+  };
+  EXPECT_EQ(rows("v"), "1:a1/ 2:a2/ 3:/b3 4:a4/b4 5:a5/b5 6:a6/ 7:a7/ ");
+  EXPECT_EQ(rows("w"), "1:w1/ ");
+}
+
 TEST_F(APMSqliteStoreTest, FiltersTransactionsAndStepErrors) {
   std::unique_ptr<APMSqliteStore> store = open();
   ASSERT_TRUE(store->ensureTableWithName("t", kColumns, {}, nullptr));

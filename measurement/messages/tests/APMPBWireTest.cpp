@@ -33,8 +33,35 @@ struct GoldenCase {
   const char* hex;
 };
 
+platform::Value paramWithInteger(const char* name, int64_t value) {
+  auto param = APMPBEventParam::initWithMessageInfo(nullptr);
+  APMPBSetString(param.get(), 0, name);
+  APMPBSetInt64(param.get(), 2, value);
+  return APMPBObjectValue(param);
+}
+
 TEST(APMPBWire, GoldenBytes) {
+  // Items of different lengths at two levels, one over 127 bytes: each
+  // length prefix belongs to its own item.
+  std::string longText;
+  for (int n = 0; n < 130; ++n) longText += "78";
+  const std::string nestedHex =
+      "0a88010a016c128201" + longText + "0a1b0a016e320e0a016118feffffffffffffffff0132060a016218ac02120165";
   const std::vector<GoldenCase> cases = {
+      {"nested items of different lengths",
+       [] {
+         auto text = APMPBEventParam::initWithMessageInfo(nullptr);
+         APMPBSetString(text.get(), 0, "l");
+         APMPBSetString(text.get(), 1, std::string(130, 'x'));
+         auto list = APMPBEventParam::initWithMessageInfo(nullptr);
+         APMPBSetString(list.get(), 0, "n");
+         APMPBSetArray(list.get(), 5, platform::Array{paramWithInteger("a", -2), paramWithInteger("b", 300)});
+         auto event = APMPBEvent::initWithMessageInfo(nullptr);
+         APMPBSetArray(event.get(), 0, platform::Array{APMPBObjectValue(text), APMPBObjectValue(list)});
+         APMPBSetString(event.get(), 1, "e");
+         return event;
+       },
+       nestedHex.c_str()},
       {"bundle slots 6, 7 and 44 in tag order",
        [] {
          auto bundle = APMPBMeasurementBundle::initWithMessageInfo(nullptr);
