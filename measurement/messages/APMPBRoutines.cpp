@@ -414,6 +414,42 @@ bool validInstance(const APMPBMessageType& type, const APMPBMessageInfo* info) {
   return info != nullptr && info->slots != nullptr && info->type == &type;
 }
 
+bool measure(const APMPBMessageType& type, const APMPBMessageInfo* info, Lengths& lengths, uint64_t& size);
+uint8_t* write(const APMPBMessageType& type, const APMPBMessageInfo* info, Lengths& lengths, uint8_t* out);
+
+bool isDelimited(APMPBFieldFlags flags) { return isStringLike(flags) || (flags & kAPMPBFieldMessage) != 0; }
+
+// What follows the tag of one string, bytes or message value: its length
+// prefix and contents. False when it cannot be encoded.
+bool measureDelimited(const APMPBMessageType& type, uint32_t slot, const void* value, Lengths& lengths,
+                      uint64_t& length) {
+  if (type.flags[slot] & kAPMPBFieldMessage) {
+    const size_t at = lengths.reserve();
+    uint64_t inner = 0;
+    if (!measure(*type.slots[slot].messageType, static_cast<const APMPBMessageInfo*>(value), lengths, inner)) {
+      return false;
+    }
+    lengths[at] = inner;
+    length = varintSize(inner) + inner;
+    return true;
+  }
+  const auto* cell = static_cast<const APMPBBytesCell*>(value);
+  if (cell->bytes == nullptr) return false;
+  length = varintSize(cell->length) + cell->length;
+  return true;
+}
+
+uint8_t* putDelimited(const APMPBMessageType& type, uint32_t slot, const void* value, Lengths& lengths, uint8_t* out) {
+  if (type.flags[slot] & kAPMPBFieldMessage) {
+    out = putVarint(out, lengths.next());
+    return write(*type.slots[slot].messageType, static_cast<const APMPBMessageInfo*>(value), lengths, out);
+  }
+  const auto* cell = static_cast<const APMPBBytesCell*>(value);
+  out = putVarint(out, cell->length);
+  if (cell->length > 0) std::memcpy(out, cell->bytes, cell->length);
+  return out + cell->length;
+}
+
 // The encoded length of a message, or false when it cannot be encoded: a
 // foreign or missing instance, a repeated record that was never made, a
 // string cell without bytes, a missing item.
@@ -424,6 +460,7 @@ bool measure(const APMPBMessageType& type, const APMPBMessageInfo* info, Lengths
     const uint32_t slot = place.slot;
     const APMPBFieldFlags flags = type.flags[slot];
     const void* value = info->slots[slot];
+    uint64_t length = 0;
     if (flags & kAPMPBFieldRepeated) {
       const auto* record = static_cast<const APMPBRepeatedField*>(value);
       if (record == nullptr) {
@@ -435,40 +472,20 @@ bool measure(const APMPBMessageType& type, const APMPBMessageInfo* info, Lengths
       for (uint32_t index = 0; index < record->count; ++index) {
         const void* item = record->items[index];
         if (item == nullptr) return false;
-        uint64_t length;
-        if (flags & kAPMPBFieldMessage) {
-          const size_t at = lengths.reserve();
-          if (!measure(*type.slots[slot].messageType, static_cast<const APMPBMessageInfo*>(item), lengths, length)) {
-            return false;
-          }
-          lengths[at] = length;
-          length += varintSize(length);
-        } else if (isStringLike(flags)) {
-          const auto* cell = static_cast<const APMPBBytesCell*>(item);
-          if (cell->bytes == nullptr) return false;
-          length = varintSize(cell->length) + cell->length;
-        } else {
+        if (!isDelimited(flags)) {
           length = varintSize(static_cast<const APMPBValueCell*>(item)->u64);
+        } else if (!measureDelimited(type, slot, item, lengths, length)) {
+          return false;
         }
         total += place.tagSize + length;
       }
       continue;
     }
     if (value == nullptr) continue;
-    uint64_t length;
-    if (isStringLike(flags)) {
-      const auto* cell = static_cast<const APMPBBytesCell*>(value);
-      if (cell->bytes == nullptr) return false;
-      length = varintSize(cell->length) + cell->length;
-    } else if (flags & kAPMPBFieldMessage) {
-      const size_t at = lengths.reserve();
-      if (!measure(*type.slots[slot].messageType, static_cast<const APMPBMessageInfo*>(value), lengths, length)) {
-        return false;
-      }
-      lengths[at] = length;
-      length += varintSize(length);
-    } else {
+    if (!isDelimited(flags)) {
       length = scalarSize(place.ltype, scalarPayload(place, flags, *static_cast<const APMPBValueCell*>(value)));
+    } else if (!measureDelimited(type, slot, value, lengths, length)) {
+      return false;
     }
     total += place.tagSize + length;
   }
@@ -487,33 +504,16 @@ uint8_t* write(const APMPBMessageType& type, const APMPBMessageInfo* info, Lengt
       for (uint32_t index = 0; index < record->count; ++index) {
         const void* item = record->items[index];
         out = putVarint(out, place.tagWord);
-        if (flags & kAPMPBFieldMessage) {
-          out = putVarint(out, lengths.next());
-          out = write(*type.slots[slot].messageType, static_cast<const APMPBMessageInfo*>(item), lengths, out);
-        } else if (isStringLike(flags)) {
-          const auto* cell = static_cast<const APMPBBytesCell*>(item);
-          out = putVarint(out, cell->length);
-          if (cell->length > 0) std::memcpy(out, cell->bytes, cell->length);
-          out += cell->length;
-        } else {
-          out = putVarint(out, static_cast<const APMPBValueCell*>(item)->u64);
-        }
+        out = isDelimited(flags) ? putDelimited(type, slot, item, lengths, out)
+                                 : putVarint(out, static_cast<const APMPBValueCell*>(item)->u64);
       }
       continue;
     }
     if (value == nullptr) continue;
     out = putVarint(out, place.tagWord);
-    if (isStringLike(flags)) {
-      const auto* cell = static_cast<const APMPBBytesCell*>(value);
-      out = putVarint(out, cell->length);
-      if (cell->length > 0) std::memcpy(out, cell->bytes, cell->length);
-      out += cell->length;
-    } else if (flags & kAPMPBFieldMessage) {
-      out = putVarint(out, lengths.next());
-      out = write(*type.slots[slot].messageType, static_cast<const APMPBMessageInfo*>(value), lengths, out);
-    } else {
-      out = putScalar(out, place.ltype, scalarPayload(place, flags, *static_cast<const APMPBValueCell*>(value)));
-    }
+    out = isDelimited(flags)
+              ? putDelimited(type, slot, value, lengths, out)
+              : putScalar(out, place.ltype, scalarPayload(place, flags, *static_cast<const APMPBValueCell*>(value)));
   }
   return out;
 }
