@@ -8,6 +8,13 @@
 #     entry (discovered when ctest runs, so building stays fast).
 #   tavix_executable(NAME SOURCES ... [DEPS ...])
 
+# A test's time limit only catches hangs; sanitizer builds run several times slower.
+if(TAVIX_SANITIZE OR TAVIX_SANITIZE_THREAD)
+  set(TAVIX_TEST_TIMEOUT 300)
+else()
+  set(TAVIX_TEST_TIMEOUT 120)
+endif()
+
 set(TAVIX_WARNINGS -Wall -Wextra -Werror -Wno-missing-field-initializers)
 
 if(TAVIX_SANITIZE)
@@ -58,7 +65,7 @@ function(tavix_tests name)
     DISCOVERY_MODE PRE_TEST
     TEST_PREFIX "${name}."
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
-               TIMEOUT 120)
+               TIMEOUT ${TAVIX_TEST_TIMEOUT})
 endfunction()
 
 function(tavix_benchmark name)
