@@ -3,10 +3,9 @@
 #include "platform/app/Bundle.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/storage/Json.h"
-#include "sdk/core/RIRApp.h"
 #include "sdk/core/RIRLogger.h"
-#include "sdk/installations/RIRInstallations.h"
 #include "sdk/remote-config/RCNDevice.h"
+#include "sdk/remote-config/RCNInstallationsToken.h"
 #include "sdk/remote-config/RCNServiceAddress.h"
 #include "sdk/remote-config/interop/ZUVUduvedOrovarConstants.h"
 #include "sdk/utilities/ZULGzip.h"
@@ -86,11 +85,6 @@ void RCNConfigFetch::setTemplateVersionNumber(std::string version) {
 }
 
 std::string RCNConfigFetch::namespacePrefix() const { return m_namespace.substr(0, m_namespace.find(':')); }
-
-std::string RCNConfigFetch::appName() const {
-  const size_t colon = m_namespace.rfind(':');
-  return colon == std::string::npos ? m_namespace : m_namespace.substr(colon + 1);
-}
 
 void RCNConfigFetch::queueOnSelf(std::function<void(RCNConfigFetch&)> work) {
   std::weak_ptr<RCNConfigFetch> weak = weak_from_this();
@@ -179,52 +173,24 @@ void RCNConfigFetch::realtimeFetchConfigWithNoExpirationDuration(int64_t fetchAt
 void RCNConfigFetch::refreshInstallationsTokenWithFetchHeader(const std::string& fetchTypeHeader,
                                                               CompletionHandler completion,
                                                               UpdateCompletionHandler updateCompletion) {
-  std::shared_ptr<RIRApp> app = RIRApp::appNamed(appName());
-  std::shared_ptr<RIRInstallations> installations = app ? RIRInstallations::installationsWithApp(*app) : nullptr;
-  if (!installations || !m_options->ZCMSenderID()) {
-    const std::string text = "Failed to get ZCMSenderID";
-    error("I-RCN000074", text);
-    m_settings->setIsFetchInProgress(false);
-    reportCompletion(ZUVUduvedOrovarFetchStatusFailure, nullptr, internalError(text), completion, nullptr);
-    return;
-  }
-  debug("I-RCN000039", "Starting requesting token.");
   std::weak_ptr<RCNConfigFetch> weak = weak_from_this();
-  installations->authTokenWithCompletion([weak, installations, fetchTypeHeader, completion, updateCompletion](
-                                             std::shared_ptr<RIRInstallationsAuthTokenResult> token,
-                                             std::optional<platform::Error> failure) {
-    std::shared_ptr<RCNConfigFetch> self = weak.lock();
-    if (!self) return;
-    if (!token || token->authToken().empty() || failure) {
-      const std::string text = "Failed to get installations token. Error : " + describe(failure) + ".";
-      error("I-RCN000073", text);
-      self->m_settings->setIsFetchInProgress(false);
-      reportCompletion(ZUVUduvedOrovarFetchStatusFailure, nullptr,
-                       internalError(text, failure ? failure->underlying() : std::nullopt), completion, nullptr);
-      return;
+  RCNQueueHop onQueue = [weak](std::function<void()> work) {
+    if (std::shared_ptr<RCNConfigFetch> self = weak.lock()) {
+      self->queueOnSelf([work = std::move(work)](RCNConfigFetch&) { work(); });
     }
-    const std::string authToken = token->authToken();
-    installations->installationIDWithCompletion([weak, authToken, fetchTypeHeader, completion, updateCompletion](
-                                                    std::optional<std::string> identifier,
-                                                    std::optional<platform::Error> failure) {
-      std::shared_ptr<RCNConfigFetch> self = weak.lock();
-      if (!self) return;
-      self->queueOnSelf([=](RCNConfigFetch& self) {
-        self.m_settings->setConfigInstallationsToken(authToken);
-        self.m_settings->setConfigInstallationsIdentifier(identifier);
-        if (identifier && !failure) {
-          RIRLogEmitInfo(kRCNLogService, "I-RCN000022", "Success to get iid : " + *identifier + ".");
-          self.doFetchCall(fetchTypeHeader, completion, updateCompletion);
+  };
+  RCNRefreshInstallationsToken(
+      m_namespace, *m_options, m_settings, std::move(onQueue),
+      [weak, fetchTypeHeader, completion, updateCompletion](std::optional<platform::Error> failure) {
+        std::shared_ptr<RCNConfigFetch> self = weak.lock();
+        if (!self) return;
+        if (failure) {
+          self->m_settings->setIsFetchInProgress(false);
+          reportCompletion(ZUVUduvedOrovarFetchStatusFailure, nullptr, failure, completion, nullptr);
           return;
         }
-        const std::string text = "Error getting iid : " + describe(failure) + ".";
-        error("I-RCN000055", text);
-        self.m_settings->setIsFetchInProgress(false);
-        reportCompletion(ZUVUduvedOrovarFetchStatusFailure, nullptr,
-                         internalError(text, failure ? failure->underlying() : std::nullopt), completion, nullptr);
+        self->doFetchCall(fetchTypeHeader, completion, updateCompletion);
       });
-    });
-  });
 }
 
 void RCNConfigFetch::doFetchCall(const std::string& fetchTypeHeader, CompletionHandler completion,

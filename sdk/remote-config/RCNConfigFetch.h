@@ -85,7 +85,6 @@ class RCNConfigFetch : public std::enable_shared_from_this<RCNConfigFetch> {
                       UpdateCompletionHandler updateCompletion);
   std::shared_ptr<platform::HttpSession> newFetchSession() const;
   std::string namespacePrefix() const;
-  std::string appName() const;
   static void reportCompletion(int64_t status, std::shared_ptr<ZUVUduvedOrovarUpdate> update,
                                std::optional<platform::Error> error, const CompletionHandler& completion,
                                const UpdateCompletionHandler& updateCompletion);

@@ -4,12 +4,9 @@
 #include "platform/crypto/RandomSource.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/net/URLError.h"
-#include "platform/storage/Json.h"
-#include "platform/text/NumberText.h"
-#include "sdk/core/RIRApp.h"
 #include "sdk/core/RIRLogger.h"
 #include "sdk/core/RIRVersion.h"
-#include "sdk/installations/RIRInstallations.h"
+#include "sdk/remote-config/RCNInstallationsToken.h"
 #include "sdk/remote-config/RCNServiceAddress.h"
 #include "sdk/utilities/ZULGzip.h"
 
@@ -23,13 +20,6 @@ constexpr const char* kConnectionFailed = "Unable to connect to the server. Chec
 
 void debug(const char* code, const std::string& message) { RIRLogEmitDebug(kRCNLogService, code, message); }
 void error(const char* code, const std::string& message) { RIRLogEmitError(kRCNLogService, code, message); }
-
-// A JSON number or a decimal string; none otherwise.
-std::optional<int64_t> integerField(const Value& value) {
-  if (value.isNumber()) return value.longLongValue();
-  if (const std::string* digits = value.asString()) return platform::NumberText::parseInt64(*digits);
-  return std::nullopt;
-}
 
 std::string escaped(const std::string& text) {
   std::string out;
@@ -286,47 +276,14 @@ void RCNConfigRealtime::retryHTTPConnection() {
 }
 
 void RCNConfigRealtime::refreshInstallationsToken(std::function<void()> then) {
-  const size_t colon = m_namespace.rfind(':');
-  const std::string appName = colon == std::string::npos ? m_namespace : m_namespace.substr(colon + 1);
-  std::shared_ptr<RIRApp> app = RIRApp::appNamed(appName);
-  std::shared_ptr<RIRInstallations> installations = app ? RIRInstallations::installationsWithApp(*app) : nullptr;
-  if (!installations || !m_options->ZCMSenderID()) {
-    error("I-RCN000074", "Failed to get ZCMSenderID");
-    then();
-    return;
-  }
-  debug("I-RCN000039", "Starting requesting token.");
+  // The connection goes out whatever the outcome, without a valid token when none came.
   std::weak_ptr<RCNConfigRealtime> weak = weak_from_this();
-  installations->authTokenWithCompletion([weak, installations, then](
-                                             std::shared_ptr<RIRInstallationsAuthTokenResult> token,
-                                             std::optional<platform::Error> failure) {
-    auto self = weak.lock();
-    if (!self) return;
-    if (!token || token->authToken().empty() || failure) {
-      error("I-RCN000073", "Failed to get installations token. Error : " +
-                               (failure ? failure->description() : std::string("(null)")) + ".");
-      self->onQueue([then](RCNConfigRealtime&) { then(); });
-      return;
-    }
-    const std::string authToken = token->authToken();
-    installations->installationIDWithCompletion(
-        [weak, authToken, then](std::optional<std::string> identifier, std::optional<platform::Error> failure) {
-          auto self = weak.lock();
-          if (!self) return;
-          self->onQueue([authToken, identifier, failure, then](RCNConfigRealtime& me) {
-            me.m_settings->setConfigInstallationsToken(authToken);
-            me.m_settings->setConfigInstallationsIdentifier(identifier);
-            if (identifier && !failure) {
-              RIRLogEmitInfo(kRCNLogService, "I-RCN000022", "Success to get iid : " + *identifier + ".");
-            } else {
-              error("I-RCN000055", "Error getting iid : " +
-                                       (failure ? failure->description() : std::string("(null)")) + ".");
-              me.m_settings->setIsFetchInProgress(false);
-            }
-            then();
-          });
-        });
-  });
+  RCNRefreshInstallationsToken(
+      m_namespace, *m_options, m_settings,
+      [weak](std::function<void()> work) {
+        if (auto self = weak.lock()) self->onQueue([work = std::move(work)](RCNConfigRealtime&) { work(); });
+      },
+      [then](std::optional<platform::Error>) { then(); });
 }
 
 // --- session events (on the queue) ---------------------------------------------------------
@@ -359,77 +316,33 @@ void RCNConfigRealtime::handleResponse(uint64_t task, int status) {
 
 void RCNConfigRealtime::handleData(uint64_t task, const platform::Bytes& chunk) {
   if (task != m_taskNumber) return;
-  m_buffer.append(chunk.begin(), chunk.end());
-  // Text before the first "{" belongs to no message.
-  m_buffer.erase(0, std::min(m_buffer.find('{'), m_buffer.size()));
-  if (m_buffer.size() > kRCNRealtimeMaxBufferBytes) {
-    m_buffer.clear();
-    error("I-RCN000079", "Realtime message buffer over 65536 bytes discarded.");
-    return;
-  }
-  if (m_buffer.find("\"code\": 403") != std::string::npos) {
-    const std::string text = std::move(m_buffer);
-    m_buffer.clear();
-    platform::Error failure = updateError(kZUVUduvedOrovarUpdateErrorStreamError, text);
-    error("I-RCN000021", "Cannot establish connection. " + failure.description());
-    propagateErrors(failure);
-    return;
-  }
-  takeMessages();
-}
-
-// Handles every complete top-level object of the buffer, in order.
-void RCNConfigRealtime::takeMessages() {
-  size_t start = m_buffer.find('{');
-  while (start != std::string::npos) {
-    int depth = 0;
-    bool inString = false;
-    bool escape = false;
-    size_t end = std::string::npos;
-    for (size_t i = start; i < m_buffer.size(); ++i) {
-      const char c = m_buffer[i];
-      if (inString) {
-        if (escape) {
-          escape = false;
-        } else if (c == '\\') {
-          escape = true;
-        } else if (c == '"') {
-          inString = false;
-        }
-        continue;
-      }
-      if (c == '"') {
-        inString = true;
-      } else if (c == '{') {
-        ++depth;
-      } else if (c == '}' && --depth == 0) {
-        end = i;
-        break;
-      }
-    }
-    if (end == std::string::npos) {
-      m_buffer.erase(0, start);  // an unfinished message waits for more
+  switch (m_buffer.append(std::string_view(reinterpret_cast<const char*>(chunk.data()), chunk.size()))) {
+    case RCNRealtimeMessageBuffer::Appended::Overflow:
+      error("I-RCN000079", "Realtime message buffer over 65536 bytes discarded.");
+      return;
+    case RCNRealtimeMessageBuffer::Appended::Forbidden: {
+      platform::Error failure = updateError(kZUVUduvedOrovarUpdateErrorStreamError, m_buffer.forbiddenText());
+      error("I-RCN000021", "Cannot establish connection. " + failure.description());
+      propagateErrors(failure);
       return;
     }
-    const std::string message = m_buffer.substr(start, end - start + 1);
-    m_buffer.erase(0, end + 1);
+    case RCNRealtimeMessageBuffer::Appended::Buffered:
+      break;
+  }
+  // Every complete message, in order.
+  while (std::optional<std::string> text = m_buffer.nextMessage()) {
     debug("I-RCN000015", "Received config update message on stream.");
-    platform::Result<Value> parsed = platform::Json::parse(message);
-    if (!parsed.ok() || !parsed.value().isDictionary()) {
-      propagateErrors(updateError(kZUVUduvedOrovarUpdateErrorMessageInvalid, "Unable to parse ConfigUpdate."));
+    if (std::optional<RCNRealtimeMessage> message = RCNRealtimeMessage::parse(*text)) {
+      evaluateStreamResponse(*message);
     } else {
-      evaluateStreamResponse(parsed.value());
+      propagateErrors(updateError(kZUVUduvedOrovarUpdateErrorMessageInvalid, "Unable to parse ConfigUpdate."));
     }
     if (m_isRealtimeDisabled) return;
-    start = m_buffer.find('{');
   }
-  m_buffer.clear();  // nothing but text between messages
 }
 
-void RCNConfigRealtime::evaluateStreamResponse(const Value& message) {
-  const int64_t target = integerField(message["latestTemplateVersionNumber"]).value_or(1);
-  if (message.asDictionary()->contains("featureDisabled")) m_isRealtimeDisabled = true;
-  const int64_t retryInterval = integerField(message["retryIntervalSeconds"]).value_or(0);
+void RCNConfigRealtime::evaluateStreamResponse(const RCNRealtimeMessage& message) {
+  if (message.featureDisabled) m_isRealtimeDisabled = true;
   if (m_isRealtimeDisabled) {
     pauseRealtimeStream();
     propagateErrors(updateError(kZUVUduvedOrovarUpdateErrorUnavailable,
@@ -437,8 +350,10 @@ void RCNConfigRealtime::evaluateStreamResponse(const Value& message) {
     return;
   }
   const int64_t current = Value(m_configFetch->templateVersionNumber()).longLongValue();
-  if (current < target) autoFetch(kFetchAttempts, target);
-  if (retryInterval > 0) m_settings->updateRealtimeBackoffTimeWithInterval(static_cast<double>(retryInterval));
+  if (current < message.latestTemplateVersionNumber) autoFetch(kFetchAttempts, message.latestTemplateVersionNumber);
+  if (message.retryIntervalSeconds > 0) {
+    m_settings->updateRealtimeBackoffTimeWithInterval(static_cast<double>(message.retryIntervalSeconds));
+  }
 }
 
 void RCNConfigRealtime::handleCompletion(uint64_t task, const std::optional<platform::Error>& failure) {

@@ -40,6 +40,8 @@
 #include "sdk/core/RIROptions.h"
 #include "sdk/remote-config/RCNConfigFetch.h"
 #include "sdk/remote-config/RCNConfigSettings.h"
+#include "sdk/remote-config/RCNRealtimeMessage.h"
+#include "sdk/remote-config/RCNRealtimeMessageBuffer.h"
 #include "sdk/remote-config/ZUVUduvedOrovarUpdate.h"
 
 inline constexpr int64_t kZUVUduvedOrovarUpdateErrorStreamError = 8001;
@@ -47,7 +49,6 @@ inline constexpr int64_t kZUVUduvedOrovarUpdateErrorNotFetched = 8002;
 inline constexpr int64_t kZUVUduvedOrovarUpdateErrorMessageInvalid = 8003;
 inline constexpr int64_t kZUVUduvedOrovarUpdateErrorUnavailable = 8004;
 inline constexpr int64_t kRCNRealtimeMaxRetries = 7;
-inline constexpr size_t kRCNRealtimeMaxBufferBytes = 65536;
 
 class RCNConfigRealtime;
 
@@ -101,13 +102,12 @@ class RCNConfigRealtime : public std::enable_shared_from_this<RCNConfigRealtime>
   void propagateErrors(const platform::Error& error);
   void autoFetch(int64_t remainingAttempts, int64_t targetVersion);
   void fetchLatestConfig(int64_t remainingAttempts, int64_t targetVersion);
-  void evaluateStreamResponse(const platform::Value& message);
+  void evaluateStreamResponse(const RCNRealtimeMessage& message);
   void refreshInstallationsToken(std::function<void()> then);
   void startConnection();
   void handleResponse(uint64_t task, int status);
   void handleData(uint64_t task, const platform::Bytes& chunk);
   void handleCompletion(uint64_t task, const std::optional<platform::Error>& error);
-  void takeMessages();
   void onQueue(std::function<void(RCNConfigRealtime&)> work) const;
   static platform::Error updateError(int64_t code, const std::string& description);
 
@@ -128,7 +128,7 @@ class RCNConfigRealtime : public std::enable_shared_from_this<RCNConfigRealtime>
   std::shared_ptr<platform::HttpTask> m_dataTask;
   uint64_t m_taskNumber = 0;        // of m_dataTask
   bool m_headDecided = false;       // the head handler already chose retry or stop for this task
-  std::string m_buffer;             // received, not yet handled bytes of this task
+  RCNRealtimeMessageBuffer m_buffer;  // received, not yet handled bytes of this task
   platform::HttpRequest m_request;  // built once, new headers and body per connection
   std::vector<platform::ObserverToken> m_observers;
 

@@ -3,9 +3,9 @@
 #include <cmath>
 
 #include "platform/storage/Json.h"
-#include "platform/text/NumberText.h"
 #include "platform/time/DateFormatter.h"
 #include "sdk/remote-config/ab-testing/ABTConstants.h"
+#include "sdk/remote-config/internal/RCNIntegerField.h"
 
 using platform::Value;
 
@@ -14,13 +14,6 @@ namespace {
 std::string text(const platform::Dictionary& dictionary, const char* key) {
   const std::string* value = dictionary[key].asString();
   return value ? *value : std::string();
-}
-
-// A JSON number or a decimal string; none otherwise.
-std::optional<int64_t> integer(const Value& value) {
-  if (value.isNumber()) return value.longLongValue();
-  if (const std::string* digits = value.asString()) return platform::NumberText::parseInt64(*digits);
-  return std::nullopt;
 }
 
 }  // namespace
@@ -57,11 +50,11 @@ ABTExperimentPayload::ABTExperimentPayload(const platform::Dictionary& dictionar
   if (const std::string* start = dictionary["experimentStartTime"].asString()) {
     m_experimentStartTimeMillis = parseStartTime(*start).value_or(0);
   } else {
-    m_experimentStartTimeMillis = integer(dictionary.get("experimentStartTimeMillis")).value_or(0);
+    m_experimentStartTimeMillis = RCNIntegerField(dictionary.get("experimentStartTimeMillis")).value_or(0);
   }
   m_triggerEvent = text(dictionary, "triggerEvent");
-  m_triggerTimeoutMillis = integer(dictionary.get("triggerTimeoutMillis")).value_or(0);
-  m_timeToLiveMillis = integer(dictionary.get("timeToLiveMillis")).value_or(0);
+  m_triggerTimeoutMillis = RCNIntegerField(dictionary.get("triggerTimeoutMillis")).value_or(0);
+  m_timeToLiveMillis = RCNIntegerField(dictionary.get("timeToLiveMillis")).value_or(0);
   m_setEventToLog = text(dictionary, "setEventToLog");
   m_activateEventToLog = text(dictionary, "activateEventToLog");
   m_clearEventToLog = text(dictionary, "clearEventToLog");
