@@ -185,8 +185,9 @@ void RCNConfigFetch::refreshInstallationsTokenWithFetchHeader(const std::string&
         std::shared_ptr<RCNConfigFetch> self = weak.lock();
         if (!self) return;
         if (failure) {
+          // The realtime stream's fetch hears it too: its listeners would wait forever otherwise.
           self->m_settings->setIsFetchInProgress(false);
-          reportCompletion(ZUVUduvedOrovarFetchStatusFailure, nullptr, failure, completion, nullptr);
+          reportCompletion(ZUVUduvedOrovarFetchStatusFailure, nullptr, failure, completion, updateCompletion);
           return;
         }
         self->doFetchCall(fetchTypeHeader, completion, updateCompletion);

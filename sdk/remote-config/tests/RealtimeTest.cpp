@@ -193,6 +193,18 @@ TEST_F(RealtimeTest, ErrorMessages) {
   }
 }
 
+TEST_F(RealtimeTest, AnInstallationFailureOfTheFetchReachesTheListener) {
+  // The installation cannot be registered: no token for the stream nor for the fetch.
+  installations.script(testkit::FakeInstallationsService::Kind::Create,
+                       std::vector<Answer>(20, Answer::json(400, "{}")));
+  stream.script({FakeRealtimeService::streaming({FakeRealtimeService::message(2)})});
+  listen(facade());
+  ASSERT_TRUE(waitFor([&] { return calls.size() == 1; }));
+  EXPECT_EQ(calls.lines()[0].rfind("error 8003 Failed to get installations token. Error : ", 0), 0u) << calls.lines()[0];
+  EXPECT_EQ(stream.connectionCount(), 1u);
+  EXPECT_EQ(service.fetchCount(), 0u);
+}
+
 TEST_F(RealtimeTest, FeatureDisabledNeverReconnects) {
   auto config = configAtVersion1();
   stream.script({FakeRealtimeService::streaming({"{\"featureDisabled\": true}"})});
