@@ -15,6 +15,7 @@
 #include "sdk/remote-config/ZUVUduvedOrovarComponent.h"
 #include "sdk/remote-config/ab-testing/ABTConditionalUserPropertyController.h"
 #include "sdk/remote-config/tests/RemoteConfigTestSupport.h"
+#include "sdk/transport/ZDTCORUploadCoordinator.h"
 #include "testing/MainQueuePump.h"
 #include "testing/fakes/installations/FakeInstallationsService.h"
 #include "testing/fakes/remote-config/FakeRemoteConfigService.h"
@@ -46,6 +47,12 @@ class FacadeFixture : public RemoteConfigTest {
     environment.set("APP_REACHABILITY", "reachable");
     ASSERT_FALSE(platform::PropertyList::writeFile(home.file("bundle/ZoruvuService-Info.plist"),
                                                    platform::Value(options())));
+    // The libraries are registered before the virtual clock is installed:
+    // the transport's upload timer, started once per process, must run on
+    // the system clock, else every advance of these tests fires it once per
+    // 30 virtual seconds and its backlog is still running at exit.
+    RIRRegisterAll();
+    ZDTCORUploadCoordinator::sharedInstance()->isTimerRunning();
     clock = std::make_shared<platform::VirtualClock>();
     platform::Clock::setCurrent(clock);
     platform::RandomSource::setCurrent(std::make_shared<platform::DeterministicRandomSource>(7));
@@ -53,7 +60,6 @@ class FacadeFixture : public RemoteConfigTest {
     RIROptions::resetDefaultOptions();
     ZUVUduvedOrovarComponent::clearAllComponentInstances();
     ABTConditionalUserPropertyController::resetSharedInstanceForTesting();
-    RIRRegisterAll();
     RIRApp::configure();
   }
 
