@@ -48,9 +48,10 @@ class FacadeFixture : public RemoteConfigTest {
     ASSERT_FALSE(platform::PropertyList::writeFile(home.file("bundle/ZoruvuService-Info.plist"),
                                                    platform::Value(options())));
     // The libraries are registered before the virtual clock is installed:
-    // the transport's upload timer, started once per process, must run on
-    // the system clock, else every advance of these tests fires it once per
-    // 30 virtual seconds and its backlog is still running at exit.
+    // the transport's upload timer, started once per process, runs on the
+    // system clock. On the virtual one every advance of these tests fired it
+    // once per 30 virtual seconds, thousands of upload checks that were still
+    // running when the process exited.
     RIRRegisterAll();
     ZDTCORUploadCoordinator::sharedInstance()->isTimerRunning();
     clock = std::make_shared<platform::VirtualClock>();
