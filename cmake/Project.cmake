@@ -63,6 +63,7 @@ function(tavix_tests name)
   # Tests find fixtures and the built programs through testing/BuildPaths.h.
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 120
     TEST_PREFIX "${name}."
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
                TIMEOUT ${TAVIX_TEST_TIMEOUT})
