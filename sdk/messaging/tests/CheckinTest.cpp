@@ -3,6 +3,8 @@
 // flight, saving, notification and retry timer.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "platform/keychain/Keychain.h"
 #include "platform/net/URLError.h"
 #include "platform/notifications/NotificationCenter.h"
@@ -58,10 +60,13 @@ std::shared_ptr<Prefs> record(const std::string& deviceID, const std::string& se
 class CheckinTest : public testkit::MainQueuePump {
  protected:
 
+  // Filled on whichever thread the handler runs; `done` is set last.
   struct Outcome {
+    Outcome() = default;
+    Outcome(const Outcome& other) : checkin(other.checkin), error(other.error), done(other.done.load()) {}
     std::shared_ptr<Prefs> checkin;
     std::optional<platform::Error> error;
-    bool done = false;
+    std::atomic<bool> done{false};
   };
 
   std::shared_ptr<Outcome> startFetch(RIRMessagingAuthService& auth) {
@@ -76,17 +81,17 @@ class CheckinTest : public testkit::MainQueuePump {
   }
   Outcome fetch(RIRMessagingAuthService& auth) {
     std::shared_ptr<Outcome> outcome = startFetch(auth);
-    EXPECT_TRUE(runUntil([&] { return outcome->done; }));
+    EXPECT_TRUE(runUntil([&] { return outcome->done.load(); }));
     return *outcome;
   }
   std::optional<platform::Error> save(RIRMessagingCheckinStore& store, const std::shared_ptr<Prefs>& prefs) {
-    bool done = false;
+    std::atomic<bool> done{false};
     std::optional<platform::Error> result;
     store.saveCheckinPreferences(prefs, [&](std::optional<platform::Error> error) {
       result = std::move(error);
       done = true;
     });
-    EXPECT_TRUE(runUntil([&] { return done; }));
+    EXPECT_TRUE(runUntil([&] { return done.load(); }));
     return result;
   }
   void storeLocale() {
@@ -370,7 +375,7 @@ TEST_F(CheckinTest, StopFetchingCancelsAHangingRequestAndEndsTheService) {
   std::shared_ptr<Outcome> hanging = startFetch(*auth);
   ASSERT_TRUE(service.server().waitForRequests(1));
   auth->stopCheckinRequest();
-  ASSERT_TRUE(runUntil([&] { return hanging->done; }));
+  ASSERT_TRUE(runUntil([&] { return hanging->done.load(); }));
   ASSERT_TRUE(hanging->error);
   EXPECT_TRUE(platform::URLError::isCancelled(*hanging->error));
 
@@ -398,12 +403,12 @@ TEST_F(CheckinTest, ASaveFailureWithNewCredentialsEmptiesTheLiveRecord) {
 TEST_F(CheckinTest, ResetForgetsTheStoredCheckin) {
   auto auth = RIRMessagingAuthService::create();
   ASSERT_FALSE(fetch(*auth).error);
-  bool done = false;
+  std::atomic<bool> done{false};
   auth->resetCheckinWithHandler([&](std::optional<platform::Error> error) {
     EXPECT_FALSE(error);
     done = true;
   });
-  ASSERT_TRUE(runUntil([&] { return done; }));
+  ASSERT_TRUE(runUntil([&] { return done.load(); }));
   EXPECT_FALSE(auth->checkinPreferences());
   EXPECT_FALSE(auth->hasCheckinPlist());
   EXPECT_EQ(keychainItem(), std::nullopt);

@@ -2,6 +2,8 @@
 // platform keychain, with injected failures and wildcards.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <algorithm>
 
 #include "platform/keychain/Keychain.h"
@@ -24,13 +26,13 @@ class MessagingKeychainTest : public testkit::MainQueuePump {
 
   // Runs a keychain write or removal and waits for its handler.
   std::optional<platform::Error> await(const std::function<void(RIRMessagingAuthKeychain::Handler)>& start) {
-    bool done = false;
+    std::atomic<bool> done{false};
     std::optional<platform::Error> result;
     start([&](std::optional<platform::Error> error) {
       result = std::move(error);
       done = true;
     });
-    EXPECT_TRUE(runUntil([&] { return done; }));
+    EXPECT_TRUE(runUntil([&] { return done.load(); }));
     return result;
   }
 

@@ -2,6 +2,8 @@
 // services: form bodies, headers, answers, retries and cancellation.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "platform/dispatch/OperationQueue.h"
 #include "platform/keychain/Keychain.h"
 #include "platform/storage/KeyedArchiver.h"
@@ -33,13 +35,13 @@ std::shared_ptr<Info> record(const std::string& token, const std::string& scope 
 class TokenRecordTest : public testkit::MainQueuePump {
  protected:
   std::optional<platform::Error> save(RIRMessagingTokenStore& store, const std::shared_ptr<Info>& info) {
-    bool done = false;
+    std::atomic<bool> done{false};
     std::optional<platform::Error> result;
     store.saveTokenInfo(info, [&](std::optional<platform::Error> error) {
       result = std::move(error);
       done = true;
     });
-    EXPECT_TRUE(runUntil([&] { return done; }));
+    EXPECT_TRUE(runUntil([&] { return done.load(); }));
     return result;
   }
   MessagingTestEnvironment env;
@@ -182,12 +184,12 @@ TEST_F(TokenRecordTest, ListingAndRemovingRecords) {
   store.removeTokenWithAuthorizedEntity("", "*");
   EXPECT_TRUE(env.env.logged("[I-RCM033012] Will not delete token with invalid entity: , scope: *"));
   EXPECT_EQ(store.cachedTokenInfos().size(), 2u);
-  bool done = false;
+  std::atomic<bool> done{false};
   store.removeAllTokensWithHandler([&](std::optional<platform::Error> error) {
     EXPECT_FALSE(error);
     done = true;
   });
-  ASSERT_TRUE(runUntil([&] { return done; }));
+  ASSERT_TRUE(runUntil([&] { return done.load(); }));
   EXPECT_TRUE(store.cachedTokenInfos().empty());
   EXPECT_EQ(store.tokenInfoWithAuthorizedEntity("123456789012", "*"), nullptr);
 }
@@ -252,10 +254,10 @@ class TokenOperationTest : public TokenTestFixture {
   void httplibPost(const std::string& path, const std::string& body) {
     platform::HttpRequest request(messagingService.url() + path, "POST");
     request.setBody(body);
-    bool done = false;
+    std::atomic<bool> done{false};
     auto session = platform::HttpSession::create();
     session->dataTask(request, [&](platform::HttpResult) { done = true; })->resume();
-    ASSERT_TRUE(runUntil([&] { return done; }));
+    ASSERT_TRUE(runUntil([&] { return done.load(); }));
   }
 
   std::shared_ptr<RIRMessagingTokenFetchOperation> fetch(Dictionary options = {}) {
@@ -360,7 +362,7 @@ TEST_F(TokenOperationTest, PhoneRegistrationErrorsRetryWithGrowingWaits) {
   messagingService.script(Kind::Register, {testkit::Answer::text(200, "Error=PHONE_REGISTRATION_ERROR"),
                                            testkit::Answer::text(200, "Error=X:PHONE_REGISTRATION_ERROR")});
   auto operation = fetch();
-  auto done = std::make_shared<bool>(false);
+  auto done = std::make_shared<std::atomic<bool>>(false);
   operation->addCompletionHandler([done](auto, auto, auto) { *done = true; });
   platform::OperationQueue queue(1);
   queue.add(operation);
@@ -375,7 +377,7 @@ TEST_F(TokenOperationTest, PhoneRegistrationErrorsRetryWithGrowingWaits) {
   EXPECT_EQ(messagingService.count(Kind::Register), 2u);
   EXPECT_TRUE(operation->isExecuting());
   clock->advance(0.001);  // 2 s after the second
-  ASSERT_TRUE(runUntil([&] { return *done; }));
+  ASSERT_TRUE(runUntil([&] { return done->load(); }));
   EXPECT_EQ(operation->result(), RIRMessagingTokenOperationSucceeded);
   EXPECT_EQ(RIRMessagingTokenFetchOperation::phoneRegistrationRetries(), 2);
 

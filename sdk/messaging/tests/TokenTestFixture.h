@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "sdk/core/RIRApp.h"
 #include "sdk/core/RIRComponentContainer.h"
 #include "sdk/core/RIRHeartbeatLogger.h"
@@ -43,13 +45,13 @@ class TokenTestFixture : public testkit::MainQueuePump {
   // The installation ID the default app's installations hand out.
   std::string installationID() {
     std::optional<std::string> fid;
-    bool done = false;
+    std::atomic<bool> done{false};
     RIRInstallations::installations()->installationIDWithCompletion(
         [&](std::optional<std::string> identifier, std::optional<platform::Error>) {
           fid = std::move(identifier);
           done = true;
         });
-    EXPECT_TRUE(runUntil([&] { return done; }));
+    EXPECT_TRUE(runUntil([&] { return done.load(); }));
     return fid.value_or("");
   }
 

@@ -2,6 +2,8 @@
 // front and the topic operation against the fake service.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <mutex>
 
 #include "platform/net/URLError.h"
@@ -229,13 +231,13 @@ class TopicFrontTest : public rcmtest::TokenTestFixture {
     manager->saveDefaultTokenInfoInKeychain(*token);
   }
   std::optional<platform::Error> await(const std::function<void(RIRMessagingPubSub::Handler)>& start) {
-    bool done = false;
+    std::atomic<bool> done{false};
     std::optional<platform::Error> result;
     start([&](std::optional<platform::Error> error) {
       result = std::move(error);
       done = true;
     });
-    EXPECT_TRUE(runUntil([&] { return done; }));
+    EXPECT_TRUE(runUntil([&] { return done.load(); }));
     return result;
   }
 

@@ -11,6 +11,7 @@
 // The default app is configured from the bundle's options file when it is
 // not yet. Each subcommand pumps the main queue until its answer came and
 // the background work it started (registration, token fetch) is finished.
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <optional>
@@ -82,14 +83,14 @@ std::vector<Subcommand> installationsSubcommands() {
        [](const std::vector<std::string>&) {
          std::optional<std::string> fid;
          std::optional<platform::Error> error;
-         bool done = false;
+         std::atomic<bool> done{false};
          installations()->installationIDWithCompletion([&](std::optional<std::string> identifier,
                                                            std::optional<platform::Error> failure) {
            fid = std::move(identifier);
            error = std::move(failure);
            done = true;
          });
-         if (!wait([&] { return done; })) return 1;
+         if (!wait([&] { return done.load(); })) return 1;
          if (error) return printError(*error);
          result(fid.value_or(""));
          return 0;
@@ -100,14 +101,14 @@ std::vector<Subcommand> installationsSubcommands() {
          bool force = forcedAt(occurrence++);
          std::shared_ptr<RIRInstallationsAuthTokenResult> token;
          std::optional<platform::Error> error;
-         bool done = false;
+         std::atomic<bool> done{false};
          installations()->authTokenForcingRefresh(force, [&](std::shared_ptr<RIRInstallationsAuthTokenResult> value,
                                                              std::optional<platform::Error> failure) {
            token = std::move(value);
            error = std::move(failure);
            done = true;
          });
-         if (!wait([&] { return done; })) return 1;
+         if (!wait([&] { return done.load(); })) return 1;
          if (error) return printError(*error);
          result(token ? token->authToken() : "");
          return 0;
@@ -117,12 +118,12 @@ std::vector<Subcommand> installationsSubcommands() {
       {"delete", 0, "delete",
        [](const std::vector<std::string>&) {
          std::optional<platform::Error> error;
-         bool done = false;
+         std::atomic<bool> done{false};
          installations()->deleteWithCompletion([&](std::optional<platform::Error> failure) {
            error = std::move(failure);
            done = true;
          });
-         if (!wait([&] { return done; })) return 1;
+         if (!wait([&] { return done.load(); })) return 1;
          if (error) return printError(*error);
          result("ok");
          return 0;

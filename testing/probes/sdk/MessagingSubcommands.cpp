@@ -186,7 +186,7 @@ int checkin(const std::vector<std::string>& arguments) {
     if (!wait([&] { return reset; })) return 1;
     if (resetError) return printError(*resetError);
   }
-  bool done = false;
+  std::atomic<bool> done{false};
   std::shared_ptr<RIRMessagingCheckinPreferences> checkin;
   std::optional<platform::Error> failure;
   auth->fetchCheckinInfoWithHandler(
@@ -195,7 +195,7 @@ int checkin(const std::vector<std::string>& arguments) {
         failure = std::move(error);
         done = true;
       });
-  if (!wait([&] { return done; })) return 1;
+  if (!wait([&] { return done.load(); })) return 1;
   platform::MainQueue::runUntilIdle(kTimeout);
   if (failure) return printError(*failure);
   if (!checkin) return printError(platform::Error("sdk-probe", 1));
@@ -235,7 +235,7 @@ int changeTopic(const std::string& topic, bool subscribe) {
   configureSDK();
   std::shared_ptr<RIRMessaging> messaging = RIRMessaging::messaging();
   messaging->setAPNSToken(kProbeDeviceToken);
-  bool done = false;
+  std::atomic<bool> done{false};
   std::optional<platform::Error> failure;
   auto completion = [&](std::optional<platform::Error> error) {
     failure = std::move(error);
@@ -246,7 +246,7 @@ int changeTopic(const std::string& topic, bool subscribe) {
   } else {
     messaging->unsubscribeFromTopic(topic, completion);
   }
-  if (!wait([&] { return done; })) return 1;
+  if (!wait([&] { return done.load(); })) return 1;
   platform::MainQueue::runUntilIdle(kTimeout);
   if (failure) return printCodeAndReason(*failure);
   result("ok");
@@ -319,7 +319,7 @@ int token(const std::vector<std::string>& arguments) {
   }
   std::shared_ptr<RIRMessagingTokenManager> manager = tokenManager();
   const std::string sender = flagValue(arguments, "--sender").value_or(manager->rcmSenderID());
-  bool done = false;
+  std::atomic<bool> done{false};
   std::optional<std::string> value;
   std::optional<platform::Error> failure;
   if (hasFlag(arguments, "--delete")) {
@@ -348,7 +348,7 @@ int token(const std::vector<std::string>& arguments) {
                                          done = true;
                                        });
   }
-  if (!wait([&] { return done; })) return 1;
+  if (!wait([&] { return done.load(); })) return 1;
   platform::MainQueue::runUntilIdle(kTimeout);
   RBLPromiseWaitUntilIdle(kTimeout);
   if (failure) return printCodeAndReason(*failure);
