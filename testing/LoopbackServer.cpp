@@ -93,7 +93,7 @@ Answer Answer::close() {
   return a;
 }
 
-LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>()) {
+LoopbackServer::LoopbackServer(int port) : m_server(std::make_unique<httplib::Server>()) {
   auto handler = [this](const httplib::Request& req, httplib::Response& res) { serve(req, res, req.body); };
   // Bodies are read through a content reader: the library's own reading
   // refuses form-encoded bodies above 8 KiB, which real services accept.
@@ -115,7 +115,7 @@ LoopbackServer::LoopbackServer() : m_server(std::make_unique<httplib::Server>())
   m_server->set_keep_alive_timeout(2);
   m_server->set_tcp_nodelay(true);  // no Nagle delay on small answers
   m_server->set_payload_max_length(size_t(256) << 20);
-  m_port = m_server->bind_to_any_port("127.0.0.1");
+  m_port = port > 0 ? (m_server->bind_to_port("127.0.0.1", port) ? port : -1) : m_server->bind_to_any_port("127.0.0.1");
   if (m_port <= 0) throw std::runtime_error("LoopbackServer: cannot bind 127.0.0.1");
   m_thread = std::thread([this] { m_server->listen_after_bind(); });
   // stop() before the accept loop runs would be lost and the loop never end.

@@ -89,7 +89,9 @@ std::string gzip(const std::string& plain);
 
 class LoopbackServer {
  public:
-  LoopbackServer();
+  LoopbackServer() : LoopbackServer(0) {}
+  // Listens on `port`, or on a free port when 0.
+  explicit LoopbackServer(int port);
   ~LoopbackServer();
   LoopbackServer(const LoopbackServer&) = delete;
   LoopbackServer& operator=(const LoopbackServer&) = delete;

@@ -9,9 +9,11 @@
 #include "sdk/remote-config/ZUVUduvedOrovarComponent.h"
 #include "sdk/remote-config/ab-testing/RIRExperimentController.h"
 #include "sdk/messaging/RIRMessaging.h"
+#include "sdk/transport/ZDTCCTUploader.h"
 #include "sdk/transport/ZDTCORApplication.h"
 #include "sdk/transport/ZDTCORFlatFileStorage.h"
 #include "sdk/transport/ZDTCORLifecycle.h"
+#include "sdk/transport/ZDTCORMetricsController.h"
 
 void RIRCoreRegisterLibrary() {
   // The shared user agent starts with "riri-ios" and the SDK version.
@@ -30,6 +32,8 @@ void RIRRegisterAll() {
     ZDTCORApplication::load();
     ZDTCORLifecycle::load();
     ZDTCORFlatFileStorage::load();
+    ZDTCCTUploader::load();
+    ZDTCORMetricsController::load();
     RIRABTestingRegisterLibrary();
     RIRRemoteConfigRegisterLibrary();
     RIRMessagingRegisterLibrary();

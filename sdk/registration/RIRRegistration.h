@@ -11,7 +11,8 @@
 //                       ZDTCORLifecycle::load()     the transport's life-cycle relay
 //                       ZDTCORFlatFileStorage::load()   storage for targets 999, 1000,
 //                                  1001, 1002, 1003; creating it starts the upload timer
-//                       (the uploader, then the metrics controller follow the storage)
+//                       ZDTCCTUploader::load()   the uploader for targets 1000 to 1003
+//                       ZDTCORMetricsController::load()   client metrics for 1002, 1001
 //   5. A/B testing      RIRABTestingRegisterLibrary()   "riri-abt" (one lazy component)
 //   6. remote config    RIRRemoteConfigRegisterLibrary()   "riri-rc" (provider and interop,
 //                                  always eager; no database or fetch until asked)

@@ -16,6 +16,13 @@
 // Two events are equal when their identifier, mapping ID, product data,
 // clock snapshot, payload bytes, target and tier are equal.
 //
+// Annotations: the custom bytes may hold one compact JSON object with the
+// optional keys "needs_network_connection_info" (true),
+// "network_connection_info" (base64 of a 16-byte network record, see
+// ZDTCCTNanopbHelpers.h) and "event_code_info" (the event code in decimal).
+// Their accessors never throw: bytes that are not such an object read as no
+// annotation and are left unchanged by the setters (logged at level 1).
+//
 // Thread safety: none; an event is handed to the transport by copying it on
 // the caller's thread.
 #pragma once
@@ -34,6 +41,7 @@
 #include "sdk/transport/ZDTCORProductData.h"
 
 class ZDTCOREvent;
+class ZDTCORMetrics;
 // A set of events (no order).
 using ZDTCOREventSet = std::vector<std::shared_ptr<ZDTCOREvent>>;
 
@@ -93,6 +101,21 @@ class ZDTCOREvent : public platform::Archivable {
   const std::optional<platform::Bytes>& customBytes() const { return m_customBytes; }
   void setCustomBytes(std::optional<platform::Bytes> bytes) { m_customBytes = std::move(bytes); }
   const std::optional<ZDTCORProductData>& productData() const { return m_productData; }
+
+  // --- annotations in the custom bytes ---
+  bool needsNetworkConnectionInfoPopulated() const;
+  // true sets the flag; false keeps only "event_code_info" when present.
+  void setNeedsNetworkConnectionInfoPopulated(bool needsNetworkConnectionInfoPopulated);
+  std::optional<platform::Bytes> networkConnectionInfoData() const;
+  void setNetworkConnectionInfoData(const platform::Bytes& data);
+  // The code as written (a decimal integer), or none.
+  std::optional<int64_t> eventCode() const;
+  // None removes the code.
+  void setEventCode(std::optional<int64_t> eventCode);
+
+  // An event of mapping ID "1710" for the target carrying the report
+  // (ZDTCORMetrics.cpp); nullptr for a target of 0 or less.
+  static std::shared_ptr<ZDTCOREvent> eventWithMetrics(std::shared_ptr<ZDTCORMetrics> metrics, int64_t target);
 
   // A new event of this one's mapping ID, product data and target, given this
   // one's identifier, data object, tier, clock snapshot and custom bytes; its

@@ -20,5 +20,5 @@ class ZDTCORMetricsControllerProtocol {
   // Fulfilled with a ZDTCORMetrics of the window so far; a new window starts.
   virtual RBLPromisePtr getAndResetMetrics() = 0;
   // Merges an undelivered report back into the stored counts.
-  virtual RBLPromisePtr offerMetrics(std::shared_ptr<const ZDTCORMetrics> metrics) = 0;
+  virtual RBLPromisePtr offerMetrics(std::shared_ptr<ZDTCORMetrics> metrics) = 0;
 };
