@@ -29,7 +29,8 @@ const Configuration& configuration() {
     if (std::optional<platform::Dictionary> urls =
             bundle->objectForInfoDictionaryKey(ZDTCOREndpoints::kUploadURLsInfoKey).asDictionary()) {
       for (auto& [target, address] : config->uploadURLs) {
-        const std::string* configured = urls->get(std::to_string(target)).asString();
+        const platform::Value* entry = urls->find(std::to_string(target));
+        const std::string* configured = entry ? entry->asString() : nullptr;
         if (configured != nullptr && configured->find("://") != std::string::npos) address = *configured;
       }
     }

@@ -72,7 +72,8 @@ std::optional<Bytes> ZDTCOREvent::networkConnectionInfoData() const {
     ZDTCORLogDebug("Error when getting an event's network_connection_info: " + object.error().description());
     return std::nullopt;
   }
-  const std::string* text = object->get(kNetworkConnectionInfo).asString();
+  const Value* stored = object->find(kNetworkConnectionInfo);
+  const std::string* text = stored ? stored->asString() : nullptr;
   if (text == nullptr) return std::nullopt;
   return platform::Base64::decode(*text);
 }
@@ -96,7 +97,8 @@ std::optional<int64_t> ZDTCOREvent::eventCode() const {
     ZDTCORLogDebug("Error when getting an event's event_code: " + object.error().description());
     return std::nullopt;
   }
-  const std::string* text = object->get(kEventCodeInfo).asString();
+  const Value* stored = object->find(kEventCodeInfo);
+  const std::string* text = stored ? stored->asString() : nullptr;
   return text ? platform::NumberText::parseInt64(*text) : std::nullopt;
 }
 

@@ -138,6 +138,30 @@ TEST_F(ZDTCORUploadCoordinatorTest, ForegroundAsksEachDistinctStorageOnceAndRest
   EXPECT_TRUE(logs.contains("A storage must be registered for target 1003"));
 }
 
+TEST_F(ZDTCORUploadCoordinatorTest, ReachabilityChangesDecideWhatTicksAsk) {
+  // The first read found no network; changes arrive through the callback.
+  auto reachability = std::make_shared<ZDTCORReachability>();
+  reachability->setFlags(platform::kReachabilityFlagReachable | platform::kReachabilityFlagConnectionRequired);
+  coordinator = std::make_shared<ZDTCORUploadCoordinator>(registrar, application,
+                                                          [reachability] { return reachability->readCurrentFlags(); });
+  coordinator->startTimer();
+  settle();
+  advance(0.5);
+  EXPECT_TRUE(uploader1000->calls().empty());
+  reachability->setCallbackFlags(platform::kReachabilityFlagReachable);
+  advance(30);
+  EXPECT_EQ(uploader1000->calls(), (Calls{{1000, 4}}));
+  coordinator->forceUploadForTarget(1000);
+  settle();
+  EXPECT_EQ(uploader1000->calls(), (Calls{{1000, 4}, {1000, 0x14}}));
+  // A change to 0 falls back to the first read: no network again.
+  reachability->setCallbackFlags(0);
+  advance(30);
+  coordinator->forceUploadForTarget(1000);
+  settle();
+  EXPECT_EQ(uploader1000->calls().size(), 2u);
+}
+
 TEST(ZDTCORReachabilityTest, CurrentFlagsPreferTheLatestChangeAndFallBackOnZero) {
   ZDTCORReachability reachability;
   reachability.setFlags(platform::kReachabilityFlagReachable);

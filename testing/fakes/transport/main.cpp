@@ -68,13 +68,19 @@ int main(int argc, char** argv) {
   std::printf("port %d\n", collector.port());
   std::fflush(stdout);
   size_t written = 0;
-  while (!g_stop) {
-    collector.waitForRequests(written + 1, 0.2);
+  auto writeNew = [&] {
     std::vector<testkit::CollectedRequest> requests = collector.requests();
     for (; written < requests.size(); ++written) {
       std::fputs(testkit::FakeCollector::describe(requests[written]).c_str(), stdout);
       std::fflush(stdout);
     }
+  };
+  while (!g_stop) {
+    collector.waitForRequests(written + 1, 0.2);
+    writeNew();
   }
+  // Requests answered just before the signal are written too.
+  collector.server().stop();
+  writeNew();
   return 0;
 }

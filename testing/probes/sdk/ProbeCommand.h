@@ -79,7 +79,8 @@ std::shared_ptr<APMMonitor> startedMonitor();
 // Data coder: coder decode|encode|snake-case|from-snake-case ...
 std::vector<Subcommand> coderSubcommands();
 
-// Event transport: transport-log, transport-state, transport-encode-event.
+// Event transport: transport-log, transport-state, transport-encode-event,
+// transport-upload, transport-metrics-encode.
 std::vector<Subcommand> transportSubcommands();
 
 // Remote configuration: rc-value, rc-db-open, rc-device-context, rc-body,

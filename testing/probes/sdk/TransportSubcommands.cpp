@@ -13,6 +13,19 @@
 //                 [--payload-hex HEX] [--product-data N] [--event-code N]
 //       "=> HEX" of the upload wire encoding of one event with that clock
 //       snapshot.
+//   transport-upload --target T
+//       forces an upload of the stored events of target T to the configured
+//       collector, as the upload coordinator does for an event of tier 4 on
+//       a network (the probe's own reachability is not asked, so that a run
+//       does not depend on the machine's network; the upload timer is
+//       stopped first), pumps until the operation ends, and prints
+//       "=> status=N events=N" (0 and 0 when nothing was sent) and the
+//       target's next upload time as "=> next=SECONDS" (seconds from now,
+//       rounded down; "=> next=none" when none is set).
+//   transport-metrics-encode --window-start-ms N --window-end-ms N --source S
+//                 --reason R --count N --current-bytes N --max-bytes N
+//                 --bundle-id ID
+//       "=> HEX" of the client-metrics encoding of that report.
 //
 // The SDK is configured from the bundle's options file first, as the
 // application does. Errors print "=> error ..." and fail the run.
@@ -25,13 +38,18 @@
 #include <string>
 
 #include "platform/dispatch/MainQueue.h"
+#include "platform/crypto/Digest.h"
 #include "platform/storage/FileSystem.h"
 #include "platform/text/NumberText.h"
 #include "sdk/core/RIRApp.h"
+#include "sdk/transport/ZDTCCTNanopbHelpers.h"
+#include "sdk/transport/ZDTCCTUploader.h"
 #include "sdk/transport/ZDTCORFlatFileStorage.h"
+#include "sdk/transport/ZDTCORMetrics.h"
 #include "sdk/transport/ZDTCORPlatform.h"
 #include "sdk/transport/ZDTCORRegistrar.h"
 #include "sdk/transport/ZDTCORTransport.h"
+#include "sdk/transport/ZDTCORUploadCoordinator.h"
 #include "testing/probes/sdk/ProbeCommand.h"
 
 namespace sdkprobe {
@@ -208,8 +226,101 @@ int transportEncodeEvent(const std::vector<std::string>& arguments) {
   std::optional<Options> options = parseOptions(arguments, {"time-ms", "tz-offset-s", "uptime-ns"},
                                                 {"payload-hex", "product-data", "event-code"});
   if (!options) return 2;
-  result("error: this build has no upload wire messages to encode an event with");
-  return 1;
+  std::optional<int64_t> timeMillis = integerOption(*options, "time-ms");
+  std::optional<int64_t> offset = integerOption(*options, "tz-offset-s");
+  std::optional<int64_t> uptime = integerOption(*options, "uptime-ns");
+  std::optional<platform::Bytes> payload = hexOption(*options, "payload-hex");
+  if (!timeMillis || !offset || !uptime || !payload) return 2;
+  std::optional<int64_t> productID;
+  std::optional<int64_t> eventCode;
+  if (options->contains("product-data") && !(productID = integerOption(*options, "product-data"))) return 2;
+  if (options->contains("event-code") && !(eventCode = integerOption(*options, "event-code"))) return 2;
+  if (productID && (*productID < INT32_MIN || *productID > INT32_MAX)) {
+    result("error: --product-data must be a 32-bit integer");
+    return 2;
+  }
+  std::optional<ZDTCORProductData> productData;
+  if (productID) productData = ZDTCORProductData(static_cast<int32_t>(*productID));
+  std::shared_ptr<ZDTCOREvent> event = ZDTCOREvent::initWithMappingID("1", productData, 1000);
+  event->setDataObject(std::make_shared<Payload>(*payload));
+  event->setClockSnapshot(ZDTCORClock(*timeMillis, *offset, 0, *uptime));
+  if (eventCode) event->setEventCode(*eventCode);
+  platform::Result<platform::Bytes> encoded = ZDTCCTEncodeLogEvent(*event);
+  if (!encoded) {
+    result("error " + encoded.error().localizedDescription());
+    return 1;
+  }
+  result(platform::Digest::hex(encoded.value()));
+  return 0;
+}
+
+int transportUpload(const std::vector<std::string>& arguments) {
+  std::optional<Options> options = parseOptions(arguments, {"target"}, {});
+  if (!options) return 2;
+  std::optional<int64_t> target = integerOption(*options, "target");
+  if (!target) return 2;
+  configureSDK();
+  if (!ZDTCORRegistrar::sharedInstance()->targetToUploader().contains(*target)) {
+    result("error: no uploader for target " + std::to_string(*target));
+    return 1;
+  }
+  // Nothing but this upload: the timer stops, queued operations end.
+  std::shared_ptr<ZDTCORUploadCoordinator> coordinator = ZDTCORUploadCoordinator::sharedInstance();
+  coordinator->stopTimer();
+  coordinator->coordinationQueue().sync([] {});
+  std::shared_ptr<ZDTCCTUploader> uploader = ZDTCCTUploader::sharedInstance();
+  if (!platform::MainQueue::runUntil([&] { return uploader->uploadOperationQueue().operationCount() == 0; },
+                                     kProbeWaitSeconds)) {
+    result("error timeout");
+    return 1;
+  }
+  std::shared_ptr<ZDTCCTUploadOperation> operation =
+      uploader->scheduleUploadOfTarget(*target, ZDTCORUploadConditionWifiData | ZDTCORUploadConditionHighPriority);
+  if (!operation) {
+    result("error: no storage for target " + std::to_string(*target));
+    return 1;
+  }
+  if (!platform::MainQueue::runUntil([&] { return operation->isFinished(); }, kProbeWaitSeconds)) {
+    result("error timeout");
+    return 1;
+  }
+  result("status=" + std::to_string(operation->responseStatusCode()) +
+         " events=" + std::to_string(operation->uploadedEventCount()));
+  std::optional<ZDTCORClock> next = uploader->nextUploadTimeForTarget(*target);
+  if (!next) {
+    result("next=none");
+    return 0;
+  }
+  const int64_t millis = next->timeMillis() - ZDTCORClock::snapshot().timeMillis();
+  result("next=" + std::to_string(millis >= 0 ? millis / 1000 : -((-millis + 999) / 1000)));
+  return 0;
+}
+
+int transportMetricsEncode(const std::vector<std::string>& arguments) {
+  std::optional<Options> options =
+      parseOptions(arguments,
+                   {"window-start-ms", "window-end-ms", "source", "reason", "count", "current-bytes", "max-bytes",
+                    "bundle-id"},
+                   {});
+  if (!options) return 2;
+  std::optional<int64_t> start = integerOption(*options, "window-start-ms");
+  std::optional<int64_t> end = integerOption(*options, "window-end-ms");
+  std::optional<int64_t> reason = integerOption(*options, "reason");
+  std::optional<int64_t> count = integerOption(*options, "count");
+  std::optional<int64_t> current = integerOption(*options, "current-bytes");
+  std::optional<int64_t> maximum = integerOption(*options, "max-bytes");
+  if (!start || !end || !reason || !count || !current || !maximum) return 2;
+  if (*current < 0 || *maximum < 0) {
+    result("error: --current-bytes and --max-bytes must not be negative");
+    return 2;
+  }
+  ZDTCORLogSourceMetrics::Counts counts;
+  if (!options->at("source").empty()) counts[options->at("source")][*reason] = *count;
+  ZDTCORMetrics metrics(static_cast<double>(*start) / 1000, static_cast<double>(*end) / 1000,
+                        std::make_shared<ZDTCORLogSourceMetrics>(std::move(counts)), static_cast<uint64_t>(*current),
+                        static_cast<uint64_t>(*maximum), options->at("bundle-id"));
+  result(platform::Digest::hex(metrics.transportBytes()));
+  return 0;
 }
 
 // Every following "--name VALUE" pair.
@@ -231,6 +342,11 @@ std::vector<Subcommand> transportSubcommands() {
        "transport-encode-event --time-ms N --tz-offset-s N --uptime-ns N [--payload-hex HEX] [--product-data N] "
        "[--event-code N]",
        transportEncodeEvent, optionPairs},
+      {"transport-upload", 0, "transport-upload --target T", transportUpload, optionPairs},
+      {"transport-metrics-encode", 0,
+       "transport-metrics-encode --window-start-ms N --window-end-ms N --source S --reason R --count N "
+       "--current-bytes N --max-bytes N --bundle-id ID",
+       transportMetricsEncode, optionPairs},
   };
 }
 

@@ -26,7 +26,7 @@ class SdkProbeFixture : public ::testing::Test {
   ProbeRun run(const std::string& arguments) {
     const std::string errPath = home.file("stderr.txt");
     const std::string command = "APP_RESOURCES='" + testkit::binFolder() + "/../resources' APP_SERVICES_URL=" +
-                                "http://127.0.0.1:9 APP_REACHABILITY=unreachable APP_KEYCHAIN_ROOT='" +
+                                servicesURL + " APP_REACHABILITY=unreachable APP_KEYCHAIN_ROOT='" +
                                 home.file("keychain") + "' '" + testkit::builtProgram("sdk-probe") + "' " +
                                 arguments + " 2>'" + errPath + "'";
     ProbeRun result;
@@ -44,6 +44,8 @@ class SdkProbeFixture : public ::testing::Test {
   }
 
   testkit::TempHome home;
+  // Where the probe's requests go (a test points it at its fake service).
+  std::string servicesURL = "http://127.0.0.1:9";
 };
 
 }  // namespace sdkprobetest
