@@ -77,7 +77,8 @@ void fillLogEvent(NanopbBuilder& builder, const ZDTCOREvent& event, zdt_cct_LogE
   out.tz_offset_s = clock.timezoneOffsetSeconds();
   out.has_uptime_ms = true;
   out.uptime_ms = clock.uptimeMilliseconds();
-  out.payload = builder.bytes(event.serializedDataObjectBytes().value_or(Bytes()), "payload");
+  const std::optional<Bytes>& payload = event.serializedDataObjectBytes();
+  out.payload = payload ? builder.bytes(*payload, "payload") : builder.bytes(nullptr, 0, "payload");
   if (event.customBytes()) {
     if (std::optional<Bytes> record = event.networkConnectionInfoData()) {
       out.has_network = true;
