@@ -29,15 +29,6 @@ namespace {
 
 constexpr int kEvents = 1000;
 
-class Payload : public ZDTCOREventDataObject {
- public:
-  explicit Payload(platform::Bytes bytes) : m_bytes(std::move(bytes)) {}
-  platform::Bytes transportBytes() const override { return m_bytes; }
-
- private:
-  platform::Bytes m_bytes;
-};
-
 // 1,000 events of two log sources, each with a 60-byte payload (the size of a
 // delivery-metrics record), a clock snapshot and, for every other one,
 // product data.
@@ -49,7 +40,7 @@ ZDTCOREventSet makeEvents() {
     auto event = ZDTCOREvent::initWithMappingID(index % 4 == 0 ? "1710" : "1249", product, 1000);
     std::string text = "message-" + std::to_string(index) + "|instance-0123456789abcdef|com.tavix.app|";
     text.resize(60, 'x');
-    event->setDataObject(std::make_shared<Payload>(platform::Bytes(text.begin(), text.end())));
+    event->setDataObject(std::make_shared<ZDTCORBytesDataObject>(platform::Bytes(text.begin(), text.end())));
     event->setClockSnapshot(ZDTCORClock(1700000000000 + index, 3600, 1699990000000000000, 10000000000 + index));
     events.push_back(event);
   }

@@ -130,8 +130,10 @@ void ZDTCCTUploadOperation::uploadTarget() {
                     })
       ->onQueueRecover(queue, [](const Error&) -> RBLResolution { return Value(); })
       ->onQueueAlways(queue, [operation] {
-        operation->finish();
+        // The task ends first, so that whoever sees the operation finished
+        // sees everything it did.
         operation->endBackgroundTask();
+        operation->finish();
       });
 }
 

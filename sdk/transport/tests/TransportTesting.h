@@ -25,15 +25,11 @@
 
 namespace transporttest {
 
-// A payload of fixed bytes.
-class BytesObject : public ZDTCOREventDataObject {
+// A payload of fixed bytes (or of a text's bytes).
+class BytesObject : public ZDTCORBytesDataObject {
  public:
-  explicit BytesObject(platform::Bytes bytes) : m_bytes(std::move(bytes)) {}
-  explicit BytesObject(const std::string& text) : m_bytes(text.begin(), text.end()) {}
-  platform::Bytes transportBytes() const override { return m_bytes; }
-
- private:
-  platform::Bytes m_bytes;
+  explicit BytesObject(platform::Bytes bytes) : ZDTCORBytesDataObject(std::move(bytes)) {}
+  explicit BytesObject(const std::string& text) : ZDTCORBytesDataObject(platform::Bytes(text.begin(), text.end())) {}
 };
 
 inline std::shared_ptr<ZDTCOREvent> makeEvent(const std::string& mappingID, int64_t target, int64_t tier,

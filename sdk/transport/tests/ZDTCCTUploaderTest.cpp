@@ -283,6 +283,15 @@ TEST_F(ZDTCCTUploaderTest, AnEventThatCannotBeEncodedSendsNothingAndStaysInThePo
   EXPECT_EQ(waitMillis(1000), std::nullopt);
 }
 
+TEST_F(ZDTCCTUploaderTest, ABatchTakesAtMostItsCapAndTheRestGoesNextTime) {
+  storage->setMaxEventsPerBatch(2);
+  storeEvents(1000, 3);
+  EXPECT_EQ(upload(1000, kForced)->uploadedEventCount(), 2u);
+  EXPECT_EQ(storedEvents(1000), 1u);
+  EXPECT_EQ(upload(1000, kForced)->uploadedEventCount(), 1u);
+  EXPECT_EQ(storedEvents(1000), 0u);
+}
+
 TEST_F(ZDTCCTUploaderTest, TransportErrorsKeepTheEventsAndSetNoTime) {
   env.set("APP_SERVICES_URL", "http://127.0.0.1:9");
   storeEvents(1000, 2);

@@ -111,15 +111,6 @@ std::optional<platform::Bytes> hexOption(const Options& options, const std::stri
   return bytes;
 }
 
-class Payload : public ZDTCOREventDataObject {
- public:
-  explicit Payload(platform::Bytes bytes) : m_bytes(std::move(bytes)) {}
-  platform::Bytes transportBytes() const override { return m_bytes; }
-
- private:
-  platform::Bytes m_bytes;
-};
-
 // Sees every event on its way to storage, as stored.
 class Recorder : public ZDTCOREventTransformer {
  public:
@@ -179,7 +170,7 @@ int transportLog(const std::vector<std::string>& arguments) {
             ? transport->eventForTransportWithProductData(ZDTCORProductData(static_cast<int32_t>(*productID)))
             : transport->eventForTransport();
     event->setQosTier(*qos);
-    event->setDataObject(std::make_shared<Payload>(*payload));
+    event->setDataObject(std::make_shared<ZDTCORBytesDataObject>(*payload));
     auto completion = [&](bool written, std::optional<platform::Error> error) {
       if (!written) {
         std::lock_guard lock(mutex);
@@ -242,7 +233,7 @@ int transportEncodeEvent(const std::vector<std::string>& arguments) {
   std::optional<ZDTCORProductData> productData;
   if (productID) productData = ZDTCORProductData(static_cast<int32_t>(*productID));
   std::shared_ptr<ZDTCOREvent> event = ZDTCOREvent::initWithMappingID("1", productData, 1000);
-  event->setDataObject(std::make_shared<Payload>(*payload));
+  event->setDataObject(std::make_shared<ZDTCORBytesDataObject>(*payload));
   event->setClockSnapshot(ZDTCORClock(*timeMillis, *offset, 0, *uptime));
   if (eventCode) event->setEventCode(*eventCode);
   platform::Result<platform::Bytes> encoded = ZDTCCTEncodeLogEvent(*event);

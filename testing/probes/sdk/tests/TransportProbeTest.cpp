@@ -198,6 +198,28 @@ TEST_F(TransportUploadProbeTest, MessagingDeliveryMetricsReachTheCollector) {
   EXPECT_EQ(event.productIDOrigin, 5u);
 }
 
+TEST_F(TransportUploadProbeTest, EndpointsAndKeyComeFromTheInfoDictionary) {
+  // A bundle whose Info dictionary names its own endpoint and key.
+  const std::string bundle = home.file("bundle");
+  const std::string resources = testkit::binFolder() + "/../resources";
+  ASSERT_EQ(testkit::runCommand("mkdir -p '" + bundle + "' && cp '" + resources + "/ZoruvuService-Info.plist' '" +
+                                bundle + "/'").status, 0);
+  write("bundle/Info.plist",
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+        "<key>CFBundleIdentifier</key><string>com.tavix.app</string>"
+        "<key>ZDTCOREndpointUploadURLs</key><dict><key>1001</key><string>https://collector.example/own/path</string>"
+        "</dict><key>ZDTCOREndpointAPIKey</key><string>own-key</string></dict></plist>\n");
+  const testkit::ProgramRun ran = testkit::runCommand(
+      "APP_RESOURCES='" + bundle + "' APP_SERVICES_URL=" + collector.url() + " APP_REACHABILITY=unreachable "
+      "APP_KEYCHAIN_ROOT='" + home.file("keychain") + "' '" + testkit::builtProgram("sdk-probe") +
+      "' transport-log --target 1001 --mapping 1249 --qos 3 transport-upload --target 1001 2>/dev/null");
+  ASSERT_EQ(ran.status, 0) << ran.out;
+  const std::vector<testkit::CollectedRequest> requests = collector.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].raw.path, "/own/path");
+  EXPECT_EQ(requests[0].raw.header("X-Zoruvu-Api-Key"), "own-key");
+}
+
 TEST_F(TransportUploadProbeTest, TheFakeCollectorProgramLogsWhatItReceives) {
   const std::string script = write("script.txt", "# a redirect, then success\n302 Location: /moved\n200\n");
   const std::string log = home.file("collector.log");
