@@ -242,19 +242,23 @@ TEST_F(ZDTCCTUploaderTest, HeadersAndCompression) {
 
 TEST_F(ZDTCCTUploaderTest, RedirectsAreRebuiltForTheOwnTargetAndTheKeyStaysOnTheConfiguredHost) {
   testkit::FakeCollector elsewhere;
+  const std::string otherHost = "http://localhost:" + std::to_string(elsewhere.port()) + "/moved";
   const struct {
     const char* name;
+    int status;
     std::string location;
     bool keyExpected;
   } cases[] = {
-      {"same host", "/moved", true},
-      {"other host over http", "http://localhost:" + std::to_string(elsewhere.port()) + "/moved", false},
+      {"302 on the same host", 302, "/moved", true},
+      {"301 to another host over http", 301, otherHost, false},
+      // Other redirects keep the request as it was, but not the key.
+      {"307 to another host over http", 307, otherHost, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     collector.server().clearRequests();
     elsewhere.server().clearRequests();
-    collector.script({{302, {}, {{"Location", c.location}}, {}}, {200, {}, {}, {}}});
+    collector.script({{c.status, {}, {{"Location", c.location}}, {}}, {200, {}, {}, {}}});
     storeEvents(1001, 1);
     std::shared_ptr<ZDTCCTUploadOperation> operation = upload(1001, kForced);
     EXPECT_EQ(operation->responseStatusCode(), 200);
