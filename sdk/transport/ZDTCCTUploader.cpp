@@ -42,7 +42,9 @@ void ZDTCCTUploader::uploadTarget(int64_t target, ZDTCORUploadConditions conditi
 
 std::shared_ptr<ZDTCCTUploadOperation> ZDTCCTUploader::scheduleUploadOfTarget(int64_t target,
                                                                              ZDTCORUploadConditions conditions) {
-  auto storages = m_registrar->targetToStorage();
+  std::shared_ptr<ZDTCORRegistrar> registrar = m_registrar.lock();
+  if (!registrar) return nullptr;
+  auto storages = registrar->targetToStorage();
   auto found = storages.find(target);
   auto storage = found != storages.end() ? std::dynamic_pointer_cast<ZDTCORStoragePromiseProtocol>(found->second)
                                          : nullptr;
@@ -52,7 +54,7 @@ std::shared_ptr<ZDTCCTUploadOperation> ZDTCCTUploader::scheduleUploadOfTarget(in
                   " - could not find corresponding storage instance.");
     return nullptr;
   }
-  auto controllers = m_registrar->targetToMetricsController();
+  auto controllers = registrar->targetToMetricsController();
   auto controller = controllers.find(target);
   auto operation = std::make_shared<ZDTCCTUploadOperation>(
       target, conditions, serverURLForTarget(target), m_uploadQueue, std::move(storage), shared_from_this(),

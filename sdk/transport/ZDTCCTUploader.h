@@ -43,7 +43,7 @@ class ZDTCCTUploader : public ZDTCORUploader,
   static std::shared_ptr<ZDTCCTUploader> sharedInstance();
 
   // The shared uploader uses the shared registrar and adapter; tests pass
-  // their own.
+  // their own. The registrar is held weakly: it holds the uploader.
   ZDTCCTUploader(std::shared_ptr<ZDTCORRegistrar> registrar, std::shared_ptr<ZDTCORApplicationProtocol> application);
 
   void uploadTarget(int64_t target, ZDTCORUploadConditions conditions) override;
@@ -65,7 +65,7 @@ class ZDTCCTUploader : public ZDTCORUploader,
   const platform::SerialQueue& uploadQueue() const { return m_uploadQueue; }
 
  private:
-  std::shared_ptr<ZDTCORRegistrar> m_registrar;
+  std::weak_ptr<ZDTCORRegistrar> m_registrar;
   std::shared_ptr<ZDTCORApplicationProtocol> m_application;
   platform::OperationQueue m_operationQueue{1};
   platform::SerialQueue m_uploadQueue;

@@ -363,10 +363,13 @@ TEST_F(ZDTCCTUploaderTest, ATargetWithoutStorageIsRefused) {
 
 TEST_F(ZDTCCTUploaderTest, ATierFourEventIsUploadedAtOnceThroughTheCoordinator) {
   // The coordinator, the uploader and the storage wired as at start-up, with
-  // a reachable network.
+  // a reachable network. (The coordinator asks a registrar of its own, so
+  // that the test's objects hold no cycle: storage -> coordinator ->
+  // registrar -> storage.)
+  auto coordinatorRegistrar = std::make_shared<ZDTCORRegistrar>();
+  coordinatorRegistrar->registerUploader(uploader, 1000);
   auto coordinator = std::make_shared<ZDTCORUploadCoordinator>(
-      registrar, application, [] { return platform::kReachabilityFlagReachable; });
-  registrar->registerUploader(uploader, 1000);
+      coordinatorRegistrar, application, [] { return platform::kReachabilityFlagReachable; });
   storage = std::make_shared<ZDTCORFlatFileStorage>(coordinator, nullptr);
   registrar->registerStorage(storage, 1000);
   ASSERT_TRUE(store(transporttest::makeEvent("1249", 1000, ZDTCOREventQoSFast, "urgent")).first);
