@@ -25,37 +25,17 @@ void logEncodingError(const std::string& stage, const std::string& message) {
             "Error in nanopb encoding for " + stage + ": " + (message.empty() ? "(none)" : message));
 }
 
-struct SystemVersion {
-  long major = 0;
-  long minor = 0;
-  long patch = 0;
-};
-
-// The kernel release's leading "major.minor.patch" numbers.
-SystemVersion systemVersion() {
-  SystemVersion version;
-  struct utsname names {};
-  if (::uname(&names) == 0) {
-    std::sscanf(names.release, "%ld.%ld.%ld", &version.major, &version.minor, &version.patch);
-  }
-  return version;
-}
-
 void fillClientInfo(NanopbBuilder& builder, zdt_cct_ClientInfo& client) {
   client = zdt_cct_ClientInfo_init_default;
   client.has_client_kind = true;
   client.client_kind = kZDTCCTClientKind;
   client.has_desktop_device = true;
   zdt_cct_MacClientInfo& desktop = client.desktop_device;
-  const SystemVersion version = systemVersion();
-  const std::string shortVersion = std::to_string(version.major) + "." + std::to_string(version.minor);
-  desktop.os_version_short = builder.bytes(shortVersion, "os_version_short");
-  desktop.os_version_full = builder.bytes(shortVersion + "." + std::to_string(version.patch), "os_version_full");
-  std::shared_ptr<platform::Bundle> bundle = platform::Bundle::main();
-  if (std::optional<std::string> build = bundle->version()) desktop.app_build = builder.bytes(*build, "app_build");
-  if (std::optional<std::string> identifier = bundle->bundleIdentifier()) {
-    desktop.app_id = builder.bytes(*identifier, "app_id");
-  }
+  const ZDTCCTClientFacts& facts = ZDTCCTCurrentClientFacts();
+  desktop.os_version_short = builder.bytes(facts.osVersionShort, "os_version_short");
+  desktop.os_version_full = builder.bytes(facts.osVersionFull, "os_version_full");
+  if (facts.appBuild) desktop.app_build = builder.bytes(*facts.appBuild, "app_build");
+  if (facts.appID) desktop.app_id = builder.bytes(*facts.appID, "app_id");
 }
 
 void fillComplianceData(zdt_cct_ComplianceData& compliance, int32_t productID) {
@@ -121,6 +101,23 @@ void writeUInt32(Bytes& record, size_t offset, uint32_t value) {
 }
 
 }  // namespace
+
+const ZDTCCTClientFacts& ZDTCCTCurrentClientFacts() {
+  // Never destroyed: uploads may read it while the process exits.
+  static const auto* const facts = [] {
+    auto* read = new ZDTCCTClientFacts();
+    long major = 0, minor = 0, patch = 0;
+    struct utsname names {};
+    if (::uname(&names) == 0) std::sscanf(names.release, "%ld.%ld.%ld", &major, &minor, &patch);
+    read->osVersionShort = std::to_string(major) + "." + std::to_string(minor);
+    read->osVersionFull = read->osVersionShort + "." + std::to_string(patch);
+    std::shared_ptr<platform::Bundle> bundle = platform::Bundle::main();
+    read->appBuild = bundle->version();
+    read->appID = bundle->bundleIdentifier();
+    return read;
+  }();
+  return *facts;
+}
 
 Bytes ZDTCCTEncodeBatchedLogRequest(const ZDTCOREventSet& events) {
   std::map<std::string, ZDTCOREventSet> byMappingID;

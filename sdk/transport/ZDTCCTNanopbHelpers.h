@@ -56,6 +56,17 @@ struct ZDTCCTLogResponse {
   std::vector<TierConfiguration> tierSettings;  // decoded, not used
 };
 
+// What the requests say of the system and the main bundle, read once and
+// kept for the process (ZDTCCTUploader::load reads it at start-up, so that an
+// upload still running while the process exits never reaches the bundle).
+struct ZDTCCTClientFacts {
+  std::string osVersionShort;  // "major.minor" of the kernel release
+  std::string osVersionFull;   // "major.minor.patch"
+  std::optional<std::string> appBuild;  // CFBundleVersion
+  std::optional<std::string> appID;     // the bundle identifier
+};
+const ZDTCCTClientFacts& ZDTCCTCurrentClientFacts();
+
 // The encoded BatchedLogRequest of the events; empty after a failure.
 platform::Bytes ZDTCCTEncodeBatchedLogRequest(const ZDTCOREventSet& events);
 // One event's LogEvent, as the request carries it; an error when it does not

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "sdk/transport/ZDTCCTNanopbHelpers.h"
 #include "sdk/transport/ZDTCORConsoleLogger.h"
 #include "sdk/transport/ZDTCOREndpoints.h"
 #include "sdk/transport/ZDTCORRegistrar.h"
@@ -21,6 +22,10 @@ std::optional<std::string>& testServer() {
 }  // namespace
 
 void ZDTCCTUploader::load() {
+  // Read the configuration and the bundle now, on the registering thread:
+  // uploads may still run while the process exits, when the bundle is gone.
+  ZDTCOREndpoints::uploadURLs();
+  ZDTCCTCurrentClientFacts();
   for (int64_t target : kTargets) ZDTCORRegistrar::sharedInstance()->registerUploader(sharedInstance(), target);
 }
 

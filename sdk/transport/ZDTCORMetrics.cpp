@@ -5,8 +5,8 @@
 #include <functional>
 #include <limits>
 
-#include "platform/app/Bundle.h"
 #include "platform/time/Clock.h"
+#include "sdk/transport/ZDTCCTNanopbHelpers.h"
 #include "sdk/transport/ZDTCORConsoleLogger.h"
 #include "sdk/transport/ZDTCOREvent.h"
 #include "sdk/transport/internal/ZDTCORNanopbBuilder.h"
@@ -46,7 +46,7 @@ std::shared_ptr<ZDTCORMetrics> ZDTCORMetrics::metricsWithMetricsMetadata(const Z
   return std::make_shared<ZDTCORMetrics>(metricsMetadata.collectionStartDate(), platform::Clock::current()->now(),
                                          metricsMetadata.logSourceMetrics(), storageMetadata.currentCacheSize(),
                                          storageMetadata.maxCacheSize(),
-                                         platform::Bundle::main()->bundleIdentifier().value_or(""));
+                                         ZDTCCTCurrentClientFacts().appID.value_or(""));
 }
 
 bool ZDTCORMetrics::isEqualToMetrics(const ZDTCORMetrics& other) const {
