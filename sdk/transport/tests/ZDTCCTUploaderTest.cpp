@@ -81,7 +81,10 @@ class ZDTCCTUploaderTest : public transporttest::TransportFixture {
     std::shared_ptr<ZDTCCTUploadOperation> operation = uploader->scheduleUploadOfTarget(target, conditions);
     EXPECT_NE(operation, nullptr);
     if (!operation) return nullptr;
-    EXPECT_TRUE(platform::MainQueue::runUntil([&] { return operation->isFinished(); }, 30));
+    // Until the queue let go of it: its completion, which may cancel what
+    // waits in the queue, has run by then.
+    EXPECT_TRUE(platform::MainQueue::runUntil(
+        [&] { return operation->isFinished() && uploader->uploadOperationQueue().operationCount() == 0; }, 30));
     drain();
     return operation;
   }
