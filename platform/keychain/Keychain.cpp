@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <set>
+#include <string_view>
 #include <vector>
 
 #include "platform/crypto/Digest.h"
@@ -218,22 +220,46 @@ std::optional<KeychainItem> readItem(const std::string& path) {
   return item;
 }
 
+void setCause(std::optional<Error>* cause, const Error& error) {
+  if (cause != nullptr) *cause = error;
+}
+
+bool isItemFileName(std::string_view name) {
+  const size_t suffix = std::strlen(kItemSuffix);
+  return !name.empty() && name[0] != '.' && name.size() > suffix &&
+         name.compare(name.size() - suffix, std::string_view::npos, kItemSuffix) == 0;
+}
+
+// The first time a root is used in this process, removes the temporary files
+// that writes of item files interrupted by a crash left there: each is a
+// full copy of an item, which would outlive the item's deletion. Caller
+// holds processLock().
+void openFolder(const std::string& root) {
+  static auto* const opened = new std::set<std::string>();
+  if (root.empty() || opened->contains(root)) return;
+  if (size_t removed = fs::removeStaleTemporaryFiles(root, isItemFileName); removed > 0) {
+    keychainLog().write(LogType::Info, "Removed " + std::to_string(removed) +
+                                           " temporary item files of interrupted writes from " + root);
+  }
+  if (fs::isDirectory(root)) opened->insert(root);
+}
+
 // Every readable item under root matching the query, oldest first. Caller
 // holds processLock(). Status 0, -25300 when the folder is missing, -36 when
-// it cannot be listed.
-KeychainStatus scan(const std::string& root, const KeychainQuery& query, std::vector<StoredItem>& out) {
+// it cannot be listed (the file error in `cause`).
+KeychainStatus scan(const std::string& root, const KeychainQuery& query, std::vector<StoredItem>& out,
+                    std::optional<Error>* cause) {
+  openFolder(root);
   auto names = fs::contentsOfDirectory(root);
   if (!names.ok()) {
     if (FileError::isNoSuchFile(names.error())) return kKeychainSuccess;
     keychainLog().write(LogType::Error, "Cannot list keychain folder " + root + ": " +
                                             names.error().localizedDescription());
+    setCause(cause, names.error());
     return kKeychainIOError;
   }
   for (const auto& name : *names) {
-    if (name.empty() || name[0] == '.' || name.size() <= std::strlen(kItemSuffix) ||
-        name.compare(name.size() - std::strlen(kItemSuffix), std::string::npos, kItemSuffix) != 0) {
-      continue;
-    }
+    if (!isItemFileName(name)) continue;
     std::string path = fs::joinPath(root, name);
     auto item = readItem(path);
     if (item && matches(query, *item)) out.push_back({path, std::move(*item)});
@@ -245,38 +271,51 @@ KeychainStatus scan(const std::string& root, const KeychainQuery& query, std::ve
 }
 
 // Creates the root (0700) or tightens an existing one. Caller holds the lock.
-KeychainStatus ensureRoot(const std::string& root) {
+KeychainStatus ensureRoot(const std::string& root, std::optional<Error>* cause) {
   if (root.empty()) return kKeychainNotAvailable;
   std::string parent = fs::parentPath(root);
   if (!parent.empty() && parent != root) {
     if (auto e = fs::createDirectory(parent, true)) {
       keychainLog().write(LogType::Error, "Cannot create " + parent + ": " + e->localizedDescription());
+      setCause(cause, *e);
       return kKeychainNotAvailable;
     }
   }
   if (auto e = fs::createDirectory(root, true, 0700)) {
     keychainLog().write(LogType::Error, "Cannot create keychain folder " + root + ": " +
                                             e->localizedDescription());
+    setCause(cause, *e);
     return kKeychainNotAvailable;
   }
   struct stat st {};
-  if (::stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return kKeychainNotAvailable;
+  if (::stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    setCause(cause, FileError::fromErrno(errno != 0 ? errno : ENOTDIR, FileError::Operation::Write,
+                                         "use the keychain folder", root));
+    return kKeychainNotAvailable;
+  }
   if ((st.st_mode & 07777) != 0700 && ::chmod(root.c_str(), 0700) != 0) {
-    keychainLog().write(LogType::Error, "Cannot restrict keychain folder " + root + ": " + std::strerror(errno));
+    Error error = FileError::fromErrno(errno, FileError::Operation::Write, "restrict the keychain folder", root);
+    keychainLog().write(LogType::Error, error.localizedDescription());
+    setCause(cause, error);
     return kKeychainIOError;
   }
+  openFolder(root);
   return kKeychainSuccess;
 }
 
 // Writes (replaces) one item file, mode 0600. Caller holds the lock.
-KeychainStatus writeItem(const std::string& path, const KeychainItem& item) {
+KeychainStatus writeItem(const std::string& path, const KeychainItem& item, std::optional<Error>* cause) {
   auto bytes = PropertyList::serialize(toValue(item), PropertyListFormat::Binary);
-  if (!bytes.ok()) return kKeychainDecodeError;
+  if (!bytes.ok()) {
+    setCause(cause, bytes.error());
+    return kKeychainDecodeError;
+  }
   struct stat st {};
   // An existing file keeps its mode across an atomic replace: make it 0600 first.
   if (::lstat(path.c_str(), &st) == 0 && (st.st_mode & 07777) != 0600) ::chmod(path.c_str(), 0600);
   if (auto e = fs::writeFileAtomically(path, *bytes, 0600)) {
     keychainLog().write(LogType::Error, "Cannot write keychain item " + path + ": " + e->localizedDescription());
+    setCause(cause, *e);
     return kKeychainIOError;
   }
   return kKeychainSuccess;
@@ -310,6 +349,7 @@ KeychainReadResult Keychain::copyMatching(const KeychainQuery& query) const {
   KeychainItemResult found = copyMatchingItem(query);
   KeychainReadResult result;
   result.status = found.status;
+  result.cause = std::move(found.cause);
   if (found.status == kKeychainSuccess && query.returnData && found.item) {
     result.data = std::move(found.item->data);
   }
@@ -320,11 +360,12 @@ namespace {
 
 // The items a read finds under `folder`, oldest first; a fault set for reads,
 // a missing root, a failed scan and no match are the statuses of a read.
-KeychainStatus readMatching(const std::string& folder, const KeychainQuery& query, std::vector<StoredItem>& found) {
+KeychainStatus readMatching(const std::string& folder, const KeychainQuery& query, std::vector<StoredItem>& found,
+                            std::optional<Error>* cause) {
   std::lock_guard<std::mutex> guard(processLock());
   if (auto fault = takeFault(KeychainOperation::CopyMatching)) return *fault;
   if (folder.empty()) return kKeychainNotAvailable;
-  if (KeychainStatus status = scan(folder, query, found); status != kKeychainSuccess) return status;
+  if (KeychainStatus status = scan(folder, query, found, cause); status != kKeychainSuccess) return status;
   return found.empty() ? kKeychainItemNotFound : kKeychainSuccess;
 }
 
@@ -333,7 +374,7 @@ KeychainStatus readMatching(const std::string& folder, const KeychainQuery& quer
 KeychainItemResult Keychain::copyMatchingItem(const KeychainQuery& query) const {
   std::vector<StoredItem> found;
   KeychainItemResult result;
-  result.status = readMatching(root(), query, found);
+  result.status = readMatching(root(), query, found, &result.cause);
   if (result.status == kKeychainSuccess && !found.empty()) result.item = std::move(found.front().item);
   return result;
 }
@@ -341,13 +382,13 @@ KeychainItemResult Keychain::copyMatchingItem(const KeychainQuery& query) const 
 KeychainReadAllResult Keychain::copyAllMatching(const KeychainQuery& query) const {
   std::vector<StoredItem> found;
   KeychainReadAllResult result;
-  result.status = readMatching(root(), query, found);
+  result.status = readMatching(root(), query, found, &result.cause);
   if (result.status != kKeychainSuccess) return result;
   for (auto& stored : found) result.data.push_back(std::move(stored.item.data));
   return result;
 }
 
-KeychainStatus Keychain::add(const KeychainQuery& query) const {
+KeychainStatus Keychain::add(const KeychainQuery& query, std::optional<Error>* cause) const {
   std::string folder = root();
   std::lock_guard<std::mutex> guard(processLock());
   if (auto fault = takeFault(KeychainOperation::Add)) return *fault;
@@ -367,48 +408,49 @@ KeychainStatus Keychain::add(const KeychainQuery& query) const {
   item.data = query.valueData.value_or(Bytes{});
   item.creationDate = item.modificationDate = now();
 
-  if (KeychainStatus status = ensureRoot(folder); status != kKeychainSuccess) return status;
+  if (KeychainStatus status = ensureRoot(folder, cause); status != kKeychainSuccess) return status;
   std::string path = fs::joinPath(folder, identityDigest(item) + kItemSuffix);
   if (fs::exists(path)) {
     if (readItem(path)) return kKeychainDuplicateItem;
     keychainLog().write(LogType::Error, "Replacing malformed keychain item " + path);
   }
-  return writeItem(path, item);
+  return writeItem(path, item, cause);
 }
 
-KeychainStatus Keychain::update(const KeychainQuery& query, const Bytes& data) const {
+KeychainStatus Keychain::update(const KeychainQuery& query, const Bytes& data, std::optional<Error>* cause) const {
   std::string folder = root();
   std::lock_guard<std::mutex> guard(processLock());
   if (auto fault = takeFault(KeychainOperation::Update)) return *fault;
   if (folder.empty()) return kKeychainNotAvailable;
   std::vector<StoredItem> found;
-  if (KeychainStatus status = scan(folder, query, found); status != kKeychainSuccess) return status;
+  if (KeychainStatus status = scan(folder, query, found, cause); status != kKeychainSuccess) return status;
   if (found.empty()) return kKeychainItemNotFound;
   double when = now();
   KeychainStatus result = kKeychainSuccess;
   for (auto& stored : found) {
     stored.item.data = data;
     stored.item.modificationDate = when;
-    if (KeychainStatus status = writeItem(stored.path, stored.item); status != kKeychainSuccess) {
+    if (KeychainStatus status = writeItem(stored.path, stored.item, cause); status != kKeychainSuccess) {
       result = status;
     }
   }
   return result;
 }
 
-KeychainStatus Keychain::remove(const KeychainQuery& query) const {
+KeychainStatus Keychain::remove(const KeychainQuery& query, std::optional<Error>* cause) const {
   std::string folder = root();
   std::lock_guard<std::mutex> guard(processLock());
   if (auto fault = takeFault(KeychainOperation::Delete)) return *fault;
   if (folder.empty()) return kKeychainNotAvailable;
   std::vector<StoredItem> found;
-  if (KeychainStatus status = scan(folder, query, found); status != kKeychainSuccess) return status;
+  if (KeychainStatus status = scan(folder, query, found, cause); status != kKeychainSuccess) return status;
   if (found.empty()) return kKeychainItemNotFound;
   KeychainStatus result = kKeychainSuccess;
   for (const auto& stored : found) {
     if (::unlink(stored.path.c_str()) != 0 && errno != ENOENT) {
-      keychainLog().write(LogType::Error, "Cannot delete keychain item " + stored.path + ": " +
-                                              std::strerror(errno));
+      Error error = FileError::fromErrno(errno, FileError::Operation::Remove, "delete the keychain item", stored.path);
+      keychainLog().write(LogType::Error, error.localizedDescription());
+      setCause(cause, error);
       result = kKeychainIOError;
     }
   }

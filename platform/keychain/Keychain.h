@@ -27,7 +27,14 @@
 //                     else (accessibility, creation date and the other
 //                     attributes stay); -25300 when nothing matches.
 //   remove            deletes every matching item: 0, or -25300 when none.
-// Storage failures give -36 (I/O) and -25291 (no root folder available).
+// Storage failures give -36 (I/O) and -25291 (no root folder available); the
+// system error behind them (a FileError with the errno and its text) is
+// handed back as the `cause` of the result, or through the optional `cause`
+// out-parameter of the writes (set only on failure).
+//
+// The first operation on a root in a process removes the temporary files
+// that item writes interrupted by a crash left there (only those, and only
+// when older than the process), since each holds a full copy of an item.
 //
 // Fault injection (tests): injectFault makes the next `count` operations
 // (of one kind, or of any kind) return a given status without touching the
@@ -44,6 +51,7 @@
 
 #include "platform/keychain/KeychainQuery.h"
 #include "platform/keychain/KeychainStatus.h"
+#include "platform/values/Error.h"
 
 namespace platform {
 
@@ -53,16 +61,19 @@ enum class KeychainOperation { CopyMatching, Add, Update, Delete };
 struct KeychainReadResult {
   KeychainStatus status = kKeychainItemNotFound;
   std::optional<Bytes> data;
+  std::optional<Error> cause;
 };
 
 struct KeychainReadAllResult {
   KeychainStatus status = kKeychainItemNotFound;
   std::vector<Bytes> data;
+  std::optional<Error> cause;
 };
 
 struct KeychainItemResult {
   KeychainStatus status = kKeychainItemNotFound;
   std::optional<KeychainItem> item;
+  std::optional<Error> cause;
 };
 
 class Keychain {
@@ -84,9 +95,9 @@ class Keychain {
   KeychainReadResult copyMatching(const KeychainQuery& query) const;
   KeychainItemResult copyMatchingItem(const KeychainQuery& query) const;
   KeychainReadAllResult copyAllMatching(const KeychainQuery& query) const;
-  KeychainStatus add(const KeychainQuery& query) const;
-  KeychainStatus update(const KeychainQuery& query, const Bytes& data) const;
-  KeychainStatus remove(const KeychainQuery& query) const;
+  KeychainStatus add(const KeychainQuery& query, std::optional<Error>* cause = nullptr) const;
+  KeychainStatus update(const KeychainQuery& query, const Bytes& data, std::optional<Error>* cause = nullptr) const;
+  KeychainStatus remove(const KeychainQuery& query, std::optional<Error>* cause = nullptr) const;
 
   // The next `count` operations (kForever: all until cleared) of kind
   // `operation` (none: any kind) return `status`. Faults queue up in order.

@@ -1,5 +1,7 @@
 #include "platform/keychain/KeychainStatus.h"
 
+#include "platform/storage/FileError.h"
+
 namespace platform {
 
 std::string keychainStatusDescription(KeychainStatus status) {
@@ -16,6 +18,12 @@ std::string keychainStatusDescription(KeychainStatus status) {
     default: break;
   }
   return std::string(text) + " (" + std::to_string(status) + ")";
+}
+
+std::string keychainCauseText(const Error& cause) {
+  std::optional<Error> posix = cause.underlying();
+  if (posix && posix->domain == FileError::kPosixDomain) return posix->localizedDescription();
+  return cause.localizedDescription();
 }
 
 }  // namespace platform

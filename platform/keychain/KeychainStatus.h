@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/values/Error.h"
+
 namespace platform {
 
 using KeychainStatus = int32_t;
@@ -23,5 +25,10 @@ inline constexpr KeychainStatus kKeychainDecodeError = -26275;     // errSecDeco
 
 // A short English text for logs: "item not found (-25300)".
 std::string keychainStatusDescription(KeychainStatus status);
+
+// The words of the system error behind a failed operation (the cause a
+// keychain result carries): the errno text of a file error ("No space left
+// on device"), else the cause's own description.
+std::string keychainCauseText(const Error& cause);
 
 }  // namespace platform

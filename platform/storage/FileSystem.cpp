@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
 
@@ -495,6 +497,74 @@ std::optional<Error> setPermissions(const std::string& path, mode_t mode) {
     return errnoError(errno, Op::Write, "change the permissions of", path);
   }
   return std::nullopt;
+}
+
+double processStartTime() {
+  static const double start = [] {
+    // Field 22 of /proc/self/stat: clock ticks from boot to the start. The
+    // boot moment is the wall clock minus the time since boot; truncating
+    // the ticks can only make the start earlier, never later.
+    double result = 0;
+    std::FILE* file = std::fopen("/proc/self/stat", "re");
+    if (file == nullptr) {
+      return result;
+    }
+    char buffer[1024] = {};
+    size_t n = std::fread(buffer, 1, sizeof buffer - 1, file);
+    std::fclose(file);
+    std::string_view stat(buffer, n);
+    size_t close = stat.rfind(')');  // the command name may hold spaces
+    if (close == std::string_view::npos) {
+      return result;
+    }
+    std::string rest(stat.substr(close + 2));
+    unsigned long long ticks = 0;
+    // Fields 3 to 21 come before the start time.
+    if (std::sscanf(rest.c_str(), "%*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu",
+                    &ticks) != 1) {
+      return result;
+    }
+    timespec wall {}, boot {};
+    ::clock_gettime(CLOCK_REALTIME, &wall);
+    ::clock_gettime(CLOCK_BOOTTIME, &boot);
+    const double bootedAt = (static_cast<double>(wall.tv_sec) - static_cast<double>(boot.tv_sec)) +
+                            (static_cast<double>(wall.tv_nsec) - static_cast<double>(boot.tv_nsec)) / 1e9;
+    // One second of slack for the two clock readings and a wall clock set meanwhile.
+    return bootedAt + static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK)) - 1.0;
+  }();
+  return start;
+}
+
+size_t removeStaleTemporaryFiles(const std::string& folder,
+                                 const std::function<bool(std::string_view name)>& isOwnName) {
+  auto names = contentsOfDirectory(folder);
+  if (!names) {
+    return 0;
+  }
+  constexpr size_t kRandomPart = 6;  // the XXXXXX of mkostemp
+  const double started = processStartTime();
+  size_t removed = 0;
+  for (const std::string& entry : *names) {
+    std::string_view name(entry);
+    if (name.size() < 1 + 1 + 1 + kRandomPart || name.front() != '.' || name[name.size() - kRandomPart - 1] != '.') {
+      continue;
+    }
+    std::string_view random = name.substr(name.size() - kRandomPart);
+    if (!std::all_of(random.begin(), random.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); }) ||
+        !isOwnName(name.substr(1, name.size() - kRandomPart - 2))) {
+      continue;
+    }
+    std::string path = joinPath(folder, entry);
+    struct statx st {};
+    if (statxPath(path, AT_SYMLINK_NOFOLLOW, &st) != 0 || !S_ISREG(st.stx_mode) ||
+        toSeconds(st.stx_mtime) >= started) {
+      continue;
+    }
+    if (::unlink(path.c_str()) == 0) {
+      ++removed;
+    }
+  }
+  return removed;
 }
 
 Result<std::string> createTemporaryFile(const std::string& directory, const std::string& prefix) {

@@ -94,6 +94,17 @@ Result<uint64_t> fileSize(const std::string& path);
 std::optional<Error> excludeFromBackup(const std::string& path);
 std::optional<Error> setPermissions(const std::string& path, mode_t mode);
 
+// Removes what writeFileAtomically left in `folder` when a process died
+// between writing a temporary file and renaming it: regular files named
+// ".<name>.XXXXXX" (six letters or digits) for which isOwnName(<name>) holds
+// and that were last changed before the current process started, so a write
+// in progress (of this process or a newer one) is never touched. Returns how
+// many were removed; a missing folder removes nothing.
+size_t removeStaleTemporaryFiles(const std::string& folder,
+                                 const std::function<bool(std::string_view name)>& isOwnName);
+// When the current process started, in seconds since 1970 (never later).
+double processStartTime();
+
 // Creates an empty file with a unique name in `directory` (default: the
 // temporary folder), mode 0600; returns its path.
 Result<std::string> createTemporaryFile(const std::string& directory = {},

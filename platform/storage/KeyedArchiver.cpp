@@ -2,6 +2,7 @@
 
 #include "platform/storage/PropertyList.h"
 #include "platform/storage/internal/ArchiveFormat.h"
+#include "platform/text/Unicode.h"
 
 namespace platform {
 
@@ -40,9 +41,16 @@ Value KeyedArchiver::encodeValue(const Value& value, size_t depth) {
     return Value();
   }
   switch (value.type()) {
+    case ValueType::String: {
+      const std::string& text = *value.asString();
+      if (text.find('\0') == std::string::npos && Unicode::isValidUtf8(text)) {
+        return value;
+      }
+      // Kept with its length: never cut at a NUL character.
+      return Value::dict({{kClassKey, Value(kStringClass)}, {kBytesKey, Value::data(text.data(), text.size())}});
+    }
     case ValueType::Bool:
     case ValueType::Number:
-    case ValueType::String:
     case ValueType::Data:
     case ValueType::Date:
       return value;

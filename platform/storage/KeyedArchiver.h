@@ -6,7 +6,10 @@
 // Each archived object is a dictionary { "$class": <class name>, keys... };
 // strings, numbers, bools, data and dates are stored as themselves, arrays as
 // arrays, and dictionaries, sets and null as { "$class": "Dictionary" /
-// "Set" / "Null", ... }. Keys starting with "$" are stored with one more "$"
+// "Set" / "Null", ... }. A string a property list cannot hold (one with a
+// NUL character, or bytes that are not UTF-8) is stored whole as
+// { "$class": "String", "$bytes": <data> }; dictionary keys must be UTF-8
+// text without NUL characters, or finishEncoding() fails. Keys starting with "$" are stored with one more "$"
 // so they never clash with the format's own keys. The root object is the
 // top-level key "root".
 //

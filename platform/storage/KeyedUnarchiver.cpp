@@ -161,6 +161,13 @@ Result<Value> KeyedUnarchiver::decodeValue(const Value& stored, const std::strin
   if (className == KeyedArchiver::kNullClass) {
     return Value();
   }
+  if (className == KeyedArchiver::kStringClass) {
+    const Bytes* bytes = stored[kBytesKey].asData();
+    if (bytes == nullptr) {
+      return failWithError(makeError("value for key '" + key + "' is damaged"));
+    }
+    return Value(std::string(bytes->begin(), bytes->end()));
+  }
   if (className == KeyedArchiver::kSetClass || className == KeyedArchiver::kDictionaryClass) {
     bool isSet = className == KeyedArchiver::kSetClass;
     const Value& body = stored[isSet ? kItemsKey : kEntriesKey];

@@ -10,6 +10,7 @@
 #include <limits>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "platform/storage/FileSystem.h"
 #include "platform/storage/internal/PlistGuard.h"
@@ -153,7 +154,22 @@ std::optional<double> dateNodeSeconds(plist_t node) {
   return seconds;
 }
 
-Result<Value> toValue(plist_t node, size_t depth) {
+// Where a lenient read records what it left out: the path of each value
+// (keys and "[index]" joined by "/"), and the path walked so far.
+struct Dropped {
+  std::vector<std::string>& paths;
+  std::vector<std::string> trail;
+
+  void record(std::string last) {
+    std::string path;
+    for (const std::string& step : trail) {
+      path += step + "/";
+    }
+    paths.push_back(path + last);
+  }
+};
+
+Result<Value> toValue(plist_t node, size_t depth, Dropped* dropped) {
   if (depth > PropertyList::kMaxDepth) {
     return corrupt("nested too deeply");
   }
@@ -222,7 +238,17 @@ Result<Value> toValue(plist_t node, size_t depth) {
       uint32_t n = plist_array_get_size(node);
       array.reserve(n);
       for (uint32_t i = 0; i < n; ++i) {
-        Result<Value> item = toValue(plist_array_get_item(node, i), depth + 1);
+        if (dropped != nullptr) {
+          dropped->trail.push_back("[" + std::to_string(i) + "]");
+        }
+        Result<Value> item = toValue(plist_array_get_item(node, i), depth + 1, dropped);
+        if (dropped != nullptr) {
+          dropped->trail.pop_back();
+          if (!item) {
+            dropped->record("[" + std::to_string(i) + "]");
+            continue;
+          }
+        }
         if (!item) {
           return item;
         }
@@ -248,7 +274,17 @@ Result<Value> toValue(plist_t node, size_t depth) {
           std::free(it);
           return corrupt("a key is not UTF-8 text");
         }
-        Result<Value> v = toValue(item, depth + 1);
+        if (dropped != nullptr) {
+          dropped->trail.push_back(name);
+        }
+        Result<Value> v = toValue(item, depth + 1, dropped);
+        if (dropped != nullptr) {
+          dropped->trail.pop_back();
+          if (!v) {
+            dropped->record(name);
+            continue;
+          }
+        }
         if (!v) {
           std::free(it);
           return v;
@@ -263,9 +299,13 @@ Result<Value> toValue(plist_t node, size_t depth) {
   }
 }
 
-Result<PlistPtr> toPlist(const Value& value, size_t depth) {
+// `objects` counts the nodes made so far, keys included, as the reader counts them.
+Result<PlistPtr> toPlist(const Value& value, size_t depth, uint64_t& objects) {
   if (depth > PropertyList::kMaxDepth) {
     return invalid("nested too deeply (or a container contains itself)");
+  }
+  if (++objects > PropertyList::kMaxObjects) {
+    return invalid("too many objects");
   }
   switch (value.type()) {
     case ValueType::Bool:
@@ -327,7 +367,7 @@ Result<PlistPtr> toPlist(const Value& value, size_t depth) {
     case ValueType::Array: {
       PlistPtr array(plist_new_array());
       for (const Value& item : Array(*value.asArray())) {
-        Result<PlistPtr> child = toPlist(item, depth + 1);
+        Result<PlistPtr> child = toPlist(item, depth + 1, objects);
         if (!child) {
           return child.error();
         }
@@ -341,7 +381,10 @@ Result<PlistPtr> toPlist(const Value& value, size_t depth) {
         if (!isStorableText(key)) {
           return invalid("a key is not UTF-8 text without NUL characters");
         }
-        Result<PlistPtr> child = toPlist(item, depth + 1);
+        if (++objects > PropertyList::kMaxObjects) {
+          return invalid("too many objects");
+        }
+        Result<PlistPtr> child = toPlist(item, depth + 1, objects);
         if (!child) {
           return child.error();
         }
@@ -356,17 +399,20 @@ Result<PlistPtr> toPlist(const Value& value, size_t depth) {
 
 }  // namespace
 
-Result<Value> PropertyList::parse(const void* bytes, size_t size) {
+namespace {
+
+Result<Value> parseWith(const void* bytes, size_t size, Dropped* dropped) {
+  using P = PropertyList;
   if (size == 0) {
     return corrupt("empty");
   }
-  if (size > kMaxBytes) {
+  if (size > P::kMaxBytes) {
     return corrupt("too large");
   }
   const auto* data = static_cast<const uint8_t*>(bytes);
   plist_t root = nullptr;
   if (size >= 8 && std::memcmp(data, "bplist00", 8) == 0) {
-    if (auto why = storage_internal::checkBinaryPlist(data, size, kMaxDepth)) {
+    if (auto why = storage_internal::checkBinaryPlist(data, size, P::kMaxDepth, P::kMaxObjects)) {
       return corrupt(*why);
     }
     plist_from_bin(static_cast<const char*>(bytes), static_cast<uint32_t>(size), &root);
@@ -376,7 +422,7 @@ Result<Value> PropertyList::parse(const void* bytes, size_t size) {
     if (text.find('\0') != std::string::npos) {
       return corrupt("NUL character in XML text");
     }
-    if (auto why = storage_internal::checkXmlPlistDepth(text.data(), text.size(), kMaxDepth)) {
+    if (auto why = storage_internal::checkXmlPlist(text.data(), text.size(), P::kMaxDepth, P::kMaxObjects)) {
       return corrupt(*why);
     }
     plist_from_xml(text.c_str(), static_cast<uint32_t>(text.size()), &root);
@@ -385,7 +431,16 @@ Result<Value> PropertyList::parse(const void* bytes, size_t size) {
     return corrupt("not a property list");
   }
   PlistPtr owner(root);
-  return toValue(root, 0);
+  return toValue(root, 0, dropped);
+}
+
+}  // namespace
+
+Result<Value> PropertyList::parse(const void* bytes, size_t size) { return parseWith(bytes, size, nullptr); }
+
+Result<Value> PropertyList::parseDroppingUnwritable(const void* bytes, size_t size, std::vector<std::string>& dropped) {
+  Dropped record{dropped, {}};
+  return parseWith(bytes, size, &record);
 }
 
 Result<Value> PropertyList::parseEmbeddedXml(const void* bytes, size_t size) {
@@ -437,7 +492,8 @@ bool PropertyList::isNotADictionary(const Error& error) {
 }
 
 Result<Bytes> PropertyList::serialize(const Value& value, PropertyListFormat format) {
-  Result<PlistPtr> root = toPlist(value, 0);
+  uint64_t objects = 0;
+  Result<PlistPtr> root = toPlist(value, 0, objects);
   if (!root) {
     return root.error();
   }
@@ -456,6 +512,10 @@ Result<Bytes> PropertyList::serialize(const Value& value, PropertyListFormat for
     plist_to_bin_free(out);
   } else {
     plist_to_xml_free(out);
+  }
+  // Never hand out a list that parse() would refuse.
+  if (bytes.size() > kMaxBytes) {
+    return invalid("larger than " + std::to_string(kMaxBytes) + " bytes");
   }
   return bytes;
 }

@@ -9,7 +9,10 @@
 // are refused when written and make a list unreadable (never cut short).
 //
 // Input is checked before parsing: at most kMaxBytes, nesting at most
-// kMaxDepth, no reference cycles. Failures are errors, never crashes:
+// kMaxDepth, no reference cycles, and at most kMaxObjects objects (keys
+// included) once every reference of a binary list is expanded to a copy of
+// what it points at. serialize() refuses what parse() would refuse, so what
+// it writes always reads back. Failures are errors, never crashes:
 //  - parse failure: "NSCocoaErrorDomain" 3840 (kReadCorruptError);
 //  - a file that cannot be read: the FileError of the read (260 when missing);
 //  - readDictionary of a list that is not a dictionary: kNotADictionaryDomain
@@ -25,6 +28,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/values/Error.h"
 #include "platform/values/Value.h"
@@ -42,10 +46,18 @@ class PropertyList {
   static constexpr int64_t kNotADictionaryError = 1;
   static constexpr size_t kMaxBytes = 16u << 20;
   static constexpr size_t kMaxDepth = 256;
+  // Well above the largest list the program keeps (a few thousand objects).
+  static constexpr uint64_t kMaxObjects = 1u << 20;
 
   static Result<Value> parse(const void* bytes, size_t size);
   static Result<Value> parse(const Bytes& bytes) { return parse(bytes.data(), bytes.size()); }
   static Result<Value> parse(std::string_view text) { return parse(text.data(), text.size()); }
+  // parse(), except that a value that could not be written back (a date out
+  // of the storable range, text that is not UTF-8) is left out of its array
+  // or dictionary instead of failing the whole list; `dropped` receives the
+  // path of each ("key/[2]/name"). The list as a whole is checked as by
+  // parse(): damaged structure, or a NUL character anywhere, is an error.
+  static Result<Value> parseDroppingUnwritable(const void* bytes, size_t size, std::vector<std::string>& dropped);
   // The XML property list embedded in a larger file: from the first "<?xml"
   // to the first "</plist>" after it.
   static Result<Value> parseEmbeddedXml(const void* bytes, size_t size);

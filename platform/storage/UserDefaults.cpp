@@ -55,6 +55,29 @@ bool isPlistValue(const Value& v, size_t depth) {
   }
 }
 
+// The suite file's dictionary. A value that could not be written back (a
+// damaged date) is dropped with a log line instead of failing every later
+// save of the suite.
+Result<Dictionary> readSuite(const std::string& path, const std::string& name) {
+  Result<Bytes> bytes = fs::readFile(path);
+  if (!bytes) {
+    return bytes.error();
+  }
+  std::vector<std::string> dropped;
+  Result<Value> root = PropertyList::parseDroppingUnwritable(bytes->data(), bytes->size(), dropped);
+  if (!root) {
+    return root.error();
+  }
+  for (const std::string& where : dropped) {
+    log().write(LogType::Error, "User defaults suite " + name + ": dropped the damaged value at " + where);
+  }
+  if (std::optional<Dictionary> dict = root->asDictionary()) {
+    return *dict;
+  }
+  return Error::make(PropertyList::kErrorDomain, PropertyList::kReadCorruptError,
+                     "The user defaults suite is a " + root->typeName() + ", not a dictionary.");
+}
+
 // A file name for the suite that stays inside the preferences folder.
 std::string fileNameFor(const std::string& name) {
   std::string safe = name;
@@ -117,7 +140,10 @@ void UserDefaults::loadLocked() const {
   if (path.empty()) {
     return;
   }
-  Result<Dictionary> stored = PropertyList::readDictionary(path);
+  // Crash leftovers of this suite's own writes hold copies of its values.
+  const std::string fileName = fs::lastPathComponent(path);
+  fs::removeStaleTemporaryFiles(fs::parentPath(path), [&](std::string_view name) { return name == fileName; });
+  Result<Dictionary> stored = readSuite(path, m_name);
   if (stored) {
     m_values = std::move(stored.value());
     return;
@@ -138,24 +164,30 @@ void UserDefaults::loadLocked() const {
                                   "); moved it to " + aside + " and started empty");
 }
 
-bool UserDefaults::saveLocked() {
-  std::string path = filePath();
-  if (path.empty()) {
-    m_dirty = true;
-    return false;
+UserDefaults::SaveResult UserDefaults::saveLocked() {
+  Result<Bytes> bytes = PropertyList::serialize(Value(m_values), PropertyListFormat::Binary);
+  if (!bytes) {
+    log().write(LogType::Error, "Cannot save user defaults suite " + m_name + ": " + bytes.error().localizedDescription());
+    return SaveResult::Unstorable;
   }
-  std::optional<Error> error = fs::createDirectory(fs::parentPath(path), true, 0700);
+  std::string path = filePath();
+  std::optional<Error> error;
+  if (path.empty()) {
+    error = Error::make(PropertyList::kErrorDomain, FileError::kWriteUnknown, "No preferences folder");
+  }
   if (!error) {
-    Result<Bytes> bytes = PropertyList::serialize(Value(m_values), PropertyListFormat::Binary);
-    error = bytes ? fs::writeFileAtomically(path, bytes.value(), 0600) : bytes.errorOrNone();
+    error = fs::createDirectory(fs::parentPath(path), true, 0700);
+  }
+  if (!error) {
+    error = fs::writeFileAtomically(path, bytes.value(), 0600);
   }
   if (error) {
     m_dirty = true;
     log().write(LogType::Error, "Cannot save user defaults suite " + m_name + ": " + error->localizedDescription());
-    return false;
+    return SaveResult::WriteFailed;
   }
   m_dirty = false;
-  return true;
+  return SaveResult::Saved;
 }
 
 std::optional<Value> UserDefaults::object(const std::string& key) const {
@@ -219,15 +251,14 @@ std::optional<Array> UserDefaults::array(const std::string& key) const {
 
 bool UserDefaults::set(const std::string& key, const Value& value) {
   if (value.isNull()) {
-    remove(key);
-    return true;
+    return remove(key);
   }
   Dictionary single;
   single.set(key, value);
   return setMultiple(single, {});
 }
 
-void UserDefaults::remove(const std::string& key) { setMultiple(Dictionary(), {key}); }
+bool UserDefaults::remove(const std::string& key) { return setMultiple(Dictionary(), {key}); }
 
 bool UserDefaults::setMultiple(const Dictionary& values, const std::vector<std::string>& keysToRemove) {
   for (const auto& entry : values) {
@@ -239,11 +270,20 @@ bool UserDefaults::setMultiple(const Dictionary& values, const std::vector<std::
   }
   std::lock_guard<std::mutex> lock(m_mutex);
   loadLocked();
+  // The previous values of the keys this change touches, to undo a change
+  // that cannot be stored at all.
+  std::vector<std::pair<std::string, std::optional<Value>>> previous;
+  auto remember = [&](const std::string& key) {
+    const Value* old = m_values.find(key);
+    previous.emplace_back(key, old != nullptr ? std::optional<Value>(*old) : std::nullopt);
+  };
   bool changed = false;
   for (const std::string& key : keysToRemove) {
+    remember(key);
     changed = m_values.remove(key) || changed;
   }
   for (const auto& [key, value] : values) {
+    remember(key);
     if (value.isNull()) {
       changed = m_values.remove(key) || changed;
     } else {
@@ -254,17 +294,30 @@ bool UserDefaults::setMultiple(const Dictionary& values, const std::vector<std::
   if (!changed && !m_dirty) {
     return true;
   }
-  return saveLocked();
+  SaveResult saved = saveLocked();
+  if (saved == SaveResult::Unstorable) {
+    // Values the file cannot hold (text that is not UTF-8, a date out of
+    // range): refused, the suite stays as it was.
+    for (auto it = previous.rbegin(); it != previous.rend(); ++it) {
+      if (it->second) {
+        m_values.set(it->first, *it->second);
+      } else {
+        m_values.remove(it->first);
+      }
+    }
+  }
+  // A failed write keeps the change in memory for the next save to write.
+  return saved == SaveResult::Saved;
 }
 
-void UserDefaults::clear() {
+bool UserDefaults::clear() {
   std::lock_guard<std::mutex> lock(m_mutex);
   loadLocked();
   if (m_values.empty() && !m_dirty) {
-    return;
+    return true;
   }
   m_values.clear();
-  saveLocked();
+  return saveLocked() == SaveResult::Saved;
 }
 
 std::vector<std::string> UserDefaults::keys() const {
@@ -282,7 +335,7 @@ Dictionary UserDefaults::dictionaryRepresentation() const {
 bool UserDefaults::synchronize() {
   std::lock_guard<std::mutex> lock(m_mutex);
   loadLocked();
-  return m_dirty ? saveLocked() : true;
+  return m_dirty ? saveLocked() == SaveResult::Saved : true;
 }
 
 }  // namespace platform

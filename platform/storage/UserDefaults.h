@@ -5,16 +5,20 @@
 // identifier (StandardFolders). A suite lives in
 // StandardFolders::preferences()/<name>.plist as a binary property list,
 // loaded lazily on first use and rewritten atomically on every change (the
-// values are tiny, so nothing is ever pending). synchronize() retries a write
-// that failed and reports whether the file holds the suite's contents. A
-// suite file that cannot be parsed is moved aside to "<name>.plist.corrupt"
-// and the suite starts empty.
+// values are tiny, so nothing is ever pending). A change whose write fails
+// returns false and stays in memory; synchronize() retries the write and
+// reports whether the file holds the suite's contents. A suite file that
+// cannot be parsed is moved aside to "<name>.plist.corrupt" and the suite
+// starts empty; a value in it that could not be written back (a date out of
+// range) is dropped with a log line, the rest is kept. Loading a suite also
+// removes the temporary files its own interrupted writes left behind.
 //
 // Values are copied in and out (containers included), so callers never share
 // storage with the suite. Bool, integer and real numbers keep their kind
-// across a restart. Only property-list values can be stored (string, number,
-// bool, date, data, array, dictionary); set() refuses others and returns
-// false. Setting null removes the key.
+// across a restart. Only values with a property-list form can be stored
+// (string, number, bool, date, data, array, dictionary; text UTF-8 without
+// NUL characters, dates from year 0 to 9999); set() refuses others, returns
+// false and changes nothing. Setting null removes the key.
 //
 // Getters: missing or mistyped keys give none / 0 / false. boolFor,
 // integerFor and doubleFor coerce numbers and strings ("YES", "12", "1.5").
@@ -60,10 +64,10 @@ class UserDefaults {
   bool setBool(const std::string& key, bool value) { return set(key, Value(value)); }
   bool setInteger(const std::string& key, int64_t value) { return set(key, Value(static_cast<long long>(value))); }
   bool setDouble(const std::string& key, double value) { return set(key, Value(value)); }
-  void remove(const std::string& key);
+  bool remove(const std::string& key);
   // Sets and removes in one change (one file write).
   bool setMultiple(const Dictionary& values, const std::vector<std::string>& keysToRemove);
-  void clear();
+  bool clear();
 
   std::vector<std::string> keys() const;
   Dictionary dictionaryRepresentation() const;
@@ -72,8 +76,9 @@ class UserDefaults {
   explicit UserDefaults(std::string name);  // use suite() instead
 
  private:
+  enum class SaveResult { Saved, WriteFailed, Unstorable };
   void loadLocked() const;
-  bool saveLocked();
+  SaveResult saveLocked();
 
   const std::string m_name;
   mutable std::mutex m_mutex;

@@ -236,6 +236,8 @@ std::string Url::string() const {
         if (!m_path.empty() && m_path.front() != '/') out += "/";
     } else if (m_path.substr(0, 2) == "//") {
         out += "/.";  // keeps an empty first segment from reading as an authority
+    } else if (m_scheme.empty() && m_path.substr(0, m_path.find('/')).find(':') != std::string::npos) {
+        out += "./";  // keeps a first segment like "javascript:x" from reading as a scheme
     }
     out += m_path;
     if (m_query) out += "?" + *m_query;

@@ -23,8 +23,17 @@ std::unique_ptr<Storage> FileStorage::makeForID(const std::string& id) {
   return std::make_unique<FileStorage>(pathForID(id));
 }
 
+void FileStorage::removeStaleTemporaryFilesOnce() {
+  if (m_openedFolder || m_url.empty()) return;
+  m_openedFolder = true;
+  const std::string fileName = platform::fs::lastPathComponent(m_url);
+  platform::fs::removeStaleTemporaryFiles(platform::fs::parentPath(m_url),
+                                          [&](std::string_view name) { return name == fileName; });
+}
+
 std::variant<platform::Bytes, StorageError> FileStorage::readData() {
   if (m_url.empty()) return StorageError::readError;
+  removeStaleTemporaryFilesOnce();
   platform::Result<platform::Bytes> bytes = platform::fs::readFile(m_url);
   if (!bytes) return StorageError::readError;
   return std::move(bytes).value();
@@ -32,6 +41,7 @@ std::variant<platform::Bytes, StorageError> FileStorage::readData() {
 
 std::optional<StorageError> FileStorage::writeData(const std::optional<platform::Bytes>& data) {
   if (m_url.empty()) return StorageError::writeError;
+  removeStaleTemporaryFilesOnce();
   // An existing folder is fine; an existing file in its place fails the write below.
   std::optional<platform::Error> folderError = platform::fs::createDirectory(platform::fs::parentPath(m_url));
   if (folderError && folderError->code != 516) return StorageError::writeError;
@@ -46,8 +56,9 @@ std::variant<platform::Bytes, StorageError> UserDefaultsStorage::readData() {
 }
 
 std::optional<StorageError> UserDefaultsStorage::writeData(const std::optional<platform::Bytes>& data) {
-  platform::UserDefaults::suite(m_suiteName)
-      ->set(m_key, data ? platform::Value::data(*data) : platform::Value());
+  if (!platform::UserDefaults::suite(m_suiteName)->set(m_key, data ? platform::Value::data(*data) : platform::Value())) {
+    return StorageError::writeError;
+  }
   return std::nullopt;
 }
 

@@ -1,5 +1,6 @@
 #include "sdk/installations/RIRInstallationsErrorUtil.h"
 
+#include "platform/keychain/KeychainStatus.h"
 #include "sdk/installations/RIRInstallationsHTTPError.h"
 
 using platform::Error;
@@ -29,8 +30,12 @@ Error RIRInstallationsErrorUtil::installationsErrorWithCode(int64_t code, const 
   return error;
 }
 
-Error RIRInstallationsErrorUtil::keychainErrorWithFunction(const std::string& function, int32_t status) {
-  return withReason(RIRInstallationsErrorCodeKeychain, function + " (" + std::to_string(static_cast<long>(status)) + ")");
+Error RIRInstallationsErrorUtil::keychainErrorWithFunction(const std::string& function, int32_t status,
+                                                           const std::optional<Error>& cause) {
+  std::string reason = function + " (" + std::to_string(static_cast<long>(status)) + ")";
+  if (!cause) return withReason(RIRInstallationsErrorCodeKeychain, std::move(reason));
+  return installationsErrorWithCode(RIRInstallationsErrorCodeKeychain,
+                                    reason + ": " + platform::keychainCauseText(*cause), cause);
 }
 
 Error RIRInstallationsErrorUtil::installationItemNotFoundForAppID(const std::string& appID, const std::string& appName) {

@@ -30,7 +30,11 @@ class RIRInstallationsErrorUtil {
   // A null reason becomes "Underlying error: <underlying's description>".
   static platform::Error installationsErrorWithCode(int64_t code, const std::optional<std::string>& failureReason,
                                                     const std::optional<platform::Error>& underlyingError);
-  static platform::Error keychainErrorWithFunction(const std::string& function, int32_t status);
+  // With a cause (the system error behind the status) the reason ends in its
+  // text, "SecItemDelete (-36): Permission denied", and the cause is kept as
+  // the underlying error.
+  static platform::Error keychainErrorWithFunction(const std::string& function, int32_t status,
+                                                   const std::optional<platform::Error>& cause = std::nullopt);
   static platform::Error installationItemNotFoundForAppID(const std::string& appID, const std::string& appName);
   static platform::Error corruptedIIDTokenData();
   static platform::Error JSONSerializationError();

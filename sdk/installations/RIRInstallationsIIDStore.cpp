@@ -24,9 +24,10 @@ platform::Bytes tagWithPrefix(const std::string& prefix, const std::string& bund
 
 std::optional<Error> deleteKeyWithTagPrefix(const std::string& prefix, const std::string& bundleID) {
   platform::KeychainQuery query = platform::KeychainQuery::key(tagWithPrefix(prefix, bundleID));
-  platform::KeychainStatus status = platform::Keychain::shared()->remove(query);
+  std::optional<Error> cause;
+  platform::KeychainStatus status = platform::Keychain::shared()->remove(query, &cause);
   if (status == platform::kKeychainSuccess || status == platform::kKeychainItemNotFound) return std::nullopt;
-  return RIRInstallationsErrorUtil::keychainErrorWithFunction("SecItemDelete", status);
+  return RIRInstallationsErrorUtil::keychainErrorWithFunction("SecItemDelete", status, cause);
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 #include "sdk/installations/RIRInstallationsItem.h"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "platform/storage/Json.h"
 #include "platform/text/Base64.h"
 #include "platform/text/NumberText.h"
 #include "platform/text/Uuid.h"
+#include "platform/time/ReferenceDate.h"
 #include "sdk/installations/RIRInstallationsErrorUtil.h"
 
 using platform::Dictionary;
@@ -103,10 +105,15 @@ Result<std::shared_ptr<RIRInstallationsStoredAuthToken>> RIRInstallationsItem::a
   if (!expiresIn) return RIRInstallationsErrorUtil::FIDRegistrationErrorWithResponseMissingField("authToken.expiresIn");
   // "3600s": the number before the unit letter; text that is no number reads as 0.
   double seconds = Value(expiresIn->substr(0, expiresIn->size() - 1)).doubleValue();
+  // A lifetime beyond what a stored date can hold ("1e400s") would make the
+  // installation impossible to save: the token then lasts until the distant
+  // future (or is expired since the distant past).
+  const double expiration = std::isnan(seconds) ? date : date + seconds;
   auto result = std::make_shared<RIRInstallationsStoredAuthToken>();
   result->setStatus(RIRInstallationsAuthTokenStatusTokenReceived);
   result->setToken(*token);
-  result->setExpirationDate(date + seconds);
+  result->setExpirationDate(std::clamp(expiration, platform::ReferenceDate::kDistantPastSince1970,
+                                       platform::ReferenceDate::since1970(platform::ReferenceDate::kDistantFutureSince2001)));
   return result;
 }
 

@@ -9,13 +9,17 @@ namespace {
 
 RBLPromisePtr setExists(const platform::SerialQueue& queue, const std::shared_ptr<ZULUserDefaults>& defaults,
                         bool exists, const std::string& identifier) {
-  return RBLPromise::onQueueAsync(queue, [=](RBLFulfillCallback fulfill, RBLRejectCallback) {
-    if (exists) {
-      defaults->setBool(true, identifier);
+  return RBLPromise::onQueueAsync(queue, [=](RBLFulfillCallback fulfill, RBLRejectCallback reject) {
+    // A flag that was not written must not count as saved (or removed): the
+    // next start would not find the installation and make a new identifier.
+    bool written = exists ? defaults->setBool(true, identifier) : defaults->removeObjectForKey(identifier);
+    if (written) {
+      fulfill(Value());
     } else {
-      defaults->removeObjectForKey(identifier);
+      reject(RIRInstallationsErrorUtil::installationsErrorWithCode(
+          RIRInstallationsErrorCodeUnknown, "Cannot write the existence flag of installation " + identifier,
+          std::nullopt));
     }
-    fulfill(Value());
   });
 }
 

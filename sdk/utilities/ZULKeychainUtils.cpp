@@ -15,9 +15,17 @@ platform::KeychainQuery ZULKeychainUtils::multiplatformQueryWithQuery(const plat
 }
 
 platform::Error ZULKeychainUtils::keychainErrorWithFunction(const std::string& function,
-                                                            platform::KeychainStatus status) {
+                                                            platform::KeychainStatus status,
+                                                            const std::optional<platform::Error>& cause) {
   platform::Error error(kErrorDomain, 0);
-  error.setFailureReason(function + " (" + std::to_string(static_cast<long>(status)) + ")");
+  const std::string reason = function + " (" + std::to_string(static_cast<long>(status)) + ")";
+  error.setFailureReason(reason);
+  if (cause) {
+    // The system's own words ("No space left on device") instead of a bare code.
+    error.setUserInfo(platform::Error::kLocalizedDescriptionKey,
+                      platform::Value(reason + ": " + platform::keychainCauseText(*cause)));
+    error.setUnderlying(*cause);
+  }
   return error;
 }
 
@@ -35,7 +43,7 @@ std::optional<platform::Bytes> ZULKeychainUtils::getItemWithQuery(const platform
     setError(error, std::nullopt);
     return std::nullopt;
   }
-  setError(error, keychainErrorWithFunction("SecItemCopyMatching", result.status));
+  setError(error, keychainErrorWithFunction("SecItemCopyMatching", result.status, result.cause));
   return std::nullopt;
 }
 
@@ -47,18 +55,19 @@ bool ZULKeychainUtils::setItem(const platform::Bytes& item, const platform::Keyc
 
   platform::KeychainStatus status;
   const char* function;
+  std::optional<platform::Error> cause;
   if (existing) {
     function = "SecItemUpdate";
-    status = platform::Keychain::shared()->update(base, item);
+    status = platform::Keychain::shared()->update(base, item, &cause);
   } else {
     function = "SecItemAdd";
     platform::KeychainQuery add = base;
     add.accessible = platform::KeychainAccessibility::AfterFirstUnlockThisDeviceOnly;
     add.valueData = item;
-    status = platform::Keychain::shared()->add(add);
+    status = platform::Keychain::shared()->add(add, &cause);
   }
   if (status != platform::kKeychainSuccess) {
-    setError(error, keychainErrorWithFunction(function, status));
+    setError(error, keychainErrorWithFunction(function, status, cause));
     return false;
   }
   setError(error, std::nullopt);
@@ -67,11 +76,12 @@ bool ZULKeychainUtils::setItem(const platform::Bytes& item, const platform::Keyc
 
 bool ZULKeychainUtils::removeItemWithQuery(const platform::KeychainQuery& query,
                                            std::optional<platform::Error>* error) {
-  platform::KeychainStatus status = platform::Keychain::shared()->remove(multiplatformQueryWithQuery(query));
+  std::optional<platform::Error> cause;
+  platform::KeychainStatus status = platform::Keychain::shared()->remove(multiplatformQueryWithQuery(query), &cause);
   if (status == platform::kKeychainSuccess || status == platform::kKeychainItemNotFound) {
     setError(error, std::nullopt);
     return true;
   }
-  setError(error, keychainErrorWithFunction("SecItemDelete", status));
+  setError(error, keychainErrorWithFunction("SecItemDelete", status, cause));
   return false;
 }

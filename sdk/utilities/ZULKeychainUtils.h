@@ -1,6 +1,9 @@
 // ZULKeychainUtils: read, write and delete one keychain item with a uniform
 // query, turning keychain statuses into errors in "com.zul.keychain.ErrorDomain"
-// (code 0, failure reason "<function> (<status>)").
+// (code 0, failure reason "<function> (<status>)"). When the keychain names
+// the system error behind a status (a full disk), the error also carries it:
+// as its underlying error and in its description, "<function> (<status>):
+// <system text>".
 //
 //   getItemWithQuery     the item's data; none and no error when there is
 //                        no item; none and an error for any other status
@@ -34,5 +37,6 @@ class ZULKeychainUtils {
   static bool removeItemWithQuery(const platform::KeychainQuery& query,
                                   std::optional<platform::Error>* error = nullptr);
   static platform::KeychainQuery multiplatformQueryWithQuery(const platform::KeychainQuery& query);
-  static platform::Error keychainErrorWithFunction(const std::string& function, platform::KeychainStatus status);
+  static platform::Error keychainErrorWithFunction(const std::string& function, platform::KeychainStatus status,
+                                                   const std::optional<platform::Error>& cause = std::nullopt);
 };

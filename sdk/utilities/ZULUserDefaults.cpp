@@ -33,15 +33,14 @@ std::optional<platform::Value> ZULUserDefaults::objectForKey(const std::string& 
   return userDefaults()->object(key);
 }
 
-void ZULUserDefaults::setObject(const platform::Value& object, const std::string& key) {
+bool ZULUserDefaults::setObject(const platform::Value& object, const std::string& key) {
   if (key.empty()) {
     ZULLogEmitWarning(kZULLoggerSubsystem, "[ZoruvuUtilities/UserDefaults]", false, ZULMessageCode("ZUL", 2),
                       "Cannot set object for invalid user default key.");
-    return;
+    return false;
   }
   if (object.isNull()) {
-    userDefaults()->remove(key);
-    return;
+    return userDefaults()->remove(key);
   }
   if (!isAcceptedKind(object)) {
     ZULLogEmitLazy(ZULLoggerLevelWarning, kZULLoggerSubsystem, "[ZoruvuUtilities/UserDefaults]", false,
@@ -50,9 +49,9 @@ void ZULUserDefaults::setObject(const platform::Value& object, const std::string
                             "dictionary, date, or data. Value: " +
                             object.description();
                    });
-    return;
+    return false;
   }
-  userDefaults()->set(key, object);
+  return userDefaults()->set(key, object);
 }
 
 int64_t ZULUserDefaults::integerForKey(const std::string& key) const {

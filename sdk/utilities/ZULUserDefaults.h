@@ -1,7 +1,9 @@
 // ZULUserDefaults: a user-defaults suite that refuses bad keys and values
-// with a warning line (utilities logger, codes I-ZUL000001..3) instead of
-// failing. Accepted values: string, number (bools included), array,
-// dictionary, date and data. A null value removes the key.
+// with a warning line (utilities logger, codes I-ZUL000001..3). Accepted
+// values: string, number (bools included), array, dictionary, date and data.
+// A null value removes the key. The setters return false when the change was
+// refused or could not be written (see platform::UserDefaults), so a store
+// can report it to its caller.
 //
 // A non-empty suite name opens that suite; an empty name uses the standard
 // user defaults.
@@ -28,8 +30,8 @@ class ZULUserDefaults {
   std::shared_ptr<platform::UserDefaults> userDefaults() const;
 
   std::optional<platform::Value> objectForKey(const std::string& key) const;
-  void setObject(const platform::Value& object, const std::string& key);
-  void removeObjectForKey(const std::string& key) { setObject(platform::Value(), key); }
+  bool setObject(const platform::Value& object, const std::string& key);
+  bool removeObjectForKey(const std::string& key) { return setObject(platform::Value(), key); }
 
   int64_t integerForKey(const std::string& key) const;
   float floatForKey(const std::string& key) const;
@@ -40,10 +42,12 @@ class ZULUserDefaults {
   std::optional<platform::Value> arrayForKey(const std::string& key) const { return objectForKey(key); }
   std::optional<platform::Value> dictionaryForKey(const std::string& key) const { return objectForKey(key); }
 
-  void setInteger(int64_t value, const std::string& key) { setObject(platform::Value(static_cast<long long>(value)), key); }
-  void setFloat(float value, const std::string& key) { setObject(platform::Value(value), key); }
-  void setDouble(double value, const std::string& key) { setObject(platform::Value(value), key); }
-  void setBool(bool value, const std::string& key) { setObject(platform::Value(value), key); }
+  bool setInteger(int64_t value, const std::string& key) {
+    return setObject(platform::Value(static_cast<long long>(value)), key);
+  }
+  bool setFloat(float value, const std::string& key) { return setObject(platform::Value(value), key); }
+  bool setDouble(double value, const std::string& key) { return setObject(platform::Value(value), key); }
+  bool setBool(bool value, const std::string& key) { return setObject(platform::Value(value), key); }
 
  private:
   std::string m_suiteName;

@@ -13,6 +13,9 @@ inline constexpr const char* kTopKey = "$top";
 inline constexpr const char* kClassKey = "$class";
 inline constexpr const char* kItemsKey = "$items";
 inline constexpr const char* kEntriesKey = "$entries";
+// A string a property list cannot hold (a NUL character, bytes that are not
+// UTF-8) is stored as { "$class": "String", "$bytes": <its bytes> }.
+inline constexpr const char* kBytesKey = "$bytes";
 
 // User keys starting with "$" get one more "$" in the archive.
 inline std::string escapeKey(const std::string& key) { return !key.empty() && key[0] == '$' ? "$" + key : key; }

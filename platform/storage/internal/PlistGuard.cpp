@@ -18,7 +18,7 @@ uint64_t readBE(const uint8_t* p, size_t n) {
 
 }  // namespace
 
-std::optional<std::string> checkBinaryPlist(const uint8_t* data, size_t size, size_t maxDepth) {
+std::optional<std::string> checkBinaryPlist(const uint8_t* data, size_t size, size_t maxDepth, uint64_t maxObjects) {
   if (size < 8 + 32 || std::memcmp(data, "bplist0", 7) != 0) {
     return "not a binary property list";
   }
@@ -100,12 +100,18 @@ std::optional<std::string> checkBinaryPlist(const uint8_t* data, size_t size, si
   enum : uint8_t { kUnvisited, kActive, kDone };
   std::vector<uint8_t> state(count, kUnvisited);
   std::vector<uint32_t> height(count, 0);
+  // Objects of the tree below each finished object, counting every
+  // reference as a copy of what it points at: an object referenced twice
+  // by each level of a chain expands to 2^levels leaves when parsed.
+  std::vector<uint64_t> expanded(count, 0);
   struct Frame {
     uint64_t object;
     Refs refs;
     uint64_t next;
     uint32_t height;
+    uint64_t expanded;
   };
+  const char* const tooMany = "property list expands to too many objects";
   std::vector<Frame> stack;
   auto push = [&](uint64_t object) -> std::optional<std::string> {
     Refs refs;
@@ -116,7 +122,7 @@ std::optional<std::string> checkBinaryPlist(const uint8_t* data, size_t size, si
       return "property list nested too deeply";
     }
     state[object] = kActive;
-    stack.push_back(Frame{object, refs, 0, 1});
+    stack.push_back(Frame{object, refs, 0, 1, 1});
     return std::nullopt;
   };
   if (auto e = push(top)) {
@@ -127,10 +133,17 @@ std::optional<std::string> checkBinaryPlist(const uint8_t* data, size_t size, si
     if (f.next == f.refs.count) {
       state[f.object] = kDone;
       height[f.object] = f.height;
+      expanded[f.object] = f.expanded;
       uint32_t h = f.height;
+      uint64_t objects = f.expanded;
       stack.pop_back();
-      if (!stack.empty() && h + 1 > stack.back().height) {
-        stack.back().height = h + 1;
+      if (!stack.empty()) {
+        if (h + 1 > stack.back().height) {
+          stack.back().height = h + 1;
+        }
+        if ((stack.back().expanded += objects) > maxObjects) {
+          return tooMany;
+        }
       }
       continue;
     }
@@ -149,6 +162,10 @@ std::optional<std::string> checkBinaryPlist(const uint8_t* data, size_t size, si
       if (height[child] + 1 > f.height) {
         f.height = height[child] + 1;
       }
+      // Both sides stay at most maxObjects, so the sum cannot overflow.
+      if ((f.expanded += expanded[child]) > maxObjects) {
+        return tooMany;
+      }
       continue;
     }
     if (auto e = push(child)) {
@@ -158,9 +175,10 @@ std::optional<std::string> checkBinaryPlist(const uint8_t* data, size_t size, si
   return std::nullopt;
 }
 
-std::optional<std::string> checkXmlPlistDepth(const char* text, size_t size, size_t maxDepth) {
+std::optional<std::string> checkXmlPlist(const char* text, size_t size, size_t maxDepth, uint64_t maxObjects) {
   std::string_view s(text, size);
   size_t depth = 0;
+  uint64_t objects = 0;
   size_t i = 0;
   auto skipPast = [&](std::string_view end) {
     size_t p = s.find(end, i);
@@ -193,6 +211,9 @@ std::optional<std::string> checkXmlPlistDepth(const char* text, size_t size, siz
       bool selfClosing = close != std::string_view::npos && close > i && s[close - 1] == '/';
       if (container && !selfClosing && ++depth > maxDepth) {
         return "property list nested too deeply";
+      }
+      if (!(rest.starts_with("<plist") && isNameEnd(i + 6)) && ++objects > maxObjects) {
+        return "property list holds too many objects";
       }
       i = close == std::string_view::npos ? s.size() : close + 1;
     }

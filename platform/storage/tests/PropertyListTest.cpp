@@ -9,6 +9,7 @@
 #include "platform/storage/FileSystem.h"
 #include "platform/storage/PropertyList.h"
 #include "platform/storage/tests/TempHome.h"
+#include "testing/Fixtures.h"
 
 namespace platform::storage_test {
 namespace {
@@ -179,6 +180,69 @@ TEST(PropertyListTest, HostileInputGivesErrorsNotCrashes) {
     EXPECT_FALSE(r) << c.name;
   }
   EXPECT_TRUE(PropertyList::parse(binary(50, false))) << "moderate nesting is fine";
+}
+
+// A binary list whose arrays each reference the next one twice: `levels`
+// arrays and one leaf in the file, 2^levels leaves once expanded.
+std::string sharedChain(unsigned levels) {
+  std::string b = "bplist00";
+  std::string offsets;
+  for (unsigned i = 0; i < levels; ++i) {
+    offsets += static_cast<char>(b.size());
+    b += {'\xA2', static_cast<char>(i + 1), static_cast<char>(i + 1)};
+  }
+  offsets += static_cast<char>(b.size());
+  b += '\x08';
+  const size_t table = b.size();
+  b += offsets + std::string(6, '\0') + "\x01\x01";
+  for (uint64_t v : {uint64_t{levels} + 1, uint64_t{0}, uint64_t{table}})
+    for (int s = 56; s >= 0; s -= 8) b += static_cast<char>(v >> s);
+  return b;
+}
+
+TEST(PropertyListTest, StoredFileReproducersAreErrors) {
+  // A UTF-16 string holding U+0000 once aborted the process inside libplist,
+  // and 130 bytes of shared references expanded to 4 million objects
+  // (44 s and 775 MB).
+  for (const char* name : {"string-with-nul.plist", "shared-references.plist"}) {
+    Bytes bytes = testkit::fixture(std::string("platform/storage/tests/fixtures/") + name);
+    Result<Value> r = PropertyList::parse(bytes);
+    ASSERT_FALSE(r) << name;
+    EXPECT_EQ(r.error().code, PropertyList::kReadCorruptError) << name;
+  }
+  // Sharing itself is fine while the expanded tree stays small.
+  Result<Value> shared = PropertyList::parse(sharedChain(10));
+  ASSERT_TRUE(shared) << shared.error().description();
+  EXPECT_EQ(shared.value()[1][0][1][0][1][0][1][0][1][0], Value(false));
+  EXPECT_FALSE(PropertyList::parse(sharedChain(21)));
+}
+
+TEST(PropertyListTest, LenientReadDropsOnlyValuesThatCannotBeWrittenBack) {
+  // A suite whose date reads as the year -1 beside a good flag.
+  Bytes damaged = testkit::fixture("platform/storage/tests/fixtures/date-year-minus-one.plist");
+  EXPECT_FALSE(PropertyList::parse(damaged));
+  std::vector<std::string> dropped;
+  Result<Value> kept = PropertyList::parseDroppingUnwritable(damaged.data(), damaged.size(), dropped);
+  ASSERT_TRUE(kept) << kept.error().description();
+  EXPECT_EQ(kept.value(), Value::dict({{"flag", Value(true)}}));
+  EXPECT_EQ(dropped, std::vector<std::string>{"when"});
+  EXPECT_TRUE(PropertyList::serialize(kept.value(), PropertyListFormat::Binary));
+
+  // Nested values are dropped where they stand, with their path; damage to
+  // the list itself is still an error.
+  const std::string xml = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key><array><integer>1</integer>"
+                          "<string>F3\xB3</string></array><key>b</key><dict><key>c</key><date>0001-01-01T00:00:00Z</date>"
+                          "</dict></dict></plist>";
+  dropped.clear();
+  kept = PropertyList::parseDroppingUnwritable(xml.data(), xml.size(), dropped);
+  ASSERT_TRUE(kept) << kept.error().description();
+  EXPECT_EQ(kept.value(), Value::dict({{"a", Value::array({Value(1)})},
+                                       {"b", Value::dict({{"c", Value::dateSinceReference(-63113904000.0)}})}}));
+  EXPECT_EQ(dropped, std::vector<std::string>{"a/[1]"});
+  for (const char* name : {"string-with-nul.plist", "shared-references.plist"}) {
+    Bytes bytes = testkit::fixture(std::string("platform/storage/tests/fixtures/") + name);
+    EXPECT_FALSE(PropertyList::parseDroppingUnwritable(bytes.data(), bytes.size(), dropped)) << name;
+  }
 }
 
 TEST(PropertyListTest, EmbeddedXmlIsFoundInsideOtherBytes) {
