@@ -4,12 +4,16 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <vector>
 
+#include "platform/storage/FileError.h"
 #include "platform/storage/FileSystem.h"
 #include "platform/storage/StandardFolders.h"
+#include "testing/Fixtures.h"
 #include "testing/LogCapture.h"
 #include "testing/TempHome.h"
 #include "testing/ScopedEnvironment.h"
@@ -255,13 +259,62 @@ TEST_F(KeychainTest, KeyItemsByApplicationTag) {
 TEST_F(KeychainTest, MalformedItemFilesAreSkippedAndKept) {
   testkit::LogCapture logs;
   ASSERT_EQ(keychain.add(addQuery("s", "a", "good")), kKeychainSuccess);
-  const std::string junk = fs::joinPath(root, "0000.item");
-  ASSERT_FALSE(fs::writeFile(junk, std::string_view("not a property list"), 0600));
+  // Plain junk, a list with U+0000 in a string (once an abort of every
+  // query, since each scan reads every file) and 130 bytes of shared
+  // references that expand to millions of objects.
+  std::vector<std::string> junk = {fs::joinPath(root, "0000.item"), fs::joinPath(root, "0001.item"),
+                                   fs::joinPath(root, "0002.item")};
+  ASSERT_FALSE(fs::writeFile(junk[0], std::string_view("not a property list"), 0600));
+  ASSERT_FALSE(fs::writeFile(junk[1], testkit::fixture("platform/storage/tests/fixtures/string-with-nul.plist")));
+  ASSERT_FALSE(fs::writeFile(junk[2], testkit::fixture("platform/storage/tests/fixtures/shared-references.plist")));
 
   EXPECT_EQ(keychain.copyMatching(readQuery("*", "*")).data, bytes("good"));
   EXPECT_EQ(keychain.remove(readQuery("*", "*")), kKeychainSuccess);
-  EXPECT_TRUE(fs::exists(junk));
+  for (const std::string& file : junk) EXPECT_TRUE(fs::exists(file)) << file;
   EXPECT_TRUE(logs.contains("malformed keychain item"));
+}
+
+TEST_F(KeychainTest, OpeningTheFolderRemovesItsStaleTemporaryItemFiles) {
+  // What writes killed between the temporary file and the rename left: full
+  // copies of items, which would outlive the items themselves.
+  ASSERT_FALSE(fs::createDirectory(root, true, 0700));
+  const std::string item = "0123456789abcdef0123456789abcdef01234567.item";
+  struct Leftover {
+    std::string name;
+    double age;
+    bool removed;
+  };
+  const std::vector<Leftover> leftovers = {
+      {"." + item + ".Ab12Cd", 3600, true},
+      {"." + item + ".Qw34Er", 3600, true},
+      {"." + item + ".Xy98Zw", 0, false},     // a write that may still be going on
+      {".notes.txt.Ab12Cd", 3600, false},     // not an item's
+      {"." + item + ".Ab12C", 3600, false},   // not the temporary-name pattern
+  };
+  for (const Leftover& l : leftovers) testkit::writeFileChangedAgo(fs::joinPath(root, l.name), "secret", l.age);
+  EXPECT_EQ(keychain.copyMatching(readQuery("s", "a")).status, kKeychainItemNotFound);
+  for (const Leftover& l : leftovers) EXPECT_EQ(fs::exists(fs::joinPath(root, l.name)), !l.removed) << l.name;
+}
+
+TEST_F(KeychainTest, StorageFailuresCarryTheSystemError) {
+  // A write that fails at the disk: the errno and its text come back.
+  std::optional<Error> cause;
+  fs::testing::failAtomicWritesBeforeRename(1);
+  EXPECT_EQ(keychain.add(addQuery("s", "a", "x"), &cause), kKeychainIOError);
+  ASSERT_TRUE(cause);
+  EXPECT_EQ(FileError::posixCode(*cause), EIO);
+  EXPECT_EQ(keychainCauseText(*cause), std::strerror(EIO));
+
+  // A root below a plain file: no folder can be made there.
+  ASSERT_FALSE(fs::writeFile(home.file("plain"), std::string_view("x")));
+  Keychain blocked(home.file("plain/sub/keychain"));
+  cause.reset();
+  EXPECT_EQ(blocked.add(addQuery("s", "a", "x"), &cause), kKeychainNotAvailable);
+  ASSERT_TRUE(cause);
+  EXPECT_EQ(FileError::posixCode(*cause), ENOTDIR);
+  KeychainReadResult read = blocked.copyMatching(readQuery("s", "a"));
+  EXPECT_EQ(read.status, kKeychainItemNotFound);
+  EXPECT_FALSE(read.cause);
 }
 
 TEST_F(KeychainTest, DefaultRootFollowsEnvironment) {

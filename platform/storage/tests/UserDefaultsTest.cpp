@@ -1,3 +1,4 @@
+#include <limits>
 #include <thread>
 
 #include "platform/storage/FileSystem.h"
@@ -5,6 +6,7 @@
 #include "platform/storage/StandardFolders.h"
 #include "platform/storage/UserDefaults.h"
 #include "platform/storage/tests/TempHome.h"
+#include "testing/Fixtures.h"
 
 namespace platform::storage_test {
 namespace {
@@ -103,6 +105,95 @@ TEST_F(UserDefaultsTest, DamagedFileIsSetAsideNotCrashedOn) {
   EXPECT_TRUE(d->setBool("ok", true));
   UserDefaults::resetForTesting();
   EXPECT_TRUE(UserDefaults::suite("broken")->boolFor("ok"));
+}
+
+// Puts a fixture in place of the suite's file, as if a run had left it.
+std::string installSuiteFile(const std::string& suite, const std::string& fixtureName) {
+  std::string file = UserDefaults::suite(suite)->filePath();
+  UserDefaults::resetForTesting();
+  EXPECT_FALSE(fs::createDirectory(fs::parentPath(file)));
+  EXPECT_FALSE(fs::writeFile(file, testkit::fixture("platform/storage/tests/fixtures/" + fixtureName)));
+  return file;
+}
+
+TEST_F(UserDefaultsTest, HostileSuiteFilesAreSetAsideQuickly) {
+  // A string holding U+0000 (once an abort at every start) and 130 bytes of
+  // shared references (once 44 s and 775 MB, then written back as 10 MB).
+  for (const char* name : {"string-with-nul.plist", "shared-references.plist"}) {
+    SCOPED_TRACE(name);
+    std::string file = installSuiteFile("hostile", name);
+    auto d = UserDefaults::suite("hostile");
+    EXPECT_TRUE(d->keys().empty());
+    EXPECT_TRUE(fs::exists(file + ".corrupt"));
+    EXPECT_TRUE(d->setBool("ok", true));
+    UserDefaults::resetForTesting();
+    EXPECT_EQ(UserDefaults::suite("hostile")->keys(), std::vector<std::string>{"ok"});
+    ASSERT_FALSE(fs::removeItem(file));
+  }
+}
+
+TEST_F(UserDefaultsTest, ADamagedDateIsDroppedAndLaterWritesSucceed) {
+  std::string file = installSuiteFile("dated", "date-year-minus-one.plist");
+  auto d = UserDefaults::suite("dated");
+  EXPECT_EQ(d->keys(), std::vector<std::string>{"flag"});
+  EXPECT_TRUE(d->boolFor("flag"));
+  EXPECT_TRUE(d->setInteger("next", 2));
+  EXPECT_FALSE(fs::exists(file + ".corrupt"));
+  UserDefaults::resetForTesting();
+  EXPECT_EQ(UserDefaults::suite("dated")->keys(), (std::vector<std::string>{"flag", "next"}));
+}
+
+TEST_F(UserDefaultsTest, ValuesTheFileCannotHoldAreRefusedAndChangeNothing) {
+  auto d = UserDefaults::suite("strict");
+  ASSERT_TRUE(d->setInteger("kept", 1));
+  const double inf = std::numeric_limits<double>::infinity();
+  for (const Value& bad : {Value("F3\xB3"), Value(std::string("refresh\0SECRET", 14)),
+                           Value::dict({{"k", Value::date(inf)}}), Value::array({Value::dateSinceReference(-1e12)}),
+                           Value::dict({{std::string("a\0b", 3), Value(1)}})}) {
+    SCOPED_TRACE(bad.description());
+    EXPECT_FALSE(d->set("bad", bad));
+    EXPECT_FALSE(d->set("kept", bad));
+    EXPECT_FALSE(d->setMultiple(Dictionary{{"other", Value(2)}, {"bad", bad}}, {"kept"}));
+    EXPECT_EQ(d->keys(), std::vector<std::string>{"kept"});
+    EXPECT_EQ(d->integerFor("kept"), 1);
+  }
+  EXPECT_TRUE(d->setInteger("later", 3));
+  EXPECT_TRUE(d->synchronize());
+  UserDefaults::resetForTesting();
+  EXPECT_EQ(UserDefaults::suite("strict")->keys(), (std::vector<std::string>{"kept", "later"}));
+}
+
+TEST_F(UserDefaultsTest, AFailedWriteIsReportedAndRetried) {
+  auto d = UserDefaults::suite("retry");
+  fs::testing::failAtomicWritesBeforeRename(1);
+  EXPECT_FALSE(d->setInteger("k", 1));
+  EXPECT_EQ(d->integerFor("k"), 1);  // kept for the next save
+  EXPECT_TRUE(d->synchronize());
+  UserDefaults::resetForTesting();
+  EXPECT_EQ(UserDefaults::suite("retry")->integerFor("k"), 1);
+}
+
+TEST_F(UserDefaultsTest, OpeningASuiteRemovesOnlyItsOwnStaleTemporaryFiles) {
+  std::string file = UserDefaults::suite("tidy")->filePath();
+  UserDefaults::resetForTesting();
+  std::string folder = fs::parentPath(file);
+  ASSERT_FALSE(fs::createDirectory(folder));
+  struct Leftover {
+    std::string name;
+    double age;
+    bool removed;
+  };
+  const std::vector<Leftover> leftovers = {
+      {".tidy.plist.Ab12Cd", 3600, true},         // an interrupted write of this suite
+      {".tidy.plist.Xy98Zw", 0, false},           // a write that may be in progress
+      {".other.plist.Ab12Cd", 3600, false},       // another suite's
+      {".tidy.plist.Ab12C", 3600, false},         // not the temporary-name pattern
+      {".tidy.plist.corrupt.Ab12Cd", 3600, false},
+      {"tidy.plist.Ab12Cd", 3600, false},
+  };
+  for (const Leftover& l : leftovers) testkit::writeFileChangedAgo(fs::joinPath(folder, l.name), "secret", l.age);
+  UserDefaults::suite("tidy")->keys();
+  for (const Leftover& l : leftovers) EXPECT_EQ(fs::exists(fs::joinPath(folder, l.name)), !l.removed) << l.name;
 }
 
 TEST_F(UserDefaultsTest, PreferencesApiSharesTheSuites) {
