@@ -12,6 +12,7 @@
 #include "platform/notifications/NotificationCenter.h"
 #include "platform/storage/FileSystem.h"
 #include "platform/storage/Json.h"
+#include "platform/storage/UserDefaults.h"
 #include "platform/time/Calendar.h"
 #include "platform/time/ReferenceDate.h"
 #include "sdk/core/HeartbeatController.h"
@@ -20,6 +21,7 @@
 #include "sdk/core/RIRHeartbeatLogger.h"
 #include "sdk/core/RingBuffer.h"
 #include "sdk/core/tests/SdkCoreFixture.h"
+#include "testing/Fixtures.h"
 #include "testing/TempHome.h"
 #include "testing/VirtualClockFixture.h"
 
@@ -372,12 +374,43 @@ TEST_F(HeartbeatControllerTest, StorageFormsReadWriteAndClear) {
   EXPECT_EQ(blocked.writeData(bytes), StorageError::writeError);
   EXPECT_EQ(std::get<StorageError>(blocked.readData()), StorageError::readError);
 
+  // A suite whose file cannot be written (a folder stands in its place)
+  // reports the failed write.
+  const std::string suiteFile = platform::UserDefaults::suite("heartbeat.blocked")->filePath();
+  ASSERT_FALSE(platform::fs::createDirectory(suiteFile));
+  EXPECT_EQ(UserDefaultsStorage("heartbeat.blocked", "beats").writeData(bytes), StorageError::writeError);
+
   // A flush with nothing stored writes the absent bundle as a zero-byte file.
   HeartbeatController controller(kID);
   EXPECT_TRUE(controller.flush().isEmpty());
   auto stored = platform::fs::readFile(path());
   ASSERT_TRUE(stored);
   EXPECT_TRUE(stored->empty());
+}
+
+TEST_F(HeartbeatControllerTest, FirstUseRemovesTheFilesStaleTemporaryCopies) {
+  // What writes killed before their rename left beside the file.
+  const std::string folder = platform::fs::parentPath(path());
+  const std::string name = platform::fs::lastPathComponent(path());
+  ASSERT_FALSE(platform::fs::createDirectory(folder));
+  struct Leftover {
+    std::string name;
+    double age;
+    bool removed;
+  };
+  const std::vector<Leftover> leftovers = {
+      {"." + name + ".Ab12Cd", 3600, true},
+      {"." + name + ".Xy98Zw", 0, false},             // a write that may still be going on
+      {"." + name + "-other.Ab12Cd", 3600, false},    // another identifier's
+  };
+  for (const Leftover& l : leftovers) {
+    testkit::writeFileChangedAgo(platform::fs::joinPath(folder, l.name), "{}", l.age);
+  }
+  HeartbeatController controller(kID);
+  logAt(controller, 1700000000, "agent");
+  for (const Leftover& l : leftovers) {
+    EXPECT_EQ(platform::fs::exists(platform::fs::joinPath(folder, l.name)), !l.removed) << l.name;
+  }
 }
 
 // --- the shared storage table ------------------------------------------------------

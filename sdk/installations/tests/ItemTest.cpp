@@ -8,6 +8,7 @@
 
 #include "platform/storage/KeyedArchiver.h"
 #include "platform/storage/KeyedUnarchiver.h"
+#include "platform/time/ReferenceDate.h"
 #include "platform/values/Value.h"
 #include "sdk/installations/RIRInstallationsBackoffController.h"
 #include "sdk/installations/RIRInstallationsErrorUtil.h"
@@ -207,7 +208,13 @@ TEST(InstallationsItem, ParsesRegistrationAndTokenAnswers) {
     const char* expiresIn;
     double expected;
   };
-  for (const Expiry& e : {Expiry{"3600s", 3700}, Expiry{"s", 100}, Expiry{"abcs", 100}, Expiry{"1.5s", 101.5}}) {
+  // Lifetimes beyond what a stored date can hold end at the distant future
+  // (or past), so the item can still be saved.
+  const double distantFuture = platform::ReferenceDate::since1970(platform::ReferenceDate::kDistantFutureSince2001);
+  const double distantPast = platform::ReferenceDate::kDistantPastSince1970;
+  for (const Expiry& e : {Expiry{"3600s", 3700}, Expiry{"s", 100}, Expiry{"abcs", 100}, Expiry{"1.5s", 101.5},
+                          Expiry{"3600000000000s", distantFuture}, Expiry{"1e400s", distantFuture},
+                          Expiry{"-1e400s", distantPast}, Expiry{"-3600000000000s", distantPast}}) {
     auto token = RIRInstallationsItem::authTokenWithGenerateTokenAPIJSONData(
         bytes(std::string(R"({"token":"x","expiresIn":")") + e.expiresIn + "\"}"), 100);
     ASSERT_TRUE(token) << e.expiresIn;

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/keychain/Keychain.h"
+#include "platform/storage/FileSystem.h"
+#include "platform/storage/UserDefaults.h"
 #include "sdk/installations/RIRInstallationsErrorUtil.h"
 #include "sdk/installations/RIRInstallationsStore.h"
 #include "sdk/utilities/tests/SdkTestEnvironment.h"
@@ -68,6 +70,33 @@ TEST_F(InstallationsStoreTest, SaveReadRemoveAndTheFlags) {
   ASSERT_TRUE(settle(installations->removeInstallationForAppID("app-id", "b"))->isFulfilled());
   EXPECT_TRUE(RIRInstallationsErrorUtil::isItemNotFoundError(
       *settle(store()->installationForAppID("app-id", "b"))->error()));
+}
+
+TEST_F(InstallationsStoreTest, SavedItemsKeepEverythingTheServiceSent) {
+  // A refresh token holding U+0000 was once stored cut short ("refresh"), and
+  // a token lifetime beyond the year 9999 made the item impossible to save.
+  const std::string answer = R"({"refreshToken":"refresh\u0000SECRET","authToken":{"token":"t","expiresIn":"1e400s"}})";
+  auto registered = item("a")->registeredInstallationWithJSONData(platform::Bytes(answer.begin(), answer.end()), 100);
+  ASSERT_TRUE(registered) << registered.error().description();
+  ASSERT_TRUE(settle(store()->saveInstallation(registered.value()))->isFulfilled());
+  auto read = settle(store()->installationForAppID("app-id", "a"));
+  ASSERT_TRUE(read->isFulfilled()) << read->error()->description();
+  auto back = RIRInstallationsItemFromValue(read->value());
+  EXPECT_EQ(back->refreshToken(), std::string("refresh\0SECRET", 14));
+  EXPECT_EQ(*back->authToken(), *registered.value()->authToken());
+}
+
+TEST_F(InstallationsStoreTest, AFlagThatCannotBeWrittenFailsTheSave) {
+  // Once a failed flag write counted as saved, so every start made a new
+  // identifier. The suite's file is a folder here, which no write replaces.
+  std::string suiteFile = platform::UserDefaults::suite("com.ririvudu.RIRInstallations")->filePath();
+  platform::UserDefaults::resetForTesting();
+  ASSERT_FALSE(platform::fs::createDirectory(suiteFile));
+  auto saved = settle(store()->saveInstallation(item("a")));
+  ASSERT_TRUE(saved->isRejected());
+  EXPECT_EQ(saved->error()->domain, kRIRInstallationsErrorDomain);
+  EXPECT_EQ(saved->error()->failureReason(), "Cannot write the existence flag of installation app-ida");
+  EXPECT_TRUE(settle(store()->setInstallationExists(false, "app-ida"))->isRejected());
 }
 
 TEST_F(InstallationsStoreTest, AccessGroupSuiteHoldsTheFlags) {

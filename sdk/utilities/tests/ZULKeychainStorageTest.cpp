@@ -2,6 +2,8 @@
 // the keychain, injected keychain failures, and the item attributes.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <future>
 #include <memory>
 #include <optional>
@@ -9,6 +11,8 @@
 
 #include "platform/dispatch/DispatchQueue.h"
 #include "platform/keychain/Keychain.h"
+#include "platform/storage/FileError.h"
+#include "platform/storage/FileSystem.h"
 #include "platform/storage/KeyedArchiver.h"
 #include "sdk/utilities/ZULKeychainStorage.h"
 #include "sdk/utilities/ZULKeychainUtils.h"
@@ -144,6 +148,18 @@ TEST_F(ZULKeychainStorageTest, InjectedKeychainFailures) {
   platform::Error error = ZULKeychainUtils::keychainErrorWithFunction("SecItemAdd", -25299);
   EXPECT_EQ(error.domain, "com.zul.keychain.ErrorDomain");
   EXPECT_EQ(error.code, 0);
+}
+
+TEST_F(ZULKeychainStorageTest, DiskFailuresCarryTheSystemError) {
+  // A full disk once came back as a bare "keychain error 0".
+  std::optional<platform::Error> error;
+  platform::fs::testing::failAtomicWritesBeforeRename(1);
+  EXPECT_FALSE(ZULKeychainUtils::setItem(platform::Bytes{1}, storage.keychainQueryWithKey("key", std::nullopt), &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->failureReason(), "SecItemAdd (-36)");
+  EXPECT_EQ(error->localizedDescription(), "SecItemAdd (-36): " + std::string(std::strerror(EIO)));
+  ASSERT_TRUE(error->underlying());
+  EXPECT_EQ(platform::FileError::posixCode(*error->underlying()), EIO);
 }
 
 TEST_F(ZULKeychainStorageTest, WrongClassIsAnErrorAndNotCached) {
