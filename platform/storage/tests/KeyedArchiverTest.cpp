@@ -130,7 +130,11 @@ TEST_F(KeyedArchiverTest, ClassNameSubstitutionAndMapping) {
 }
 
 TEST_F(KeyedArchiverTest, PlainValuesRoundTrip) {
+  // Text a property list cannot hold (U+0000 inside, bytes that are not
+  // UTF-8) is kept whole: a refresh token was once stored cut at its NUL.
   Value v = Value::dict({{"s", Value("x")},
+                         {"nul", Value(std::string("refresh\0SECRET", 14))},
+                         {"notUtf8", Value("F3\xB3")},
                          {"n", Value(std::numeric_limits<long long>::max())},
                          {"b", Value(false)},
                          {"date", Value::date(1234.5)},
@@ -151,6 +155,8 @@ TEST_F(KeyedArchiverTest, PlainValuesRoundTrip) {
   EXPECT_EQ(back.value()["set"], v["set"]);
   EXPECT_EQ(back.value()["n"], v["n"]);
   EXPECT_EQ(back.value()["$class"], Value("not a class"));
+  EXPECT_EQ(back.value()["nul"], v["nul"]);
+  EXPECT_EQ(back.value()["notUtf8"], v["notUtf8"]);
   EXPECT_TRUE(std::dynamic_pointer_cast<TokenInfo>(KeyedArchiver::unwrap(back.value()["objects"][0])));
 }
 
@@ -166,10 +172,11 @@ TEST_F(KeyedArchiverTest, CorruptOrHostileArchivesGiveNoObjectAndAnError) {
   Bytes numericClass = archive(Value::dict({{"$class", Value(5)}}));
   Bytes unknownClass = archive(Value::dict({{"$class", Value("Unknown")}}));
   Bytes badSet = archive(Value::dict({{"$class", Value("Set")}, {"$items", Value(3)}}));
+  Bytes badString = archive(Value::dict({{"$class", Value("String")}, {"$bytes", Value("not data")}}));
   Bytes otherPlist = PropertyList::serialize(Value::dict({{"root", Value(1)}}), PropertyListFormat::Binary).value();
   for (const Bytes& bytes : {Bytes{}, Bytes{'x', 'y'}, truncated, otherPlist, noClass, numericClass, unknownClass,
-                            badSet}) {
-    auto r = KeyedUnarchiver::unarchivedObject({"StoredItem", "TokenInfo", "Unknown", "Set"}, bytes);
+                            badSet, badString}) {
+    auto r = KeyedUnarchiver::unarchivedObject({"StoredItem", "TokenInfo", "Unknown", "Set", "String"}, bytes);
     EXPECT_FALSE(r);
   }
 

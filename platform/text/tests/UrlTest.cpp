@@ -124,6 +124,24 @@ TEST(UrlTest, BuildsAndEncodesComponents) {
     EXPECT_EQ(u.password(), "p@ss");
 }
 
+TEST(UrlTest, RelativePathsKeepTheirMeaningInText) {
+    // A first segment holding ":" once came out as a scheme: the path
+    // "javascript:alert(1)" printed as a javascript: address.
+    struct Case {
+        const char* path;
+        const char* text;
+    };
+    for (const Case& c : {Case{"javascript:alert(1)", "./javascript:alert(1)"}, Case{"a:b/c", "./a:b/c"},
+                          Case{"a/b:c", "a/b:c"}, Case{"//host/x", "/.//host/x"}, Case{"/a:b", "/a:b"}}) {
+        Url url;
+        url.setPath(c.path);
+        EXPECT_EQ(url.string(), c.text) << c.path;
+        const auto back = Url::parse(url.string());
+        ASSERT_TRUE(back) << c.path;
+        EXPECT_TRUE(back->scheme().empty() && !back->host()) << c.path;
+    }
+}
+
 TEST(UrlTest, WithOriginKeepsPathQueryAndFragment) {
     const auto service = Url::parse("https://config.example.test/v1/projects/1:2/fetch?alt=json#x");
     const auto loopback = Url::parse("http://127.0.0.1:8080");
