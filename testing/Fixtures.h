@@ -12,6 +12,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/storage/FileSystem.h"
 #include "platform/values/Value.h"
@@ -35,6 +36,24 @@ inline void writeFileChangedAgo(const std::string& path, std::string_view conten
   timespec times[2] = {now, now};
   times[1].tv_sec -= static_cast<time_t>(std::ceil(ageSeconds));
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+// A file an interrupted write may have left in a folder, and whether a
+// clean-up should remove it.
+struct Leftover {
+  std::string name;
+  double ageSeconds;
+  bool removed;
+};
+
+inline void writeLeftovers(const std::string& folder, const std::vector<Leftover>& leftovers) {
+  for (const Leftover& l : leftovers) writeFileChangedAgo(platform::fs::joinPath(folder, l.name), "secret", l.ageSeconds);
+}
+
+inline void expectLeftoversCleaned(const std::string& folder, const std::vector<Leftover>& leftovers) {
+  for (const Leftover& l : leftovers) {
+    EXPECT_EQ(platform::fs::exists(platform::fs::joinPath(folder, l.name)), !l.removed) << l.name;
+  }
 }
 
 }  // namespace testkit

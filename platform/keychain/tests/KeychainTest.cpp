@@ -279,21 +279,16 @@ TEST_F(KeychainTest, OpeningTheFolderRemovesItsStaleTemporaryItemFiles) {
   // copies of items, which would outlive the items themselves.
   ASSERT_FALSE(fs::createDirectory(root, true, 0700));
   const std::string item = "0123456789abcdef0123456789abcdef01234567.item";
-  struct Leftover {
-    std::string name;
-    double age;
-    bool removed;
-  };
-  const std::vector<Leftover> leftovers = {
+  const std::vector<testkit::Leftover> leftovers = {
       {"." + item + ".Ab12Cd", 3600, true},
       {"." + item + ".Qw34Er", 3600, true},
       {"." + item + ".Xy98Zw", 0, false},     // a write that may still be going on
       {".notes.txt.Ab12Cd", 3600, false},     // not an item's
       {"." + item + ".Ab12C", 3600, false},   // not the temporary-name pattern
   };
-  for (const Leftover& l : leftovers) testkit::writeFileChangedAgo(fs::joinPath(root, l.name), "secret", l.age);
+  testkit::writeLeftovers(root, leftovers);
   EXPECT_EQ(keychain.copyMatching(readQuery("s", "a")).status, kKeychainItemNotFound);
-  for (const Leftover& l : leftovers) EXPECT_EQ(fs::exists(fs::joinPath(root, l.name)), !l.removed) << l.name;
+  testkit::expectLeftoversCleaned(root, leftovers);
 }
 
 TEST_F(KeychainTest, StorageFailuresCarryTheSystemError) {

@@ -178,12 +178,7 @@ TEST_F(UserDefaultsTest, OpeningASuiteRemovesOnlyItsOwnStaleTemporaryFiles) {
   UserDefaults::resetForTesting();
   std::string folder = fs::parentPath(file);
   ASSERT_FALSE(fs::createDirectory(folder));
-  struct Leftover {
-    std::string name;
-    double age;
-    bool removed;
-  };
-  const std::vector<Leftover> leftovers = {
+  const std::vector<testkit::Leftover> leftovers = {
       {".tidy.plist.Ab12Cd", 3600, true},         // an interrupted write of this suite
       {".tidy.plist.Xy98Zw", 0, false},           // a write that may be in progress
       {".other.plist.Ab12Cd", 3600, false},       // another suite's
@@ -191,9 +186,9 @@ TEST_F(UserDefaultsTest, OpeningASuiteRemovesOnlyItsOwnStaleTemporaryFiles) {
       {".tidy.plist.corrupt.Ab12Cd", 3600, false},
       {"tidy.plist.Ab12Cd", 3600, false},
   };
-  for (const Leftover& l : leftovers) testkit::writeFileChangedAgo(fs::joinPath(folder, l.name), "secret", l.age);
+  testkit::writeLeftovers(folder, leftovers);
   UserDefaults::suite("tidy")->keys();
-  for (const Leftover& l : leftovers) EXPECT_EQ(fs::exists(fs::joinPath(folder, l.name)), !l.removed) << l.name;
+  testkit::expectLeftoversCleaned(folder, leftovers);
 }
 
 TEST_F(UserDefaultsTest, PreferencesApiSharesTheSuites) {

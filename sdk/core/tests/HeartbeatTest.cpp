@@ -393,24 +393,15 @@ TEST_F(HeartbeatControllerTest, FirstUseRemovesTheFilesStaleTemporaryCopies) {
   const std::string folder = platform::fs::parentPath(path());
   const std::string name = platform::fs::lastPathComponent(path());
   ASSERT_FALSE(platform::fs::createDirectory(folder));
-  struct Leftover {
-    std::string name;
-    double age;
-    bool removed;
-  };
-  const std::vector<Leftover> leftovers = {
+  const std::vector<testkit::Leftover> leftovers = {
       {"." + name + ".Ab12Cd", 3600, true},
       {"." + name + ".Xy98Zw", 0, false},             // a write that may still be going on
       {"." + name + "-other.Ab12Cd", 3600, false},    // another identifier's
   };
-  for (const Leftover& l : leftovers) {
-    testkit::writeFileChangedAgo(platform::fs::joinPath(folder, l.name), "{}", l.age);
-  }
+  testkit::writeLeftovers(folder, leftovers);
   HeartbeatController controller(kID);
   logAt(controller, 1700000000, "agent");
-  for (const Leftover& l : leftovers) {
-    EXPECT_EQ(platform::fs::exists(platform::fs::joinPath(folder, l.name)), !l.removed) << l.name;
-  }
+  testkit::expectLeftoversCleaned(folder, leftovers);
 }
 
 // --- the shared storage table ------------------------------------------------------
