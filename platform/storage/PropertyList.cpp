@@ -237,11 +237,21 @@ Result<Value> toValue(plist_t node, size_t depth, Dropped* dropped) {
       Array array;
       uint32_t n = plist_array_get_size(node);
       array.reserve(n);
+      // Walked with an iterator: plist_array_get_item counts from the first
+      // item each time, which made large arrays take quadratic time.
+      plist_array_iter raw = nullptr;
+      plist_array_new_iter(node, &raw);
+      std::unique_ptr<void, void (*)(void*)> iter(raw, std::free);
       for (uint32_t i = 0; i < n; ++i) {
+        plist_t child = nullptr;
+        plist_array_next_item(node, iter.get(), &child);
+        if (child == nullptr) {
+          break;
+        }
         if (dropped != nullptr) {
           dropped->trail.push_back("[" + std::to_string(i) + "]");
         }
-        Result<Value> item = toValue(plist_array_get_item(node, i), depth + 1, dropped);
+        Result<Value> item = toValue(child, depth + 1, dropped);
         if (dropped != nullptr) {
           dropped->trail.pop_back();
           if (!item) {
@@ -299,13 +309,9 @@ Result<Value> toValue(plist_t node, size_t depth, Dropped* dropped) {
   }
 }
 
-// `objects` counts the nodes made so far, keys included, as the reader counts them.
-Result<PlistPtr> toPlist(const Value& value, size_t depth, uint64_t& objects) {
+Result<PlistPtr> toPlist(const Value& value, size_t depth) {
   if (depth > PropertyList::kMaxDepth) {
     return invalid("nested too deeply (or a container contains itself)");
-  }
-  if (++objects > PropertyList::kMaxObjects) {
-    return invalid("too many objects");
   }
   switch (value.type()) {
     case ValueType::Bool:
@@ -367,7 +373,7 @@ Result<PlistPtr> toPlist(const Value& value, size_t depth, uint64_t& objects) {
     case ValueType::Array: {
       PlistPtr array(plist_new_array());
       for (const Value& item : Array(*value.asArray())) {
-        Result<PlistPtr> child = toPlist(item, depth + 1, objects);
+        Result<PlistPtr> child = toPlist(item, depth + 1);
         if (!child) {
           return child.error();
         }
@@ -381,10 +387,7 @@ Result<PlistPtr> toPlist(const Value& value, size_t depth, uint64_t& objects) {
         if (!isStorableText(key)) {
           return invalid("a key is not UTF-8 text without NUL characters");
         }
-        if (++objects > PropertyList::kMaxObjects) {
-          return invalid("too many objects");
-        }
-        Result<PlistPtr> child = toPlist(item, depth + 1, objects);
+        Result<PlistPtr> child = toPlist(item, depth + 1);
         if (!child) {
           return child.error();
         }
@@ -412,7 +415,7 @@ Result<Value> parseWith(const void* bytes, size_t size, Dropped* dropped) {
   const auto* data = static_cast<const uint8_t*>(bytes);
   plist_t root = nullptr;
   if (size >= 8 && std::memcmp(data, "bplist00", 8) == 0) {
-    if (auto why = storage_internal::checkBinaryPlist(data, size, P::kMaxDepth, P::kMaxObjects)) {
+    if (auto why = storage_internal::checkBinaryPlist(data, size, P::kMaxDepth, P::maxObjects(size))) {
       return corrupt(*why);
     }
     plist_from_bin(static_cast<const char*>(bytes), static_cast<uint32_t>(size), &root);
@@ -422,7 +425,7 @@ Result<Value> parseWith(const void* bytes, size_t size, Dropped* dropped) {
     if (text.find('\0') != std::string::npos) {
       return corrupt("NUL character in XML text");
     }
-    if (auto why = storage_internal::checkXmlPlist(text.data(), text.size(), P::kMaxDepth, P::kMaxObjects)) {
+    if (auto why = storage_internal::checkXmlPlistDepth(text.data(), text.size(), P::kMaxDepth)) {
       return corrupt(*why);
     }
     plist_from_xml(text.c_str(), static_cast<uint32_t>(text.size()), &root);
@@ -492,8 +495,7 @@ bool PropertyList::isNotADictionary(const Error& error) {
 }
 
 Result<Bytes> PropertyList::serialize(const Value& value, PropertyListFormat format) {
-  uint64_t objects = 0;
-  Result<PlistPtr> root = toPlist(value, 0, objects);
+  Result<PlistPtr> root = toPlist(value, 0);
   if (!root) {
     return root.error();
   }
@@ -513,7 +515,8 @@ Result<Bytes> PropertyList::serialize(const Value& value, PropertyListFormat for
   } else {
     plist_to_xml_free(out);
   }
-  // Never hand out a list that parse() would refuse.
+  // Never hand out a list that parse() would refuse. libplist shares no
+  // containers, so what it writes never expands beyond its own size.
   if (bytes.size() > kMaxBytes) {
     return invalid("larger than " + std::to_string(kMaxBytes) + " bytes");
   }

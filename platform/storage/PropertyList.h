@@ -9,7 +9,7 @@
 // are refused when written and make a list unreadable (never cut short).
 //
 // Input is checked before parsing: at most kMaxBytes, nesting at most
-// kMaxDepth, no reference cycles, and at most kMaxObjects objects (keys
+// kMaxDepth, no reference cycles, and at most maxObjects(size) objects (keys
 // included) once every reference of a binary list is expanded to a copy of
 // what it points at. serialize() refuses what parse() would refuse, so what
 // it writes always reads back. Failures are errors, never crashes:
@@ -46,8 +46,12 @@ class PropertyList {
   static constexpr int64_t kNotADictionaryError = 1;
   static constexpr size_t kMaxBytes = 16u << 20;
   static constexpr size_t kMaxDepth = 256;
-  // Well above the largest list the program keeps (a few thousand objects).
-  static constexpr uint64_t kMaxObjects = 1u << 20;
+  // The objects a list of `size` bytes may expand to. A list whose
+  // containers are not shared (as every writer makes them) holds fewer
+  // objects than bytes, since each reference takes at least one byte; small
+  // lists get kMinObjectLimit, far above what the program keeps in one.
+  static constexpr uint64_t kMinObjectLimit = 1u << 16;
+  static constexpr uint64_t maxObjects(size_t size) { return size > kMinObjectLimit ? size : kMinObjectLimit; }
 
   static Result<Value> parse(const void* bytes, size_t size);
   static Result<Value> parse(const Bytes& bytes) { return parse(bytes.data(), bytes.size()); }

@@ -175,10 +175,9 @@ std::optional<std::string> checkBinaryPlist(const uint8_t* data, size_t size, si
   return std::nullopt;
 }
 
-std::optional<std::string> checkXmlPlist(const char* text, size_t size, size_t maxDepth, uint64_t maxObjects) {
+std::optional<std::string> checkXmlPlistDepth(const char* text, size_t size, size_t maxDepth) {
   std::string_view s(text, size);
   size_t depth = 0;
-  uint64_t objects = 0;
   size_t i = 0;
   auto skipPast = [&](std::string_view end) {
     size_t p = s.find(end, i);
@@ -211,9 +210,6 @@ std::optional<std::string> checkXmlPlist(const char* text, size_t size, size_t m
       bool selfClosing = close != std::string_view::npos && close > i && s[close - 1] == '/';
       if (container && !selfClosing && ++depth > maxDepth) {
         return "property list nested too deeply";
-      }
-      if (!(rest.starts_with("<plist") && isNameEnd(i + 6)) && ++objects > maxObjects) {
-        return "property list holds too many objects";
       }
       i = close == std::string_view::npos ? s.size() : close + 1;
     }

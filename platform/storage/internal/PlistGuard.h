@@ -19,8 +19,7 @@ namespace platform::storage_internal {
 // expands to (every reference counted as a copy) holds at most maxObjects
 // objects, keys included.
 std::optional<std::string> checkBinaryPlist(const uint8_t* data, size_t size, size_t maxDepth, uint64_t maxObjects);
-// Empty when the XML text nests arrays and dictionaries at most maxDepth deep
-// and holds at most maxObjects elements (keys included).
-std::optional<std::string> checkXmlPlist(const char* text, size_t size, size_t maxDepth, uint64_t maxObjects);
+// Empty when the XML text nests arrays and dictionaries at most maxDepth deep.
+std::optional<std::string> checkXmlPlistDepth(const char* text, size_t size, size_t maxDepth);
 
 }  // namespace platform::storage_internal
