@@ -1,7 +1,5 @@
 // Fixture files of the repository for tests, and files made to look as if
 // an earlier process had left them.
-//
-// Header-only: TAVIX_SOURCE_DIR is compiled into each test program.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,13 +14,14 @@
 
 #include "platform/storage/FileSystem.h"
 #include "platform/values/Value.h"
+#include "testing/BuildPaths.h"
 
 namespace testkit {
 
 // The bytes of <repository>/<relative>; an empty buffer (and a failed test)
 // when the file cannot be read.
 inline platform::Bytes fixture(const std::string& relative) {
-  platform::Result<platform::Bytes> bytes = platform::fs::readFile(std::string(TAVIX_SOURCE_DIR) + "/" + relative);
+  platform::Result<platform::Bytes> bytes = platform::fs::readFile(sourceDir() + "/" + relative);
   EXPECT_TRUE(bytes.ok()) << relative;
   return bytes.ok() ? bytes.value() : platform::Bytes();
 }
