@@ -50,7 +50,7 @@ class PropertyList {
   // containers are not shared (as every writer makes them) holds fewer
   // objects than bytes, since each reference takes at least one byte; small
   // lists get kMinObjectLimit, far above what the program keeps in one.
-  static constexpr uint64_t kMinObjectLimit = 1u << 16;
+  static constexpr uint64_t kMinObjectLimit = 1u << 14;
   static constexpr uint64_t maxObjects(size_t size) { return size > kMinObjectLimit ? size : kMinObjectLimit; }
 
   static Result<Value> parse(const void* bytes, size_t size);

@@ -21,7 +21,12 @@ platform::Value encodeHeartbeatDate(double secondsSince1970) {
 
 std::optional<double> decodeHeartbeatDate(const platform::Value& value) {
   std::optional<double> since2001 = value.asDouble();
-  if (!since2001 || !std::isfinite(*since2001)) return std::nullopt;
+  // A date outside the calendar (from a damaged file) would reach the
+  // request header as nonsense text: it makes the record unreadable.
+  if (!since2001 || !(*since2001 >= platform::ReferenceDate::kDistantPastSince2001 &&
+                      *since2001 <= platform::ReferenceDate::kDistantFutureSince2001)) {
+    return std::nullopt;
+  }
   return platform::ReferenceDate::since1970(*since2001);
 }
 

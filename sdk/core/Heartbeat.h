@@ -37,7 +37,8 @@ inline double timeInterval(TimePeriod period) {
 std::optional<TimePeriod> timePeriodFromRawValue(const platform::Value& raw);
 
 // Stored-form helpers shared by the heartbeat types: dates are numbers of
-// seconds since 2001; integers must be exact.
+// seconds since 2001 between the distant past and the distant future;
+// integers must be exact.
 platform::Value encodeHeartbeatDate(double secondsSince1970);
 std::optional<double> decodeHeartbeatDate(const platform::Value& value);
 std::optional<int64_t> decodeHeartbeatInteger(const platform::Value& value);

@@ -259,6 +259,14 @@ TEST_F(HeartbeatControllerTest, StoredFileForms) {
   // Dates written as integers read the same as doubles.
   cases[1].text.replace(cases[1].text.find(std::to_string(yesterday)), std::to_string(yesterday).size(),
                         std::to_string(static_cast<int64_t>(yesterday)));
+  // Dates beyond any calendar (a damaged file) make no bundle either.
+  const std::string day = std::to_string(yesterday);
+  std::string farHeartbeat = heartbeat();
+  farHeartbeat.replace(farHeartbeat.find(day), day.size(), "3.6e71");
+  cases.push_back({"heartbeat date beyond any calendar", bundle(farHeartbeat), replaced});
+  std::string farRecord = bundle(heartbeat());
+  farRecord.replace(farRecord.find(day), day.size(), "-1e300");
+  cases.push_back({"day record beyond any calendar", farRecord, replaced});
   for (const char* key : {"capacity", "lastAddedHeartbeatDates", "buffer", "circularQueue", "tailIndex"}) {
     cases.push_back({std::string("missing ") + key, bundle(heartbeat(), 3, 3, 1, key), replaced});
   }

@@ -2,6 +2,7 @@
 // an error of the installations domain or an item, never a crash; whatever
 // an answer carries (text with U+0000, lifetimes of any size) can be stored
 // and reads back the same.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -33,7 +34,10 @@ void checkSameStoredFields(const RIRInstallationsItem& a, const RIRInstallations
   FUZZ_CHECK(a.refreshToken() == b.refreshToken());
   FUZZ_CHECK(a.registrationStatus() == b.registrationStatus());
   FUZZ_CHECK((a.authToken() == nullptr) == (b.authToken() == nullptr));
-  if (a.authToken()) FUZZ_CHECK(*a.authToken() == *b.authToken());
+  if (!a.authToken()) return;
+  FUZZ_CHECK(a.authToken()->token() == b.authToken()->token() && a.authToken()->status() == b.authToken()->status());
+  // Stored dates keep whole seconds past 2069 (see PropertyList.h).
+  FUZZ_CHECK(std::fabs(*a.authToken()->expirationDate() - *b.authToken()->expirationDate()) < 1);
 }
 
 }  // namespace
