@@ -181,6 +181,13 @@ void ZDTCORFlatFileStorage::storeEvent(std::shared_ptr<ZDTCOREvent> event, ZDTCO
 void ZDTCORFlatFileStorage::storeEventOnQueue(const std::shared_ptr<ZDTCOREvent>& event,
                                               const ZDTCOREventCompletion& completion,
                                               const std::shared_ptr<ZDTCORBackgroundIdentifier>& task) {
+  if (event->serializedDataObjectBytes()->size() > kMaxEventPayloadBytes) {
+    ZDTCORLogDebug("The event's payload is larger than an upload can carry, so it was not saved.");
+    Error error(kErrorDomain, 1);
+    error.setFailureReason("The event's payload is larger than an upload can carry.");
+    completion(false, error);
+    return;
+  }
   const std::string path = pathForTarget(event->target(), event->eventID(), event->qosTier(), event->expirationDate(),
                                          event->mappingID());
   ZDTCORArchiveResult archive = ZDTCOREncodeArchive(*event);

@@ -22,8 +22,8 @@
 // target's matching event files, oldest expiration first and at most
 // kMaxEventsPerBatch of them, into a batch folder. Only events whose files
 // were moved belong to the batch, so nothing is uploaded twice; files that
-// do not decode are deleted. Removing a batch deletes its events or moves
-// them back under their target.
+// do not decode, or hold more than kMaxEventPayloadBytes, are deleted.
+// Removing a batch deletes its events or moves them back under their target.
 //
 // Expiry sweep: expired batches give their events back, then expired event
 // files are deleted and reported to the delegate.
@@ -83,6 +83,11 @@ class ZDTCORFlatFileStorage : public ZDTCORStorageProtocol,
   // The most events one batch takes: the upload messages count repeated
   // fields in 16 bits. The rest stay for the next batch.
   static constexpr size_t kMaxEventsPerBatch = 65535;
+  // The largest payload an upload can carry (lengths are counted in 16 bits
+  // as well). A larger event could never leave: it is refused when stored
+  // (error "ZDTCORFlatFileStorage" 1) and deleted when found while batching,
+  // so it cannot hold up its target's uploads until it expires.
+  static constexpr size_t kMaxEventPayloadBytes = 65535;
   // The targets the storage serves, in registration order.
   static constexpr int64_t kTargets[] = {999, 1000, 1001, 1002, 1003};
 

@@ -89,9 +89,12 @@ void ZDTCORFlatFileStorage::makeBatch(const ZDTCORStorageEventSelector& selector
   for (const Candidate& candidate : candidates) {
     if (events.size() >= maxEventsPerBatch()) break;
     auto decoded = ZDTCORDecodeArchiveAtPathAs<ZDTCOREvent>(candidate.path);
-    if (!decoded || !decoded.value()) {
-      ZDTCORLogDebug("Error deserializing event: " +
-                     (decoded ? std::string("(null)") : decoded.error().description()));
+    const bool oversized = decoded && decoded.value() && decoded.value()->serializedDataObjectBytes() &&
+                           decoded.value()->serializedDataObjectBytes()->size() > kMaxEventPayloadBytes;
+    if (!decoded || !decoded.value() || oversized) {
+      ZDTCORLogDebug(oversized ? std::string("Deleting an event whose payload is larger than an upload can carry.")
+                               : "Error deserializing event: " +
+                                     (decoded ? std::string("(null)") : decoded.error().description()));
       const uint64_t size = ZDTCORDirectorySizeTracker::fileSizeAtURL(candidate.path);
       const bool deleted = !fs::removeItem(candidate.path);
       if (deleted) sizeTracker().fileWasRemovedAtPath(candidate.path, size);

@@ -97,6 +97,19 @@ TEST_F(ZDTCORFlatFileStorageTest, EventsWithoutPayloadAreRefused) {
   EXPECT_TRUE(names(eventFolder(1000)).empty());
 }
 
+// An event no upload could carry is refused instead of blocking its target.
+TEST_F(ZDTCORFlatFileStorageTest, PayloadsLargerThanAnUploadCanCarryAreRefused) {
+  const size_t limit = ZDTCORFlatFileStorage::kMaxEventPayloadBytes;
+  EXPECT_TRUE(store(makeEvent("1249", 1000, 3, std::string(limit, 'p'))).first);
+  auto [written, error] = store(makeEvent("1249", 1000, 3, std::string(limit + 1, 'p')));
+  EXPECT_FALSE(written);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->domain, "ZDTCORFlatFileStorage");
+  EXPECT_EQ(error->code, 1);
+  EXPECT_EQ(error->failureReason(), "The event's payload is larger than an upload can carry.");
+  EXPECT_EQ(names(eventFolder(1000)).size(), 1u);
+}
+
 TEST_F(ZDTCORFlatFileStorageTest, SizeLimitRefusesOnlyWhenTheSumWouldExceedTwentyMillionBytes) {
   auto delegate = std::make_shared<RecordingDelegate>();
   storage->setDelegate(delegate);

@@ -159,6 +159,23 @@ TEST_F(ZDTCORStorageBatchTest, OnlyMovedEventsJoinTheBatchAndUndecodableFilesAre
   EXPECT_TRUE(logs.contains("An event file wasn't moveable into the batch directory: "));
 }
 
+// A stored event too large for any upload (written before the limit was
+// checked) is deleted when met, so the rest of its target still goes out.
+TEST_F(ZDTCORStorageBatchTest, EventsTooLargeForAnUploadAreDeletedWhenBatching) {
+  auto kept = makeEvent("1249", 1000, 3);
+  store(kept);
+  auto oversized = makeEvent("1249", 1000, 3, std::string(ZDTCORFlatFileStorage::kMaxEventPayloadBytes + 1, 'p'));
+  const std::string path = ZDTCORFlatFileStorage::pathForTarget(1000, oversized->eventID(), 3,
+                                                               oversized->expirationDate(), "1249");
+  ASSERT_FALSE(fs::writeFile(path, *ZDTCOREncodeArchive(*oversized).data));
+
+  Batch batch = makeBatch(ZDTCORStorageEventSelector::eventSelectorForTarget(1000));
+  ASSERT_EQ(batch.events.size(), 1u);
+  EXPECT_EQ(batch.events[0]->eventID(), kept->eventID());
+  EXPECT_TRUE(names(eventFolder(1000)).empty());
+  EXPECT_TRUE(logs.contains("Deleting an event whose payload is larger than an upload can carry."));
+}
+
 TEST_F(ZDTCORStorageBatchTest, BatchTakesAtMostTheCapOldestExpirationFirst) {
   storage->setMaxEventsPerBatch(2);
   std::vector<std::shared_ptr<ZDTCOREvent>> events;
