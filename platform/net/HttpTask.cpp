@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "platform/net/URLError.h"
+#include "platform/runtime/Immortal.h"
 #include "platform/net/internal/CurlEngine.h"
 #include "platform/net/internal/SessionCore.h"
 
@@ -207,8 +208,8 @@ std::optional<Error> TaskTransfer::configure(const HttpSessionConfiguration& con
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
   if (!config.caFile.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, config.caFile.c_str());
-  static const std::string kNoProxy = noProxyList();
-  curl_easy_setopt(h, CURLOPT_NOPROXY, kNoProxy.c_str());
+  static platform::Immortal<std::string> kNoProxy{noProxyList()};
+  curl_easy_setopt(h, CURLOPT_NOPROXY, kNoProxy->c_str());
 
   double requestTimeout = m_request.timeoutInterval() > 0 ? m_request.timeoutInterval()
                                                           : config.timeoutIntervalForRequest;

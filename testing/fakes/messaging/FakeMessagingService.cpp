@@ -56,6 +56,8 @@ FakeMessagingService::FakeMessagingService()
 
 FakeMessagingService::FakeMessagingService(LoopbackServer& server) : m_server(&server) { addRoutes(); }
 
+FakeMessagingService::~FakeMessagingService() { m_server->stop(); }
+
 void FakeMessagingService::addRoutes() {
   for (Kind kind : {Kind::Checkin, Kind::Register, Kind::Topic}) {
     const char* path = kind == Kind::Checkin ? kCheckinPath : kind == Kind::Register ? kRegisterPath : kTopicPath;

@@ -50,6 +50,9 @@ class FakeMessagingService {
 
   FakeMessagingService();
   explicit FakeMessagingService(LoopbackServer& server);
+  // Stops the server it answers on, shared or not: its handlers use this
+  // object's members.
+  ~FakeMessagingService();
   FakeMessagingService(const FakeMessagingService&) = delete;
   FakeMessagingService& operator=(const FakeMessagingService&) = delete;
 

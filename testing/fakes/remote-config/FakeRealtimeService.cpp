@@ -47,4 +47,6 @@ std::string FakeRealtimeService::message(long version) {
   return "{\"latestTemplateVersionNumber\": " + std::to_string(version) + "}";
 }
 
+FakeRealtimeService::~FakeRealtimeService() { m_server.stop(); }
+
 }  // namespace testkit

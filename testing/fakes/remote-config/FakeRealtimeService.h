@@ -28,6 +28,8 @@ class FakeRealtimeService {
   static constexpr double kHoldSeconds = 300;
 
   explicit FakeRealtimeService(LoopbackServer& server, std::string project = kDefaultProject);
+  // Stops the server it answers on: its handlers use this object's members.
+  ~FakeRealtimeService();
 
   void script(std::vector<Answer> answers);
   std::vector<RecordedRequest> connections() const;

@@ -59,4 +59,6 @@ Answer FakeRemoteConfigService::update(const std::string& entriesJson, const std
   return Answer::json(200, body + "}").withHeader("etag", "etag-" + std::to_string(++tags));
 }
 
+FakeRemoteConfigService::~FakeRemoteConfigService() { m_server.stop(); }
+
 }  // namespace testkit

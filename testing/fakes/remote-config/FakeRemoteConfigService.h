@@ -27,6 +27,8 @@ class FakeRemoteConfigService {
   static constexpr const char* kDefaultProject = "tavix-downloader";
 
   explicit FakeRemoteConfigService(LoopbackServer& server, std::string project = kDefaultProject);
+  // Stops the server it answers on: its handlers use this object's members.
+  ~FakeRemoteConfigService();
 
   // The next fetches get these answers, in order.
   void script(std::vector<Answer> answers);

@@ -18,6 +18,7 @@
 
 #include "platform/app/Application.h"
 #include "platform/log/Console.h"
+#include "platform/runtime/EndProcess.h"
 #include "platform/values/Exception.h"
 #include "sdk/registration/RIRRegistration.h"
 #include "sdk/utilities/ZULLogger.h"
@@ -68,10 +69,12 @@ int usage(const std::vector<Subcommand>& subcommands) {
   return 2;
 }
 
-int finish(int status) {
+// The SDK's queued work may still run; the process ends without exit-time
+// destructors under it.
+[[noreturn]] void finish(int status) {
   for (const std::function<void()>& hook : finishHooks()) hook();
   ZULLogFlush();
-  return status;
+  platform::endProcess(status);
 }
 
 }  // namespace
@@ -101,7 +104,7 @@ int main(int argc, char** argv) {
     auto found = byName.find(words[position]);
     if (found == byName.end()) {
       std::fprintf(stderr, "sdk-probe: unknown subcommand '%s'\n", words[position].c_str());
-      return finish(usage(subcommands));
+      finish(usage(subcommands));
     }
     const Subcommand& subcommand = *found->second;
     size_t count = static_cast<size_t>(subcommand.argumentCount);
@@ -111,7 +114,7 @@ int main(int argc, char** argv) {
     }
     if (position + 1 + count > words.size()) {
       std::fprintf(stderr, "sdk-probe: usage: %s\n", subcommand.usage.c_str());
-      return finish(2);
+      finish(2);
     }
     std::vector<std::string> arguments(words.begin() + static_cast<long>(position) + 1,
                                        words.begin() + static_cast<long>(position) + 1 + static_cast<long>(count));
@@ -122,8 +125,8 @@ int main(int argc, char** argv) {
       if (status == 0) status = ran;
     } catch (const platform::Exception& exception) {
       result("exception " + exception.name + ": " + exception.reason);
-      return finish(1);
+      finish(1);
     }
   }
-  return finish(status);
+  finish(status);
 }
