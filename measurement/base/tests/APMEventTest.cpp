@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include "measurement/base/APMEvent.h"
@@ -156,6 +157,62 @@ TEST(APMEvent, WireFormBothWays) {
 
   // Without "_o" nothing is made.
   EXPECT_EQ(APMEvent::initWithEventProto(APMPBEvent::initWithBuffer(unhex("12035f7673")).get()), nullptr);
+}
+
+// The wire form of events of every parameter kind, byte for byte: scalars
+// of each kind and edge value, lists of items (the validation leaves out an
+// element that is not a dictionary and notes it in "_err" and "_ev"), many
+// parameters, long texts, both timestamps.
+TEST(APMEvent, WireFormGoldenBytes) {
+  MeasurementTestEnvironment env;
+  struct Case {
+    const char* name;
+    std::function<std::shared_ptr<APMEvent>()> make;
+    std::string hex;
+  };
+  const std::string longText(200, 'w');
+  const std::vector<Case> cases = {
+      {"scalars of each kind",
+       [] {
+         return APMEvent::initWithOrigin("app", false, "purchase", 1700000000.25, 0,
+                                         {{"currency", "EUR"}, {"value", 12}, {"ratio", -0.5}, {"empty", ""},
+                                          {"big", int64_t(-9007199254740993)}, {"zero", 0.0}});
+       },
+       "0a0f0a0863757272656e637912034555520a090a0576616c7565180c0a100a05726174696f29000000000000e0bf0a090a05656d70747912000a100a0362696718ffffffffffffffefff010a0f0a047a65726f2900000000000000000a090a025f6f12036170701208707572636861736518fad195ffbc31"},
+      {"previous timestamp and negative time",
+       [] { return APMEvent::initWithOrigin("auto", false, "_e", -2.5, -3.75, {{"n", int64_t(1) << 40}}); }, "0a0a0a016e188080808080200a0a0a025f6f12046175746f12025f6518bcecffffffffffffff01"},
+      {"items of mixed kinds",
+       [] {
+         return APMEvent::initWithOrigin(
+             "app", false, "purchase", 3, 1,
+             {{"items", Value::array({Value::dict({{"item_id", "a"}, {"price", 2.5}, {"quantity", 3}}),
+                                      Value::dict({{"item_name", "b"}}), Value("not an item"),
+                                      Value::dict({})})},
+              {"value", 7.5},
+              {"currency", "USD"}});
+       },
+       "0a490a056974656d73322e320c0a076974656d5f696412016132100a057072696365290000000000000440320c0a087175616e7469747918033210320e0a096974656d5f6e616d651201620a100a0576616c7565290000000000001e400a0f0a0863757272656e637912035553440a080a045f65727218040a0f0a035f657612086974656d735b325d0a090a025f6f12036170701208707572636861736518b81720e807"},
+      {"many parameters and a long text",
+       [&longText] {
+         Dictionary parameters;
+         for (int index = 0; index < 9; ++index) parameters.set("p" + std::to_string(index), index * 1000);
+         parameters.set("long", longText);
+         return APMEvent::initWithOrigin("app", false, "many", 5, 0, parameters);
+       },
+       "0a060a02703018000a070a02703118e8070a070a02703218d00f0a070a02703318b8170a070a02703418a01f0a070a0270351888270a070a02703618f02e0a070a02703718d8360a070a02703818c03e0ad1010a046c6f6e6712c801" +
+           std::string(400, '7') +
+           "0a090a025f6f120361707012046d616e79188827"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::shared_ptr<APMEvent> event = c.make();
+    ASSERT_NE(event, nullptr);
+    std::shared_ptr<APMPBEvent> proto = event->protoEvent();
+    ASSERT_NE(proto, nullptr);
+    EXPECT_EQ(hex(*proto->protoBuffer()), c.hex);
+    // The bytes decode to a message that encodes to the same bytes.
+    EXPECT_EQ(hex(*APMPBEvent::initWithBuffer(unhex(c.hex))->protoBuffer()), c.hex);
+  }
 }
 
 TEST(APMEvent, EditableFormRoundTrip) {
