@@ -38,12 +38,16 @@ Dictionary shallowCopy(const Dictionary& source) {
   return copy;
 }
 
-// The parameter encoding: one EventParam per entry.
-Array encodeParameters(const Dictionary& parameters, const std::string& eventName, bool nested) {
-  Array messages;
+// The parameter encoding: one EventParam per entry, appended to the
+// repeated field at slot of message and filled in place.
+void encodeParameters(NANOMessageBase* message, int32_t slot, const Dictionary& parameters,
+                      const std::string& eventName, bool nested) {
   for (const auto& [key, object] : parameters) {
     APMValuePtr value = APMValue::fromObject(object);
-    if (value == nullptr) {
+    // A value whose kind and contents disagree has nothing to encode either.
+    const std::string* text = value != nullptr && value->isString() ? value->value().asString() : nullptr;
+    const std::optional<Array> items = value != nullptr && value->isArray() ? value->arrayValue() : std::nullopt;
+    if (value == nullptr || (value->isString() && text == nullptr) || (value->isArray() && !items)) {
       monitor()->logWithLevel(2, 16005, "Invalid event param value. Event name, param name",
                               APMDebugEventName(Value(eventName)), APMDebugParameterName(Value(key)));
       continue;
@@ -53,29 +57,33 @@ Array encodeParameters(const Dictionary& parameters, const std::string& eventNam
                               APMDebugEventName(Value(eventName)), APMDebugParameterName(Value(key)));
       continue;
     }
-    auto param = APMPBEventParam::initWithMessageInfo(nullptr);
-    APMPBSetString(param.get(), kParamName, key);
+    std::optional<APMPBItem> param = APMPBAppendMessage(message, slot);
+    if (!param) continue;
+    APMPBSetString(&*param, kParamName, key);
     if (value->isDouble()) {
-      APMPBSetDouble(param.get(), kParamDouble, value->doubleValue());
+      APMPBSetDouble(&*param, kParamDouble, value->doubleValue());
     } else if (value->isInt64()) {
-      APMPBSetInt64(param.get(), kParamInt, value->int64Value());
-    } else if (value->isString()) {
-      APMPBSetString(param.get(), kParamString, *value->stringValue());
+      APMPBSetInt64(&*param, kParamInt, value->int64Value());
+    } else if (text != nullptr) {
+      APMPBSetString(&*param, kParamString, *text);
     } else {
-      Array elements;
-      const Array items = *value->arrayValue();
-      for (const Value& element : items) {
+      for (const Value& element : *items) {
         std::optional<Dictionary> fields = element.asDictionary();
         if (!fields) continue;
-        auto item = APMPBEventParam::initWithMessageInfo(nullptr);
-        APMPBSetArray(item.get(), kParamNested, encodeParameters(*fields, eventName, true));
-        elements.append(APMPBObjectValue(item));
+        if (std::optional<APMPBItem> item = APMPBAppendMessage(&*param, kParamNested)) {
+          encodeParameters(&*item, kParamNested, *fields, eventName, true);
+        }
       }
-      APMPBSetArray(param.get(), kParamNested, elements);
     }
-    messages.append(APMPBObjectValue(param));
   }
-  return messages;
+}
+
+// Room for an event's fields and parameters in its message's block: enough
+// for the common small parameters (what does not fit lives apart).
+size_t eventBlockRoom(const Dictionary& parameters) {
+  constexpr size_t kPerParameter = 192;
+  constexpr size_t kFields = 64;
+  return kFields + parameters.size() * kPerParameter;
 }
 
 // An APMValue as the plain object of the editable event; null when it has
@@ -274,13 +282,15 @@ APMPEvent APMEvent::editEvent() const {
 }
 
 std::shared_ptr<APMPBEvent> APMEvent::protoEvent() const {
-  auto proto = APMPBEvent::initWithMessageInfo(nullptr);
+  // Built once and then read or encoded: one block holds nearly all of it.
+  auto proto = APMPBEvent::initInBlock(eventBlockRoom(m_parameters));
+  if (proto == nullptr) return nullptr;
   APMPBSetString(proto.get(), kEventName, m_name);
   if (m_previousTimestamp > DBL_EPSILON) {
     APMPBSetInt64(proto.get(), kEventPreviousTimestamp, APMMillisecondsFromSeconds(m_previousTimestamp));
   }
   APMPBSetInt64(proto.get(), kEventTimestamp, APMMillisecondsFromSeconds(m_timestamp));
-  APMPBSetArray(proto.get(), kEventParams, encodeParameters(m_parameters, m_name, false));
+  encodeParameters(proto.get(), kEventParams, m_parameters, m_name, false);
   return proto;
 }
 

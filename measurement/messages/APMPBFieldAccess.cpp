@@ -52,20 +52,24 @@ void clearSlot(APMPBMessageInfo* info, int32_t index) {
 }
 
 // Replaces a string or bytes slot's value: a new cell (its bytes in its own
-// block) takes the old one's place; without memory the old cell stays,
+// room) takes the old one's place; without memory the old cell stays,
 // emptied.
 void storeBytes(APMPBMessageInfo* info, int32_t index, const void* bytes, size_t length) {
   void** slot = &info->slots[index];
-  void* fresh = nullptr;
-  if (APMPBStoreString(&fresh, bytes, length)) {
-    if (*slot != nullptr) {
-      APMPBFreeString(static_cast<APMPBBytesCell*>(*slot));
-      std::free(*slot);
-    }
+  if (APMPBBytesCell* fresh = APMPBNewBytesCell(info, bytes, length)) {
+    APMPBReleaseCell(info, *slot, true);
     *slot = fresh;
     return;
   }
   if (*slot != nullptr) APMPBFreeString(static_cast<APMPBBytesCell*>(*slot));
+}
+
+// The slot of a scalar with its cell made (in the message's block while room
+// lasts); the store operations then only write it.
+void** scalarSlot(APMPBMessageInfo* info, int32_t index) {
+  void** slot = &info->slots[index];
+  if (*slot == nullptr) *slot = APMPBNewValueCell(info);
+  return slot;
 }
 
 std::optional<std::string> stringFromCell(const APMPBBytesCell* cell) {
@@ -197,7 +201,7 @@ void APMPBSetBool(NANOMessageBase* message, int32_t index, bool value) {
   APMPBMessageInfo* info = initialized(message, "SetBool");
   if (info == nullptr) return;
   if (!accepted(info, index, "a scalar BOOL", [](APMPBFieldFlags f) { return isScalar(f, kAPMPBFieldBool); })) return;
-  APMPBStoreUInt32(&info->slots[index], value ? 1 : 0);
+  APMPBStoreUInt32(scalarSlot(info, index), value ? 1 : 0);
 }
 
 namespace {
@@ -219,7 +223,7 @@ int32_t APMPBGetInt32(const NANOMessageBase* message, int32_t index) {
 void APMPBSetInt32(NANOMessageBase* message, int32_t index, int32_t value) {
   APMPBMessageInfo* info = initialized(message, "SetInt32");
   if (info == nullptr || !accepted(info, index, "a scalar INT32", isInt32Kind)) return;
-  APMPBStoreUInt32(&info->slots[index], static_cast<uint32_t>(value));
+  APMPBStoreUInt32(scalarSlot(info, index), static_cast<uint32_t>(value));
 }
 
 int64_t APMPBGetInt64(const NANOMessageBase* message, int32_t index) {
@@ -232,7 +236,7 @@ int64_t APMPBGetInt64(const NANOMessageBase* message, int32_t index) {
 void APMPBSetInt64(NANOMessageBase* message, int32_t index, int64_t value) {
   APMPBMessageInfo* info = initialized(message, "SetInt64");
   if (info == nullptr || !accepted(info, index, "a scalar INT64", isInt64Kind)) return;
-  APMPBStoreUInt64(&info->slots[index], static_cast<uint64_t>(value));
+  APMPBStoreUInt64(scalarSlot(info, index), static_cast<uint64_t>(value));
 }
 
 float APMPBGetFloat(const NANOMessageBase* message, int32_t index) {
@@ -251,7 +255,7 @@ void APMPBSetFloat(NANOMessageBase* message, int32_t index, float value) {
       !accepted(info, index, "a scalar FLOAT", [](APMPBFieldFlags f) { return isScalar(f, kAPMPBFieldFloat); })) {
     return;
   }
-  APMPBStoreFloat(&info->slots[index], value);
+  APMPBStoreFloat(scalarSlot(info, index), value);
 }
 
 double APMPBGetDouble(const NANOMessageBase* message, int32_t index) {
@@ -270,7 +274,7 @@ void APMPBSetDouble(NANOMessageBase* message, int32_t index, double value) {
       !accepted(info, index, "a scalar DOUBLE", [](APMPBFieldFlags f) { return isScalar(f, kAPMPBFieldDouble); })) {
     return;
   }
-  APMPBStoreDouble(&info->slots[index], value);
+  APMPBStoreDouble(scalarSlot(info, index), value);
 }
 
 std::optional<std::string> APMPBGetString(const NANOMessageBase* message, int32_t index) {
@@ -416,6 +420,34 @@ void APMPBSetArray(NANOMessageBase* message, int32_t index, const std::optional<
   if (!filled) clearSlot(info, index);
   // The old record's emptied item array.
   std::free(fresh.items);
+}
+
+std::optional<platform::Bytes> APMPBItem::protoBuffer() const {
+  platform::Bytes bytes;
+  if (!m_info->type->encodeInto(m_info, bytes)) return std::nullopt;
+  return bytes;
+}
+
+std::optional<APMPBItem> APMPBAppendMessage(NANOMessageBase* message, int32_t index) {
+  APMPBMessageInfo* info = initialized(message, "AppendMessage");
+  if (info == nullptr || !accepted(info, index, "REPEATED MESSAGE", [](APMPBFieldFlags f) {
+        return (f & (kAPMPBFieldRepeated | kAPMPBFieldMessage)) == (kAPMPBFieldRepeated | kAPMPBFieldMessage);
+      })) {
+    return std::nullopt;
+  }
+  auto* record = static_cast<APMPBRepeatedField*>(info->slots[index]);
+  if (record == nullptr) {
+    systemLog("<ERROR> Repeated field should have been allocated");
+    return std::nullopt;
+  }
+  const APMPBMessageType& itemType = *info->type->slots[index].messageType;
+  APMPBMessageInfo* item = itemType.newMessageInfoFor(info);
+  if (item == nullptr) return std::nullopt;
+  if (!APMPBAppendItem(record, item)) {
+    itemType.freeMessageInfo(item);
+    return std::nullopt;
+  }
+  return APMPBItem(item);
 }
 
 platform::Value APMPBObjectValue(std::shared_ptr<NANOMessageBase> object) {

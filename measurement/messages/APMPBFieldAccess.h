@@ -1,4 +1,4 @@
-// Field access: the 20 operations through which the measurement code reads
+// Field access: the operations through which the measurement code reads
 // and writes a message's fields, by slot index (the slot tables in
 // APMPBMessageTypes.cpp).
 //
@@ -88,6 +88,26 @@ std::optional<platform::Array> APMPBGetArray(const NANOMessageBase* message, int
 // Replaces every item; nullopt clears the field. An element of the wrong kind
 // writes its "Invalid object type" line and leaves the field empty.
 void APMPBSetArray(NANOMessageBase* message, int32_t index, const std::optional<platform::Array>& array);
+
+// An item of a repeated message field seen in place: the operations above
+// read and write it like any message, without a copy. It owns nothing and
+// stays valid while its parent lives and the field keeps its items.
+class APMPBItem final : public NANOMessageBase {
+ public:
+  explicit APMPBItem(APMPBMessageInfo* info) : m_info(info) {}
+  const char* messageID() const override { return m_info->name; }
+  APMPBMessageInfo* messageInfo() const override { return m_info; }
+  const APMPBMessageType& messageType() const override { return *m_info->type; }
+  std::optional<platform::Bytes> protoBuffer() const override;
+
+ private:
+  APMPBMessageInfo* m_info;
+};
+
+// Appends an empty item to a repeated message field (made in the message's
+// block while room lasts) and hands it out for filling in place; nullopt
+// after the "REPEATED MESSAGE" type line, or when memory runs out.
+std::optional<APMPBItem> APMPBAppendMessage(NANOMessageBase* message, int32_t index);
 
 // Message objects inside platform::Values (array items).
 platform::Value APMPBObjectValue(std::shared_ptr<NANOMessageBase> object);

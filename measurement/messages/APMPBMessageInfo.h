@@ -15,6 +15,13 @@
 //    and freed only with it; items are value cells, bytes cells or messages.
 //  - a singular message slot points to an APMPBMessageInfo of its type.
 //
+// A message made in a block (APMPBMessageType::newMessageInfoInBlock) takes
+// its record, and while room lasts the cells and items made for it through
+// the field operations, from one allocation (APMPBBlock). What lives in the
+// block is never freed on its own: a cleared or replaced cell stays unused
+// until the block goes with the message. Item arrays of repeated records
+// always live apart.
+//
 // The cell operations and wire callbacks below are what the per-type routines
 // (APMPBMessageType.h) use to fill cells and to connect them to nanopb. A NULL
 // destination writes its "<ERROR>" line to standard output and does nothing.
@@ -54,6 +61,8 @@ inline constexpr size_t kAPMPBMaxDecodedBytes = 1048576;
 // depth 0; each sub-message or item is one deeper).
 inline constexpr uint32_t kAPMPBMaxDecodeDepth = 64;
 
+struct APMPBBlock;
+
 struct APMPBMessageInfo {
   void** slots = nullptr;
   const APMPBFieldFlags* flags = nullptr;
@@ -62,6 +71,15 @@ struct APMPBMessageInfo {
   uint32_t slotCount = 0;
   // The routines and tables of the message's type.
   const APMPBMessageType* type = nullptr;
+  // The block this record lives in, or NULL for a record of its own.
+  APMPBBlock* block = nullptr;
+};
+
+// The head of a block: the root record follows it; [head, end) is the block.
+struct APMPBBlock {
+  uint8_t* next;  // the first free byte
+  uint8_t* end;
+  APMPBMessageInfo* root;
 };
 
 union APMPBValueCell {
@@ -124,6 +142,23 @@ bool APMPBEncodeRepeatedVarint(pb_ostream_t* stream, const pb_field_t* field, co
 // Appends an item pointer to a record, growing its item array; false when
 // memory or the 32-bit count runs out.
 bool APMPBAppendItem(APMPBRepeatedField* record, void* item);
+
+// --- blocks --------------------------------------------------------------------
+// Zeroed room of size bytes (8-byte aligned) in the block of owner's record,
+// or NULL when it has no block or the block is full.
+void* APMPBBlockAllocate(const APMPBMessageInfo* owner, size_t size);
+// Whether p lives in the block of owner's record.
+bool APMPBInBlock(const APMPBMessageInfo* owner, const void* p);
+// A cell for a scalar slot of owner (zeroed), in its block while room lasts;
+// NULL when memory runs out.
+void* APMPBNewValueCell(const APMPBMessageInfo* owner);
+// A string or bytes cell for owner holding a copy of the bytes (and a NUL),
+// the bytes in the cell's own room; NULL when memory runs out or the length
+// does not fit the cell's 32 bits.
+APMPBBytesCell* APMPBNewBytesCell(const APMPBMessageInfo* owner, const void* bytes, size_t length);
+// Frees a value, string or bytes cell of owner (its bytes held apart too),
+// leaving what lives in owner's block.
+void APMPBReleaseCell(const APMPBMessageInfo* owner, void* cell, bool stringLike);
 
 // Encodes a filled nanopb structure: sizes it, allocates the buffer once and
 // encodes into it. Returns the length (the caller frees *buffer with free()),

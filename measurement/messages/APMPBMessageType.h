@@ -11,7 +11,8 @@
 //  - deallocMessageField: frees one field's contents (a repeated record stays,
 //    emptied); an index outside the slots prints "<ERROR> NAME: Cannot
 //    deallocate field N: Unknown field" and answers NO.
-//  - freeMessageInfo: every field, every record, the slot array and the record.
+//  - freeMessageInfo: every field, every record, the slot array and the record
+//    (what lives in a block goes with the block: see APMPBMessageInfo.h).
 //  - copyMessageInfo: frees what *destination holds, stores a deep copy.
 //  - decode: one pass over the buffer into a fresh instance. Strings keep their
 //    first occurrence; repeated items are appended in input order, each decoded
@@ -61,6 +62,13 @@ struct APMPBMessageType {
 
   // A zeroed record run through initMessageInfo; NULL when memory runs out.
   APMPBMessageInfo* newMessageInfo() const;
+  // The same record at the start of a block with room for spare more bytes
+  // of the cells and items made for it (see APMPBMessageInfo.h); freeing it
+  // frees the block.
+  APMPBMessageInfo* newMessageInfoInBlock(size_t spare) const;
+  // A record for an item or sub-message of owner: in owner's block while
+  // room lasts, else of its own.
+  APMPBMessageInfo* newMessageInfoFor(const APMPBMessageInfo* owner) const;
   // Whether the type has a repeated slot, or a singular sub-message whose type
   // has one (the types that decode in two passes in the wire format's
   // reference implementation).

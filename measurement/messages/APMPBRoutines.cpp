@@ -147,14 +147,15 @@ class Frame {
 
 bool isStringLike(APMPBFieldFlags flags) { return (flags & (kAPMPBFieldString | kAPMPBFieldBytes)) != 0; }
 
-void freeItem(APMPBFieldFlags flags, const APMPBSlot& slot, void* item) {
+// Frees one cell or item of owner's (a record in a block leaves its block's
+// room alone).
+void freeItem(const APMPBMessageInfo* owner, APMPBFieldFlags flags, const APMPBSlot& slot, void* item) {
   if (item == nullptr) return;
   if (flags & kAPMPBFieldMessage) {
     slot.messageType->freeMessageInfo(static_cast<APMPBMessageInfo*>(item));
     return;
   }
-  if (isStringLike(flags)) APMPBFreeString(static_cast<APMPBBytesCell*>(item));
-  std::free(item);
+  APMPBReleaseCell(owner, item, isStringLike(flags));
 }
 
 // --- decoding ------------------------------------------------------------------
@@ -595,6 +596,34 @@ APMPBMessageInfo* APMPBMessageType::newMessageInfo() const {
   return info;
 }
 
+APMPBMessageInfo* APMPBMessageType::newMessageInfoInBlock(size_t spare) const {
+  static_assert(sizeof(APMPBBlock) % alignof(APMPBMessageInfo) == 0);
+  const size_t head = sizeof(APMPBBlock) + sizeof(APMPBMessageInfo) + slotBlockSize(*this);
+  const size_t room = (spare + 7) & ~size_t(7);
+  if (room < spare || room > SIZE_MAX - head) return nullptr;
+  // Only the head is zeroed here: the room is zeroed as it is handed out.
+  auto* bytes = static_cast<uint8_t*>(std::malloc(head + room));
+  if (bytes == nullptr) return nullptr;
+  std::memset(bytes, 0, head);
+  auto* block = reinterpret_cast<APMPBBlock*>(bytes);
+  auto* info = reinterpret_cast<APMPBMessageInfo*>(block + 1);
+  block->next = bytes + head;
+  block->end = bytes + head + room;
+  block->root = info;
+  initWithBlock(*this, info, inlineSlots(info));
+  info->block = block;
+  return info;
+}
+
+APMPBMessageInfo* APMPBMessageType::newMessageInfoFor(const APMPBMessageInfo* owner) const {
+  void* room = APMPBBlockAllocate(owner, sizeof(APMPBMessageInfo) + slotBlockSize(*this));
+  if (room == nullptr) return newMessageInfo();
+  auto* info = static_cast<APMPBMessageInfo*>(room);
+  initWithBlock(*this, info, inlineSlots(info));
+  info->block = owner->block;
+  return info;
+}
+
 bool APMPBMessageType::deallocMessageField(APMPBMessageInfo* info, uint32_t slot) const {
   if (info == nullptr || info->slots == nullptr) return false;
   if (slot >= slotCount) {
@@ -607,12 +636,14 @@ bool APMPBMessageType::deallocMessageField(APMPBMessageInfo* info, uint32_t slot
     auto* record = static_cast<APMPBRepeatedField*>(value);
     if (record == nullptr) return true;
     if (record->items != nullptr) {
-      for (uint32_t index = 0; index < record->count; ++index) freeItem(slotFlags, slots[slot], record->items[index]);
+      for (uint32_t index = 0; index < record->count; ++index) {
+        freeItem(info, slotFlags, slots[slot], record->items[index]);
+      }
     }
     APMPBResetArray(record);
     return true;
   }
-  freeItem(slotFlags, slots[slot], value);
+  freeItem(info, slotFlags, slots[slot], value);
   value = nullptr;
   return true;
 }
@@ -627,17 +658,24 @@ bool APMPBMessageType::freeMessageInfo(APMPBMessageInfo* info) const {
       if (value == nullptr) continue;
       const APMPBFieldFlags slotFlags = flags[slot];
       if ((slotFlags & kAPMPBFieldRepeated) == 0) {
-        freeItem(slotFlags, slots[slot], value);
+        freeItem(info, slotFlags, slots[slot], value);
         continue;
       }
       auto* record = static_cast<APMPBRepeatedField*>(value);
       if (record->items == nullptr) continue;
-      for (uint32_t index = 0; index < record->count; ++index) freeItem(slotFlags, slots[slot], record->items[index]);
+      for (uint32_t index = 0; index < record->count; ++index) {
+        freeItem(info, slotFlags, slots[slot], record->items[index]);
+      }
       std::free(record->items);
     }
     if (info->slots != inlineSlots(info)) std::free(info->slots);
   }
-  std::free(info);
+  // A record in a block: the block goes with its root, an item's room stays.
+  if (info->block == nullptr) {
+    std::free(info);
+  } else if (info->block->root == info) {
+    std::free(info->block);
+  }
   return true;
 }
 

@@ -93,16 +93,8 @@ bool APMPBStoreString(void** slot, const void* bytes, size_t length) {
   }
   if (length > UINT32_MAX - 1) return false;
   if (*slot == nullptr) {
-    // A new cell carries its bytes in the same block: one allocation.
-    auto* cell = static_cast<APMPBBytesCell*>(std::malloc(sizeof(APMPBBytesCell) + length + 1));
-    if (cell == nullptr) return false;
-    cell->reserved = 0;
-    cell->length = static_cast<uint32_t>(length);
-    cell->bytes = reinterpret_cast<uint8_t*>(cell + 1);
-    if (length > 0) std::memcpy(cell->bytes, bytes, length);
-    cell->bytes[length] = 0;
-    *slot = cell;
-    return true;
+    *slot = APMPBNewBytesCell(nullptr, bytes, length);
+    return *slot != nullptr;
   }
   auto* copy = static_cast<uint8_t*>(std::malloc(length + 1));
   if (copy == nullptr) return false;
@@ -130,6 +122,51 @@ bool APMPBAppendItem(APMPBRepeatedField* record, void* item) {
   record->items[record->count++] = item;
   record->fillIndex = record->count;
   return true;
+}
+
+// --- blocks ------------------------------------------------------------------
+
+void* APMPBBlockAllocate(const APMPBMessageInfo* owner, size_t size) {
+  if (owner == nullptr || owner->block == nullptr) return nullptr;
+  APMPBBlock* block = owner->block;
+  const size_t rounded = (size + 7) & ~size_t(7);
+  if (rounded < size || rounded > size_t(block->end - block->next)) return nullptr;
+  void* room = block->next;
+  block->next += rounded;
+  std::memset(room, 0, rounded);
+  return room;
+}
+
+bool APMPBInBlock(const APMPBMessageInfo* owner, const void* p) {
+  if (owner == nullptr || owner->block == nullptr) return false;
+  const auto* byte = static_cast<const uint8_t*>(p);
+  return byte >= reinterpret_cast<const uint8_t*>(owner->block) && byte < owner->block->end;
+}
+
+void* APMPBNewValueCell(const APMPBMessageInfo* owner) {
+  if (void* cell = APMPBBlockAllocate(owner, sizeof(APMPBValueCell))) return cell;
+  return std::calloc(1, sizeof(APMPBValueCell));
+}
+
+APMPBBytesCell* APMPBNewBytesCell(const APMPBMessageInfo* owner, const void* bytes, size_t length) {
+  if (length > UINT32_MAX - 1) return nullptr;
+  // The cell carries its bytes right behind it: one allocation.
+  const size_t size = sizeof(APMPBBytesCell) + length + 1;
+  auto* cell = static_cast<APMPBBytesCell*>(APMPBBlockAllocate(owner, size));
+  if (cell == nullptr) cell = static_cast<APMPBBytesCell*>(std::malloc(size));
+  if (cell == nullptr) return nullptr;
+  cell->reserved = 0;
+  cell->length = static_cast<uint32_t>(length);
+  cell->bytes = reinterpret_cast<uint8_t*>(cell + 1);
+  if (length > 0) std::memcpy(cell->bytes, bytes, length);
+  cell->bytes[length] = 0;
+  return cell;
+}
+
+void APMPBReleaseCell(const APMPBMessageInfo* owner, void* cell, bool stringLike) {
+  if (cell == nullptr) return;
+  if (stringLike) APMPBFreeString(static_cast<APMPBBytesCell*>(cell));
+  if (!APMPBInBlock(owner, cell)) std::free(cell);
 }
 
 // --- decoding ----------------------------------------------------------------

@@ -197,6 +197,94 @@ TEST_F(APMPBFieldAccess, Arrays) {
   EXPECT_EQ(APMPBGetArray(bundle.get(), 1)->size(), 0u);
 }
 
+// Fills an event through the operations: scalars, texts (one too long for
+// a small block), items and nested items appended in place, then changes:
+// a text replaced, a field cleared and set again, an item's value replaced.
+void fillEvent(NANOMessageBase* event) {
+  APMPBSetString(event, 1, "purchase");
+  APMPBSetInt64(event, 2, 1700000000250);
+  APMPBSetInt64(event, 3, -5);
+  for (int index = 0; index < 6; ++index) {
+    std::optional<APMPBItem> param = APMPBAppendMessage(event, 0);
+    ASSERT_TRUE(param.has_value());
+    APMPBSetString(&*param, 0, "p" + std::to_string(index));
+    if (index % 3 == 0) APMPBSetString(&*param, 1, std::string(size_t(40 * index), 't'));
+    if (index % 3 == 1) APMPBSetDouble(&*param, 4, -0.25 * index);
+    if (index % 3 == 2) {
+      for (int child = 0; child < 3; ++child) {
+        std::optional<APMPBItem> item = APMPBAppendMessage(&*param, 5);
+        ASSERT_TRUE(item.has_value());
+        std::optional<APMPBItem> field = APMPBAppendMessage(&*item, 5);
+        ASSERT_TRUE(field.has_value());
+        APMPBSetString(&*field, 0, "c");
+        APMPBSetInt64(&*field, 2, int64_t(child) << 33);
+        APMPBSetFloat(&*field, 3, 1.5f);
+      }
+    }
+  }
+  APMPBSetString(event, 1, "purchase again");
+  APMPBClearField(event, 3);
+  APMPBSetInt64(event, 3, 300);
+  APMPBSetInt32(event, 4, -1);
+  std::optional<APMPBItem> last = APMPBAppendMessage(event, 0);
+  ASSERT_TRUE(last.has_value());
+  APMPBSetString(&*last, 1, "first");
+  APMPBSetString(&*last, 1, std::string(300, 'r'));
+  APMPBSetString(&*last, 1, "third");
+  APMPBClearField(&*last, 1);
+  APMPBSetInt64(&*last, 2, 7);
+}
+
+TEST_F(APMPBFieldAccess, ItemsFilledInPlaceAndMessagesInABlock) {
+  auto reference = APMPBEvent::initWithMessageInfo(nullptr);
+  fillEvent(reference.get());
+  const std::string expected = wiretest::dump(reference->messageInfo());
+  const std::optional<platform::Bytes> bytes = reference->protoBuffer();
+  ASSERT_TRUE(bytes.has_value());
+  // Any room, from none to more than enough: the same fields, the same bytes.
+  for (size_t room : {size_t(0), size_t(100), size_t(600), size_t(65536)}) {
+    SCOPED_TRACE(room);
+    auto event = APMPBEvent::initInBlock(room);
+    ASSERT_NE(event, nullptr);
+    fillEvent(event.get());
+    EXPECT_EQ(wiretest::dump(event->messageInfo()), expected);
+    EXPECT_EQ(event->protoBuffer(), bytes);
+    // Copies, read items and replaced items live apart from the block.
+    auto copy = APMPBEvent::initWithMessageInfo(event->messageInfo());
+    EXPECT_EQ(wiretest::dump(copy->messageInfo()), expected);
+    std::optional<platform::Array> params = APMPBGetArray<APMPBEventParam>(event.get(), 0);
+    ASSERT_EQ(params->size(), 7u);
+    APMPBSetArray(event.get(), 0, platform::Array{(*params)[6], (*params)[0]});
+    APMPBSetString(event.get(), 1, std::nullopt);
+    EXPECT_EQ(APMPBGetArray(event.get(), 0)->size(), 2u);
+    APMPBSetArray(copy.get(), 0, platform::Array{(*params)[6], (*params)[0]});
+    APMPBClearField(copy.get(), 1);
+    EXPECT_EQ(event->protoBuffer(), copy->protoBuffer());
+    // An item seen in place encodes as the item read out.
+    std::optional<APMPBItem> added = APMPBAppendMessage(event.get(), 0);
+    ASSERT_TRUE(added.has_value());
+    APMPBSetString(&*added, 0, "added");
+    std::optional<platform::Array> items = APMPBGetArray<APMPBEventParam>(event.get(), 0);
+    ASSERT_EQ(items->size(), 3u);
+    EXPECT_EQ(added->protoBuffer(), APMPBObjectFromValue<APMPBEventParam>((*items)[2])->protoBuffer());
+    EXPECT_STREQ(added->messageID(), "EventParam");
+  }
+  EXPECT_TRUE(takeLines().empty());
+
+  // Only repeated message fields take items.
+  auto bundle = APMPBMeasurementBundle::initWithMessageInfo(nullptr);
+  EXPECT_FALSE(APMPBAppendMessage(bundle.get(), 44).has_value());
+  auto filter = APMPBPropertyFilter::initWithMessageInfo(nullptr);
+  EXPECT_FALSE(APMPBAppendMessage(filter.get(), 2).has_value());
+  EXPECT_FALSE(APMPBAppendMessage(filter.get(), 99).has_value());
+  EXPECT_FALSE(APMPBAppendMessage(nullptr, 0).has_value());
+  EXPECT_EQ(takeLines(), (std::vector<std::string>{
+                             "<Nano/Failure> Field type isn't REPEATED MESSAGE. Message: MeasurementBundle, field ID: 44",
+                             "<Nano/Failure> Field type isn't REPEATED MESSAGE. Message: PropertyFilter, field ID: 2",
+                             "<Nano/Failure> Field type isn't REPEATED MESSAGE. Message: PropertyFilter, field ID: 99",
+                             "ProtocolBuffer message hasn't been initialized. AppendMessage can't be performed"}));
+}
+
 TEST_F(APMPBFieldAccess, SubMessagesAreCopiedBothWays) {
   auto filter = APMPBPropertyFilter::initWithMessageInfo(nullptr);
   auto inner = APMPBFilter::initWithMessageInfo(nullptr);
