@@ -242,6 +242,9 @@ class APMDatabase : public APMRemoteConfigStorage {
 
   std::unique_ptr<APMSqliteStore> m_sqliteStore;
   std::shared_ptr<APMPersistedConfig> m_persistedConfig;
+  // The wire form of the raw event being inserted, kept so that a run of
+  // inserts reuses its buffer.
+  platform::Bytes m_rawEventData;
 };
 
 // --- templates -------------------------------------------------------------------------------------

@@ -30,21 +30,29 @@ double now() { return platform::Clock::current()->now(); }
 
 std::optional<platform::Bytes> encoded(const NANOMessageBase& message) { return message.protoBuffer(); }
 
+// The data column of a raw event: its message without the name (which has a
+// column of its own), encoded into data; false when it cannot be.
+bool rawEventData(const APMEvent& event, platform::Bytes& data) {
+  std::shared_ptr<APMPBEvent> proto = event.protoEvent();
+  if (!proto) return false;
+  APMPBClearField(proto.get(), kEventNameSlot);
+  return proto->messageType().encodeInto(proto->messageInfo(), data);
+}
+
+// The columns of a raw event row, in the order of rawEventRow's record.
+constexpr std::string_view kRawEventColumns[] = {"name", "timestamp", "metadata_fingerprint", "data", "is_realtime"};
+
 // The row of a raw event.
 std::optional<APMSqliteStore::Record> rawEventRow(const APMEvent& event, int64_t fingerprint, bool isRealtime) {
-  std::shared_ptr<APMPBEvent> proto = event.protoEvent();
-  if (!proto) return std::nullopt;
-  // The name has a column of its own.
-  APMPBClearField(proto.get(), kEventNameSlot);
-  std::optional<platform::Bytes> data = encoded(*proto);
-  if (!data) return std::nullopt;
+  platform::Bytes data;
+  if (!rawEventData(event, data)) return std::nullopt;
   APMSqliteStore::Record row;
   row.reserve(5);
-  row.set("name", event.name());
-  row.set("timestamp", event.timestamp());
-  row.set("metadata_fingerprint", static_cast<long long>(fingerprint));
-  row.set("data", platform::Value::data(std::move(*data)));
-  row.set("is_realtime", isRealtime ? 1 : 0);
+  row.set(std::string(kRawEventColumns[0]), event.name());
+  row.set(std::string(kRawEventColumns[1]), event.timestamp());
+  row.set(std::string(kRawEventColumns[2]), static_cast<long long>(fingerprint));
+  row.set(std::string(kRawEventColumns[3]), platform::Value::data(std::move(data)));
+  row.set(std::string(kRawEventColumns[4]), isRealtime ? 1 : 0);
   return row;
 }
 
@@ -181,9 +189,16 @@ std::optional<std::vector<std::shared_ptr<APMRawEventData>>> APMDatabase::allRaw
 bool APMDatabase::insertRawEvent(const APMEvent* event, int64_t metadataFingerprint, bool isRealtime,
                                  platform::Error* error) {
   if (event == nullptr) return APMFailWithError(error, 1, "Received empty event for inserting in the database");
-  std::optional<Record> row = rawEventRow(*event, metadataFingerprint, isRealtime);
-  if (!row) return APMFailWithError(error, 3, "Received empty raw event data for getting dictionary representation");
-  return insertDataType(row, "raw_events", error);
+  // The row of rawEventRow, bound straight from the event and a kept buffer.
+  if (!rawEventData(*event, m_rawEventData)) {
+    return APMFailWithError(error, 3, "Received empty raw event data for getting dictionary representation");
+  }
+  using Column = APMSqliteStore::ColumnValue;
+  const Column values[] = {Column::ofText(event->name()), Column::ofReal(event->timestamp()),
+                           Column::ofInteger(metadataFingerprint), Column::ofBlob(m_rawEventData),
+                           Column::ofInteger(isRealtime ? 1 : 0)};
+  static const std::string kTable = "raw_events";
+  return m_sqliteStore->upsertColumns(kTable, kRawEventColumns, values, error);
 }
 
 std::optional<platform::Value> APMDatabase::queryLatestRawEventTime(platform::Error* error) {

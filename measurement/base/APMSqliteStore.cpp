@@ -153,6 +153,7 @@ bool APMSqliteStore::validateDatabaseWithError(platform::Error* error) {
 void APMSqliteStore::finalizeAndClearStatements() {
   for (auto& [query, statement] : m_statementCache) sqlite3_finalize(statement);
   m_statementCache.clear();
+  m_upsertStatement = nullptr;
 }
 
 void APMSqliteStore::closeDatabase() {
@@ -234,49 +235,53 @@ sqlite3_stmt* APMSqliteStore::prepareSQL(const std::string& sql, platform::Error
   return statement;
 }
 
+std::optional<APMSqliteStore::ColumnValue> APMSqliteStore::ColumnValue::of(const platform::Value& value) {
+  if (const std::string* text = value.asString()) return ofText(*text);
+  if (value.isFloatingNumber()) return ofReal(value.doubleValue());
+  if (value.isNumeric()) return ofInteger(value.longLongValue());
+  if (const platform::Bytes* bytes = value.asData()) return ofBlob(*bytes);
+  if (value.isNull()) return ColumnValue{};
+  return std::nullopt;
+}
+
 namespace {
 
-// Binds one value at a 1-based index: strings copied, blobs not.
-int bindValue(sqlite3_stmt* statement, int index, const platform::Value& value) {
-  if (const std::string* text = value.asString()) {
-    return sqlite3_bind_text(statement, index, text->data(), static_cast<int>(text->size()), SQLITE_TRANSIENT);
+// Binds one value at a 1-based index: text copied, blobs not.
+int bindColumn(sqlite3_stmt* statement, int index, const APMSqliteStore::ColumnValue& value) {
+  using Kind = APMSqliteStore::ColumnValue::Kind;
+  switch (value.kind) {
+    case Kind::Text:
+      return sqlite3_bind_text(statement, index, static_cast<const char*>(value.bytes), static_cast<int>(value.size),
+                               SQLITE_TRANSIENT);
+    case Kind::Real: return sqlite3_bind_double(statement, index, value.real);
+    case Kind::Integer: return sqlite3_bind_int64(statement, index, value.integer);
+    case Kind::Blob:
+      // The bytes belong to the caller, who keeps them while the statement
+      // runs. An empty blob is a blob of length 0, not NULL.
+      return value.size == 0 ? sqlite3_bind_zeroblob(statement, index, 0)
+                             : sqlite3_bind_blob(statement, index, value.bytes, static_cast<int>(value.size),
+                                                 SQLITE_STATIC);
+    case Kind::Null: return sqlite3_bind_null(statement, index);
   }
-  if (value.isFloatingNumber()) return sqlite3_bind_double(statement, index, value.doubleValue());
-  if (value.isNumeric()) return sqlite3_bind_int64(statement, index, value.longLongValue());
-  if (const platform::Bytes* bytes = value.asData()) {
-    // The bytes belong to the caller's record, which outlives the statement's
-    // run. An empty blob is a blob of length 0, not NULL.
-    return bytes->empty() ? sqlite3_bind_zeroblob(statement, index, 0)
-                          : sqlite3_bind_blob(statement, index, bytes->data(), static_cast<int>(bytes->size()),
-                                              SQLITE_STATIC);
-  }
-  if (value.isNull()) return sqlite3_bind_null(statement, index);
   return SQLITE_MISUSE;
 }
 
-const platform::Value& valueOf(const platform::Value& value) { return value; }
-const platform::Value& valueOf(const APMSqliteStore::Record::Entry& entry) { return entry.second; }
-
 }  // namespace
 
-template <class Values>
-bool APMSqliteStore::bindEach(const Values& values, sqlite3_stmt* statement, platform::Error* error) {
+bool APMSqliteStore::bindValues(const Parameters& values, sqlite3_stmt* statement, platform::Error* error) {
   if (statement == nullptr) return APMFailWithError(error, 1, "Failed to bind to NULL statement");
   sqlite3_clear_bindings(statement);
   bool bound = true;
   int index = 1;
-  for (const auto& each : values) {
-    if (bindValue(statement, index, valueOf(each)) != SQLITE_OK) {
+  for (const platform::Value& value : values) {
+    std::optional<ColumnValue> column = ColumnValue::of(value);
+    if (!column || bindColumn(statement, index, *column) != SQLITE_OK) {
       setDatabaseError(error, "bind values");
       bound = false;
     }
     ++index;
   }
   return bound;
-}
-
-bool APMSqliteStore::bindValues(const Parameters& values, sqlite3_stmt* statement, platform::Error* error) {
-  return bindEach(values, statement, error);
 }
 
 sqlite3_stmt* APMSqliteStore::cachedOrPreparedStatement(const std::string& query, bool hasParameters, bool* cached,
@@ -376,60 +381,40 @@ std::optional<platform::Value> APMSqliteStore::valueAtColumn(int column, sqlite3
   }
 }
 
-bool APMSqliteStore::sameUpsertShape(const Record& record, const std::string& table) const {
-  if (m_upsertText.empty() || table != m_upsertTable || record.size() != m_upsertColumns.size()) {
-    return false;
-  }
-  size_t index = 0;
-  for (const auto& [key, value] : record) {
-    if (key != m_upsertColumns[index++]) return false;
+bool APMSqliteStore::sameUpsertShape(const std::string& table, std::span<const std::string_view> columns) const {
+  if (m_upsertText.empty() || table != m_upsertTable || columns.size() != m_upsertColumns.size()) return false;
+  for (size_t index = 0; index < columns.size(); ++index) {
+    if (columns[index] != m_upsertColumns[index]) return false;
   }
   return true;
 }
 
-sqlite3_stmt* APMSqliteStore::upsertStatementForRecord(const Record& record, const std::string& table,
-                                                       platform::Error* error) {
-  if (table.empty()) {
-    APMFailWithError(error, 1, "Received empty table name for upsert");
-    return nullptr;
-  }
-  if (record.empty()) {
-    APMFailWithError(error, 1, "Received empty record for upsert");
-    return nullptr;
-  }
-  for (const auto& [key, value] : record) {
-    if (!isAcceptedValue(value)) {
-      monitor()->logWithLevel(4, 34020, "Record has value of unexpected type");
-      return nullptr;
-    }
-  }
-  // The record's values are bound as they stand, and the text is built only
-  // when the table or the columns differ from the last upsert's: a run of
-  // rows of one shape costs no copies.
-  std::string& sql = m_upsertText;
-  if (!sameUpsertShape(record, table)) {
+sqlite3_stmt* APMSqliteStore::upsertStatement(const std::string& table, std::span<const std::string_view> columns,
+                                              platform::Error* error) {
+  // The text is built only when the table or the columns differ from the
+  // last upsert's, and the statement looked up only then.
+  if (sameUpsertShape(table, columns)) {
+    if (m_upsertStatement != nullptr) return m_upsertStatement;
+  } else {
+    m_upsertStatement = nullptr;
     m_upsertTable = table;
-    m_upsertColumns.clear();
+    m_upsertColumns.assign(columns.begin(), columns.end());
+    std::string& sql = m_upsertText;
     sql.assign("INSERT OR REPLACE INTO ");
     sql += table;
     sql += " (";
-    for (const auto& [key, value] : record) {
-      if (!m_upsertColumns.empty()) sql += ", ";
-      sql += key;
-      m_upsertColumns.push_back(key);
+    for (size_t index = 0; index < columns.size(); ++index) {
+      if (index > 0) sql += ", ";
+      sql += columns[index];
     }
     sql += ") VALUES (";
-    for (size_t index = 0; index < record.size(); ++index) sql += index == 0 ? "?" : ", ?";
+    for (size_t index = 0; index < columns.size(); ++index) sql += index == 0 ? "?" : ", ?";
     sql += ");";
   }
   bool cached = false;
-  sqlite3_stmt* statement = cachedOrPreparedStatement(sql, true, &cached, error);
-  if (statement == nullptr) return nullptr;
-  // A binding failure leaves the statement reset.
-  if (!bindEach(record, statement, error)) {
-    cleanUpStatement(statement, sql);
-    return nullptr;
-  }
+  sqlite3_stmt* statement = cachedOrPreparedStatement(m_upsertText, true, &cached, error);
+  // Upsert texts have "?": the statement is the cache's.
+  if (statement != nullptr && cached) m_upsertStatement = statement;
   return statement;
 }
 
@@ -697,11 +682,45 @@ bool APMSqliteStore::upsertRecord(const Record& record, const std::string& table
   if (record.empty()) return APMFailWithError(error, 1, "Received empty record for upsert");
   if (table.empty()) return APMFailWithError(error, 1, "Received empty table name for upsert");
   if (m_sqliteHandle == nullptr) return APMFailWithError(error, 2, "Upsert record failed. Database not open.");
-  sqlite3_stmt* statement = upsertStatementForRecord(record, table, error);
+  std::vector<std::string_view> columns;
+  std::vector<ColumnValue> values;
+  columns.reserve(record.size());
+  values.reserve(record.size());
+  for (const auto& [key, value] : record) {
+    std::optional<ColumnValue> column = ColumnValue::of(value);
+    if (!column) {
+      monitor()->logWithLevel(4, 34020, "Record has value of unexpected type");
+      return false;
+    }
+    columns.push_back(key);
+    values.push_back(*column);
+  }
+  return upsertColumns(table, columns, values, error);
+}
+
+bool APMSqliteStore::upsertColumns(const std::string& table, std::span<const std::string_view> columns,
+                                   std::span<const ColumnValue> values, platform::Error* error) {
+  if (columns.empty() || columns.size() != values.size()) {
+    return APMFailWithError(error, 1, "Received empty record for upsert");
+  }
+  if (table.empty()) return APMFailWithError(error, 1, "Received empty table name for upsert");
+  if (m_sqliteHandle == nullptr) return APMFailWithError(error, 2, "Upsert record failed. Database not open.");
+  sqlite3_stmt* statement = upsertStatement(table, columns, error);
   if (statement == nullptr) return false;
-  const bool done = sqlite3_step(statement) == SQLITE_DONE;
-  if (!done) setDatabaseError(error, "execute statement");
-  // Upsert texts have "?": the statement is the cache's, kept for the next row.
+  // Every parameter of the text is bound here, and the statement was left
+  // with its bindings cleared by the last run: nothing to clear first.
+  bool done = true;
+  for (size_t index = 0; index < values.size(); ++index) {
+    if (bindColumn(statement, static_cast<int>(index) + 1, values[index]) != SQLITE_OK) {
+      setDatabaseError(error, "bind values");
+      done = false;
+    }
+  }
+  if (done) {
+    done = sqlite3_step(statement) == SQLITE_DONE;
+    if (!done) setDatabaseError(error, "execute statement");
+  }
+  // The statement is the cache's, kept for the next row.
   sqlite3_reset(statement);
   sqlite3_clear_bindings(statement);
   return done;

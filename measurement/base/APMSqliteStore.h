@@ -42,7 +42,9 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/storage/FileLock.h"
@@ -59,6 +61,25 @@ class APMSqliteStore {
   using ColumnInfo = std::vector<std::pair<std::string, std::string>>;
   // Row index (from 0) and row: NO ends the query without that row.
   using RowFilter = std::function<bool(uint32_t index, const Record& row)>;
+
+  // One value to bind, as a record value binds: text (copied), an integer, a
+  // real, a blob (not copied) or NULL. Text and blobs point at the caller's
+  // bytes.
+  struct ColumnValue {
+    enum class Kind : uint8_t { Null, Integer, Real, Text, Blob };
+    Kind kind = Kind::Null;
+    int64_t integer = 0;
+    double real = 0;
+    const void* bytes = nullptr;
+    size_t size = 0;
+
+    static ColumnValue ofInteger(int64_t value) { return {Kind::Integer, value, 0, nullptr, 0}; }
+    static ColumnValue ofReal(double value) { return {Kind::Real, 0, value, nullptr, 0}; }
+    static ColumnValue ofText(std::string_view text) { return {Kind::Text, 0, 0, text.data(), text.size()}; }
+    static ColumnValue ofBlob(std::span<const uint8_t> blob) { return {Kind::Blob, 0, 0, blob.data(), blob.size()}; }
+    // The binding of a record value; none for a kind a record cannot hold.
+    static std::optional<ColumnValue> of(const platform::Value& value);
+  };
 
   // Nullptr (and the error) when the store cannot be opened.
   static std::unique_ptr<APMSqliteStore> initWithDatabasePath(const std::string& path, platform::Error* error);
@@ -101,6 +122,11 @@ class APMSqliteStore {
 
   // --- records -----------------------------------------------------------------------
   bool upsertRecord(const Record& record, const std::string& table, platform::Error* error);
+  // The upsert of a record with these columns in this order and these
+  // values (the same text, statement and errors), for rows written often:
+  // no record is built. The values' bytes must live until it returns.
+  bool upsertColumns(const std::string& table, std::span<const std::string_view> columns,
+                     std::span<const ColumnValue> values, platform::Error* error);
   bool updateRecord(const Record& record, const std::string& table, const std::string& columnName,
                     const platform::Value& columnValue, platform::Error* error);
   bool updateAllRecordsInTableWithName(const std::string& table, const std::string& columnName,
@@ -150,17 +176,17 @@ class APMSqliteStore {
   bool executeSQL(const std::string& sql, platform::Error* error);
   bool executeSQLStatement(sqlite3_stmt* statement, platform::Error* error);
   bool bindValues(const Parameters& values, sqlite3_stmt* statement, platform::Error* error);
-  template <class Values>
-  bool bindEach(const Values& values, sqlite3_stmt* statement, platform::Error* error);
   // The statement of a text from the cache, or prepared (and cached when the
   // text has "?" or no WHERE); *cached says which.
   sqlite3_stmt* cachedOrPreparedStatement(const std::string& query, bool hasParameters, bool* cached,
                                           platform::Error* error);
   std::optional<platform::Value> valueAtColumn(int column, sqlite3_stmt* statement);
   // The statement comes from the cache (its text, kept in m_upsertText, has
-  // "?"): each shape of record is prepared once.
-  sqlite3_stmt* upsertStatementForRecord(const Record& record, const std::string& table, platform::Error* error);
-  bool sameUpsertShape(const Record& record, const std::string& table) const;
+  // "?"): each shape of row is prepared once, and a run of rows of one shape
+  // reuses it without a look-up.
+  sqlite3_stmt* upsertStatement(const std::string& table, std::span<const std::string_view> columns,
+                                platform::Error* error);
+  bool sameUpsertShape(const std::string& table, std::span<const std::string_view> columns) const;
   sqlite3_stmt* updateStatementForRecord(const Record& record, const std::string& table,
                                          const std::string& columnName, const platform::Value& columnValue,
                                          platform::Error* error);
@@ -175,6 +201,8 @@ class APMSqliteStore {
   std::string m_upsertText;
   std::string m_upsertTable;
   std::vector<std::string> m_upsertColumns;
+  // The cache's statement of m_upsertText once found; cleared with the cache.
+  sqlite3_stmt* m_upsertStatement = nullptr;
   const std::string m_queueLabel;
   const std::string m_databasePath;
   std::unique_ptr<platform::FileLock> m_lock;

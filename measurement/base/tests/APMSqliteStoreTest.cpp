@@ -200,6 +200,55 @@ TEST_F(APMSqliteStoreTest, UpsertsOfChangingShapes) {
   EXPECT_EQ(rows("w"), "1:w1/ ");
 }
 
+// Rows given as columns and values go through the statement of a record of
+// the same columns in the same order, bind as its values would, and fail
+// as it would; a step error leaves the statement ready for the next row.
+TEST_F(APMSqliteStoreTest, UpsertsOfColumnsAndValues) {
+  std::unique_ptr<APMSqliteStore> store = open();
+  const APMSqliteStore::ColumnInfo columns = {{"id", "INTEGER NOT NULL PRIMARY KEY"}, {"a", "BLOB"}, {"b", "BLOB NOT NULL"}};
+  ASSERT_TRUE(store->ensureTableWithName("v", columns, {}, nullptr));
+  const uint8_t blob[] = {0, 1, 2};
+  using Column = APMSqliteStore::ColumnValue;
+  const std::string_view names[] = {"id", "a", "b"};
+  const Column first[] = {Column::ofInteger(1), Column::ofText("one"), Column::ofBlob(blob)};
+  ASSERT_TRUE(store->upsertColumns("v", names, first, nullptr));
+  const size_t statements = store->cachedStatementCount();
+  ASSERT_TRUE(store->upsertRecord({{"id", 2}, {"a", 2.5}, {"b", platform::Value::data(platform::Bytes())}}, "v", nullptr));
+  const Column third[] = {Column::ofInteger(3), Column{}, Column::ofBlob({})};
+  ASSERT_TRUE(store->upsertColumns("v", names, third, nullptr));
+  EXPECT_EQ(store->cachedStatementCount(), statements);
+  std::optional<std::vector<APMSqliteStore::Record>> rows =
+      store->recordsForQuery("SELECT id, a, typeof(a) AS t, hex(b) AS h, length(b) AS l FROM v ORDER BY id", {}, nullptr);
+  ASSERT_TRUE(rows && rows->size() == 3u);
+  EXPECT_EQ((*rows)[0]["a"], platform::Value("one"));
+  EXPECT_EQ((*rows)[0]["h"], platform::Value("000102"));
+  EXPECT_EQ((*rows)[1]["t"], platform::Value("real"));
+  EXPECT_EQ((*rows)[1]["l"], platform::Value(0));
+  EXPECT_EQ((*rows)[2]["t"], platform::Value("null"));
+  EXPECT_EQ((*rows)[2]["l"], platform::Value(0));
+
+  platform::Error error;
+  const Column two[] = {Column::ofInteger(4), Column::ofText("x")};
+  EXPECT_FALSE(store->upsertColumns("v", names, two, &error));
+  EXPECT_EQ(error.localizedDescription(), "Received empty record for upsert");
+  EXPECT_FALSE(store->upsertColumns("", names, first, &error));
+  EXPECT_EQ(error.localizedDescription(), "Received empty table name for upsert");
+  // NULL into a NOT NULL column: the step fails, the next row goes in.
+  const Column missing[] = {Column::ofInteger(5), Column::ofText("x"), Column{}};
+  EXPECT_FALSE(store->upsertColumns("v", names, missing, &error));
+  EXPECT_EQ(error.code, 3);
+  EXPECT_NE(error.localizedDescription().find("execute statement"), std::string::npos);
+  const Column sixth[] = {Column::ofInteger(6), Column::ofText("six"), Column::ofBlob(blob)};
+  EXPECT_TRUE(store->upsertColumns("v", names, sixth, nullptr));
+  store->finalizeAndClearStatements();
+  const Column seventh[] = {Column::ofInteger(7), Column::ofText("seven"), Column::ofBlob(blob)};
+  EXPECT_TRUE(store->upsertColumns("v", names, seventh, nullptr));
+  EXPECT_EQ(count(*store, "v"), 5);
+  store->closeDatabase();
+  EXPECT_FALSE(store->upsertColumns("v", names, first, &error));
+  EXPECT_EQ(error.code, 2);
+}
+
 TEST_F(APMSqliteStoreTest, FiltersTransactionsAndStepErrors) {
   std::unique_ptr<APMSqliteStore> store = open();
   ASSERT_TRUE(store->ensureTableWithName("t", kColumns, {}, nullptr));
