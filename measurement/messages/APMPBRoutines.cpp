@@ -36,27 +36,52 @@ struct RepeatedMessageContext {
   uint32_t depth;  // depth of the items
 };
 
+// How the encoder writes a field's value (for a repeated field: each item).
+// The scalar kinds give the payload nanopb writes for the structure member
+// the cell would fill: 32-bit members keep the low 32 bits (int32 and enums
+// sign-extended, uint32 zero-extended), bools are 0 or 1, floats their 4
+// bytes. Repeated scalars are written unpacked, each item's 64 bits as a
+// varint.
+enum class Encoding : uint8_t {
+  kVarint,    // the cell's 64 bits
+  kInt32,     // the low 32 bits, sign-extended
+  kUInt32,    // the low 32 bits
+  kZigZag32,  // the low 32 bits, sign-extended, zigzag
+  kZigZag64,
+  kBool,
+  kFloat,     // fixed32 of the float's bits
+  kFixed32,   // the low 32 bits
+  kFixed64,
+  kBytes,     // a string or bytes cell
+  kMessage,
+};
+
 // One descriptor field: its slot and where its member and has flag sit in
-// the nanopb structure (found once with pb_field_iter_begin/next).
+// the nanopb structure (found once with pb_field_iter_begin/next), and how
+// it is encoded.
 struct FieldPlace {
   uint32_t slot;
   uint32_t dataOffset;
   uint32_t sizeOffset;  // the has flag of a static optional field
   bool isStatic;
-  uint8_t ltype;        // the descriptor's value kind (PB_LTYPE_...)
-  uint32_t dataSize;    // the structure member's size
+  bool repeated;
+  Encoding encoding;
+  uint8_t tagSize;      // the tag's varint length
   uint64_t tagWord;     // field number and wire type, as written before the value
-  uint32_t tagSize;     // its varint length
+  const APMPBMessageType* messageType;  // message fields
 };
 
 uint32_t wireTypeOf(uint8_t ltype);
 size_t varintSize(uint64_t value);
 
-// The fields of a type in descriptor order, and how many repeated message
-// contexts one structure of the type needs (nested sub-messages included).
+// The fields of a type in descriptor order, how many repeated message
+// contexts one structure of the type needs (nested sub-messages included),
+// and the size and repeated slots of a record's slot block.
 struct Layout {
   std::vector<FieldPlace> fields;
   uint32_t contextCount = 0;
+  size_t slotBlockSize = 0;
+  std::vector<uint32_t> repeatedSlots;
 };
 
 Layout makeLayout(const APMPBMessageType& type);
@@ -91,20 +116,48 @@ uint32_t contextCountOf(const APMPBMessageType& type) {
   return count;
 }
 
+Encoding encodingOf(APMPBFieldFlags flags, uint8_t ltype, size_t dataSize) {
+  if (flags & (kAPMPBFieldString | kAPMPBFieldBytes)) return Encoding::kBytes;
+  if (flags & kAPMPBFieldMessage) return Encoding::kMessage;
+  if (flags & kAPMPBFieldRepeated) return Encoding::kVarint;
+  if (flags & kAPMPBFieldBool) return Encoding::kBool;
+  if (flags & kAPMPBFieldFloat) return Encoding::kFloat;
+  const uint32_t wire = wireTypeOf(ltype);
+  if (dataSize == 4) {
+    if (wire == 5) return Encoding::kFixed32;
+    if (ltype == PB_LTYPE_VARINT) return Encoding::kInt32;
+    if (ltype == PB_LTYPE_SVARINT) return Encoding::kZigZag32;
+    return Encoding::kUInt32;
+  }
+  if (wire == 5) return Encoding::kFixed32;
+  if (wire == 1) return Encoding::kFixed64;
+  if (ltype == PB_LTYPE_SVARINT) return Encoding::kZigZag64;
+  return Encoding::kVarint;
+}
+
 Layout makeLayout(const APMPBMessageType& type) {
   Layout layout;
   layout.contextCount = contextCountOf(type);
+  for (uint32_t slot = 0; slot < type.slotCount; ++slot) {
+    if (type.flags[slot] & kAPMPBFieldRepeated) layout.repeatedSlots.push_back(slot);
+  }
+  layout.slotBlockSize = type.slotCount * sizeof(void*) + layout.repeatedSlots.size() * sizeof(APMPBRepeatedField);
   std::vector<uint8_t> scratch(type.structSize);
   const uint8_t* base = scratch.data();
   pb_field_iter_t iter;
   if (pb_field_iter_begin(&iter, type.fields, scratch.data())) {
     do {
-      FieldPlace place{slotForTag(type, iter.tag), static_cast<uint32_t>(static_cast<uint8_t*>(iter.pData) - base), 0,
-                       PB_ATYPE(iter.type) == PB_ATYPE_STATIC};
-      place.ltype = static_cast<uint8_t>(PB_LTYPE(iter.type));
-      place.dataSize = static_cast<uint32_t>(iter.data_size);
-      place.tagWord = (uint64_t(iter.tag) << 3) | wireTypeOf(place.ltype);
-      place.tagSize = static_cast<uint32_t>(varintSize(place.tagWord));
+      FieldPlace place{};
+      place.slot = slotForTag(type, iter.tag);
+      place.dataOffset = static_cast<uint32_t>(static_cast<uint8_t*>(iter.pData) - base);
+      place.isStatic = PB_ATYPE(iter.type) == PB_ATYPE_STATIC;
+      const auto ltype = static_cast<uint8_t>(PB_LTYPE(iter.type));
+      const APMPBFieldFlags flags = type.flags[place.slot];
+      place.repeated = (flags & kAPMPBFieldRepeated) != 0;
+      place.encoding = encodingOf(flags, ltype, iter.data_size);
+      place.tagWord = (uint64_t(iter.tag) << 3) | wireTypeOf(ltype);
+      place.tagSize = static_cast<uint8_t>(varintSize(place.tagWord));
+      place.messageType = type.slots[place.slot].messageType;
       if (iter.pSize != nullptr) place.sizeOffset = static_cast<uint32_t>(static_cast<uint8_t*>(iter.pSize) - base);
       layout.fields.push_back(place);
     } while (pb_field_iter_next(&iter));
@@ -350,43 +403,25 @@ uint8_t* putFixed(uint8_t* out, uint64_t value, size_t bytes) {
   return out;
 }
 
-// The varint, fixed32 or fixed64 payload of a scalar cell as the nanopb
-// structure member it would fill: 32-bit members keep the low 32 bits
-// (int32 and enums sign-extended, uint32 zero-extended), bools are 0 or 1,
-// floats their 4 bytes.
-uint64_t scalarPayload(const FieldPlace& place, APMPBFieldFlags flags, const APMPBValueCell& cell) {
-  if (flags & kAPMPBFieldBool) return static_cast<uint8_t>(cell.u64) != 0 ? 1 : 0;
-  if (flags & kAPMPBFieldFloat) {
-    uint32_t bits;
-    std::memcpy(&bits, &cell.f, sizeof(bits));
-    return bits;
-  }
-  if (place.dataSize == 4) {
-    const auto low = static_cast<uint32_t>(cell.u64);
-    if (place.ltype == PB_LTYPE_VARINT) return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(low)));
-    if (place.ltype == PB_LTYPE_SVARINT) {
+// The varint or fixed payload of a scalar cell (see Encoding).
+uint64_t payloadOf(Encoding encoding, const APMPBValueCell& cell) {
+  const auto low = static_cast<uint32_t>(cell.u64);
+  switch (encoding) {
+    case Encoding::kInt32: return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(low)));
+    case Encoding::kUInt32:
+    case Encoding::kFixed32: return low;
+    case Encoding::kZigZag32: {
       const auto value = static_cast<int64_t>(static_cast<int32_t>(low));
       return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);
     }
-    return low;
-  }
-  if (place.ltype == PB_LTYPE_SVARINT) return (cell.u64 << 1) ^ static_cast<uint64_t>(cell.i64 >> 63);
-  return cell.u64;
-}
-
-size_t scalarSize(uint8_t ltype, uint64_t payload) {
-  switch (wireTypeOf(ltype)) {
-    case kWireFixed32: return 4;
-    case kWireFixed64: return 8;
-    default: return varintSize(payload);
-  }
-}
-
-uint8_t* putScalar(uint8_t* out, uint8_t ltype, uint64_t payload) {
-  switch (wireTypeOf(ltype)) {
-    case kWireFixed32: return putFixed(out, payload, 4);
-    case kWireFixed64: return putFixed(out, payload, 8);
-    default: return putVarint(out, payload);
+    case Encoding::kZigZag64: return (cell.u64 << 1) ^ static_cast<uint64_t>(cell.i64 >> 63);
+    case Encoding::kBool: return static_cast<uint8_t>(cell.u64) != 0 ? 1 : 0;
+    case Encoding::kFloat: {
+      uint32_t bits;
+      std::memcpy(&bits, &cell.f, sizeof(bits));
+      return bits;
+    }
+    default: return cell.u64;
   }
 }
 
@@ -405,7 +440,8 @@ class Lengths {
   uint64_t next() { return (*this)[m_read++]; }
 
  private:
-  std::array<uint64_t, 32> m_inline{};
+  // Written by reserve()'s caller before it is read.
+  std::array<uint64_t, 32> m_inline;
   std::vector<uint64_t> m_heap;
   size_t m_count = 0;
   size_t m_read = 0;
@@ -418,37 +454,50 @@ bool validInstance(const APMPBMessageType& type, const APMPBMessageInfo* info) {
 bool measure(const APMPBMessageType& type, const APMPBMessageInfo* info, Lengths& lengths, uint64_t& size);
 uint8_t* write(const APMPBMessageType& type, const APMPBMessageInfo* info, Lengths& lengths, uint8_t* out);
 
-bool isDelimited(APMPBFieldFlags flags) { return isStringLike(flags) || (flags & kAPMPBFieldMessage) != 0; }
-
-// What follows the tag of one string, bytes or message value: its length
-// prefix and contents. False when it cannot be encoded.
-bool measureDelimited(const APMPBMessageType& type, uint32_t slot, const void* value, Lengths& lengths,
-                      uint64_t& length) {
-  if (type.flags[slot] & kAPMPBFieldMessage) {
-    const size_t at = lengths.reserve();
-    uint64_t inner = 0;
-    if (!measure(*type.slots[slot].messageType, static_cast<const APMPBMessageInfo*>(value), lengths, inner)) {
-      return false;
+// What follows the tag of one value or item: false when it cannot be
+// encoded (a string cell without bytes, a sub-message that cannot be).
+inline bool measureValue(const FieldPlace& place, const void* value, Lengths& lengths, uint64_t& length) {
+  switch (place.encoding) {
+    case Encoding::kBytes: {
+      const auto* cell = static_cast<const APMPBBytesCell*>(value);
+      if (cell->bytes == nullptr) return false;
+      length = varintSize(cell->length) + cell->length;
+      return true;
     }
-    lengths[at] = inner;
-    length = varintSize(inner) + inner;
-    return true;
+    case Encoding::kMessage: {
+      const size_t at = lengths.reserve();
+      uint64_t inner = 0;
+      if (!measure(*place.messageType, static_cast<const APMPBMessageInfo*>(value), lengths, inner)) return false;
+      lengths[at] = inner;
+      length = varintSize(inner) + inner;
+      return true;
+    }
+    case Encoding::kFloat:
+    case Encoding::kFixed32: length = 4; return true;
+    case Encoding::kFixed64: length = 8; return true;
+    default:
+      length = varintSize(payloadOf(place.encoding, *static_cast<const APMPBValueCell*>(value)));
+      return true;
   }
-  const auto* cell = static_cast<const APMPBBytesCell*>(value);
-  if (cell->bytes == nullptr) return false;
-  length = varintSize(cell->length) + cell->length;
-  return true;
 }
 
-uint8_t* putDelimited(const APMPBMessageType& type, uint32_t slot, const void* value, Lengths& lengths, uint8_t* out) {
-  if (type.flags[slot] & kAPMPBFieldMessage) {
-    out = putVarint(out, lengths.next());
-    return write(*type.slots[slot].messageType, static_cast<const APMPBMessageInfo*>(value), lengths, out);
+inline uint8_t* writeValue(const FieldPlace& place, const void* value, Lengths& lengths, uint8_t* out) {
+  out = putVarint(out, place.tagWord);
+  switch (place.encoding) {
+    case Encoding::kBytes: {
+      const auto* cell = static_cast<const APMPBBytesCell*>(value);
+      out = putVarint(out, cell->length);
+      if (cell->length > 0) std::memcpy(out, cell->bytes, cell->length);
+      return out + cell->length;
+    }
+    case Encoding::kMessage:
+      out = putVarint(out, lengths.next());
+      return write(*place.messageType, static_cast<const APMPBMessageInfo*>(value), lengths, out);
+    case Encoding::kFloat:
+    case Encoding::kFixed32: return putFixed(out, payloadOf(place.encoding, *static_cast<const APMPBValueCell*>(value)), 4);
+    case Encoding::kFixed64: return putFixed(out, payloadOf(place.encoding, *static_cast<const APMPBValueCell*>(value)), 8);
+    default: return putVarint(out, payloadOf(place.encoding, *static_cast<const APMPBValueCell*>(value)));
   }
-  const auto* cell = static_cast<const APMPBBytesCell*>(value);
-  out = putVarint(out, cell->length);
-  if (cell->length > 0) std::memcpy(out, cell->bytes, cell->length);
-  return out + cell->length;
 }
 
 // The encoded length of a message, or false when it cannot be encoded: a
@@ -457,38 +506,28 @@ uint8_t* putDelimited(const APMPBMessageType& type, uint32_t slot, const void* v
 bool measure(const APMPBMessageType& type, const APMPBMessageInfo* info, Lengths& lengths, uint64_t& size) {
   if (!validInstance(type, info)) return false;
   uint64_t total = 0;
+  uint64_t length = 0;
   for (const FieldPlace& place : layoutOf(type).fields) {
-    const uint32_t slot = place.slot;
-    const APMPBFieldFlags flags = type.flags[slot];
-    const void* value = info->slots[slot];
-    uint64_t length = 0;
-    if (flags & kAPMPBFieldRepeated) {
-      const auto* record = static_cast<const APMPBRepeatedField*>(value);
-      if (record == nullptr) {
-        consoleLine(format("<ERROR> %s Encoder: '%s' should have been allocated", type.name, type.slots[slot].fieldName));
-        return false;
-      }
-      if (record->count == 0) continue;
-      if (record->items == nullptr) return false;
-      for (uint32_t index = 0; index < record->count; ++index) {
-        const void* item = record->items[index];
-        if (item == nullptr) return false;
-        if (!isDelimited(flags)) {
-          length = varintSize(static_cast<const APMPBValueCell*>(item)->u64);
-        } else if (!measureDelimited(type, slot, item, lengths, length)) {
-          return false;
-        }
-        total += place.tagSize + length;
-      }
+    const void* value = info->slots[place.slot];
+    if (!place.repeated) {
+      if (value == nullptr) continue;
+      if (!measureValue(place, value, lengths, length)) return false;
+      total += place.tagSize + length;
       continue;
     }
-    if (value == nullptr) continue;
-    if (!isDelimited(flags)) {
-      length = scalarSize(place.ltype, scalarPayload(place, flags, *static_cast<const APMPBValueCell*>(value)));
-    } else if (!measureDelimited(type, slot, value, lengths, length)) {
+    const auto* record = static_cast<const APMPBRepeatedField*>(value);
+    if (record == nullptr) {
+      consoleLine(format("<ERROR> %s Encoder: '%s' should have been allocated", type.name,
+                         type.slots[place.slot].fieldName));
       return false;
     }
-    total += place.tagSize + length;
+    if (record->count == 0) continue;
+    if (record->items == nullptr) return false;
+    for (uint32_t index = 0; index < record->count; ++index) {
+      const void* item = record->items[index];
+      if (item == nullptr || !measureValue(place, item, lengths, length)) return false;
+      total += place.tagSize + length;
+    }
   }
   size = total;
   return true;
@@ -497,24 +536,13 @@ bool measure(const APMPBMessageType& type, const APMPBMessageInfo* info, Lengths
 // Writes what measure() measured (and accepted).
 uint8_t* write(const APMPBMessageType& type, const APMPBMessageInfo* info, Lengths& lengths, uint8_t* out) {
   for (const FieldPlace& place : layoutOf(type).fields) {
-    const uint32_t slot = place.slot;
-    const APMPBFieldFlags flags = type.flags[slot];
-    const void* value = info->slots[slot];
-    if (flags & kAPMPBFieldRepeated) {
-      const auto* record = static_cast<const APMPBRepeatedField*>(value);
-      for (uint32_t index = 0; index < record->count; ++index) {
-        const void* item = record->items[index];
-        out = putVarint(out, place.tagWord);
-        out = isDelimited(flags) ? putDelimited(type, slot, item, lengths, out)
-                                 : putVarint(out, static_cast<const APMPBValueCell*>(item)->u64);
-      }
+    const void* value = info->slots[place.slot];
+    if (!place.repeated) {
+      if (value != nullptr) out = writeValue(place, value, lengths, out);
       continue;
     }
-    if (value == nullptr) continue;
-    out = putVarint(out, place.tagWord);
-    out = isDelimited(flags)
-              ? putDelimited(type, slot, value, lengths, out)
-              : putScalar(out, place.ltype, scalarPayload(place, flags, *static_cast<const APMPBValueCell*>(value)));
+    const auto* record = static_cast<const APMPBRepeatedField*>(value);
+    for (uint32_t index = 0; index < record->count; ++index) out = writeValue(place, record->items[index], lengths, out);
   }
   return out;
 }
@@ -548,15 +576,7 @@ bool copyCell(APMPBFieldFlags flags, const APMPBSlot& slotInfo, void** destinati
 
 namespace {
 
-uint32_t repeatedCount(const APMPBMessageType& type) {
-  uint32_t repeated = 0;
-  for (uint32_t slot = 0; slot < type.slotCount; ++slot) repeated += (type.flags[slot] & kAPMPBFieldRepeated) ? 1 : 0;
-  return repeated;
-}
-
-size_t slotBlockSize(const APMPBMessageType& type) {
-  return type.slotCount * sizeof(void*) + repeatedCount(type) * sizeof(APMPBRepeatedField);
-}
+size_t slotBlockSize(const APMPBMessageType& type) { return layoutOf(type).slotBlockSize; }
 
 // Fills a record whose zeroed slot block (slot array, then the repeated
 // records) is given.
@@ -567,9 +587,7 @@ void initWithBlock(const APMPBMessageType& type, APMPBMessageInfo* info, void* b
   info->type = &type;
   info->slots = static_cast<void**>(block);
   auto* records = reinterpret_cast<APMPBRepeatedField*>(info->slots + type.slotCount);
-  for (uint32_t slot = 0; slot < type.slotCount; ++slot) {
-    if (type.flags[slot] & kAPMPBFieldRepeated) info->slots[slot] = records++;
-  }
+  for (uint32_t slot : layoutOf(type).repeatedSlots) info->slots[slot] = records++;
 }
 
 // Records made by newMessageInfo carry their slot block right behind them.

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "measurement/messages/APMPBFieldAccess.h"
 #include "measurement/messages/APMPBMessage.h"
 #include "measurement/messages/tests/WireTestSupport.h"
+#include "platform/crypto/Digest.h"
 #include "platform/log/ConsoleCapture.h"
 
 namespace {
@@ -223,6 +225,68 @@ TEST(APMPBWire, EveryTypeRoundTripsWithEverySlotFilled) {
     type->freeMessageInfo(copy);
     type->freeMessageInfo(decoded);
     type->freeMessageInfo(original);
+  }
+}
+
+// The encoding of every type with every slot filled (values of every kind
+// and sign, nested items, strings, floats), pinned by digest: any change of
+// the wire bytes of any field kind shows here.
+TEST(APMPBWire, EveryTypeEncodesToTheSameBytes) {
+  const std::map<std::string, std::string> digests = {
+      {"AdCampaignInfo", "c4fb98b57e2d2de3721d4fd7025864805cc4c295"},
+      {"AppProperty", "94b21487eca59e24b82c1854c6e43e2e7e25767c"},
+      {"Audience", "82afee94bfafb62f59bfa94a06ef99058219ac5c"},
+      {"AudienceLeafFilterResult", "1aa02cea671b8d4310827e0ba2cdd94175078cdc"},
+      {"ClientProperty", "6487f4da3585e2360e3fafb947d85625b3a748dc"},
+      {"ConsentConfig", "9036204b38c3792a6815f3089ddd05d5a01322e9"},
+      {"ConsentDefaultEntry", "c694c0d0121c17c95637429520214dc11581ae02"},
+      {"ConsentDelegationEntry", "4439a37b5a971213f6230d4048194e702159f3ba"},
+      {"ConsentInfoExtra", "01b86f1fcd322dd0e85a31d3b9a47461d0d77f82"},
+      {"CorePlatformServiceEntry", "c3a2ef7253a106787aee11d24ebd98b86055e105"},
+      {"CustomProperty", "4bd87fa10d138218695d073d31409452e8bed160"},
+      {"DataControl", "4e4dd089c50b6e448a65bb78a94d2ecd56fd57f3"},
+      {"DeepLinkGadParamsEntry", "fa7bf1946a49f90695408ec8dd7375e6174bb814"},
+      {"DynamicFilterResultTimestamp", "2bf9288ad5c66c7c01c4529e509d40f56c5eea8e"},
+      {"Event", "63ce2afe31cb970e5bc67c6e3fabd8b9057bcda5"},
+      {"EventConfig", "aeb2d011134ec57c69fa0240bb8e3d3b31e66c96"},
+      {"EventFilter", "cd2de0582974933f8f9055f0ee7f51f4a843da4c"},
+      {"EventParam", "7dc6dd19496f4eedf70e1a8cbfefe446fbd59aff"},
+      {"Experiment", "6cf9f3f9c297aac4fdd4facbff9d5557886b1a33"},
+      {"ExperimentRequest", "704d2b7e0e17d791e4dab1a241686c5aaaad3b55"},
+      {"ExperimentResponse", "b5f3977b24291103fe16a979b823052988b5a347"},
+      {"Filter", "dc7c4941c45394ee93f343e5f63d186311f86568"},
+      {"Flag", "eaef76459575482601d4d8c93b79cd0fa6029acd"},
+      {"LimitedDataEntry", "4439a37b5a971213f6230d4048194e702159f3ba"},
+      {"MarketReferrerGadParamsEntry", "4129500ebbda3de815793e0d836842188d5ad37c"},
+      {"MeasurementBatch", "91b59253933956dd2a14a1536a0ed57adcba4e32"},
+      {"MeasurementBundle", "198c5924b7352758bbfbe67f88f92ce17425c4a3"},
+      {"MeasurementConfig", "8dfa075d8376a3ee2dcf1768df3ca63d08e2507e"},
+      {"NumberFilter", "2ae54c221da23be33160a62e659ca4c0fe1695bd"},
+      {"OgtActivities", "fc7115764298a42199a6e093697184869094cafe"},
+      {"OgtActivity", "7e9c83469dbdb02a51f9049ad67a3aeb7d0daf82"},
+      {"OnDeviceMeasurementInfo", "31ee5f661299d71610b615fe2a84e0df82b334b0"},
+      {"OnDeviceMeasurementValue", "5a30d4b12ceaf7cb84deb9ca2f6d1d5b598e0f77"},
+      {"Program", "ee53eef38e6d17bdbc53877ab8491b6ab5ea47e7"},
+      {"PropertyFilter", "12041d41f2ce90178730fbe3184f4caa7c8bfd24"},
+      {"PsmSetting", "f03c7a1f3ac4faf1301caa216089117318f8b4ad"},
+      {"Region", "ea1aa8cfbccbfb800b59eb2d52dd259f2a3c7230"},
+      {"ResultData", "658d2e60fd90eba7da10944b79ed53d20cf9145a"},
+      {"RuntimeEntity", "06a5046a2e86f32a266f5d8f15c743c22b26eb47"},
+      {"SdkResponse", "4299fb21877be23610cb86dcf3d2dbecc4f3a724"},
+      {"SequenceFilterResultTimestamp", "232df76ef34f312e5a82b94aeecaa18505e03695"},
+      {"Setting", "16b56c83c6d9e25b2f62de34dd729c55c0d93924"},
+      {"Snapshot", "359a3d0a54e2458131bf56c9f867ddd3237d2c50"},
+      {"StringFilter", "d6b1b59e6cf76c0bcc932d0cd84a7936ae48e9af"},
+      {"SztmSetting", "fe3d7b23680f436a6f09565813c8bfb109e8f972"},
+      {"UserAttribute", "779afe2f9466e04a605358694604bbc904f7203d"},
+  };
+  for (const APMPBMessageType* type : APMPBAllMessageTypes()) {
+    SCOPED_TRACE(type->name);
+    APMPBMessageInfo* info = type->newMessageInfo();
+    fill(info, 0);
+    const std::string digest = platform::Digest::hex(platform::Digest::sha1(wiretest::encode(info)));
+    EXPECT_EQ(digest, digests.count(type->name) ? digests.at(type->name) : "");
+    type->freeMessageInfo(info);
   }
 }
 
