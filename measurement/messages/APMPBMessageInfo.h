@@ -144,11 +144,25 @@ bool APMPBEncodeRepeatedVarint(pb_ostream_t* stream, const pb_field_t* field, co
 bool APMPBAppendItem(APMPBRepeatedField* record, void* item);
 
 // --- blocks --------------------------------------------------------------------
-// Zeroed room of size bytes (8-byte aligned) in the block of owner's record,
-// or NULL when it has no block or the block is full.
+// Room of size bytes (8-byte aligned, not zeroed) in the block of owner's
+// record, or NULL when it has no block or the block is full.
+inline void* APMPBBlockRoom(const APMPBMessageInfo* owner, size_t size) {
+  APMPBBlock* block = owner != nullptr ? owner->block : nullptr;
+  if (block == nullptr) return nullptr;
+  const size_t rounded = (size + 7) & ~size_t(7);
+  if (rounded < size || rounded > size_t(block->end - block->next)) return nullptr;
+  void* room = block->next;
+  block->next += rounded;
+  return room;
+}
+// The same room, zeroed.
 void* APMPBBlockAllocate(const APMPBMessageInfo* owner, size_t size);
 // Whether p lives in the block of owner's record.
-bool APMPBInBlock(const APMPBMessageInfo* owner, const void* p);
+inline bool APMPBInBlock(const APMPBMessageInfo* owner, const void* p) {
+  if (owner == nullptr || owner->block == nullptr) return false;
+  const auto* byte = static_cast<const uint8_t*>(p);
+  return byte >= reinterpret_cast<const uint8_t*>(owner->block) && byte < owner->block->end;
+}
 // A cell for a scalar slot of owner (zeroed), in its block while room lasts;
 // NULL when memory runs out.
 void* APMPBNewValueCell(const APMPBMessageInfo* owner);

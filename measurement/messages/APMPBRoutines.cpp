@@ -86,7 +86,7 @@ struct Layout {
 
 Layout makeLayout(const APMPBMessageType& type);
 
-const Layout& layoutOf(const APMPBMessageType& type) {
+inline const Layout& layoutOf(const APMPBMessageType& type) {
   static const std::vector<Layout> layouts = [] {
     std::vector<Layout> all;
     for (const APMPBMessageType* each : APMPBAllMessageTypes()) all.push_back(makeLayout(*each));
@@ -676,7 +676,13 @@ bool APMPBMessageType::freeMessageInfo(APMPBMessageInfo* info) const {
       if (value == nullptr) continue;
       const APMPBFieldFlags slotFlags = flags[slot];
       if ((slotFlags & kAPMPBFieldRepeated) == 0) {
-        freeItem(info, slotFlags, slots[slot], value);
+        // A cell in the block goes with it (a string's bytes set apart
+        // excepted).
+        if ((slotFlags & kAPMPBFieldMessage) != 0 || !APMPBInBlock(info, value)) {
+          freeItem(info, slotFlags, slots[slot], value);
+        } else if (isStringLike(slotFlags)) {
+          APMPBFreeString(static_cast<APMPBBytesCell*>(value));
+        }
         continue;
       }
       auto* record = static_cast<APMPBRepeatedField*>(value);

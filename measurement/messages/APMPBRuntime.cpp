@@ -127,24 +127,16 @@ bool APMPBAppendItem(APMPBRepeatedField* record, void* item) {
 // --- blocks ------------------------------------------------------------------
 
 void* APMPBBlockAllocate(const APMPBMessageInfo* owner, size_t size) {
-  if (owner == nullptr || owner->block == nullptr) return nullptr;
-  APMPBBlock* block = owner->block;
-  const size_t rounded = (size + 7) & ~size_t(7);
-  if (rounded < size || rounded > size_t(block->end - block->next)) return nullptr;
-  void* room = block->next;
-  block->next += rounded;
-  std::memset(room, 0, rounded);
+  void* room = APMPBBlockRoom(owner, size);
+  if (room != nullptr) std::memset(room, 0, size);
   return room;
 }
 
-bool APMPBInBlock(const APMPBMessageInfo* owner, const void* p) {
-  if (owner == nullptr || owner->block == nullptr) return false;
-  const auto* byte = static_cast<const uint8_t*>(p);
-  return byte >= reinterpret_cast<const uint8_t*>(owner->block) && byte < owner->block->end;
-}
-
 void* APMPBNewValueCell(const APMPBMessageInfo* owner) {
-  if (void* cell = APMPBBlockAllocate(owner, sizeof(APMPBValueCell))) return cell;
+  if (void* cell = APMPBBlockRoom(owner, sizeof(APMPBValueCell))) {
+    static_cast<APMPBValueCell*>(cell)->u64 = 0;
+    return cell;
+  }
   return std::calloc(1, sizeof(APMPBValueCell));
 }
 
@@ -152,7 +144,7 @@ APMPBBytesCell* APMPBNewBytesCell(const APMPBMessageInfo* owner, const void* byt
   if (length > UINT32_MAX - 1) return nullptr;
   // The cell carries its bytes right behind it: one allocation.
   const size_t size = sizeof(APMPBBytesCell) + length + 1;
-  auto* cell = static_cast<APMPBBytesCell*>(APMPBBlockAllocate(owner, size));
+  auto* cell = static_cast<APMPBBytesCell*>(APMPBBlockRoom(owner, size));
   if (cell == nullptr) cell = static_cast<APMPBBytesCell*>(std::malloc(size));
   if (cell == nullptr) return nullptr;
   cell->reserved = 0;

@@ -199,7 +199,8 @@ TEST_F(APMPBFieldAccess, Arrays) {
 
 // Fills an event through the operations: scalars, texts (one too long for
 // a small block), items and nested items appended in place, then changes:
-// a text replaced, a field cleared and set again, an item's value replaced.
+// a text replaced, a field cleared and set again, an item's value replaced,
+// bytes stored into existing cells.
 void fillEvent(NANOMessageBase* event) {
   APMPBSetString(event, 1, "purchase");
   APMPBSetInt64(event, 2, 1700000000250);
@@ -233,6 +234,10 @@ void fillEvent(NANOMessageBase* event) {
   APMPBSetString(&*last, 1, "third");
   APMPBClearField(&*last, 1);
   APMPBSetInt64(&*last, 2, 7);
+  // Bytes stored into a cell that exists are held apart from it.
+  ASSERT_TRUE(APMPBStoreString(&event->messageInfo()->slots[1], "apart", 5));
+  APMPBSetString(&*last, 0, "last");
+  ASSERT_TRUE(APMPBStoreString(&last->messageInfo()->slots[0], "item apart", 10));
 }
 
 TEST_F(APMPBFieldAccess, ItemsFilledInPlaceAndMessagesInABlock) {
