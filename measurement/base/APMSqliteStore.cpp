@@ -707,22 +707,24 @@ bool APMSqliteStore::upsertColumns(const std::string& table, std::span<const std
   if (m_sqliteHandle == nullptr) return APMFailWithError(error, 2, "Upsert record failed. Database not open.");
   sqlite3_stmt* statement = upsertStatement(table, columns, error);
   if (statement == nullptr) return false;
-  // Every parameter of the text is bound here, and the statement was left
-  // with its bindings cleared by the last run: nothing to clear first.
-  bool done = true;
+  // Every parameter of the text is bound here, for every row: what the last
+  // row left bound is replaced, never run. Only a failed binding clears
+  // them, so that no value of this row stays behind.
+  bool bound = true;
   for (size_t index = 0; index < values.size(); ++index) {
     if (bindColumn(statement, static_cast<int>(index) + 1, values[index]) != SQLITE_OK) {
       setDatabaseError(error, "bind values");
-      done = false;
+      bound = false;
     }
   }
-  if (done) {
-    done = sqlite3_step(statement) == SQLITE_DONE;
-    if (!done) setDatabaseError(error, "execute statement");
+  if (!bound) {
+    sqlite3_clear_bindings(statement);
+    return false;
   }
+  const bool done = sqlite3_step(statement) == SQLITE_DONE;
+  if (!done) setDatabaseError(error, "execute statement");
   // The statement is the cache's, kept for the next row.
   sqlite3_reset(statement);
-  sqlite3_clear_bindings(statement);
   return done;
 }
 

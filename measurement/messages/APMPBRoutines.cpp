@@ -86,12 +86,16 @@ struct Layout {
 
 Layout makeLayout(const APMPBMessageType& type);
 
+// Kept out of line: the look-up below runs for every message encoded and
+// every record made, and stays a few instructions.
+[[gnu::noinline]] std::vector<Layout> makeLayouts() {
+  std::vector<Layout> all;
+  for (const APMPBMessageType* each : APMPBAllMessageTypes()) all.push_back(makeLayout(*each));
+  return all;
+}
+
 inline const Layout& layoutOf(const APMPBMessageType& type) {
-  static const std::vector<Layout> layouts = [] {
-    std::vector<Layout> all;
-    for (const APMPBMessageType* each : APMPBAllMessageTypes()) all.push_back(makeLayout(*each));
-    return all;
-  }();
+  static const std::vector<Layout> layouts = makeLayouts();
   return layouts[type.ordinal];
 }
 
