@@ -14,7 +14,6 @@ namespace {
 
 // Slots of the messages read and written here.
 constexpr int32_t kEventParamsSlot = 0;
-constexpr int32_t kEventNameSlot = 1;
 constexpr int32_t kEventPreviousTimestampSlot = 3;
 constexpr int32_t kParamNameSlot = 0;
 constexpr int32_t kParamStringSlot = 1;
@@ -32,12 +31,7 @@ std::optional<platform::Bytes> encoded(const NANOMessageBase& message) { return 
 
 // The data column of a raw event: its message without the name (which has a
 // column of its own), encoded into data; false when it cannot be.
-bool rawEventData(const APMEvent& event, platform::Bytes& data) {
-  std::shared_ptr<APMPBEvent> proto = event.protoEvent();
-  if (!proto) return false;
-  APMPBClearField(proto.get(), kEventNameSlot);
-  return proto->messageType().encodeInto(proto->messageInfo(), data);
-}
+bool rawEventData(const APMEvent& event, platform::Bytes& data) { return event.encodeProtoEvent(data, false); }
 
 // The columns of a raw event row, in the order of rawEventRow's record.
 constexpr std::string_view kRawEventColumns[] = {"name", "timestamp", "metadata_fingerprint", "data", "is_realtime"};

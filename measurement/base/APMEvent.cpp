@@ -2,6 +2,8 @@
 
 #include <cfloat>
 #include <cmath>
+#include <memory>
+#include <typeinfo>
 
 #include "measurement/base/APMDataTypeValidator.h"
 #include "measurement/base/APMDebugNames.h"
@@ -38,12 +40,20 @@ Dictionary shallowCopy(const Dictionary& source) {
   return copy;
 }
 
+// The APMValue a parameter holds (APMValue::fromObject without taking a
+// reference: the dictionary keeps it alive), or nullptr.
+const APMValue* valueIn(const Value& object) {
+  const platform::Opaque* payload = object.asOpaque();
+  if (payload == nullptr || payload->type == nullptr || *payload->type != typeid(const APMValue)) return nullptr;
+  return static_cast<const APMValue*>(payload->object.get());
+}
+
 // The parameter encoding: one EventParam per entry, appended to the
 // repeated field at slot of message and filled in place.
 void encodeParameters(NANOMessageBase* message, int32_t slot, const Dictionary& parameters,
                       const std::string& eventName, bool nested) {
   for (const auto& [key, object] : parameters) {
-    APMValuePtr value = APMValue::fromObject(object);
+    const APMValue* value = valueIn(object);
     // A value whose kind and contents disagree has nothing to encode either.
     const std::string* text = value != nullptr && value->isString() ? value->value().asString() : nullptr;
     const std::optional<Array> items = value != nullptr && value->isArray() ? value->arrayValue() : std::nullopt;
@@ -57,7 +67,7 @@ void encodeParameters(NANOMessageBase* message, int32_t slot, const Dictionary& 
                               APMDebugEventName(Value(eventName)), APMDebugParameterName(Value(key)));
       continue;
     }
-    std::optional<APMPBItem> param = APMPBAppendMessage(message, slot);
+    std::optional<APMPBMessageView> param = APMPBAppendMessage(message, slot);
     if (!param) continue;
     APMPBSetString(&*param, kParamName, key);
     if (value->isDouble()) {
@@ -70,7 +80,7 @@ void encodeParameters(NANOMessageBase* message, int32_t slot, const Dictionary& 
       for (const Value& element : *items) {
         std::optional<Dictionary> fields = element.asDictionary();
         if (!fields) continue;
-        if (std::optional<APMPBItem> item = APMPBAppendMessage(&*param, kParamNested)) {
+        if (std::optional<APMPBMessageView> item = APMPBAppendMessage(&*param, kParamNested)) {
           encodeParameters(&*item, kParamNested, *fields, eventName, true);
         }
       }
@@ -281,17 +291,32 @@ APMPEvent APMEvent::editEvent() const {
   return APMPEvent(name, m_timestamp, plain);
 }
 
+void APMEvent::writeProtoEvent(NANOMessageBase* message, bool withName) const {
+  if (withName) APMPBSetString(message, kEventName, m_name);
+  if (m_previousTimestamp > DBL_EPSILON) {
+    APMPBSetInt64(message, kEventPreviousTimestamp, APMMillisecondsFromSeconds(m_previousTimestamp));
+  }
+  APMPBSetInt64(message, kEventTimestamp, APMMillisecondsFromSeconds(m_timestamp));
+  encodeParameters(message, kEventParams, m_parameters, m_name, false);
+}
+
 std::shared_ptr<APMPBEvent> APMEvent::protoEvent() const {
   // Built once and then read or encoded: one block holds nearly all of it.
   auto proto = APMPBEvent::initInBlock(eventBlockRoom(m_parameters));
   if (proto == nullptr) return nullptr;
-  APMPBSetString(proto.get(), kEventName, m_name);
-  if (m_previousTimestamp > DBL_EPSILON) {
-    APMPBSetInt64(proto.get(), kEventPreviousTimestamp, APMMillisecondsFromSeconds(m_previousTimestamp));
-  }
-  APMPBSetInt64(proto.get(), kEventTimestamp, APMMillisecondsFromSeconds(m_timestamp));
-  encodeParameters(proto.get(), kEventParams, m_parameters, m_name, false);
+  writeProtoEvent(proto.get(), true);
   return proto;
+}
+
+bool APMEvent::encodeProtoEvent(platform::Bytes& bytes, bool withName) const {
+  struct Free {
+    void operator()(APMPBMessageInfo* info) const { kAPMPBEvent.freeMessageInfo(info); }
+  };
+  std::unique_ptr<APMPBMessageInfo, Free> info(kAPMPBEvent.newMessageInfoInBlock(eventBlockRoom(m_parameters)));
+  if (info == nullptr) return false;
+  APMPBMessageView message(info.get());
+  writeProtoEvent(&message, withName);
+  return kAPMPBEvent.encodeInto(info.get(), bytes);
 }
 
 std::shared_ptr<APMEvent> APMEvent::initWithEventProto(const APMPBEvent* proto) {

@@ -10,8 +10,9 @@
 // Afterwards only the parameters change: the flags "_c", "_r", "_dbg",
 // applyParameters and addScreenParameters.
 //
-// Wire form: protoEvent / initWithEventProto over the Event message; times
-// become milliseconds through APMMillisecondsFromSeconds. Editable form:
+// Wire form: protoEvent / initWithEventProto over the Event message (and
+// encodeProtoEvent for its bytes alone); times become milliseconds through
+// APMMillisecondsFromSeconds. Editable form:
 // editEvent / eventFromEditEvent over APMPEvent.
 //
 // Thread safety: a value; one thread at a time per object (the engine keeps
@@ -65,12 +66,16 @@ class APMEvent {
 
   static std::shared_ptr<APMEvent> initWithEventProto(const APMPBEvent* proto);
   std::shared_ptr<APMPBEvent> protoEvent() const;
+  // The encoding of protoEvent() into bytes, the name left out unless
+  // withName, without a message object; false when it cannot be encoded.
+  bool encodeProtoEvent(platform::Bytes& bytes, bool withName) const;
 
  protected:
   APMEvent() = default;
 
  private:
   bool hasInt64One(const char* key) const;
+  void writeProtoEvent(NANOMessageBase* message, bool withName) const;
 
   platform::Dictionary m_parameters;
   std::string m_origin;

@@ -422,13 +422,13 @@ void APMPBSetArray(NANOMessageBase* message, int32_t index, const std::optional<
   std::free(fresh.items);
 }
 
-std::optional<platform::Bytes> APMPBItem::protoBuffer() const {
+std::optional<platform::Bytes> APMPBMessageView::protoBuffer() const {
   platform::Bytes bytes;
   if (!m_info->type->encodeInto(m_info, bytes)) return std::nullopt;
   return bytes;
 }
 
-std::optional<APMPBItem> APMPBAppendMessage(NANOMessageBase* message, int32_t index) {
+std::optional<APMPBMessageView> APMPBAppendMessage(NANOMessageBase* message, int32_t index) {
   APMPBMessageInfo* info = initialized(message, "AppendMessage");
   if (info == nullptr || !accepted(info, index, "REPEATED MESSAGE", [](APMPBFieldFlags f) {
         return (f & (kAPMPBFieldRepeated | kAPMPBFieldMessage)) == (kAPMPBFieldRepeated | kAPMPBFieldMessage);
@@ -447,7 +447,7 @@ std::optional<APMPBItem> APMPBAppendMessage(NANOMessageBase* message, int32_t in
     itemType.freeMessageInfo(item);
     return std::nullopt;
   }
-  return APMPBItem(item);
+  return APMPBMessageView(item);
 }
 
 platform::Value APMPBObjectValue(std::shared_ptr<NANOMessageBase> object) {

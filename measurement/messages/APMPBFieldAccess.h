@@ -89,12 +89,13 @@ std::optional<platform::Array> APMPBGetArray(const NANOMessageBase* message, int
 // writes its "Invalid object type" line and leaves the field empty.
 void APMPBSetArray(NANOMessageBase* message, int32_t index, const std::optional<platform::Array>& array);
 
-// An item of a repeated message field seen in place: the operations above
-// read and write it like any message, without a copy. It owns nothing and
-// stays valid while its parent lives and the field keeps its items.
-class APMPBItem final : public NANOMessageBase {
+// A message instance seen in place (an item of a repeated message field, an
+// instance its caller owns): the operations above read and write it like
+// any message, without a copy. It owns nothing and stays valid while the
+// instance lives (for an item: while its parent lives and keeps its items).
+class APMPBMessageView final : public NANOMessageBase {
  public:
-  explicit APMPBItem(APMPBMessageInfo* info) : m_info(info) {}
+  explicit APMPBMessageView(APMPBMessageInfo* info) : m_info(info) {}
   const char* messageID() const override { return m_info->name; }
   APMPBMessageInfo* messageInfo() const override { return m_info; }
   const APMPBMessageType& messageType() const override { return *m_info->type; }
@@ -107,7 +108,7 @@ class APMPBItem final : public NANOMessageBase {
 // Appends an empty item to a repeated message field (made in the message's
 // block while room lasts) and hands it out for filling in place; nullopt
 // after the "REPEATED MESSAGE" type line, or when memory runs out.
-std::optional<APMPBItem> APMPBAppendMessage(NANOMessageBase* message, int32_t index);
+std::optional<APMPBMessageView> APMPBAppendMessage(NANOMessageBase* message, int32_t index);
 
 // Message objects inside platform::Values (array items).
 platform::Value APMPBObjectValue(std::shared_ptr<NANOMessageBase> object);

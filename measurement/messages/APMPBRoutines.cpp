@@ -204,15 +204,20 @@ class Frame {
 
 bool isStringLike(APMPBFieldFlags flags) { return (flags & (kAPMPBFieldString | kAPMPBFieldBytes)) != 0; }
 
-// Frees one cell or item of owner's (a record in a block leaves its block's
-// room alone).
-void freeItem(const APMPBMessageInfo* owner, APMPBFieldFlags flags, const APMPBSlot& slot, void* item) {
+// Frees one cell or item of owner's: a message through its type (a record
+// in a block leaves its block's room alone), a cell unless it lives in
+// owner's block; a string's bytes held apart go either way.
+inline void freeItem(const APMPBMessageInfo* owner, APMPBFieldFlags flags, const APMPBSlot& slot, void* item) {
   if (item == nullptr) return;
   if (flags & kAPMPBFieldMessage) {
     slot.messageType->freeMessageInfo(static_cast<APMPBMessageInfo*>(item));
     return;
   }
-  APMPBReleaseCell(owner, item, isStringLike(flags));
+  if (isStringLike(flags)) {
+    auto* cell = static_cast<APMPBBytesCell*>(item);
+    if (cell->bytes != reinterpret_cast<uint8_t*>(cell + 1)) std::free(cell->bytes);
+  }
+  if (!APMPBInBlock(owner, item)) std::free(item);
 }
 
 // --- decoding ------------------------------------------------------------------
@@ -680,13 +685,7 @@ bool APMPBMessageType::freeMessageInfo(APMPBMessageInfo* info) const {
       if (value == nullptr) continue;
       const APMPBFieldFlags slotFlags = flags[slot];
       if ((slotFlags & kAPMPBFieldRepeated) == 0) {
-        // A cell in the block goes with it (a string's bytes set apart
-        // excepted).
-        if ((slotFlags & kAPMPBFieldMessage) != 0 || !APMPBInBlock(info, value)) {
-          freeItem(info, slotFlags, slots[slot], value);
-        } else if (isStringLike(slotFlags)) {
-          APMPBFreeString(static_cast<APMPBBytesCell*>(value));
-        }
+        freeItem(info, slotFlags, slots[slot], value);
         continue;
       }
       auto* record = static_cast<APMPBRepeatedField*>(value);

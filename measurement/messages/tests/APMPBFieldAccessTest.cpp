@@ -206,16 +206,16 @@ void fillEvent(NANOMessageBase* event) {
   APMPBSetInt64(event, 2, 1700000000250);
   APMPBSetInt64(event, 3, -5);
   for (int index = 0; index < 6; ++index) {
-    std::optional<APMPBItem> param = APMPBAppendMessage(event, 0);
+    std::optional<APMPBMessageView> param = APMPBAppendMessage(event, 0);
     ASSERT_TRUE(param.has_value());
     APMPBSetString(&*param, 0, "p" + std::to_string(index));
     if (index % 3 == 0) APMPBSetString(&*param, 1, std::string(size_t(40 * index), 't'));
     if (index % 3 == 1) APMPBSetDouble(&*param, 4, -0.25 * index);
     if (index % 3 == 2) {
       for (int child = 0; child < 3; ++child) {
-        std::optional<APMPBItem> item = APMPBAppendMessage(&*param, 5);
+        std::optional<APMPBMessageView> item = APMPBAppendMessage(&*param, 5);
         ASSERT_TRUE(item.has_value());
-        std::optional<APMPBItem> field = APMPBAppendMessage(&*item, 5);
+        std::optional<APMPBMessageView> field = APMPBAppendMessage(&*item, 5);
         ASSERT_TRUE(field.has_value());
         APMPBSetString(&*field, 0, "c");
         APMPBSetInt64(&*field, 2, int64_t(child) << 33);
@@ -227,7 +227,7 @@ void fillEvent(NANOMessageBase* event) {
   APMPBClearField(event, 3);
   APMPBSetInt64(event, 3, 300);
   APMPBSetInt32(event, 4, -1);
-  std::optional<APMPBItem> last = APMPBAppendMessage(event, 0);
+  std::optional<APMPBMessageView> last = APMPBAppendMessage(event, 0);
   ASSERT_TRUE(last.has_value());
   APMPBSetString(&*last, 1, "first");
   APMPBSetString(&*last, 1, std::string(300, 'r'));
@@ -266,7 +266,7 @@ TEST_F(APMPBFieldAccess, ItemsFilledInPlaceAndMessagesInABlock) {
     APMPBClearField(copy.get(), 1);
     EXPECT_EQ(event->protoBuffer(), copy->protoBuffer());
     // An item seen in place encodes as the item read out.
-    std::optional<APMPBItem> added = APMPBAppendMessage(event.get(), 0);
+    std::optional<APMPBMessageView> added = APMPBAppendMessage(event.get(), 0);
     ASSERT_TRUE(added.has_value());
     APMPBSetString(&*added, 0, "added");
     std::optional<platform::Array> items = APMPBGetArray<APMPBEventParam>(event.get(), 0);
