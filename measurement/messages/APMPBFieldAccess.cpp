@@ -13,10 +13,14 @@ namespace {
 
 // The instance behind a message, or nullptr after the "hasn't been
 // initialized" line of the operation.
-APMPBMessageInfo* initialized(const NANOMessageBase* message, const char* operation) {
+[[gnu::noinline, gnu::cold]] void logUninitialized(const char* operation) {
+  systemLog(format("ProtocolBuffer message hasn't been initialized. %s can't be performed", operation));
+}
+
+inline APMPBMessageInfo* initialized(const NANOMessageBase* message, const char* operation) {
   APMPBMessageInfo* info = message != nullptr ? message->messageInfo() : nullptr;
   if (info == nullptr || info->slots == nullptr || info->type == nullptr) {
-    systemLog(format("ProtocolBuffer message hasn't been initialized. %s can't be performed", operation));
+    logUninitialized(operation);
     return nullptr;
   }
   return info;
@@ -28,10 +32,14 @@ bool inRange(const APMPBMessageInfo* info, int32_t index) {
 
 // Whether the slot exists and its flag word passes the test; otherwise the
 // type line of the operation.
-template <typename Test>
-bool accepted(const APMPBMessageInfo* info, int32_t index, const char* kind, Test test) {
-  if (inRange(info, index) && test(info->flags[index])) return true;
+[[gnu::noinline, gnu::cold]] void logWrongKind(const APMPBMessageInfo* info, int32_t index, const char* kind) {
   systemLog(format("<Nano/Failure> Field type isn't %s. Message: %s, field ID: %d", kind, info->name, index));
+}
+
+template <typename Test>
+inline bool accepted(const APMPBMessageInfo* info, int32_t index, const char* kind, Test test) {
+  if (inRange(info, index) && test(info->flags[index])) return true;
+  logWrongKind(info, index, kind);
   return false;
 }
 
@@ -57,7 +65,7 @@ void clearSlot(APMPBMessageInfo* info, int32_t index) {
 void storeBytes(APMPBMessageInfo* info, int32_t index, const void* bytes, size_t length) {
   void** slot = &info->slots[index];
   if (APMPBBytesCell* fresh = APMPBNewBytesCell(info, bytes, length)) {
-    APMPBReleaseCell(info, *slot, true);
+    if (*slot != nullptr) APMPBReleaseCell(info, *slot, true);
     *slot = fresh;
     return;
   }

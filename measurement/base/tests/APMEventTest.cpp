@@ -203,6 +203,8 @@ TEST(APMEvent, WireFormGoldenBytes) {
            std::string(400, '7') +
            "0a090a025f6f120361707012046d616e79188827"},
   };
+  // One buffer for every case, as a run of raw event inserts uses it.
+  platform::Bytes bytes(4096, 0xEE);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::shared_ptr<APMEvent> event = c.make();
@@ -210,6 +212,12 @@ TEST(APMEvent, WireFormGoldenBytes) {
     std::shared_ptr<APMPBEvent> proto = event->protoEvent();
     ASSERT_NE(proto, nullptr);
     EXPECT_EQ(hex(*proto->protoBuffer()), c.hex);
+    ASSERT_TRUE(event->encodeProtoEvent(bytes, true));
+    EXPECT_EQ(hex(bytes), c.hex);
+    // Without the name: the message with its name cleared.
+    APMPBClearField(proto.get(), 1);
+    ASSERT_TRUE(event->encodeProtoEvent(bytes, false));
+    EXPECT_EQ(bytes, proto->protoBuffer());
     // The bytes decode to a message that encodes to the same bytes.
     EXPECT_EQ(hex(*APMPBEvent::initWithBuffer(unhex(c.hex))->protoBuffer()), c.hex);
   }
