@@ -32,6 +32,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #include <pb.h>
 
@@ -170,9 +171,16 @@ void* APMPBNewValueCell(const APMPBMessageInfo* owner);
 // the bytes in the cell's own room; NULL when memory runs out or the length
 // does not fit the cell's 32 bits.
 APMPBBytesCell* APMPBNewBytesCell(const APMPBMessageInfo* owner, const void* bytes, size_t length);
-// Frees a value, string or bytes cell of owner (its bytes held apart too),
-// leaving what lives in owner's block.
-void APMPBReleaseCell(const APMPBMessageInfo* owner, void* cell, bool stringLike);
+// Frees a value, string or bytes cell of owner (a string's bytes held apart
+// too), leaving what lives in owner's block.
+inline void APMPBReleaseCell(const APMPBMessageInfo* owner, void* cell, bool stringLike) {
+  if (cell == nullptr) return;
+  if (stringLike) {
+    auto* bytesCell = static_cast<APMPBBytesCell*>(cell);
+    if (bytesCell->bytes != reinterpret_cast<uint8_t*>(bytesCell + 1)) std::free(bytesCell->bytes);
+  }
+  if (!APMPBInBlock(owner, cell)) std::free(cell);
+}
 
 // Encodes a filled nanopb structure: sizes it, allocates the buffer once and
 // encodes into it. Returns the length (the caller frees *buffer with free()),

@@ -213,11 +213,7 @@ inline void freeItem(const APMPBMessageInfo* owner, APMPBFieldFlags flags, const
     slot.messageType->freeMessageInfo(static_cast<APMPBMessageInfo*>(item));
     return;
   }
-  if (isStringLike(flags)) {
-    auto* cell = static_cast<APMPBBytesCell*>(item);
-    if (cell->bytes != reinterpret_cast<uint8_t*>(cell + 1)) std::free(cell->bytes);
-  }
-  if (!APMPBInBlock(owner, item)) std::free(item);
+  APMPBReleaseCell(owner, item, isStringLike(flags));
 }
 
 // --- decoding ------------------------------------------------------------------

@@ -155,12 +155,6 @@ APMPBBytesCell* APMPBNewBytesCell(const APMPBMessageInfo* owner, const void* byt
   return cell;
 }
 
-void APMPBReleaseCell(const APMPBMessageInfo* owner, void* cell, bool stringLike) {
-  if (cell == nullptr) return;
-  if (stringLike) APMPBFreeString(static_cast<APMPBBytesCell*>(cell));
-  if (!APMPBInBlock(owner, cell)) std::free(cell);
-}
-
 // --- decoding ----------------------------------------------------------------
 
 bool APMPBDecodeString(pb_istream_t* stream, void** slot) {
