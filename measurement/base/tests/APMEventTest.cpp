@@ -223,6 +223,19 @@ TEST(APMEvent, WireFormGoldenBytes) {
   }
 }
 
+// A value whose kind says text or list but that holds something else has
+// nothing to encode: it is left out (16005), the rest goes on.
+TEST(APMEvent, WireFormLeavesOutValuesThatDisagreeWithTheirKind) {
+  MeasurementTestEnvironment env;
+  auto event = APMEvent::initWithOrigin("app", false, "_e", 1, 0, {{"n", int64_t(2)}});
+  ASSERT_NE(event, nullptr);
+  event->applyParameters({{"t", APMValue::toObject(std::make_shared<APMValue>(APMValue::kString, Value(5)))},
+                          {"l", APMValue::toObject(std::make_shared<APMValue>(APMValue::kArray, Value("x")))}},
+                         false);
+  ASSERT_TRUE(event->parameters().contains("t") && event->parameters().contains("l"));
+  EXPECT_EQ(hex(*event->protoEvent()->protoBuffer()), "0a050a016e18020a090a025f6f120361707012025f6518e807");
+}
+
 TEST(APMEvent, EditableFormRoundTrip) {
   MeasurementTestEnvironment env;
   auto event = APMEvent::initWithOrigin("auto", false, "_vs", 7, 0, {{"d", 1.25}, {"i", int64_t(4)}, {"s", "t"}});
