@@ -2,7 +2,7 @@
 
 #include <cfloat>
 #include <cmath>
-#include <memory>
+#include <string_view>
 #include <typeinfo>
 
 #include "measurement/base/APMDataTypeValidator.h"
@@ -13,6 +13,7 @@
 #include "measurement/base/APMParameterValidation.h"
 #include "measurement/base/APMValue.h"
 #include "measurement/messages/APMPBFieldAccess.h"
+#include "measurement/messages/APMPBWireWriter.h"
 
 namespace {
 
@@ -48,10 +49,50 @@ const APMValue* valueIn(const Value& object) {
   return static_cast<const APMValue*>(payload->object.get());
 }
 
-// The parameter encoding: one EventParam per entry, appended to the
-// repeated field at slot of message and filled in place.
-void encodeParameters(NANOMessageBase* message, int32_t slot, const Dictionary& parameters,
-                      const std::string& eventName, bool nested) {
+// Where the Event message's fields go: into a message through the field
+// operations, or straight into its wire form. Both take the same calls;
+// item() runs fill on a new item of a repeated message slot.
+class MessageSink {
+ public:
+  explicit MessageSink(NANOMessageBase* message) : m_message(message) {}
+  void setString(int32_t slot, std::string_view text) { APMPBSetString(m_message, slot, text); }
+  void setInt64(int32_t slot, int64_t value) { APMPBSetInt64(m_message, slot, value); }
+  void setDouble(int32_t slot, double value) { APMPBSetDouble(m_message, slot, value); }
+  template <class Fill>
+  void item(int32_t slot, const Fill& fill) {
+    if (std::optional<APMPBMessageView> view = APMPBAppendMessage(m_message, slot)) {
+      MessageSink child(&*view);
+      fill(child);
+    }
+  }
+
+ private:
+  NANOMessageBase* m_message;
+};
+
+class WireSink {
+ public:
+  explicit WireSink(APMPBWireWriter& writer) : m_writer(writer) {}
+  void setString(int32_t slot, std::string_view text) { m_writer.setString(slot, text); }
+  void setInt64(int32_t slot, int64_t value) { m_writer.setInt64(slot, value); }
+  void setDouble(int32_t slot, double value) { m_writer.setDouble(slot, value); }
+  template <class Fill>
+  void item(int32_t slot, const Fill& fill) {
+    if (!m_writer.beginMessage(slot)) return;
+    fill(*this);
+    m_writer.endMessage();
+  }
+
+ private:
+  APMPBWireWriter& m_writer;
+};
+
+// The parameter encoding: one EventParam per entry, an item of the repeated
+// field at slot. Every field goes in ascending tag order (as the wire form
+// has them).
+template <class Sink>
+void encodeParameters(Sink& sink, int32_t slot, const Dictionary& parameters, const std::string& eventName,
+                      bool nested) {
   for (const auto& [key, object] : parameters) {
     const APMValue* value = valueIn(object);
     // A value whose kind and contents disagree has nothing to encode either.
@@ -67,24 +108,34 @@ void encodeParameters(NANOMessageBase* message, int32_t slot, const Dictionary& 
                               APMDebugEventName(Value(eventName)), APMDebugParameterName(Value(key)));
       continue;
     }
-    std::optional<APMPBMessageView> param = APMPBAppendMessage(message, slot);
-    if (!param) continue;
-    APMPBSetString(&*param, kParamName, key);
-    if (value->isDouble()) {
-      APMPBSetDouble(&*param, kParamDouble, value->doubleValue());
-    } else if (value->isInt64()) {
-      APMPBSetInt64(&*param, kParamInt, value->int64Value());
-    } else if (text != nullptr) {
-      APMPBSetString(&*param, kParamString, *text);
-    } else {
-      for (const Value& element : *items) {
-        std::optional<Dictionary> fields = element.asDictionary();
-        if (!fields) continue;
-        if (std::optional<APMPBMessageView> item = APMPBAppendMessage(&*param, kParamNested)) {
-          encodeParameters(&*item, kParamNested, *fields, eventName, true);
+    sink.item(slot, [&](Sink& param) {
+      param.setString(kParamName, key);
+      if (value->isDouble()) {
+        param.setDouble(kParamDouble, value->doubleValue());
+      } else if (value->isInt64()) {
+        param.setInt64(kParamInt, value->int64Value());
+      } else if (text != nullptr) {
+        param.setString(kParamString, *text);
+      } else {
+        for (const Value& element : *items) {
+          std::optional<Dictionary> fields = element.asDictionary();
+          if (!fields) continue;
+          param.item(kParamNested, [&](Sink& item) { encodeParameters(item, kParamNested, *fields, eventName, true); });
         }
       }
-    }
+    });
+  }
+}
+
+// The Event message of an event, in ascending tag order.
+template <class Sink>
+void encodeEvent(Sink& sink, const std::string& name, double timestamp, double previousTimestamp,
+                 const Dictionary& parameters, bool withName) {
+  encodeParameters(sink, kEventParams, parameters, name, false);
+  if (withName) sink.setString(kEventName, name);
+  sink.setInt64(kEventTimestamp, APMMillisecondsFromSeconds(timestamp));
+  if (previousTimestamp > DBL_EPSILON) {
+    sink.setInt64(kEventPreviousTimestamp, APMMillisecondsFromSeconds(previousTimestamp));
   }
 }
 
@@ -291,32 +342,20 @@ APMPEvent APMEvent::editEvent() const {
   return APMPEvent(name, m_timestamp, plain);
 }
 
-void APMEvent::writeProtoEvent(NANOMessageBase* message, bool withName) const {
-  if (withName) APMPBSetString(message, kEventName, m_name);
-  if (m_previousTimestamp > DBL_EPSILON) {
-    APMPBSetInt64(message, kEventPreviousTimestamp, APMMillisecondsFromSeconds(m_previousTimestamp));
-  }
-  APMPBSetInt64(message, kEventTimestamp, APMMillisecondsFromSeconds(m_timestamp));
-  encodeParameters(message, kEventParams, m_parameters, m_name, false);
-}
-
 std::shared_ptr<APMPBEvent> APMEvent::protoEvent() const {
   // Built once and then read or encoded: one block holds nearly all of it.
   auto proto = APMPBEvent::initInBlock(eventBlockRoom(m_parameters));
   if (proto == nullptr) return nullptr;
-  writeProtoEvent(proto.get(), true);
+  MessageSink sink(proto.get());
+  encodeEvent(sink, m_name, m_timestamp, m_previousTimestamp, m_parameters, true);
   return proto;
 }
 
 bool APMEvent::encodeProtoEvent(platform::Bytes& bytes, bool withName) const {
-  struct Free {
-    void operator()(APMPBMessageInfo* info) const { kAPMPBEvent.freeMessageInfo(info); }
-  };
-  std::unique_ptr<APMPBMessageInfo, Free> info(kAPMPBEvent.newMessageInfoInBlock(eventBlockRoom(m_parameters)));
-  if (info == nullptr) return false;
-  APMPBMessageView message(info.get());
-  writeProtoEvent(&message, withName);
-  return kAPMPBEvent.encodeInto(info.get(), bytes);
+  APMPBWireWriter writer(kAPMPBEvent, bytes);
+  WireSink sink(writer);
+  encodeEvent(sink, m_name, m_timestamp, m_previousTimestamp, m_parameters, withName);
+  return writer.finish();
 }
 
 std::shared_ptr<APMEvent> APMEvent::initWithEventProto(const APMPBEvent* proto) {

@@ -66,8 +66,9 @@ class APMEvent {
 
   static std::shared_ptr<APMEvent> initWithEventProto(const APMPBEvent* proto);
   std::shared_ptr<APMPBEvent> protoEvent() const;
-  // The encoding of protoEvent() into bytes, the name left out unless
-  // withName, without a message object; false when it cannot be encoded.
+  // The encoding of protoEvent() into bytes (replaced), the name left out
+  // unless withName, written straight from the event without a message;
+  // false when it cannot be encoded.
   bool encodeProtoEvent(platform::Bytes& bytes, bool withName) const;
 
  protected:
@@ -75,7 +76,6 @@ class APMEvent {
 
  private:
   bool hasInt64One(const char* key) const;
-  void writeProtoEvent(NANOMessageBase* message, bool withName) const;
 
   platform::Dictionary m_parameters;
   std::string m_origin;

@@ -23,10 +23,12 @@
 #include <pb_decode.h>
 
 #include "measurement/messages/APMPBMessageType.h"
+#include "measurement/messages/APMPBWireWriter.h"
 #include "measurement/messages/internal/APMPBDiagnostics.h"
 
 using apmpb::consoleLine;
 using apmpb::format;
+using apmpb::systemLog;
 
 namespace {
 
@@ -82,6 +84,8 @@ struct Layout {
   uint32_t contextCount = 0;
   size_t slotBlockSize = 0;
   std::vector<uint32_t> repeatedSlots;
+  // Each slot's index in fields (its encoding position).
+  std::vector<uint32_t> positionOfSlot;
 };
 
 Layout makeLayout(const APMPBMessageType& type);
@@ -163,6 +167,10 @@ Layout makeLayout(const APMPBMessageType& type) {
       place.tagSize = static_cast<uint8_t>(varintSize(place.tagWord));
       place.messageType = type.slots[place.slot].messageType;
       if (iter.pSize != nullptr) place.sizeOffset = static_cast<uint32_t>(static_cast<uint8_t*>(iter.pSize) - base);
+      if (place.slot < type.slotCount) {
+        layout.positionOfSlot.resize(type.slotCount, UINT32_MAX);
+        layout.positionOfSlot[place.slot] = static_cast<uint32_t>(layout.fields.size());
+      }
       layout.fields.push_back(place);
     } while (pb_field_iter_next(&iter));
   }
@@ -459,6 +467,25 @@ bool validInstance(const APMPBMessageType& type, const APMPBMessageInfo* info) {
 bool measure(const APMPBMessageType& type, const APMPBMessageInfo* info, Lengths& lengths, uint64_t& size);
 uint8_t* write(const APMPBMessageType& type, const APMPBMessageInfo* info, Lengths& lengths, uint8_t* out);
 
+// The payload of a scalar cell: its length, and writing it.
+inline size_t scalarLength(Encoding encoding, const APMPBValueCell& cell) {
+  switch (encoding) {
+    case Encoding::kFloat:
+    case Encoding::kFixed32: return 4;
+    case Encoding::kFixed64: return 8;
+    default: return varintSize(payloadOf(encoding, cell));
+  }
+}
+
+inline uint8_t* putScalar(uint8_t* out, Encoding encoding, const APMPBValueCell& cell) {
+  switch (encoding) {
+    case Encoding::kFloat:
+    case Encoding::kFixed32: return putFixed(out, payloadOf(encoding, cell), 4);
+    case Encoding::kFixed64: return putFixed(out, payloadOf(encoding, cell), 8);
+    default: return putVarint(out, payloadOf(encoding, cell));
+  }
+}
+
 // What follows the tag of one value or item: false when it cannot be
 // encoded (a string cell without bytes, a sub-message that cannot be).
 inline bool measureValue(const FieldPlace& place, const void* value, Lengths& lengths, uint64_t& length) {
@@ -477,11 +504,8 @@ inline bool measureValue(const FieldPlace& place, const void* value, Lengths& le
       length = varintSize(inner) + inner;
       return true;
     }
-    case Encoding::kFloat:
-    case Encoding::kFixed32: length = 4; return true;
-    case Encoding::kFixed64: length = 8; return true;
     default:
-      length = varintSize(payloadOf(place.encoding, *static_cast<const APMPBValueCell*>(value)));
+      length = scalarLength(place.encoding, *static_cast<const APMPBValueCell*>(value));
       return true;
   }
 }
@@ -498,10 +522,7 @@ inline uint8_t* writeValue(const FieldPlace& place, const void* value, Lengths& 
     case Encoding::kMessage:
       out = putVarint(out, lengths.next());
       return write(*place.messageType, static_cast<const APMPBMessageInfo*>(value), lengths, out);
-    case Encoding::kFloat:
-    case Encoding::kFixed32: return putFixed(out, payloadOf(place.encoding, *static_cast<const APMPBValueCell*>(value)), 4);
-    case Encoding::kFixed64: return putFixed(out, payloadOf(place.encoding, *static_cast<const APMPBValueCell*>(value)), 8);
-    default: return putVarint(out, payloadOf(place.encoding, *static_cast<const APMPBValueCell*>(value)));
+    default: return putScalar(out, place.encoding, *static_cast<const APMPBValueCell*>(value));
   }
 }
 
@@ -788,4 +809,97 @@ bool APMPBMessageType::hasArrays() const {
     if ((flags[slot] & kAPMPBFieldMessage) && slots[slot].messageType->hasArrays()) return true;
   }
   return false;
+}
+
+// --- the writer ------------------------------------------------------------------
+//
+// The same bytes as write() above: each field's tag and payload from its
+// layout entry, in the order the caller gives, which place() holds to the
+// layout's order. A sub-message's length goes before its fields: one byte is
+// kept for it, and endMessage() makes room for a longer one.
+
+APMPBWireWriter::APMPBWireWriter(const APMPBMessageType& type, std::vector<uint8_t>& bytes) : m_bytes(bytes) {
+  m_bytes.clear();
+  m_frames.reserve(4);
+  m_frames.push_back({&type, -1, false, 0});
+}
+
+uint8_t* APMPBWireWriter::grow(size_t count) {
+  const size_t at = m_bytes.size();
+  m_bytes.resize(at + count);
+  return m_bytes.data() + at;
+}
+
+int64_t APMPBWireWriter::place(int32_t slot, const char* kind, uint32_t wanted) {
+  Frame& frame = m_frames.back();
+  const APMPBMessageType& type = *frame.type;
+  const APMPBFieldFlags flags = slot >= 0 && uint32_t(slot) < type.slotCount ? type.flags[slot] : 0;
+  const bool repeated = (flags & kAPMPBFieldRepeated) != 0;
+  // Singular fields of the kind; message slots also repeated.
+  if ((flags & wanted) == 0 || (repeated && (wanted & kAPMPBFieldMessage) == 0) ||
+      layoutOf(type).positionOfSlot[slot] == UINT32_MAX) {
+    systemLog(format("<Nano/Failure> Field type isn't %s. Message: %s, field ID: %d", kind, type.name, slot));
+    m_accepted = false;
+    return -1;
+  }
+  const int64_t position = layoutOf(type).positionOfSlot[slot];
+  if (position < frame.position || (position == frame.position && !(repeated && frame.repeated))) {
+    systemLog(format("<Nano/Failure> Field written out of order. Message: %s, field ID: %d", type.name, slot));
+    m_accepted = false;
+    return -1;
+  }
+  frame.position = position;
+  frame.repeated = repeated;
+  return position;
+}
+
+void APMPBWireWriter::setString(int32_t slot, std::string_view text) {
+  const int64_t position = place(slot, "a scalar STRING or BYTES", kAPMPBFieldString | kAPMPBFieldBytes);
+  if (position < 0) return;
+  const FieldPlace& field = layoutOf(*m_frames.back().type).fields[position];
+  uint8_t* out = grow(field.tagSize + varintSize(text.size()) + text.size());
+  out = putVarint(putVarint(out, field.tagWord), text.size());
+  if (!text.empty()) std::memcpy(out, text.data(), text.size());
+}
+
+void APMPBWireWriter::setInt64(int32_t slot, int64_t value) {
+  const int64_t position = place(slot, "a scalar INT64", kAPMPBFieldInt64 | kAPMPBFieldUInt64);
+  if (position < 0) return;
+  const FieldPlace& field = layoutOf(*m_frames.back().type).fields[position];
+  APMPBValueCell cell{};
+  cell.i64 = value;
+  putScalar(putVarint(grow(field.tagSize + scalarLength(field.encoding, cell)), field.tagWord), field.encoding, cell);
+}
+
+void APMPBWireWriter::setDouble(int32_t slot, double value) {
+  const int64_t position = place(slot, "a scalar DOUBLE", kAPMPBFieldDouble);
+  if (position < 0) return;
+  const FieldPlace& field = layoutOf(*m_frames.back().type).fields[position];
+  APMPBValueCell cell{};
+  cell.d = value;
+  putScalar(putVarint(grow(field.tagSize + scalarLength(field.encoding, cell)), field.tagWord), field.encoding, cell);
+}
+
+bool APMPBWireWriter::beginMessage(int32_t slot) {
+  const int64_t position = place(slot, "a MESSAGE", kAPMPBFieldMessage);
+  if (position < 0) return false;
+  const FieldPlace& field = layoutOf(*m_frames.back().type).fields[position];
+  putVarint(grow(field.tagSize), field.tagWord);
+  const size_t lengthAt = m_bytes.size();
+  grow(1);
+  m_frames.push_back({field.messageType, -1, false, lengthAt});
+  return true;
+}
+
+void APMPBWireWriter::endMessage() {
+  if (m_frames.size() < 2) {
+    m_accepted = false;
+    return;
+  }
+  const size_t lengthAt = m_frames.back().lengthAt;
+  m_frames.pop_back();
+  const size_t length = m_bytes.size() - lengthAt - 1;
+  const size_t extra = varintSize(length) - 1;
+  if (extra > 0) m_bytes.insert(m_bytes.begin() + std::ptrdiff_t(lengthAt) + 1, extra, 0);
+  putVarint(m_bytes.data() + lengthAt, length);
 }

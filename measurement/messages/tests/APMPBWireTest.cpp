@@ -12,9 +12,11 @@
 
 #include "measurement/messages/APMPBFieldAccess.h"
 #include "measurement/messages/APMPBMessage.h"
+#include "measurement/messages/APMPBWireWriter.h"
 #include "measurement/messages/tests/WireTestSupport.h"
 #include "platform/crypto/Digest.h"
 #include "platform/log/ConsoleCapture.h"
+#include "testing/LogCapture.h"
 
 namespace {
 
@@ -287,6 +289,120 @@ TEST(APMPBWire, EveryTypeEncodesToTheSameBytes) {
     const std::string digest = platform::Digest::hex(platform::Digest::sha1(wiretest::encode(info)));
     EXPECT_EQ(digest, digests.count(type->name) ? digests.at(type->name) : "");
     type->freeMessageInfo(info);
+  }
+}
+
+// Gives every field both to a message, through the field operations, and to
+// a writer.
+struct BothSink {
+  NANOMessageBase* message;
+  APMPBWireWriter* writer;
+  void string(int32_t slot, const std::string& text) {
+    APMPBSetString(message, slot, text);
+    writer->setString(slot, text);
+  }
+  void int64(int32_t slot, int64_t value) {
+    APMPBSetInt64(message, slot, value);
+    writer->setInt64(slot, value);
+  }
+  void real(int32_t slot, double value) {
+    APMPBSetDouble(message, slot, value);
+    writer->setDouble(slot, value);
+  }
+  void item(int32_t slot, const std::function<void(BothSink&)>& fill) {
+    std::optional<APMPBMessageView> view = APMPBAppendMessage(message, slot);
+    ASSERT_TRUE(view.has_value());
+    ASSERT_TRUE(writer->beginMessage(slot));
+    BothSink child{&*view, writer};
+    fill(child);
+    writer->endMessage();
+  }
+};
+
+// The writer against the encoder: the same fields given in tag order, to the
+// writer and to a message through the field operations, give the same bytes.
+// Items of every length class (empty, short, over 127 and over 16383 bytes:
+// their length prefixes take one, two and three bytes), three levels deep.
+TEST(APMPBWire, TheWriterWritesWhatTheEncoderWrites) {
+  std::vector<uint8_t> written(100, 0xAA);
+  auto event = APMPBEvent::initWithMessageInfo(nullptr);
+  APMPBWireWriter writer(kAPMPBEvent, written);
+  BothSink sink{event.get(), &writer};
+  const size_t lengths[] = {0, 5, 200, 20000};
+  for (size_t length : lengths) {
+    sink.item(0, [&](BothSink& param) {
+      param.string(0, "p" + std::to_string(length));
+      if (length > 0) param.string(1, std::string(length, 'v'));
+      param.int64(2, -int64_t(length));
+      param.real(4, 0.5 * double(length));
+      for (int child = 0; child < 2; ++child) {
+        param.item(5, [&](BothSink& item) {
+          item.item(5, [&](BothSink& field) {
+            field.string(0, std::string(length / 2, 'c'));
+            field.int64(2, int64_t(1) << 62);
+          });
+        });
+      }
+    });
+  }
+  sink.item(0, [](BothSink&) {});
+  sink.string(1, "name");
+  sink.int64(2, 1700000000250);
+  sink.int64(3, INT64_MIN);
+  EXPECT_TRUE(writer.finish());
+  EXPECT_EQ(std::optional<platform::Bytes>(written), event->protoBuffer());
+  // A sub-message: its fields after the parent's earlier ones.
+  std::vector<uint8_t> nested;
+  APMPBWireWriter filter(kAPMPBPropertyFilter, nested);
+  ASSERT_TRUE(filter.beginMessage(2));
+  filter.setString(3, "p");
+  filter.endMessage();
+  EXPECT_TRUE(filter.finish());
+  auto reference = APMPBPropertyFilter::initWithMessageInfo(nullptr);
+  auto inner = APMPBFilter::initWithMessageInfo(nullptr);
+  APMPBSetString(inner.get(), 3, "p");
+  APMPBSetMessage(reference.get(), 2, inner.get());
+  EXPECT_EQ(std::optional<platform::Bytes>(nested), reference->protoBuffer());
+}
+
+// Fields out of tag order, given twice, of another kind or outside the type
+// are left out with their line; finish() then says NO, as it does for
+// messages not ended or ended twice.
+TEST(APMPBWire, TheWriterRefusesWhatItCannotWriteInOrder) {
+  testkit::LogCapture logs;
+  struct Case {
+    const char* name;
+    std::function<void(APMPBWireWriter&)> write;
+    const char* line;
+  };
+  const std::vector<Case> cases = {
+      {"out of order", [](APMPBWireWriter& w) { w.setInt64(2, 1); w.setString(1, "n"); },
+       "<Nano/Failure> Field written out of order. Message: Event, field ID: 1"},
+      {"a singular field twice", [](APMPBWireWriter& w) { w.setString(1, "a"); w.setString(1, "b"); },
+       "<Nano/Failure> Field written out of order. Message: Event, field ID: 1"},
+      {"items after a later field",
+       [](APMPBWireWriter& w) {
+         w.setString(1, "n");
+         if (w.beginMessage(0)) w.endMessage();
+       },
+       "<Nano/Failure> Field written out of order. Message: Event, field ID: 0"},
+      {"another kind", [](APMPBWireWriter& w) { w.setDouble(1, 1); },
+       "<Nano/Failure> Field type isn't a scalar DOUBLE. Message: Event, field ID: 1"},
+      {"not a message", [](APMPBWireWriter& w) { EXPECT_FALSE(w.beginMessage(1)); },
+       "<Nano/Failure> Field type isn't a MESSAGE. Message: Event, field ID: 1"},
+      {"outside the type", [](APMPBWireWriter& w) { w.setInt64(9, 1); },
+       "<Nano/Failure> Field type isn't a scalar INT64. Message: Event, field ID: 9"},
+      {"not ended", [](APMPBWireWriter& w) { EXPECT_TRUE(w.beginMessage(0)); }, nullptr},
+      {"ended twice", [](APMPBWireWriter& w) { w.endMessage(); }, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> bytes;
+    APMPBWireWriter writer(kAPMPBEvent, bytes);
+    c.write(writer);
+    EXPECT_FALSE(writer.finish());
+    EXPECT_EQ(logs.texts(), c.line ? std::vector<std::string>{c.line} : std::vector<std::string>{});
+    logs.clear();
   }
 }
 

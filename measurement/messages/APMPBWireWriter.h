@@ -1,0 +1,68 @@
+// APMPBWireWriter: the wire form of one message written field by field as it
+// is given, without building the message: for a message that would only be
+// built to be encoded and dropped.
+//
+//   APMPBWireWriter writer(kAPMPBEvent, bytes);       // bytes replaced
+//   if (writer.beginMessage(0)) {                      // an item of "params"
+//     writer.setString(0, "currency");
+//     writer.setString(1, "EUR");
+//     writer.endMessage();
+//   }
+//   writer.setString(1, "purchase");
+//   bool ok = writer.finish();
+//
+// Slots are the slot indexes of the field operations (APMPBFieldAccess.h).
+// Fields must come in the type's encoding order (ascending tag order, the
+// order the encoder writes them), each singular field at most once, the items
+// of a repeated field one after the other: the bytes are then exactly what
+// encoding a message holding the same fields writes. A slot outside the type,
+// of another kind, or out of that order writes its line to the platform system
+// log, is left out, and makes finish() answer NO.
+//
+// Thread safety: one writer per thread; the bytes are the caller's.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "measurement/messages/APMPBMessageType.h"
+
+class APMPBWireWriter {
+ public:
+  APMPBWireWriter(const APMPBMessageType& type, std::vector<uint8_t>& bytes);
+  APMPBWireWriter(const APMPBWireWriter&) = delete;
+  APMPBWireWriter& operator=(const APMPBWireWriter&) = delete;
+
+  // String and bytes slots.
+  void setString(int32_t slot, std::string_view text);
+  // int64 and uint64 slots.
+  void setInt64(int32_t slot, int64_t value);
+  void setDouble(int32_t slot, double value);
+  // Starts the next item of a repeated message slot, or a singular message
+  // slot; its fields follow, then endMessage(). NO (nothing started) on a
+  // refused slot.
+  bool beginMessage(int32_t slot);
+  void endMessage();
+  // Whether every field was accepted and every message ended.
+  bool finish() const { return m_accepted && m_frames.size() == 1; }
+
+ private:
+  struct Frame {
+    const APMPBMessageType* type;
+    // Encoding position of the last field written, and whether it was
+    // repeated (its next item may follow).
+    int64_t position;
+    bool repeated;
+    // Where the length of a sub-message goes.
+    size_t lengthAt;
+  };
+  // The field's encoding position after the checks, or -1 (logged).
+  int64_t place(int32_t slot, const char* kind, uint32_t wanted);
+  uint8_t* grow(size_t count);
+
+  std::vector<uint8_t>& m_bytes;
+  std::vector<Frame> m_frames;
+  bool m_accepted = true;
+};
