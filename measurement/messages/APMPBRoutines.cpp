@@ -11,6 +11,7 @@
 // messages get a small context (record, element type, nesting depth) that
 // lives next to the structure in one block. Singular sub-messages are nested
 // in place and handled by nanopb in the parent's pass.
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cstdlib>
@@ -819,75 +820,91 @@ bool APMPBMessageType::hasArrays() const {
 // kept for it, and endMessage() makes room for a longer one.
 
 APMPBWireWriter::APMPBWireWriter(const APMPBMessageType& type, std::vector<uint8_t>& bytes) : m_bytes(bytes) {
-  m_bytes.clear();
+  // The bytes' storage is written from the start; finish() cuts it to size.
+  if (m_bytes.size() < m_bytes.capacity()) m_bytes.resize(m_bytes.capacity());
   m_frames.reserve(4);
   m_frames.push_back({&type, -1, false, 0});
 }
 
-uint8_t* APMPBWireWriter::grow(size_t count) {
-  const size_t at = m_bytes.size();
-  m_bytes.resize(at + count);
-  return m_bytes.data() + at;
+bool APMPBWireWriter::finish() {
+  m_bytes.resize(m_size);
+  return m_accepted && m_frames.size() == 1;
 }
 
-int64_t APMPBWireWriter::place(int32_t slot, const char* kind, uint32_t wanted) {
+uint8_t* APMPBWireWriter::grow(size_t count) {
+  if (m_bytes.size() - m_size < count) m_bytes.resize(std::max({m_bytes.size() * 2, m_size + count, size_t(64)}));
+  uint8_t* out = m_bytes.data() + m_size;
+  m_size += count;
+  return out;
+}
+
+namespace {
+
+[[gnu::noinline, gnu::cold]] void refuse(const APMPBMessageType& type, int32_t slot, const char* kind) {
+  if (kind != nullptr) {
+    systemLog(format("<Nano/Failure> Field type isn't %s. Message: %s, field ID: %d", kind, type.name, slot));
+  } else {
+    systemLog(format("<Nano/Failure> Field written out of order. Message: %s, field ID: %d", type.name, slot));
+  }
+}
+
+}  // namespace
+
+inline const void* APMPBWireWriter::place(int32_t slot, const char* kind, uint32_t wanted) {
   Frame& frame = m_frames.back();
   const APMPBMessageType& type = *frame.type;
+  const Layout& layout = layoutOf(type);
   const APMPBFieldFlags flags = slot >= 0 && uint32_t(slot) < type.slotCount ? type.flags[slot] : 0;
   const bool repeated = (flags & kAPMPBFieldRepeated) != 0;
   // Singular fields of the kind; message slots also repeated.
   if ((flags & wanted) == 0 || (repeated && (wanted & kAPMPBFieldMessage) == 0) ||
-      layoutOf(type).positionOfSlot[slot] == UINT32_MAX) {
-    systemLog(format("<Nano/Failure> Field type isn't %s. Message: %s, field ID: %d", kind, type.name, slot));
+      layout.positionOfSlot[slot] == UINT32_MAX) {
+    refuse(type, slot, kind);
     m_accepted = false;
-    return -1;
+    return nullptr;
   }
-  const int64_t position = layoutOf(type).positionOfSlot[slot];
+  const int64_t position = layout.positionOfSlot[slot];
   if (position < frame.position || (position == frame.position && !(repeated && frame.repeated))) {
-    systemLog(format("<Nano/Failure> Field written out of order. Message: %s, field ID: %d", type.name, slot));
+    refuse(type, slot, nullptr);
     m_accepted = false;
-    return -1;
+    return nullptr;
   }
   frame.position = position;
   frame.repeated = repeated;
-  return position;
+  return &layout.fields[position];
 }
 
 void APMPBWireWriter::setString(int32_t slot, std::string_view text) {
-  const int64_t position = place(slot, "a scalar STRING or BYTES", kAPMPBFieldString | kAPMPBFieldBytes);
-  if (position < 0) return;
-  const FieldPlace& field = layoutOf(*m_frames.back().type).fields[position];
-  uint8_t* out = grow(field.tagSize + varintSize(text.size()) + text.size());
-  out = putVarint(putVarint(out, field.tagWord), text.size());
+  const auto* field = static_cast<const FieldPlace*>(place(slot, "a scalar STRING or BYTES", kAPMPBFieldString | kAPMPBFieldBytes));
+  if (field == nullptr) return;
+  uint8_t* out = grow(field->tagSize + varintSize(text.size()) + text.size());
+  out = putVarint(putVarint(out, field->tagWord), text.size());
   if (!text.empty()) std::memcpy(out, text.data(), text.size());
 }
 
 void APMPBWireWriter::setInt64(int32_t slot, int64_t value) {
-  const int64_t position = place(slot, "a scalar INT64", kAPMPBFieldInt64 | kAPMPBFieldUInt64);
-  if (position < 0) return;
-  const FieldPlace& field = layoutOf(*m_frames.back().type).fields[position];
+  const auto* field = static_cast<const FieldPlace*>(place(slot, "a scalar INT64", kAPMPBFieldInt64 | kAPMPBFieldUInt64));
+  if (field == nullptr) return;
   APMPBValueCell cell{};
   cell.i64 = value;
-  putScalar(putVarint(grow(field.tagSize + scalarLength(field.encoding, cell)), field.tagWord), field.encoding, cell);
+  putScalar(putVarint(grow(field->tagSize + scalarLength(field->encoding, cell)), field->tagWord), field->encoding, cell);
 }
 
 void APMPBWireWriter::setDouble(int32_t slot, double value) {
-  const int64_t position = place(slot, "a scalar DOUBLE", kAPMPBFieldDouble);
-  if (position < 0) return;
-  const FieldPlace& field = layoutOf(*m_frames.back().type).fields[position];
+  const auto* field = static_cast<const FieldPlace*>(place(slot, "a scalar DOUBLE", kAPMPBFieldDouble));
+  if (field == nullptr) return;
   APMPBValueCell cell{};
   cell.d = value;
-  putScalar(putVarint(grow(field.tagSize + scalarLength(field.encoding, cell)), field.tagWord), field.encoding, cell);
+  putScalar(putVarint(grow(field->tagSize + scalarLength(field->encoding, cell)), field->tagWord), field->encoding, cell);
 }
 
 bool APMPBWireWriter::beginMessage(int32_t slot) {
-  const int64_t position = place(slot, "a MESSAGE", kAPMPBFieldMessage);
-  if (position < 0) return false;
-  const FieldPlace& field = layoutOf(*m_frames.back().type).fields[position];
-  putVarint(grow(field.tagSize), field.tagWord);
-  const size_t lengthAt = m_bytes.size();
+  const auto* field = static_cast<const FieldPlace*>(place(slot, "a MESSAGE", kAPMPBFieldMessage));
+  if (field == nullptr) return false;
+  putVarint(grow(field->tagSize), field->tagWord);
+  const size_t lengthAt = m_size;
   grow(1);
-  m_frames.push_back({field.messageType, -1, false, lengthAt});
+  m_frames.push_back({field->messageType, -1, false, lengthAt});
   return true;
 }
 
@@ -898,8 +915,12 @@ void APMPBWireWriter::endMessage() {
   }
   const size_t lengthAt = m_frames.back().lengthAt;
   m_frames.pop_back();
-  const size_t length = m_bytes.size() - lengthAt - 1;
+  const size_t length = m_size - lengthAt - 1;
   const size_t extra = varintSize(length) - 1;
-  if (extra > 0) m_bytes.insert(m_bytes.begin() + std::ptrdiff_t(lengthAt) + 1, extra, 0);
+  if (extra > 0) {
+    grow(extra);
+    uint8_t* contents = m_bytes.data() + lengthAt + 1;
+    std::memmove(contents + extra, contents, length);
+  }
   putVarint(m_bytes.data() + lengthAt, length);
 }

@@ -2,7 +2,7 @@
 // is given, without building the message: for a message that would only be
 // built to be encoded and dropped.
 //
-//   APMPBWireWriter writer(kAPMPBEvent, bytes);       // bytes replaced
+//   APMPBWireWriter writer(kAPMPBEvent, bytes);       // bytes replaced by finish()
 //   if (writer.beginMessage(0)) {                      // an item of "params"
 //     writer.setString(0, "currency");
 //     writer.setString(1, "EUR");
@@ -45,8 +45,9 @@ class APMPBWireWriter {
   // refused slot.
   bool beginMessage(int32_t slot);
   void endMessage();
-  // Whether every field was accepted and every message ended.
-  bool finish() const { return m_accepted && m_frames.size() == 1; }
+  // Cuts the bytes to what was written (before, they may hold more); whether
+  // every field was accepted and every message ended.
+  bool finish();
 
  private:
   struct Frame {
@@ -58,11 +59,13 @@ class APMPBWireWriter {
     // Where the length of a sub-message goes.
     size_t lengthAt;
   };
-  // The field's encoding position after the checks, or -1 (logged).
-  int64_t place(int32_t slot, const char* kind, uint32_t wanted);
+  // The field's layout entry after the checks, or NULL (logged).
+  const void* place(int32_t slot, const char* kind, uint32_t wanted);
+  // Room for count more bytes.
   uint8_t* grow(size_t count);
 
   std::vector<uint8_t>& m_bytes;
+  size_t m_size = 0;
   std::vector<Frame> m_frames;
   bool m_accepted = true;
 };
