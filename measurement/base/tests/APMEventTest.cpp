@@ -234,6 +234,9 @@ TEST(APMEvent, WireFormLeavesOutValuesThatDisagreeWithTheirKind) {
                          false);
   ASSERT_TRUE(event->parameters().contains("t") && event->parameters().contains("l"));
   EXPECT_EQ(hex(*event->protoEvent()->protoBuffer()), "0a050a016e18020a090a025f6f120361707012025f6518e807");
+  platform::Bytes bytes;
+  ASSERT_TRUE(event->encodeProtoEvent(bytes, true));
+  EXPECT_EQ(hex(bytes), "0a050a016e18020a090a025f6f120361707012025f6518e807");
 }
 
 TEST(APMEvent, EditableFormRoundTrip) {
