@@ -93,8 +93,9 @@ class WireSink {
 template <class Sink>
 void encodeParameters(Sink& sink, int32_t slot, const Dictionary& parameters, const std::string& eventName,
                       bool nested) {
-  for (const auto& [key, object] : parameters) {
-    const APMValue* value = valueIn(object);
+  for (const auto& entry : parameters) {
+    const std::string& key = entry.first;
+    const APMValue* value = valueIn(entry.second);
     // A value whose kind and contents disagree has nothing to encode either.
     const std::string* text = value != nullptr && value->isString() ? value->value().asString() : nullptr;
     const std::optional<Array> items = value != nullptr && value->isArray() ? value->arrayValue() : std::nullopt;
