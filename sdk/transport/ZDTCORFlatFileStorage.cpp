@@ -181,7 +181,7 @@ void ZDTCORFlatFileStorage::storeEvent(std::shared_ptr<ZDTCOREvent> event, ZDTCO
 void ZDTCORFlatFileStorage::storeEventOnQueue(const std::shared_ptr<ZDTCOREvent>& event,
                                               const ZDTCOREventCompletion& completion,
                                               const std::shared_ptr<ZDTCORBackgroundIdentifier>& task) {
-  if (event->serializedDataObjectBytes()->size() > kMaxEventPayloadBytes) {
+  if (payloadTooLargeForAnUpload(*event)) {
     ZDTCORLogDebug("The event's payload is larger than an upload can carry, so it was not saved.");
     Error error(kErrorDomain, 1);
     error.setFailureReason("The event's payload is larger than an upload can carry.");

@@ -88,6 +88,9 @@ class ZDTCORFlatFileStorage : public ZDTCORStorageProtocol,
   // (error "ZDTCORFlatFileStorage" 1) and deleted when found while batching,
   // so it cannot hold up its target's uploads until it expires.
   static constexpr size_t kMaxEventPayloadBytes = 65535;
+  static bool payloadTooLargeForAnUpload(const ZDTCOREvent& event) {
+    return event.serializedDataObjectBytes() && event.serializedDataObjectBytes()->size() > kMaxEventPayloadBytes;
+  }
   // The targets the storage serves, in registration order.
   static constexpr int64_t kTargets[] = {999, 1000, 1001, 1002, 1003};
 

@@ -89,8 +89,7 @@ void ZDTCORFlatFileStorage::makeBatch(const ZDTCORStorageEventSelector& selector
   for (const Candidate& candidate : candidates) {
     if (events.size() >= maxEventsPerBatch()) break;
     auto decoded = ZDTCORDecodeArchiveAtPathAs<ZDTCOREvent>(candidate.path);
-    const bool oversized = decoded && decoded.value() && decoded.value()->serializedDataObjectBytes() &&
-                           decoded.value()->serializedDataObjectBytes()->size() > kMaxEventPayloadBytes;
+    const bool oversized = decoded && decoded.value() && payloadTooLargeForAnUpload(*decoded.value());
     if (!decoded || !decoded.value() || oversized) {
       ZDTCORLogDebug(oversized ? std::string("Deleting an event whose payload is larger than an upload can carry.")
                                : "Error deserializing event: " +
