@@ -452,10 +452,8 @@ bool APMDatabase::updateConditionalUserProperty(const APMConditionalUserProperty
     row.set("trigger_event_name", *property->triggerEventName());
   }
   auto addEvent = [&row](const char* column, const std::shared_ptr<APMEvent>& event) {
-    if (!event) return;
-    if (std::shared_ptr<APMPBEvent> proto = event->protoEvent()) {
-      if (std::optional<platform::Bytes> bytes = proto->protoBuffer()) row.set(column, platform::Value::data(*bytes));
-    }
+    platform::Bytes bytes;
+    if (event && event->encodeProtoEvent(bytes, true)) row.set(column, platform::Value::data(std::move(bytes)));
   };
   addEvent("triggered_event", property->triggeredEvent());
   addEvent("timed_out_event", property->timedOutEvent());
@@ -576,10 +574,11 @@ bool APMDatabase::updateComplexEventForAudienceEvaluationWithEventID(int64_t eve
                                                                      const APMEvent* mainEvent,
                                                                      platform::Error* error) {
   if (mainEvent == nullptr) return APMFailWithError(error, 1, "Received nil main event");
-  std::shared_ptr<APMPBEvent> proto = mainEvent->protoEvent();
-  std::optional<platform::Bytes> bytes = proto ? proto->protoBuffer() : std::nullopt;
-  if (!bytes || bytes->empty()) return APMFailWithError(error, 1, "Cannot create the main event blob");
-  Record row{{"main_event", platform::Value::data(*bytes)},
+  platform::Bytes bytes;
+  if (!mainEvent->encodeProtoEvent(bytes, true) || bytes.empty()) {
+    return APMFailWithError(error, 1, "Cannot create the main event blob");
+  }
+  Record row{{"main_event", platform::Value::data(std::move(bytes))},
              {"event_id", static_cast<long long>(eventID)},
              {"children_to_process", static_cast<long long>(childEventCount)}};
   return insertDataType(row, "main_event_params", error);

@@ -22,10 +22,6 @@ constexpr const char* kPrimaryKey = "PRIMARY KEY";
 
 std::shared_ptr<APMMonitor> monitor() { return APMEngineServices::monitor(); }
 
-bool isAcceptedValue(const platform::Value& value) {
-  return value.isNull() || value.isString() || value.isNumeric() || value.isData();
-}
-
 bool containsCaseInsensitive(const std::string& text, const std::string& word) {
   return platform::Unicode::uppercase(text).find(word) != std::string::npos;
 }
@@ -440,7 +436,7 @@ sqlite3_stmt* APMSqliteStore::updateStatementForRecord(const Record& record, con
   std::vector<std::string> assignments;
   Parameters values;
   for (const auto& [key, value] : record) {
-    if (!isAcceptedValue(value)) {
+    if (!ColumnValue::of(value)) {
       monitor()->logWithLevel(4, 34021, "Record has value of unexpected type (update)");
       APMFailWithError(error, 1, "Failed to bind parameter of unexpected type to update statement");
       return nullptr;

@@ -32,14 +32,10 @@ bool inRange(const APMPBMessageInfo* info, int32_t index) {
 
 // Whether the slot exists and its flag word passes the test; otherwise the
 // type line of the operation.
-[[gnu::noinline, gnu::cold]] void logWrongKind(const APMPBMessageInfo* info, int32_t index, const char* kind) {
-  systemLog(format("<Nano/Failure> Field type isn't %s. Message: %s, field ID: %d", kind, info->name, index));
-}
-
 template <typename Test>
 inline bool accepted(const APMPBMessageInfo* info, int32_t index, const char* kind, Test test) {
   if (inRange(info, index) && test(info->flags[index])) return true;
-  logWrongKind(info, index, kind);
+  apmpb::logWrongKind(info->name, index, kind);
   return false;
 }
 

@@ -96,6 +96,13 @@ struct APMPBBytesCell {
   uint8_t* bytes;
 };
 
+// A cell's first bytes live in its own room right behind it; a value stored
+// over them later is held apart and freed on its own.
+inline uint8_t* APMPBCellRoom(APMPBBytesCell* cell) { return reinterpret_cast<uint8_t*>(cell + 1); }
+inline void APMPBFreeBytesHeldApart(APMPBBytesCell* cell) {
+  if (cell->bytes != APMPBCellRoom(cell)) std::free(cell->bytes);
+}
+
 struct APMPBRepeatedField {
   uint32_t fillIndex;
   uint32_t count;
@@ -123,7 +130,7 @@ bool APMPBStoreBytes(void** slot, const void* bytes, size_t length);
 
 // --- wire callbacks ----------------------------------------------------------
 // Decoders take the address of a cell pointer (strings, bytes) or the record
-// (repeated fields) as their argument; encoders the cell or the record.
+// (repeated fields) as their argument.
 
 // The first occurrence of a field in the input is the one kept; a value over
 // kAPMPBMaxDecodedBytes fails the decode after its "Buffer is too big" text.
@@ -133,12 +140,6 @@ bool APMPBDecodeRepeatedString(pb_istream_t* stream, APMPBRepeatedField* record)
 bool APMPBDecodeRepeatedBytes(pb_istream_t* stream, APMPBRepeatedField* record);
 // Packed and unpacked input arrive one value per call.
 bool APMPBDecodeRepeatedVarint(pb_istream_t* stream, APMPBRepeatedField* record);
-bool APMPBEncodeString(pb_ostream_t* stream, const pb_field_t* field, const APMPBBytesCell* cell);
-bool APMPBEncodeBytes(pb_ostream_t* stream, const pb_field_t* field, const APMPBBytesCell* cell);
-bool APMPBEncodeRepeatedString(pb_ostream_t* stream, const pb_field_t* field, const APMPBRepeatedField* record);
-bool APMPBEncodeRepeatedBytes(pb_ostream_t* stream, const pb_field_t* field, const APMPBRepeatedField* record);
-// Unpacked: one tag per item.
-bool APMPBEncodeRepeatedVarint(pb_ostream_t* stream, const pb_field_t* field, const APMPBRepeatedField* record);
 
 // Appends an item pointer to a record, growing its item array; false when
 // memory or the 32-bit count runs out.
@@ -176,14 +177,8 @@ APMPBBytesCell* APMPBNewBytesCell(const APMPBMessageInfo* owner, const void* byt
 inline void APMPBReleaseCell(const APMPBMessageInfo* owner, void* cell, bool stringLike) {
   if (cell == nullptr) return;
   if (stringLike) {
-    auto* bytesCell = static_cast<APMPBBytesCell*>(cell);
-    if (bytesCell->bytes != reinterpret_cast<uint8_t*>(bytesCell + 1)) std::free(bytesCell->bytes);
+    APMPBFreeBytesHeldApart(static_cast<APMPBBytesCell*>(cell));
   }
   if (!APMPBInBlock(owner, cell)) std::free(cell);
 }
 
-// Encodes a filled nanopb structure: sizes it, allocates the buffer once and
-// encodes into it. Returns the length (the caller frees *buffer with free()),
-// or -1 with *buffer NULL; an encoding longer than INT32_MAX also fails, after
-// "<ERROR> NAME encoder failed: message too large".
-int32_t APMPBEncodeToBuffer(const pb_msgdesc_t* fields, const void* source, uint8_t** buffer, const char* name);

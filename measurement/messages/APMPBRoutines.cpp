@@ -18,6 +18,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include <pb_common.h>
@@ -774,32 +775,40 @@ bool APMPBMessageType::decode(const uint8_t* buffer, size_t length, APMPBMessage
   return decoded;
 }
 
+namespace {
+
+// The encoding's size with its sub-message lengths; none when a cell cannot be
+// encoded or the whole is over INT32_MAX (after its line).
+std::optional<size_t> measuredSize(const APMPBMessageType& type, const APMPBMessageInfo* info, Lengths& lengths) {
+  uint64_t size = 0;
+  if (!measure(type, info, lengths, size)) return std::nullopt;
+  if (size > uint64_t(INT32_MAX)) {
+    consoleLine(format("<ERROR> %s encoder failed: message too large", type.name));
+    return std::nullopt;
+  }
+  return size_t(size);
+}
+
+}  // namespace
+
 int32_t APMPBMessageType::encode(const APMPBMessageInfo* info, uint8_t** buffer) const {
   if (buffer == nullptr) return -1;
   *buffer = nullptr;
   Lengths lengths;
-  uint64_t size = 0;
-  if (!measure(*this, info, lengths, size)) return -1;
-  if (size > uint64_t(INT32_MAX)) {
-    consoleLine(format("<ERROR> %s encoder failed: message too large", name));
-    return -1;
-  }
-  auto* bytes = static_cast<uint8_t*>(std::malloc(size == 0 ? 1 : size_t(size)));
+  const std::optional<size_t> size = measuredSize(*this, info, lengths);
+  if (!size) return -1;
+  auto* bytes = static_cast<uint8_t*>(std::malloc(*size == 0 ? 1 : *size));
   if (bytes == nullptr) return -1;
   write(*this, info, lengths, bytes);
   *buffer = bytes;
-  return static_cast<int32_t>(size);
+  return static_cast<int32_t>(*size);
 }
 
 bool APMPBMessageType::encodeInto(const APMPBMessageInfo* info, std::vector<uint8_t>& bytes) const {
   Lengths lengths;
-  uint64_t size = 0;
-  if (!measure(*this, info, lengths, size)) return false;
-  if (size > uint64_t(INT32_MAX)) {
-    consoleLine(format("<ERROR> %s encoder failed: message too large", name));
-    return false;
-  }
-  bytes.resize(size_t(size));
+  const std::optional<size_t> size = measuredSize(*this, info, lengths);
+  if (!size) return false;
+  bytes.resize(*size);
   write(*this, info, lengths, bytes.data());
   return true;
 }
@@ -820,8 +829,9 @@ bool APMPBMessageType::hasArrays() const {
 // kept for it, and endMessage() makes room for a longer one.
 
 APMPBWireWriter::APMPBWireWriter(const APMPBMessageType& type, std::vector<uint8_t>& bytes) : m_bytes(bytes) {
-  // The bytes' storage is written from the start; finish() cuts it to size.
-  if (m_bytes.size() < m_bytes.capacity()) m_bytes.resize(m_bytes.capacity());
+  // Written from the start, grown ahead of the writes (a kept capacity is
+  // reused); finish() cuts it to what was written.
+  m_bytes.clear();
   m_frames.reserve(4);
   m_frames.push_back({&type, -1, false, 0});
 }
@@ -842,7 +852,7 @@ namespace {
 
 [[gnu::noinline, gnu::cold]] void refuse(const APMPBMessageType& type, int32_t slot, const char* kind) {
   if (kind != nullptr) {
-    systemLog(format("<Nano/Failure> Field type isn't %s. Message: %s, field ID: %d", kind, type.name, slot));
+    apmpb::logWrongKind(type.name, slot, kind);
   } else {
     systemLog(format("<Nano/Failure> Field written out of order. Message: %s, field ID: %d", type.name, slot));
   }

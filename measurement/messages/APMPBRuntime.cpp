@@ -1,11 +1,10 @@
-// Cell operations, wire callbacks and the encode-to-buffer step of the slot
-// model (see APMPBMessageInfo.h).
+// Cell operations and wire callbacks of the slot model (see
+// APMPBMessageInfo.h).
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 
 #include <pb_decode.h>
-#include <pb_encode.h>
 
 #include "measurement/messages/APMPBMessageInfo.h"
 #include "measurement/messages/internal/APMPBDiagnostics.h"
@@ -38,8 +37,8 @@ void APMPBFreeString(APMPBBytesCell* cell) {
     consoleLine("<ERROR> Unable to dealloc string field. String struct is NULL");
     return;
   }
-  // Bytes in the cell's own block go with the cell.
-  if (cell->bytes != reinterpret_cast<uint8_t*>(cell + 1)) std::free(cell->bytes);
+  // Bytes in the cell's own room go with the cell.
+  APMPBFreeBytesHeldApart(cell);
   std::memset(cell, 0, sizeof(*cell));
 }
 
@@ -101,7 +100,7 @@ bool APMPBStoreString(void** slot, const void* bytes, size_t length) {
   if (length > 0) std::memcpy(copy, bytes, length);
   copy[length] = 0;
   auto* cell = static_cast<APMPBBytesCell*>(*slot);
-  if (cell->bytes != reinterpret_cast<uint8_t*>(cell + 1)) std::free(cell->bytes);
+  APMPBFreeBytesHeldApart(cell);
   cell->bytes = copy;
   cell->length = static_cast<uint32_t>(length);
   return true;
@@ -149,7 +148,7 @@ APMPBBytesCell* APMPBNewBytesCell(const APMPBMessageInfo* owner, const void* byt
   if (cell == nullptr) return nullptr;
   cell->reserved = 0;
   cell->length = static_cast<uint32_t>(length);
-  cell->bytes = reinterpret_cast<uint8_t*>(cell + 1);
+  cell->bytes = APMPBCellRoom(cell);
   if (length > 0) std::memcpy(cell->bytes, bytes, length);
   cell->bytes[length] = 0;
   return cell;
@@ -213,60 +212,3 @@ bool APMPBDecodeRepeatedVarint(pb_istream_t* stream, APMPBRepeatedField* record)
   return false;
 }
 
-// --- encoding ----------------------------------------------------------------
-
-bool APMPBEncodeString(pb_ostream_t* stream, const pb_field_t* field, const APMPBBytesCell* cell) {
-  if (cell == nullptr || cell->bytes == nullptr) return false;
-  return pb_encode_tag_for_field(stream, field) && pb_encode_string(stream, cell->bytes, cell->length);
-}
-
-bool APMPBEncodeBytes(pb_ostream_t* stream, const pb_field_t* field, const APMPBBytesCell* cell) {
-  return APMPBEncodeString(stream, field, cell);
-}
-
-bool APMPBEncodeRepeatedString(pb_ostream_t* stream, const pb_field_t* field, const APMPBRepeatedField* record) {
-  if (record == nullptr) return false;
-  if (record->count == 0) return true;
-  if (record->items == nullptr) return false;
-  for (uint32_t index = 0; index < record->count; ++index) {
-    if (!APMPBEncodeString(stream, field, static_cast<const APMPBBytesCell*>(record->items[index]))) return false;
-  }
-  return true;
-}
-
-bool APMPBEncodeRepeatedBytes(pb_ostream_t* stream, const pb_field_t* field, const APMPBRepeatedField* record) {
-  return APMPBEncodeRepeatedString(stream, field, record);
-}
-
-bool APMPBEncodeRepeatedVarint(pb_ostream_t* stream, const pb_field_t* field, const APMPBRepeatedField* record) {
-  if (record == nullptr) return false;
-  if (record->count == 0) return true;
-  if (record->items == nullptr) return false;
-  for (uint32_t index = 0; index < record->count; ++index) {
-    const auto* cell = static_cast<const APMPBValueCell*>(record->items[index]);
-    if (cell == nullptr) return false;
-    if (!pb_encode_tag_for_field(stream, field) || !pb_encode_varint(stream, cell->u64)) return false;
-  }
-  return true;
-}
-
-int32_t APMPBEncodeToBuffer(const pb_msgdesc_t* fields, const void* source, uint8_t** buffer, const char* name) {
-  *buffer = nullptr;
-  pb_ostream_t sizing = PB_OSTREAM_SIZING;
-  // A failure shows again in the real pass; the size is what was counted.
-  (void)pb_encode(&sizing, fields, source);
-  const size_t size = sizing.bytes_written;
-  if (size > size_t(INT32_MAX)) {
-    consoleLine(apmpb::format("<ERROR> %s encoder failed: message too large", name));
-    return -1;
-  }
-  auto* bytes = static_cast<uint8_t*>(std::calloc(size == 0 ? 1 : size, 1));
-  if (bytes == nullptr) return -1;
-  pb_ostream_t stream = pb_ostream_from_buffer(bytes, size);
-  if (!pb_encode(&stream, fields, source)) {
-    std::free(bytes);
-    return -1;
-  }
-  *buffer = bytes;
-  return static_cast<int32_t>(stream.bytes_written);
-}

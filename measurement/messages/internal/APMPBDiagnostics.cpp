@@ -54,4 +54,8 @@ void systemLog(std::string_view text) {
   log.write(platform::LogType::Default, text);
 }
 
+void logWrongKind(const char* messageName, int32_t slot, const char* kind) {
+  systemLog(format("<Nano/Failure> Field type isn't %s. Message: %s, field ID: %d", kind, messageName, slot));
+}
+
 }  // namespace apmpb

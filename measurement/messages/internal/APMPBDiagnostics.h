@@ -7,6 +7,7 @@
 // write their "<Nano/Failure>" and other lines to the platform system log.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,5 +22,7 @@ void consoleFragment(std::string_view text);
 void flushConsoleFragment();
 
 void systemLog(std::string_view text);
+// "<Nano/Failure> Field type isn't KIND. ..." for a slot of another kind.
+[[gnu::cold]] void logWrongKind(const char* messageName, int32_t slot, const char* kind);
 
 }  // namespace apmpb
