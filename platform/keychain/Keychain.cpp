@@ -288,8 +288,9 @@ KeychainStatus ensureRoot(const std::string& root, std::optional<Error>* cause) 
     return kKeychainNotAvailable;
   }
   struct stat st {};
-  if (::stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    setCause(cause, FileError::fromErrno(errno != 0 ? errno : ENOTDIR, FileError::Operation::Write,
+  const int statError = ::stat(root.c_str(), &st) != 0 ? errno : 0;
+  if (statError != 0 || !S_ISDIR(st.st_mode)) {
+    setCause(cause, FileError::fromErrno(statError != 0 ? statError : ENOTDIR, FileError::Operation::Write,
                                          "use the keychain folder", root));
     return kKeychainNotAvailable;
   }

@@ -2,7 +2,6 @@
 
 #include "platform/storage/PropertyList.h"
 #include "platform/storage/internal/ArchiveFormat.h"
-#include "platform/text/Unicode.h"
 
 namespace platform {
 
@@ -43,7 +42,7 @@ Value KeyedArchiver::encodeValue(const Value& value, size_t depth) {
   switch (value.type()) {
     case ValueType::String: {
       const std::string& text = *value.asString();
-      if (text.find('\0') == std::string::npos && Unicode::isValidUtf8(text)) {
+      if (PropertyList::isStorableText(text)) {
         return value;
       }
       // Kept with its length: never cut at a NUL character.

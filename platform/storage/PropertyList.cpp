@@ -35,13 +35,6 @@ Error invalid(const std::string& why) {
                      "The property list could not be written: " + why + ".");
 }
 
-// libplist stores strings as C strings and writes them as UTF-8 (XML) or
-// UTF-16 (binary): a NUL character or ill-formed UTF-8 would be cut off or
-// dropped there, so such text is neither written nor accepted when read.
-bool isStorableText(std::string_view text) {
-  return text.find('\0') == std::string_view::npos && Unicode::isValidUtf8(text);
-}
-
 // The XML text libplist gives for one node.
 std::string xmlOf(plist_t node) {
   char* xml = nullptr;
@@ -201,7 +194,7 @@ Result<Value> toValue(plist_t node, size_t depth, Dropped* dropped) {
       uint64_t length = 0;
       const char* s = plist_get_string_ptr(node, &length);
       std::string text = s != nullptr ? std::string(s, static_cast<size_t>(length)) : std::string();
-      if (!isStorableText(text)) {
+      if (!PropertyList::isStorableText(text)) {
         return corrupt("a string is not UTF-8 text");
       }
       return Value(std::move(text));
@@ -211,7 +204,7 @@ Result<Value> toValue(plist_t node, size_t depth, Dropped* dropped) {
       plist_get_key_val(node, &s);
       std::string text = s != nullptr ? s : "";
       std::free(s);
-      if (!isStorableText(text)) {
+      if (!PropertyList::isStorableText(text)) {
         return corrupt("a key is not UTF-8 text");
       }
       return Value(std::move(text));
@@ -280,7 +273,7 @@ Result<Value> toValue(plist_t node, size_t depth, Dropped* dropped) {
         }
         std::string name = key != nullptr ? key : "";
         std::free(key);
-        if (!isStorableText(name)) {
+        if (!PropertyList::isStorableText(name)) {
           std::free(it);
           return corrupt("a key is not UTF-8 text");
         }
@@ -334,7 +327,7 @@ Result<PlistPtr> toPlist(const Value& value, size_t depth) {
       return PlistPtr(plist_new_uint(n.m_uint));
     }
     case ValueType::String:
-      if (!isStorableText(*value.asString())) {
+      if (!PropertyList::isStorableText(*value.asString())) {
         return invalid("a string is not UTF-8 text without NUL characters");
       }
       return PlistPtr(plist_new_string(value.asString()->c_str()));
@@ -384,7 +377,7 @@ Result<PlistPtr> toPlist(const Value& value, size_t depth) {
     case ValueType::Dictionary: {
       PlistPtr dict(plist_new_dict());
       for (const auto& [key, item] : Dictionary(*value.asDictionary())) {
-        if (!isStorableText(key)) {
+        if (!PropertyList::isStorableText(key)) {
           return invalid("a key is not UTF-8 text without NUL characters");
         }
         Result<PlistPtr> child = toPlist(item, depth + 1);
@@ -488,6 +481,13 @@ Result<Dictionary> PropertyList::readDictionary(const std::string& path) {
 
 Result<Dictionary> PropertyList::readDictionary(const Bytes& bytes) {
   return asDictionaryResult(parse(bytes));
+}
+
+// libplist stores strings as C strings and writes them as UTF-8 (XML) or
+// UTF-16 (binary): a NUL character or ill-formed UTF-8 would be cut off or
+// dropped there, so such text is neither written nor accepted when read.
+bool PropertyList::isStorableText(std::string_view text) {
+  return text.find('\0') == std::string_view::npos && Unicode::isValidUtf8(text);
 }
 
 bool PropertyList::isNotADictionary(const Error& error) {

@@ -70,6 +70,9 @@ class PropertyList {
   static Result<Dictionary> readDictionary(const std::string& path);
   static Result<Dictionary> readDictionary(const Bytes& bytes);
   static bool isNotADictionary(const Error& error);
+  // Whether a property list holds the text as it is: no NUL character and
+  // well-formed UTF-8 (anything else would be cut or dropped when written).
+  static bool isStorableText(std::string_view text);
 
   static Result<Bytes> serialize(const Value& value, PropertyListFormat format);
   static std::optional<Error> writeFile(const std::string& path, const Value& value,
