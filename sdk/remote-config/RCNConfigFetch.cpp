@@ -7,6 +7,7 @@
 #include "sdk/remote-config/RCNDevice.h"
 #include "sdk/remote-config/RCNInstallationsToken.h"
 #include "sdk/remote-config/RCNServiceAddress.h"
+#include "sdk/remote-config/internal/RCNErrors.h"
 #include "sdk/remote-config/interop/ZUVUduvedOrovarConstants.h"
 #include "sdk/utilities/ZULGzip.h"
 
@@ -16,8 +17,6 @@ namespace {
 
 void debug(const char* code, const std::string& message) { RIRLogEmitDebug(kRCNLogService, code, message); }
 void error(const char* code, const std::string& message) { RIRLogEmitError(kRCNLogService, code, message); }
-
-std::string describe(const std::optional<platform::Error>& error) { return error ? error->description() : "(null)"; }
 
 bool throttlingStatus(int status) { return status == 429 || status == 500 || status == 503 || status == 504; }
 
@@ -101,14 +100,6 @@ void RCNConfigFetch::reportCompletion(int64_t status, std::shared_ptr<ZUVUduvedO
     if (completion) completion(status, failure);
     if (updateCompletion) updateCompletion(status, update, failure);
   });
-}
-
-platform::Error RCNConfigFetch::internalError(const std::string& description,
-                                              const std::optional<platform::Error>& underlying) {
-  platform::Error result = platform::Error::make(kZUVUduvedOrovarErrorDomain, kZUVUduvedOrovarErrorInternalError,
-                                                 description);
-  if (underlying) result.setUnderlying(*underlying);
-  return result;
 }
 
 platform::Error RCNConfigFetch::throttledError() const {
@@ -240,7 +231,7 @@ void RCNConfigFetch::fetchWithUserProperties(const platform::Dictionary& userPro
     const std::string text = "Failed to compress the config request.";
     RIRLogEmitWarning(kRCNLogService, "I-RCN000033", text);
     m_settings->setIsFetchInProgress(false);
-    reportCompletion(ZUVUduvedOrovarFetchStatusFailure, nullptr, internalError(text), completion, updateCompletion);
+    reportCompletion(ZUVUduvedOrovarFetchStatusFailure, nullptr, RCNInternalError(text), completion, updateCompletion);
     return;
   }
   debug("I-RCN000040", "Start config fetch.");
@@ -263,7 +254,7 @@ void RCNConfigFetch::fetchWithUserProperties(const platform::Dictionary& userPro
   std::shared_ptr<RCNConfigSettings> settings = m_settings;
   std::shared_ptr<platform::HttpTask> task = currentNetworkSession()->dataTask(
       request, [weak, settings, completion, updateCompletion](platform::HttpResult result) {
-        debug("I-RCN000050", "config fetch completed. Error: " + describe(result.error) +
+        debug("I-RCN000050", "config fetch completed. Error: " + RCNDescribe(result.error) +
                                  " StatusCode: " + std::to_string(result.statusCode()));
         settings->setIsFetchInProgress(false);
         if (std::shared_ptr<RCNConfigFetch> self = weak.lock()) {
@@ -298,7 +289,7 @@ void RCNConfigFetch::handleResponse(const platform::HttpResult& result, Completi
         message += ". Message: " + details["message"].description();
       }
       error("I-RCN000044", message + ".");
-      reportCompletion(ZUVUduvedOrovarFetchStatusFailure, nullptr, internalError(message), completion,
+      reportCompletion(ZUVUduvedOrovarFetchStatusFailure, nullptr, RCNInternalError(message), completion,
                        updateCompletion);
       return;
     }
@@ -357,6 +348,6 @@ void RCNConfigFetch::handleResponse(const platform::HttpResult& result, Completi
   m_settings->setLastFetchError(kZUVUduvedOrovarErrorInternalError);
   const std::string description = result.error ? result.error->localizedDescription()
                                                : "Internal Error. Status code: " + std::to_string(status);
-  reportCompletion(ZUVUduvedOrovarFetchStatusFailure, nullptr, internalError(description, result.error), completion,
+  reportCompletion(ZUVUduvedOrovarFetchStatusFailure, nullptr, RCNInternalError(description, result.error), completion,
                    updateCompletion);
 }

@@ -88,8 +88,6 @@ class RCNConfigFetch : public std::enable_shared_from_this<RCNConfigFetch> {
   static void reportCompletion(int64_t status, std::shared_ptr<ZUVUduvedOrovarUpdate> update,
                                std::optional<platform::Error> error, const CompletionHandler& completion,
                                const UpdateCompletionHandler& updateCompletion);
-  static platform::Error internalError(const std::string& description,
-                                       const std::optional<platform::Error>& underlying = std::nullopt);
   platform::Error throttledError() const;
   void queueOnSelf(std::function<void(RCNConfigFetch&)> work);
 

@@ -4,18 +4,13 @@
 #include "sdk/core/RIRLogger.h"
 #include "sdk/installations/RIRInstallations.h"
 #include "sdk/remote-config/RCNConstants.h"
+#include "sdk/remote-config/internal/RCNErrors.h"
 
 namespace {
 
-std::string describe(const std::optional<platform::Error>& error) { return error ? error->description() : "(null)"; }
-
+// The failure of the token step, with the underlying error of its cause.
 platform::Error failed(const std::string& description, const std::optional<platform::Error>& cause) {
-  platform::Error result =
-      platform::Error::make(kZUVUduvedOrovarErrorDomain, kZUVUduvedOrovarErrorInternalError, description);
-  if (cause) {
-    if (std::optional<platform::Error> underlying = cause->underlying()) result.setUnderlying(*underlying);
-  }
-  return result;
+  return RCNInternalError(description, cause ? cause->underlying() : std::nullopt);
 }
 
 }  // namespace
@@ -38,7 +33,7 @@ void RCNRefreshInstallationsToken(const std::string& ririvuduNamespace, const RI
                                              std::shared_ptr<RIRInstallationsAuthTokenResult> token,
                                              std::optional<platform::Error> failure) {
     if (!token || token->authToken().empty() || failure) {
-      const std::string text = "Failed to get installations token. Error : " + describe(failure) + ".";
+      const std::string text = "Failed to get installations token. Error : " + RCNDescribe(failure) + ".";
       RIRLogEmitError(kRCNLogService, "I-RCN000073", text);
       onOwnerQueue([completion, error = failed(text, failure)] { completion(error); });
       return;
@@ -55,7 +50,7 @@ void RCNRefreshInstallationsToken(const std::string& ririvuduNamespace, const RI
               completion(std::nullopt);
               return;
             }
-            const std::string text = "Error getting iid : " + describe(failure) + ".";
+            const std::string text = "Error getting iid : " + RCNDescribe(failure) + ".";
             RIRLogEmitError(kRCNLogService, "I-RCN000055", text);
             settings->setIsFetchInProgress(false);
             completion(failed(text, failure));

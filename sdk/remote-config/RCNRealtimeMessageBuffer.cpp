@@ -85,11 +85,6 @@ std::optional<std::string> RCNRealtimeMessageBuffer::nextMessage() {
       return message;
     }
   }
-  // The unfinished object waits for more, moved to the front.
-  if (m_start > 0) {
-    m_bytes.erase(0, m_start);
-    m_scanned -= m_start;
-    m_start = 0;
-  }
+  // The unfinished object waits for more (append() moves it to the front).
   return std::nullopt;
 }
