@@ -1,7 +1,8 @@
 // MainQueuePump: pumping the main queue from a test (the test thread is the
 // main thread). runUntil() pumps until the predicate holds or a real-time
 // timeout passes (default kDefaultTimeout) and answers whether it held;
-// runFor() pumps for a while; drain() runs what is queued now.
+// runFor() pumps for a while; drain() runs what is queued now; awaitError()
+// waits for work that answers with an optional error.
 //
 //   std::optional<HttpResult> result;
 //   ...
@@ -12,9 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
+#include <memory>
+#include <optional>
 
 #include "platform/dispatch/MainQueue.h"
+#include "platform/values/Error.h"
 
 namespace testkit {
 
@@ -25,6 +30,25 @@ inline bool runUntil(const std::function<bool()>& predicate, double timeoutSecon
 }
 
 inline void runFor(double seconds) { platform::MainQueue::runFor(seconds); }
+
+// Starts work that answers with an optional error on any thread and pumps the
+// main queue until it answered (the test fails when it does not in time);
+// the error it gave.
+using ErrorHandler = std::function<void(std::optional<platform::Error>)>;
+inline std::optional<platform::Error> awaitError(const std::function<void(ErrorHandler)>& start,
+                                                 double timeoutSeconds = kDefaultTimeout) {
+  struct Answer {
+    std::atomic<bool> done{false};
+    std::optional<platform::Error> error;
+  };
+  auto answer = std::make_shared<Answer>();
+  start([answer](std::optional<platform::Error> error) {
+    answer->error = std::move(error);
+    answer->done = true;
+  });
+  EXPECT_TRUE(runUntil([&] { return answer->done.load(); }, timeoutSeconds));
+  return answer->done ? answer->error : std::nullopt;
+}
 
 class MainQueuePump : public ::testing::Test {
  protected:

@@ -85,14 +85,7 @@ class CheckinTest : public testkit::MainQueuePump {
     return *outcome;
   }
   std::optional<platform::Error> save(RIRMessagingCheckinStore& store, const std::shared_ptr<Prefs>& prefs) {
-    std::atomic<bool> done{false};
-    std::optional<platform::Error> result;
-    store.saveCheckinPreferences(prefs, [&](std::optional<platform::Error> error) {
-      result = std::move(error);
-      done = true;
-    });
-    EXPECT_TRUE(runUntil([&] { return done.load(); }));
-    return result;
+    return testkit::awaitError([&](auto handler) { store.saveCheckinPreferences(prefs, handler); });
   }
   void storeLocale() {
     ZULUserDefaults::standardUserDefaults()->setObject(Value(RIRMessagingCurrentLocale()),
@@ -403,12 +396,7 @@ TEST_F(CheckinTest, ASaveFailureWithNewCredentialsEmptiesTheLiveRecord) {
 TEST_F(CheckinTest, ResetForgetsTheStoredCheckin) {
   auto auth = RIRMessagingAuthService::create();
   ASSERT_FALSE(fetch(*auth).error);
-  std::atomic<bool> done{false};
-  auth->resetCheckinWithHandler([&](std::optional<platform::Error> error) {
-    EXPECT_FALSE(error);
-    done = true;
-  });
-  ASSERT_TRUE(runUntil([&] { return done.load(); }));
+  EXPECT_FALSE(testkit::awaitError([&](auto handler) { auth->resetCheckinWithHandler(handler); }));
   EXPECT_FALSE(auth->checkinPreferences());
   EXPECT_FALSE(auth->hasCheckinPlist());
   EXPECT_EQ(keychainItem(), std::nullopt);

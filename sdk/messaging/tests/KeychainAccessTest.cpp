@@ -26,14 +26,7 @@ class MessagingKeychainTest : public testkit::MainQueuePump {
 
   // Runs a keychain write or removal and waits for its handler.
   std::optional<platform::Error> await(const std::function<void(RIRMessagingAuthKeychain::Handler)>& start) {
-    std::atomic<bool> done{false};
-    std::optional<platform::Error> result;
-    start([&](std::optional<platform::Error> error) {
-      result = std::move(error);
-      done = true;
-    });
-    EXPECT_TRUE(runUntil([&] { return done.load(); }));
-    return result;
+    return testkit::awaitError(start);
   }
 
   // What the platform keychain holds for a service and account of the family.

@@ -65,14 +65,7 @@ class TokenManagerTest : public rcmtest::TokenTestFixture {
     return *outcome;
   }
   std::optional<platform::Error> await(const std::function<void(RIRMessagingTokenManager::ErrorHandler)>& start) {
-    bool done = false;
-    std::optional<platform::Error> result;
-    start([&](std::optional<platform::Error> error) {
-      result = std::move(error);
-      done = true;
-    });
-    EXPECT_TRUE(runUntil([&] { return done; }));
-    return result;
+    return testkit::awaitError(start);
   }
   static Dictionary apns(Bytes token) {
     return Dictionary{{"apns_token", Value::data(std::move(token))}, {"apns_sandbox", Value(false)}};
@@ -178,9 +171,7 @@ TEST_F(TokenManagerTest, TheRefreshPolicyDropsStaleRecordsButKeepsTheDefault) {
   auto save = [&](const std::string& scope, const std::string& token) {
     auto info = std::make_shared<RIRMessagingTokenInfo>(kSender, scope, token, "1.0",
                                                         std::string(sdktest::SdkTestEnvironment::kValidAppID));
-    bool done = false;
-    manager->tokenStore().saveTokenInfo(info, [&](auto) { done = true; });
-    ASSERT_TRUE(runUntil([&] { return done; }));
+    testkit::awaitError([&](auto handler) { manager->tokenStore().saveTokenInfo(info, handler); });
   };
   save("*", "elsewhere:default");
   save("stale", "elsewhere:other");

@@ -35,14 +35,7 @@ std::shared_ptr<Info> record(const std::string& token, const std::string& scope 
 class TokenRecordTest : public testkit::MainQueuePump {
  protected:
   std::optional<platform::Error> save(RIRMessagingTokenStore& store, const std::shared_ptr<Info>& info) {
-    std::atomic<bool> done{false};
-    std::optional<platform::Error> result;
-    store.saveTokenInfo(info, [&](std::optional<platform::Error> error) {
-      result = std::move(error);
-      done = true;
-    });
-    EXPECT_TRUE(runUntil([&] { return done.load(); }));
-    return result;
+    return testkit::awaitError([&](auto handler) { store.saveTokenInfo(info, handler); });
   }
   MessagingTestEnvironment env;
 };
@@ -184,12 +177,7 @@ TEST_F(TokenRecordTest, ListingAndRemovingRecords) {
   store.removeTokenWithAuthorizedEntity("", "*");
   EXPECT_TRUE(env.env.logged("[I-RCM033012] Will not delete token with invalid entity: , scope: *"));
   EXPECT_EQ(store.cachedTokenInfos().size(), 2u);
-  std::atomic<bool> done{false};
-  store.removeAllTokensWithHandler([&](std::optional<platform::Error> error) {
-    EXPECT_FALSE(error);
-    done = true;
-  });
-  ASSERT_TRUE(runUntil([&] { return done.load(); }));
+  EXPECT_FALSE(testkit::awaitError([&](auto handler) { store.removeAllTokensWithHandler(handler); }));
   EXPECT_TRUE(store.cachedTokenInfos().empty());
   EXPECT_EQ(store.tokenInfoWithAuthorizedEntity("123456789012", "*"), nullptr);
 }

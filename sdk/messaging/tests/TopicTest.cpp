@@ -231,14 +231,7 @@ class TopicFrontTest : public rcmtest::TokenTestFixture {
     manager->saveDefaultTokenInfoInKeychain(*token);
   }
   std::optional<platform::Error> await(const std::function<void(RIRMessagingPubSub::Handler)>& start) {
-    std::atomic<bool> done{false};
-    std::optional<platform::Error> result;
-    start([&](std::optional<platform::Error> error) {
-      result = std::move(error);
-      done = true;
-    });
-    EXPECT_TRUE(runUntil([&] { return done.load(); }));
-    return result;
+    return testkit::awaitError(start);
   }
 
   std::shared_ptr<RIRMessagingTokenManager> manager;

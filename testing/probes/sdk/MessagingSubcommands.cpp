@@ -177,13 +177,13 @@ int checkin(const std::vector<std::string>& arguments) {
   createMessagingFolders();
   std::shared_ptr<RIRMessagingAuthService> auth = RIRMessagingAuthService::create();
   if (hasFlag(arguments, "--force")) {
-    bool reset = false;
+    std::atomic<bool> reset{false};
     std::optional<platform::Error> resetError;
     auth->resetCheckinWithHandler([&](std::optional<platform::Error> error) {
       resetError = std::move(error);
       reset = true;
     });
-    if (!wait([&] { return reset; })) return 1;
+    if (!wait([&] { return reset.load(); })) return 1;
     if (resetError) return printError(*resetError);
   }
   std::atomic<bool> done{false};
@@ -324,14 +324,14 @@ int token(const std::vector<std::string>& arguments) {
   std::optional<platform::Error> failure;
   if (hasFlag(arguments, "--delete")) {
     std::optional<std::string> fid;
-    bool identified = false;
+    std::atomic<bool> identified{false};
     RIRInstallations::installations()->installationIDWithCompletion(
         [&](std::optional<std::string> identifier, std::optional<platform::Error> error) {
           fid = std::move(identifier);
           failure = std::move(error);
           identified = true;
         });
-    if (!wait([&] { return identified; })) return 1;
+    if (!wait([&] { return identified.load(); })) return 1;
     if (failure) return printCodeAndReason(*failure);
     manager->deleteTokenWithAuthorizedEntity(sender, kRIRMessagingDefaultTokenScope, fid,
                                              [&](std::optional<platform::Error> error) {
