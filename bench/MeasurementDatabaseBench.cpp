@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "measurement/base/APMDatabase.h"
 #include "measurement/base/APMEngineServices.h"
 #include "measurement/base/APMMonitor.h"
@@ -160,17 +161,11 @@ BENCHMARK(BM_EventMessageOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EventWireFormOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RawInsert)->Unit(benchmark::kMillisecond);
 
-double threadSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
-
 double timed(void (*run)()) {
   emptyTables();
-  const double start = threadSeconds();
+  const double start = benchsupport::threadCpuSeconds();
   run();
-  return threadSeconds() - start;
+  return benchsupport::threadCpuSeconds() - start;
 }
 
 void BM_InsertRatio(benchmark::State& state) {

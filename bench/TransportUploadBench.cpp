@@ -156,12 +156,9 @@ BENCHMARK(BM_Reference)->Unit(benchmark::kMillisecond);
 // CPU time of this thread, so that other work on a loaded machine does not
 // land on one side of a pair only.
 double threadSeconds(size_t (*run)()) {
-  timespec start{};
-  timespec end{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
+  const double start = benchsupport::threadCpuSeconds();
   benchmark::DoNotOptimize(run());
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
-  return double(end.tv_sec - start.tv_sec) + double(end.tv_nsec - start.tv_nsec) * 1e-9;
+  return benchsupport::threadCpuSeconds() - start;
 }
 
 void BM_Ratio(benchmark::State& state) {

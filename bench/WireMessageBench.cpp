@@ -18,6 +18,7 @@
 #include <pb_decode.h>
 #include <pb_encode.h>
 
+#include "bench/BenchSupport.h"
 #include "measurement.pb.h"
 #include "measurement/messages/APMPBFieldAccess.h"
 
@@ -240,16 +241,10 @@ BENCHMARK(BM_RawDecode);
 
 // CPU time of this thread, so that other work on a loaded machine does not
 // land on one side of a pair only.
-double threadSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
-
 double timeBatch(void (*run)(), int count) {
-  const double start = threadSeconds();
+  const double start = benchsupport::threadCpuSeconds();
   for (int index = 0; index < count; ++index) run();
-  return threadSeconds() - start;
+  return benchsupport::threadCpuSeconds() - start;
 }
 
 // Median of wrapper / raw over alternating pairs of batches.

@@ -79,13 +79,6 @@ void fillLogEvent(NanopbBuilder& builder, const ZDTCOREvent& event, zdt_cct_LogE
   }
 }
 
-// Encodes a filled message; none (logged) when nanopb fails.
-std::optional<Bytes> encodeMessage(const pb_msgdesc_t* fields, const void* message) {
-  zdtcor_internal::NanopbEncoding encoding = zdtcor_internal::encodeMessage(fields, message);
-  if (!encoding.bytes) logEncodingError(encoding.failedStage, encoding.message);
-  return std::move(encoding.bytes);
-}
-
 int32_t sourceID(const std::string& mappingID) { return platform::Value(mappingID).intValue(); }
 
 uint32_t readUInt32(const Bytes& record, size_t offset) {
@@ -151,27 +144,23 @@ Bytes ZDTCCTEncodeBatchedLogRequest(const ZDTCOREventSet& events) {
     entry.has_sent_uptime_ms = true;
     entry.sent_uptime_ms = sent.uptimeMilliseconds();
   }
-  std::optional<Bytes> encoded;
-  if (builder.failure()) {
-    logEncodingError("size", *builder.failure());
-  } else {
-    encoded = encodeMessage(zdt_cct_BatchedLogRequest_fields, &request);
-  }
-  pb_release(zdt_cct_BatchedLogRequest_fields, &request);
-  return encoded.value_or(Bytes());
+  zdtcor_internal::NanopbEncoding encoding =
+      zdtcor_internal::encodeAndRelease(builder, zdt_cct_BatchedLogRequest_fields, &request);
+  if (!encoding.bytes) logEncodingError(encoding.failedStage, encoding.message);
+  return encoding.bytes.value_or(Bytes());
 }
 
 platform::Result<Bytes> ZDTCCTEncodeLogEvent(const ZDTCOREvent& event) {
   NanopbBuilder builder;
   zdt_cct_LogEvent message = zdt_cct_LogEvent_init_default;
   fillLogEvent(builder, event, message);
-  std::optional<Bytes> encoded;
-  if (!builder.failure()) encoded = encodeMessage(zdt_cct_LogEvent_fields, &message);
-  pb_release(zdt_cct_LogEvent_fields, &message);
-  if (!encoded) {
+  zdtcor_internal::NanopbEncoding encoding = zdtcor_internal::encodeAndRelease(builder, zdt_cct_LogEvent_fields, &message);
+  if (!encoding.bytes) {
+    // A field over the library's limits is the caller's answer, not a log line.
+    if (!builder.failure()) logEncodingError(encoding.failedStage, encoding.message);
     return platform::Error::make("ZDTCCTNanopbHelpers", -1, builder.failure().value_or("The event could not be encoded."));
   }
-  return *encoded;
+  return std::move(*encoding.bytes);
 }
 
 platform::Result<ZDTCCTLogResponse> ZDTCCTDecodeLogResponse(const Bytes& body) {

@@ -227,17 +227,12 @@ RBLPromisePtr ZDTCCTUploadOperation::sendURLRequestWithBatch(const std::shared_p
 
   std::weak_ptr<ZDTCCTUploadOperation> weak = self();
   platform::HttpSessionConfiguration configuration = platform::HttpSessionConfiguration::defaultConfiguration();
-  configuration.redirectPolicy = [weak](int status, const platform::HttpResponse&,
-                                        const platform::HttpRequest& proposed) {
+  configuration.redirectPolicy = [weak, body = std::make_shared<const Bytes>(body)](
+                                     int status, const platform::HttpResponse&, const platform::HttpRequest& proposed) {
     auto operation = weak.lock();
-    return operation ? operation->redirect(status, proposed) : platform::RedirectDecision::refuse();
+    return operation ? operation->redirect(status, proposed, *body) : platform::RedirectDecision::refuse();
   };
   std::shared_ptr<platform::HttpSession> session = platform::HttpSession::create(std::move(configuration));
-  m_session = session;
-  {
-    std::lock_guard lock(m_mutex);
-    m_requestBody = body;
-  }
   m_uploadedEventCount = batch->events().size();
 
   auto operation = self();
@@ -262,7 +257,6 @@ RBLPromisePtr ZDTCCTUploadOperation::sendURLRequestWithBatch(const std::shared_p
              })
       ->onQueueAlways(m_queue, [operation, session] {
         session->finishTasksAndInvalidate();
-        operation->m_session.reset();
         std::lock_guard lock(operation->m_mutex);
         operation->m_currentTask.reset();
       });
@@ -285,16 +279,12 @@ std::optional<platform::HttpRequest> ZDTCCTUploadOperation::constructRequest(con
   return request;
 }
 
-platform::RedirectDecision ZDTCCTUploadOperation::redirect(int status, const platform::HttpRequest& proposed) {
+platform::RedirectDecision ZDTCCTUploadOperation::redirect(int status, const platform::HttpRequest& proposed,
+                                                           const Bytes& body) {
   // The key stays with https and with the host it was configured for.
   const bool keyMayGo = schemeOf(proposed.url()) == "https" || hostOf(proposed.url()) == hostOf(m_uploadURL);
   std::optional<std::string> apiKey = keyMayGo ? m_metadataProvider->APIKeyForTarget(m_target) : std::nullopt;
   if (status == 301 || status == 302) {
-    Bytes body;
-    {
-      std::lock_guard lock(m_mutex);
-      body = m_requestBody;
-    }
     std::optional<platform::HttpRequest> rebuilt = constructRequest(proposed.url(), m_target, body, apiKey);
     return rebuilt ? platform::RedirectDecision::replace(std::move(*rebuilt)) : platform::RedirectDecision::refuse();
   }

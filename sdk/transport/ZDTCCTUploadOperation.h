@@ -131,7 +131,8 @@ class ZDTCCTUploadOperation : public platform::Operation {
   RBLPromisePtr processResponse(const ZDTCCTURLSessionDataResponse& response,
                                 const std::shared_ptr<ZDTCORUploadBatch>& batch);
   RBLPromisePtr offerMetricsBack();
-  platform::RedirectDecision redirect(int status, const platform::HttpRequest& proposed);
+  // A 301/302 is rebuilt with the request's body for this operation's target.
+  platform::RedirectDecision redirect(int status, const platform::HttpRequest& proposed, const platform::Bytes& body);
   void endBackgroundTask();
   void backgroundTaskExpired();
 
@@ -152,9 +153,6 @@ class ZDTCCTUploadOperation : public platform::Operation {
   mutable std::mutex m_mutex;
   ZDTCORBackgroundIdentifier m_backgroundTaskID = ZDTCORBackgroundIdentifierInvalid;
   std::shared_ptr<platform::HttpTask> m_currentTask;
-  // Touched only on the uploader's queue (and by the redirect policy, which
-  // runs while the request it redirects is in flight).
-  std::shared_ptr<platform::HttpSession> m_session;
-  platform::Bytes m_requestBody;
+  // Touched only on the uploader's queue.
   std::shared_ptr<ZDTCORMetrics> m_currentMetrics;
 };

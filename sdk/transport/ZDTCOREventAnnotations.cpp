@@ -29,6 +29,30 @@ platform::Result<Dictionary> annotations(const std::optional<Bytes>& customBytes
   return *object;
 }
 
+// The object to change, or none (logged as a failure to set `what`).
+std::optional<Dictionary> annotationsToChange(const std::optional<Bytes>& customBytes, const char* what) {
+  platform::Result<Dictionary> object = annotations(customBytes);
+  if (!object) {
+    ZDTCORLogDebug(std::string("Error when setting an event's ") + what + ": " + object.error().description());
+    return std::nullopt;
+  }
+  return std::move(object.value());
+}
+
+// The text stored under key, or none (an unreadable object logged as a
+// failure to get `what`).
+std::optional<std::string> annotationText(const std::optional<Bytes>& customBytes, const char* key, const char* what) {
+  if (!customBytes) return std::nullopt;
+  platform::Result<Dictionary> object = annotations(customBytes);
+  if (!object) {
+    ZDTCORLogDebug(std::string("Error when getting an event's ") + what + ": " + object.error().description());
+    return std::nullopt;
+  }
+  const Value* stored = object->find(key);
+  const std::string* text = stored ? stored->asString() : nullptr;
+  return text ? std::optional<std::string>(*text) : std::nullopt;
+}
+
 }  // namespace
 
 bool ZDTCOREvent::needsNetworkConnectionInfoPopulated() const {
@@ -49,11 +73,8 @@ static void writeAnnotations(std::optional<Bytes>& customBytes, const Dictionary
 }
 
 void ZDTCOREvent::setNeedsNetworkConnectionInfoPopulated(bool needsNetworkConnectionInfoPopulated) {
-  platform::Result<Dictionary> object = annotations(m_customBytes);
-  if (!object) {
-    ZDTCORLogDebug("Error when setting an event's needs_network_connection_info: " + object.error().description());
-    return;
-  }
+  std::optional<Dictionary> object = annotationsToChange(m_customBytes, kNeedsNetworkConnectionInfo);
+  if (!object) return;
   if (needsNetworkConnectionInfoPopulated) {
     object->set(kNeedsNetworkConnectionInfo, Value(true));
     writeAnnotations(m_customBytes, *object, kNeedsNetworkConnectionInfo);
@@ -66,49 +87,28 @@ void ZDTCOREvent::setNeedsNetworkConnectionInfoPopulated(bool needsNetworkConnec
 }
 
 std::optional<Bytes> ZDTCOREvent::networkConnectionInfoData() const {
-  if (!m_customBytes) return std::nullopt;
-  platform::Result<Dictionary> object = annotations(m_customBytes);
-  if (!object) {
-    ZDTCORLogDebug("Error when getting an event's network_connection_info: " + object.error().description());
-    return std::nullopt;
-  }
-  const Value* stored = object->find(kNetworkConnectionInfo);
-  const std::string* text = stored ? stored->asString() : nullptr;
-  if (text == nullptr) return std::nullopt;
-  return platform::Base64::decode(*text);
+  std::optional<std::string> text = annotationText(m_customBytes, kNetworkConnectionInfo, kNetworkConnectionInfo);
+  return text ? platform::Base64::decode(*text) : std::nullopt;
 }
 
 void ZDTCOREvent::setNetworkConnectionInfoData(const Bytes& data) {
   const std::string encoded = platform::Base64::encode(data);
   if (encoded.empty()) return;
-  platform::Result<Dictionary> object = annotations(m_customBytes);
-  if (!object) {
-    ZDTCORLogDebug("Error when setting an event's network_connection_info: " + object.error().description());
-    return;
-  }
+  std::optional<Dictionary> object = annotationsToChange(m_customBytes, kNetworkConnectionInfo);
+  if (!object) return;
   object->set(kNetworkConnectionInfo, Value(encoded));
   writeAnnotations(m_customBytes, *object, kNetworkConnectionInfo);
 }
 
 std::optional<int64_t> ZDTCOREvent::eventCode() const {
-  if (!m_customBytes) return std::nullopt;
-  platform::Result<Dictionary> object = annotations(m_customBytes);
-  if (!object) {
-    ZDTCORLogDebug("Error when getting an event's event_code: " + object.error().description());
-    return std::nullopt;
-  }
-  const Value* stored = object->find(kEventCodeInfo);
-  const std::string* text = stored ? stored->asString() : nullptr;
+  std::optional<std::string> text = annotationText(m_customBytes, kEventCodeInfo, "event_code");
   return text ? platform::NumberText::parseInt64(*text) : std::nullopt;
 }
 
 void ZDTCOREvent::setEventCode(std::optional<int64_t> eventCode) {
   if (!eventCode && !m_customBytes) return;
-  platform::Result<Dictionary> object = annotations(m_customBytes);
-  if (!object) {
-    ZDTCORLogDebug("Error when setting an event's event_code: " + object.error().description());
-    return;
-  }
+  std::optional<Dictionary> object = annotationsToChange(m_customBytes, "event_code");
+  if (!object) return;
   if (eventCode) {
     object->set(kEventCodeInfo, Value(platform::NumberText::format(*eventCode)));
   } else {

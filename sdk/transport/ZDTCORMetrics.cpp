@@ -104,23 +104,14 @@ platform::Bytes ZDTCORMetrics::transportBytes() const {
   message.has_global = message.global.has_storage;
   message.app_id = builder.bytes(m_bundleID, "app_id");
 
-  std::optional<platform::Bytes> bytes;
-  std::string failure;
-  if (builder.failure()) {
-    failure = *builder.failure();
-  } else {
-    zdtcor_internal::NanopbEncoding encoding =
-        zdtcor_internal::encodeMessage(zdt_client_metrics_ClientMetrics_fields, &message);
-    bytes = std::move(encoding.bytes);
-    failure = encoding.message;
-  }
-  pb_release(zdt_client_metrics_ClientMetrics_fields, &message);
-  if (!bytes) {
+  zdtcor_internal::NanopbEncoding encoding =
+      zdtcor_internal::encodeAndRelease(builder, zdt_client_metrics_ClientMetrics_fields, &message);
+  if (!encoding.bytes) {
     ZDTCORLog(ZDTCORMCEClientMetricsEncodingFailed, ZDTCORLoggingLevelErrors,
-              "Error in nanopb encoding for size: " + (failure.empty() ? std::string("(none)") : failure));
+              "Error in nanopb encoding for size: " + (encoding.message.empty() ? std::string("(none)") : encoding.message));
     return {};
   }
-  return *bytes;
+  return std::move(*encoding.bytes);
 }
 
 std::shared_ptr<ZDTCOREvent> ZDTCOREvent::eventWithMetrics(std::shared_ptr<ZDTCORMetrics> metrics, int64_t target) {

@@ -7,6 +7,10 @@
 // by pb_release of the message it was stored in.
 //
 // Thread safety: one builder per thread; encodeMessage is stateless.
+//
+//   NanopbBuilder builder;
+//   message.field = builder.bytes(data, "field");
+//   NanopbEncoding encoding = encodeAndRelease(builder, Message_fields, &message);
 #pragma once
 
 #include <pb.h>
@@ -98,6 +102,20 @@ inline NanopbEncoding encodeMessage(const pb_msgdesc_t* fields, const void* mess
   }
   bytes.resize(stream.bytes_written);
   result.bytes = std::move(bytes);
+  return result;
+}
+
+// Encodes a message the builder filled, unless filling it failed (stage
+// "size" with the builder's failure), and then releases what it holds.
+inline NanopbEncoding encodeAndRelease(const NanopbBuilder& builder, const pb_msgdesc_t* fields, void* message) {
+  NanopbEncoding result;
+  if (builder.failure()) {
+    result.failedStage = "size";
+    result.message = *builder.failure();
+  } else {
+    result = encodeMessage(fields, message);
+  }
+  pb_release(fields, message);
   return result;
 }
 

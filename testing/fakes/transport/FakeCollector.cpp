@@ -13,6 +13,8 @@
 #include "zdt_cct.pb.h"
 #include "zdt_client_metrics.pb.h"
 
+#include "platform/crypto/Digest.h"
+
 namespace testkit {
 
 namespace {
@@ -21,16 +23,6 @@ constexpr int32_t kMetricsSourceID = 1710;
 
 std::string text(const pb_bytes_array_t* bytes) {
   return bytes ? std::string(reinterpret_cast<const char*>(bytes->bytes), bytes->size) : std::string();
-}
-
-std::string hex(const std::string& bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
 }
 
 std::optional<std::string> unhex(const std::string& text) {
@@ -213,7 +205,7 @@ std::string FakeCollector::describe(const CollectedRequest& request) {
       field("occurred_at_ms", event.occurredAtMs);
       field("tz_offset_s", event.tzOffsetS);
       field("uptime_ms", event.uptimeMs);
-      if (event.payload) out << " payload=" << hex(*event.payload);
+      if (event.payload) out << " payload=" << platform::Digest::hex(std::span(reinterpret_cast<const uint8_t*>(event.payload->data()), event.payload->size()));
       field("event_code", event.eventCode);
       if (event.hasNetwork) out << " network";
       field("network_type", event.networkType);

@@ -68,16 +68,16 @@ int main(int argc, char** argv) {
   std::printf("port %d\n", collector.port());
   std::fflush(stdout);
   size_t written = 0;
+  // Only the requests not written yet are decoded.
   auto writeNew = [&] {
-    std::vector<testkit::CollectedRequest> requests = collector.requests();
+    std::vector<testkit::RecordedRequest> requests = collector.server().requests();
     for (; written < requests.size(); ++written) {
-      std::fputs(testkit::FakeCollector::describe(requests[written]).c_str(), stdout);
+      std::fputs(testkit::FakeCollector::describe(testkit::FakeCollector::decode(requests[written])).c_str(), stdout);
       std::fflush(stdout);
     }
   };
   while (!g_stop) {
-    collector.waitForRequests(written + 1, 0.2);
-    writeNew();
+    if (collector.waitForRequests(written + 1, 0.2)) writeNew();
   }
   // Requests answered just before the signal are written too.
   collector.server().stop();

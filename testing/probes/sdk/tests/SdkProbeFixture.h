@@ -23,12 +23,17 @@ struct ProbeRun : testkit::ProgramRun {
 
 class SdkProbeFixture : public ::testing::Test {
  protected:
+  // The shell command that runs the probe with these arguments and the
+  // fixture's environment (its output not redirected).
+  std::string probeCommand(const std::string& arguments) const {
+    return "APP_RESOURCES='" + resources + "' APP_SERVICES_URL=" + servicesURL +
+           " APP_REACHABILITY=unreachable APP_KEYCHAIN_ROOT='" + home.file("keychain") + "' '" +
+           testkit::builtProgram("sdk-probe") + "' " + arguments;
+  }
+
   ProbeRun run(const std::string& arguments) {
     const std::string errPath = home.file("stderr.txt");
-    const std::string command = "APP_RESOURCES='" + testkit::binFolder() + "/../resources' APP_SERVICES_URL=" +
-                                servicesURL + " APP_REACHABILITY=unreachable APP_KEYCHAIN_ROOT='" +
-                                home.file("keychain") + "' '" + testkit::builtProgram("sdk-probe") + "' " +
-                                arguments + " 2>'" + errPath + "'";
+    const std::string command = probeCommand(arguments) + " 2>'" + errPath + "'";
     ProbeRun result;
     static_cast<testkit::ProgramRun&>(result) = testkit::runCommand(command);
     std::ifstream in(errPath);
@@ -44,8 +49,11 @@ class SdkProbeFixture : public ::testing::Test {
   }
 
   testkit::TempHome home;
-  // Where the probe's requests go (a test points it at its fake service).
+  // Where the probe's requests go (a test points it at its fake service;
+  // shell text, so "$port" may stand in it).
   std::string servicesURL = "http://127.0.0.1:9";
+  // The bundle's resource folder.
+  std::string resources = testkit::binFolder() + "/../resources";
 };
 
 }  // namespace sdkprobetest

@@ -201,7 +201,6 @@ TEST_F(TransportUploadProbeTest, MessagingDeliveryMetricsReachTheCollector) {
 TEST_F(TransportUploadProbeTest, EndpointsAndKeyComeFromTheInfoDictionary) {
   // A bundle whose Info dictionary names its own endpoint and key.
   const std::string bundle = home.file("bundle");
-  const std::string resources = testkit::binFolder() + "/../resources";
   ASSERT_EQ(testkit::runCommand("mkdir -p '" + bundle + "' && cp '" + resources + "/ZoruvuService-Info.plist' '" +
                                 bundle + "/'").status, 0);
   write("bundle/Info.plist",
@@ -209,10 +208,8 @@ TEST_F(TransportUploadProbeTest, EndpointsAndKeyComeFromTheInfoDictionary) {
         "<key>CFBundleIdentifier</key><string>com.tavix.app</string>"
         "<key>ZDTCOREndpointUploadURLs</key><dict><key>1001</key><string>https://collector.example/own/path</string>"
         "</dict><key>ZDTCOREndpointAPIKey</key><string>own-key</string></dict></plist>\n");
-  const testkit::ProgramRun ran = testkit::runCommand(
-      "APP_RESOURCES='" + bundle + "' APP_SERVICES_URL=" + collector.url() + " APP_REACHABILITY=unreachable "
-      "APP_KEYCHAIN_ROOT='" + home.file("keychain") + "' '" + testkit::builtProgram("sdk-probe") +
-      "' transport-log --target 1001 --mapping 1249 --qos 3 transport-upload --target 1001 2>/dev/null");
+  resources = bundle;
+  const sdkprobetest::ProbeRun ran = run("transport-log --target 1001 --mapping 1249 --qos 3 transport-upload --target 1001");
   ASSERT_EQ(ran.status, 0) << ran.out;
   const std::vector<testkit::CollectedRequest> requests = collector.requests();
   ASSERT_EQ(requests.size(), 1u);
@@ -224,16 +221,15 @@ TEST_F(TransportUploadProbeTest, TheFakeCollectorProgramLogsWhatItReceives) {
   const std::string script = write("script.txt", "# a redirect, then success\n302 Location: /moved\n200\n");
   const std::string log = home.file("collector.log");
   const std::string collector = testkit::builtProgram("fake-collector");
+  servicesURL = "http://127.0.0.1:$port";  // the program's port, read by the script below
   // Starts the program, waits for its port line, runs the probe against it,
   // ends it and shows its log.
   const std::string command =
       "'" + collector + "' --port 0 --script '" + script + "' > '" + log + "' 2>&1 & pid=$!; "
       "for i in $(seq 300); do grep -q '^port ' '" + log + "' && break; sleep 0.1; done; "
-      "port=$(sed -n 's/^port //p' '" + log + "'); "
-      "APP_SERVICES_URL=http://127.0.0.1:$port APP_RESOURCES='" + testkit::binFolder() + "/../resources' "
-      "APP_REACHABILITY=unreachable APP_KEYCHAIN_ROOT='" + home.file("keychain") + "' '" +
-      testkit::builtProgram("sdk-probe") + "' transport-log --target 1001 --mapping 1249 --qos 3 --payload-hex 0a0b "
-      "transport-upload --target 1001 >/dev/null 2>&1; kill $pid; wait $pid; cat '" + log + "'";
+      "port=$(sed -n 's/^port //p' '" + log + "'); " +
+      probeCommand("transport-log --target 1001 --mapping 1249 --qos 3 --payload-hex 0a0b transport-upload --target 1001") +
+      " >/dev/null 2>&1; kill $pid; wait $pid; cat '" + log + "'";
   const testkit::ProgramRun ran = testkit::runCommand(command);
   const std::vector<std::string> out = lines(ran.out);
   ASSERT_FALSE(out.empty());
