@@ -14,6 +14,8 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <system_error>
 
 #include "platform/storage/FileError.h"
@@ -565,6 +567,19 @@ size_t removeStaleTemporaryFiles(const std::string& folder,
     }
   }
   return removed;
+}
+
+size_t removeStaleTemporaryFilesOf(const std::string& path) {
+  static auto* const mutex = new std::mutex();
+  static auto* const looked = new std::set<std::string>();
+  {
+    std::lock_guard<std::mutex> lock(*mutex);
+    if (!looked->insert(path).second) {
+      return 0;
+    }
+  }
+  const std::string fileName = lastPathComponent(path);
+  return removeStaleTemporaryFiles(parentPath(path), [&](std::string_view name) { return name == fileName; });
 }
 
 Result<std::string> createTemporaryFile(const std::string& directory, const std::string& prefix) {

@@ -102,6 +102,9 @@ std::optional<Error> setPermissions(const std::string& path, mode_t mode);
 // many were removed; a missing folder removes nothing.
 size_t removeStaleTemporaryFiles(const std::string& folder,
                                  const std::function<bool(std::string_view name)>& isOwnName);
+// The same for the writes of the one file at `path`, looked for the first
+// time the path is given in this process only.
+size_t removeStaleTemporaryFilesOf(const std::string& path);
 // When the current process started, in seconds since 1970 (never later).
 double processStartTime();
 

@@ -141,8 +141,7 @@ void UserDefaults::loadLocked() const {
     return;
   }
   // Crash leftovers of this suite's own writes hold copies of its values.
-  const std::string fileName = fs::lastPathComponent(path);
-  fs::removeStaleTemporaryFiles(fs::parentPath(path), [&](std::string_view name) { return name == fileName; });
+  fs::removeStaleTemporaryFilesOf(path);
   Result<Dictionary> stored = readSuite(path, m_name);
   if (stored) {
     m_values = std::move(stored.value());

@@ -23,17 +23,9 @@ std::unique_ptr<Storage> FileStorage::makeForID(const std::string& id) {
   return std::make_unique<FileStorage>(pathForID(id));
 }
 
-void FileStorage::removeStaleTemporaryFilesOnce() {
-  if (m_openedFolder || m_url.empty()) return;
-  m_openedFolder = true;
-  const std::string fileName = platform::fs::lastPathComponent(m_url);
-  platform::fs::removeStaleTemporaryFiles(platform::fs::parentPath(m_url),
-                                          [&](std::string_view name) { return name == fileName; });
-}
-
 std::variant<platform::Bytes, StorageError> FileStorage::readData() {
   if (m_url.empty()) return StorageError::readError;
-  removeStaleTemporaryFilesOnce();
+  platform::fs::removeStaleTemporaryFilesOf(m_url);
   platform::Result<platform::Bytes> bytes = platform::fs::readFile(m_url);
   if (!bytes) return StorageError::readError;
   return std::move(bytes).value();
@@ -41,7 +33,7 @@ std::variant<platform::Bytes, StorageError> FileStorage::readData() {
 
 std::optional<StorageError> FileStorage::writeData(const std::optional<platform::Bytes>& data) {
   if (m_url.empty()) return StorageError::writeError;
-  removeStaleTemporaryFilesOnce();
+  platform::fs::removeStaleTemporaryFilesOf(m_url);
   // An existing folder is fine; an existing file in its place fails the write below.
   std::optional<platform::Error> folderError = platform::fs::createDirectory(platform::fs::parentPath(m_url));
   if (folderError && folderError->code != 516) return StorageError::writeError;

@@ -8,16 +8,16 @@
 //                        home folder: every read and write fails). A missing or
 //                        unreadable file is a readError; writes create the
 //                        folder and replace the file atomically, clearing
-//                        writes an empty file. The first read or write
-//                        removes the temporary files that interrupted
-//                        writes of this file left in the folder.
+//                        writes an empty file. The first read or write of
+//                        the file in a process removes the temporary files
+//                        that interrupted writes of it left in the folder.
 //   UserDefaultsStorage  one key of a user-defaults suite; a missing key is a
 //                        readError; a write the suite refuses or cannot
 //                        store is a writeError.
 //
-// Thread safety: call one object from one queue at a time (HeartbeatStorage
-// calls them on one queue per identifier); the file system and the
-// user-defaults suites do their own locking.
+// Thread safety: the objects hold no mutable state; the file system and the
+// user-defaults suites do their own locking. HeartbeatStorage calls them on
+// one queue per identifier.
 #pragma once
 
 #include <memory>
@@ -54,10 +54,7 @@ class FileStorage : public Storage {
   std::optional<StorageError> writeData(const std::optional<platform::Bytes>& data) override;
 
  private:
-  void removeStaleTemporaryFilesOnce();
-
   std::string m_url;
-  bool m_openedFolder = false;
 };
 
 class UserDefaultsStorage : public Storage {
