@@ -153,14 +153,32 @@ struct Dropped {
   std::vector<std::string>& paths;
   std::vector<std::string> trail;
 
-  void record(std::string last) {
+  // The trail, steps joined by "/", as a dropped path.
+  void record() {
     std::string path;
     for (const std::string& step : trail) {
-      path += step + "/";
+      path += (path.empty() ? "" : "/") + step;
     }
-    paths.push_back(path + last);
+    paths.push_back(std::move(path));
   }
 };
+
+Result<Value> toValue(plist_t node, size_t depth, Dropped* dropped);
+
+// A container's child at `step`; with `dropped`, a child that cannot be read
+// is recorded under its path (and the caller leaves it out).
+Result<Value> childValue(plist_t child, size_t depth, Dropped* dropped, const std::string& step) {
+  if (dropped == nullptr) {
+    return toValue(child, depth, nullptr);
+  }
+  dropped->trail.push_back(step);
+  Result<Value> value = toValue(child, depth, dropped);
+  if (!value) {
+    dropped->record();
+  }
+  dropped->trail.pop_back();
+  return value;
+}
 
 Result<Value> toValue(plist_t node, size_t depth, Dropped* dropped) {
   if (depth > PropertyList::kMaxDepth) {
@@ -241,18 +259,12 @@ Result<Value> toValue(plist_t node, size_t depth, Dropped* dropped) {
         if (child == nullptr) {
           break;
         }
-        if (dropped != nullptr) {
-          dropped->trail.push_back("[" + std::to_string(i) + "]");
-        }
-        Result<Value> item = toValue(child, depth + 1, dropped);
-        if (dropped != nullptr) {
-          dropped->trail.pop_back();
-          if (!item) {
-            dropped->record("[" + std::to_string(i) + "]");
+        Result<Value> item =
+            childValue(child, depth + 1, dropped, dropped != nullptr ? "[" + std::to_string(i) + "]" : std::string());
+        if (!item) {
+          if (dropped != nullptr) {
             continue;
           }
-        }
-        if (!item) {
           return item;
         }
         array.append(std::move(item.value()));
@@ -277,18 +289,11 @@ Result<Value> toValue(plist_t node, size_t depth, Dropped* dropped) {
           std::free(it);
           return corrupt("a key is not UTF-8 text");
         }
-        if (dropped != nullptr) {
-          dropped->trail.push_back(name);
-        }
-        Result<Value> v = toValue(item, depth + 1, dropped);
-        if (dropped != nullptr) {
-          dropped->trail.pop_back();
-          if (!v) {
-            dropped->record(name);
+        Result<Value> v = childValue(item, depth + 1, dropped, name);
+        if (!v) {
+          if (dropped != nullptr) {
             continue;
           }
-        }
-        if (!v) {
           std::free(it);
           return v;
         }
