@@ -206,11 +206,14 @@ int main(int argc, char** argv) {
         int null = ::open("/dev/null", O_RDWR);
         ::dup2(null, 1);
         ::dup2(null, 2);
+        // Written aside and renamed, so the file never exists without its pid.
         std::string text = std::to_string(::getpid()) + "\n";
-        int fd = ::open(rest.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::string aside = rest + ".writing";
+        int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd >= 0) {
           writeAll(fd, text);
           ::close(fd);
+          ::rename(aside.c_str(), rest.c_str());
         }
         for (int i = 0; i < 600; ++i) ::sleep(1);
         ::_exit(0);
