@@ -1,11 +1,9 @@
 // Engine side of bench/download_overhead: one download through a download
-// manager that is already running and has downloaded once before, timed
-// from the add to the completed status, so what a process pays once (its
-// start, code paged in and memory first touched) is not counted. The first,
-// untimed download is of WARMUP_URL, a small file, so that writing it back
-// to disk does not overlap the timed one.
+// manager that is already running, timed from the add to the completed
+// status, so the process's own start (paid once, when the application
+// launches) is not counted.
 //
-//   bench_download_driver QUALITY WARMUP_URL URL
+//   bench_download_driver QUALITY URL
 //
 // Prints the engine's console lines, then "=> download WALL CPU": the wall
 // seconds and this process's CPU seconds (every thread, no child process)
@@ -13,7 +11,6 @@
 // end and exits; status 1 if the download did not complete.
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,52 +19,33 @@
 #include "bench/BenchSupport.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/log/Console.h"
-#include "platform/storage/FileSystem.h"
 
 int main(int argc, char** argv) {
-  const auto quality = argc == 4 ? tavix::Quality::fromRawValue(argv[1]) : std::nullopt;
+  const auto quality = argc == 3 ? tavix::Quality::fromRawValue(argv[1]) : std::nullopt;
   if (!quality) {
-    std::fprintf(stderr, "usage: bench_download_driver QUALITY WARMUP_URL URL\n");
+    std::fprintf(stderr, "usage: bench_download_driver QUALITY URL\n");
     return 2;
   }
   auto manager = tavix::DownloadManager::create();
   platform::MainQueue::drain();
 
-  // One download through the manager; returns its wall and CPU seconds, or
-  // nothing if it did not complete.
-  auto once = [&](const char* url) -> std::optional<std::pair<double, double>> {
-    const auto start = std::chrono::steady_clock::now();
-    const double cpuBefore = benchsupport::processCpuSeconds();
-    manager->addDownload(url, *quality);
-    auto item = manager->downloads.read([](const tavix::DownloadList& list) { return list.back(); });
-    auto ended = [&] {
-      const auto status = item->status.get();
-      return status == tavix::DownloadStatus::completed || status == tavix::DownloadStatus::failed ||
-             status == tavix::DownloadStatus::cancelled;
-    };
-    platform::MainQueue::runUntilAfterWork(ended, 3600);
-    const double cpu = benchsupport::processCpuSeconds() - cpuBefore;
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (item->status.get() != tavix::DownloadStatus::completed) return std::nullopt;
-    return std::pair{wall, cpu};
-  };
-  // The application runs many downloads in one process; the first one in a
-  // process also pays, once, for code paged in and memory first touched. An
-  // untimed download comes first, and its file is removed again.
-  auto idle = [&] { return manager->titleQueryCount() == 0 && manager->currentDownloadCount() == 0; };
-  if (!once(argv[2])) return 1;
-  platform::MainQueue::runUntilAfterWork(idle, 3600);
-  const std::string shown = manager->downloads.read([](const tavix::DownloadList& list) { return list.back(); })
-                                ->filePath.get();
-  const char* home = std::getenv("HOME");
-  if (home && shown.rfind("~/", 0) == 0) (void)platform::fs::removeItem(home + shown.substr(1));
-  const auto figures = once(argv[3]);
-  const bool completed = figures.has_value();
-  if (completed) {
-    platform::console::line("=> download " + std::to_string(figures->first) + " " + std::to_string(figures->second));
-  }
+  const auto start = std::chrono::steady_clock::now();
+  const double cpuBefore = benchsupport::processCpuSeconds();
+  manager->addDownload(argv[2], *quality);
+  auto item = manager->downloads.read([](const tavix::DownloadList& list) { return list.back(); });
+  platform::MainQueue::runUntilAfterWork(
+      [&] {
+        const auto status = item->status.get();
+        return status == tavix::DownloadStatus::completed || status == tavix::DownloadStatus::failed ||
+               status == tavix::DownloadStatus::cancelled;
+      },
+      3600);
+  const double cpu = benchsupport::processCpuSeconds() - cpuBefore;
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const bool completed = item->status.get() == tavix::DownloadStatus::completed;
+  if (completed) platform::console::line("=> download " + std::to_string(wall) + " " + std::to_string(cpu));
 
-  platform::MainQueue::runUntilAfterWork(idle, 3600);
+  platform::MainQueue::runUntilAfterWork([&] { return manager->titleQueryCount() == 0; }, 3600);
   platform::MainQueue::drain();
   return completed ? 0 : 1;
 }
