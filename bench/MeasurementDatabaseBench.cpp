@@ -60,7 +60,7 @@ Fixture& fixture() {
     f->event = APMEvent::initWithOrigin("app", false, "purchase", 1700000000.25, 0,
                                         {{"currency", "EUR"}, {"value", 12}, {"item", "subscription"}});
     std::shared_ptr<APMPBEvent> proto = f->event->protoEvent();
-    APMPBClearField(proto.get(), 1);
+    APMPBClearField(proto.get(), APMPBEventSlot::kName);
     f->data = proto->protoBuffer().value();
     // The insert's own encoding of the row must be these very bytes.
     platform::Bytes inserted;

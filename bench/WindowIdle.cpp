@@ -2,16 +2,19 @@
 // given height for a few seconds, and the processor time this process used
 // meanwhile (all threads, user + system) as a percentage of one core.
 //
-//   bench_window_idle --height 860 --bubbles on|off --download none|one --seconds 8
+//   bench_window_idle --height 860 --bubbles on|off --download none|one --seconds 8 [--screenshot FILE]
 //
 // --bubbles off hides the background bubbles (the reference of the
 // comparison); --download one shows one download receiving downloader
 // progress lines four times a second, as a running download does. Prints
 // "cpu_percent=<value>". bench/window_idle_cpu runs it in pairs under Xvfb.
+// --screenshot saves the window as the display shows it when the sample
+// starts (PNG), to compare the look of two builds.
 #include <sys/resource.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QScreen>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
@@ -36,7 +39,9 @@ double cpuSeconds() {
 }
 
 int usage() {
-  std::fprintf(stderr, "usage: bench_window_idle --height H --bubbles on|off --download none|one --seconds S\n");
+  std::fprintf(stderr,
+               "usage: bench_window_idle --height H --bubbles on|off --download none|one --seconds S "
+               "[--screenshot FILE]\n");
   return 2;
 }
 
@@ -47,6 +52,7 @@ int main(int argc, char** argv) {
   bool bubbles = true;
   bool download = false;
   double seconds = 8;
+  std::string screenshot;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string name = argv[i];
     const std::string value = argv[i + 1];
@@ -58,6 +64,8 @@ int main(int argc, char** argv) {
       download = value == "one";
     } else if (name == "--seconds") {
       seconds = std::stod(value);
+    } else if (name == "--screenshot") {
+      screenshot = value;
     } else {
       return usage();
     }
@@ -101,6 +109,9 @@ int main(int argc, char** argv) {
   double wallAtStart = 0;
   QTimer::singleShot(1000, [&] { window.resize(1000, height); });
   QTimer::singleShot(2500, [&] {
+    if (!screenshot.empty() && window.screen()) {
+      window.screen()->grabWindow(window.winId()).save(QString::fromStdString(screenshot));
+    }
     cpuAtStart = cpuSeconds();
     wallAtStart = clock.elapsed() / 1000.0;
   });

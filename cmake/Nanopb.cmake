@@ -12,14 +12,18 @@
 # built with it), so the library exports that definition; PB_FIELD_32BIT is
 # never defined, or the generated descriptors would no longer match the
 # library's 16-bit pb_size_t layout. The library links Debian's
-# nanopb::protobuf-nanopb-static.
+# nanopb::protobuf-nanopb-static, or the runtime built from Debian's source in
+# the instrumented tree (cmake/InstrumentedLibraries.cmake).
 include_guard(GLOBAL)
 
-find_package(nanopb CONFIG REQUIRED)
 # This file is included once (guard above) from whichever folder needs it
 # first; the imported library and the tool paths (cache entries below) must
 # be visible to every other folder too.
-set_target_properties(nanopb::protobuf-nanopb-static PROPERTIES IMPORTED_GLOBAL TRUE)
+if(NOT TAVIX_NANOPB_RUNTIME)
+  find_package(nanopb CONFIG REQUIRED)
+  set_target_properties(nanopb::protobuf-nanopb-static PROPERTIES IMPORTED_GLOBAL TRUE)
+  set(TAVIX_NANOPB_RUNTIME nanopb::protobuf-nanopb-static CACHE INTERNAL "")
+endif()
 
 set(TAVIX_PROTOC /usr/bin/protoc CACHE INTERNAL "")
 set(TAVIX_NANOPB_PYTHON /usr/bin/python3 CACHE INTERNAL "")
@@ -60,5 +64,5 @@ function(tavix_nanopb_library name)
   add_library(${name} STATIC ${out}/${stem}.pb.c ${out}/${stem}.pb.h)
   target_include_directories(${name} PUBLIC ${out})
   target_compile_definitions(${name} PUBLIC PB_ENABLE_MALLOC=1)
-  target_link_libraries(${name} PUBLIC nanopb::protobuf-nanopb-static)
+  target_link_libraries(${name} PUBLIC ${TAVIX_NANOPB_RUNTIME})
 endfunction()

@@ -8,14 +8,18 @@
 #     entry (discovered when ctest runs, so building stays fast).
 #   tavix_executable(NAME SOURCES ... [DEPS ...])
 
-# A test's time limit only catches hangs; sanitizer builds run several times slower.
-if(TAVIX_SANITIZE OR TAVIX_SANITIZE_THREAD)
-  set(TAVIX_TEST_TIMEOUT 300)
-else()
-  set(TAVIX_TEST_TIMEOUT 120)
-endif()
+# A test's time limit only catches hangs. It is the same in every tree: the
+# test command runs a tree's tests beside the next tree's build, and a real
+# download that takes 25 s on an idle machine took 90 s on a crowded one.
+set(TAVIX_TEST_TIMEOUT 300)
 
 set(TAVIX_WARNINGS -Wall -Wextra -Werror -Wno-missing-field-initializers)
+# The sanitizer trees compile what the normal tree compiles with -Werror;
+# their own warnings (clang's, or g++'s at another optimisation level) are
+# shown but do not stop the build.
+if(TAVIX_SANITIZE OR TAVIX_SANITIZE_THREAD)
+  list(REMOVE_ITEM TAVIX_WARNINGS -Werror)
+endif()
 
 if(TAVIX_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer

@@ -282,10 +282,13 @@ void LoopbackServer::serve(const httplib::Request& req, httplib::Response& res, 
     auto chunks = std::make_shared<std::vector<std::string>>(answer.chunks);
     double pause = answer.chunkDelay;
     double hold = answer.holdOpen;
-    res.set_chunked_content_provider(contentType, [this, chunks, pause, hold](size_t, httplib::DataSink& sink) {
-      for (size_t i = 0; i < chunks->size(); ++i) {
-        if (i > 0 && !sleepUnlessStopping(pause)) return false;
-        if (!sink.write((*chunks)[i].data(), (*chunks)[i].size())) return false;
+    size_t repeat = answer.repeat;
+    res.set_chunked_content_provider(contentType, [this, chunks, pause, hold, repeat](size_t, httplib::DataSink& sink) {
+      for (size_t round = 0; round < repeat; ++round) {
+        for (size_t i = 0; i < chunks->size(); ++i) {
+          if ((round > 0 || i > 0) && pause > 0 && !sleepUnlessStopping(pause)) return false;
+          if (!sink.write((*chunks)[i].data(), (*chunks)[i].size())) return false;
+        }
       }
       if (hold > 0 && !sleepUnlessStopping(hold)) return false;
       sink.done();

@@ -61,6 +61,7 @@ struct Answer {
   std::vector<std::string> chunks;  // non-empty: chunked transfer, one write each
   double chunkDelay = 0;            // seconds between chunks
   double holdOpen = 0;              // seconds a chunked answer stays open after its last chunk
+  size_t repeat = 1;                // a chunked answer writes its chunks this many times over
   bool closeWithoutAnswer = false;  // drop the connection, send nothing
 
   static Answer text(int status, std::string body, std::string contentType = "text/plain");

@@ -60,18 +60,29 @@ MediaServer::MediaServer(std::string root, int port) : m_root(std::move(root)), 
       ::close(*f);
       delete f;
     });
-    res.set_content_provider(
-        static_cast<size_t>(info.st_size), contentTypeOf(path),
-        [this, descriptor, path](size_t offset, size_t length, httplib::DataSink& sink) {
-          const uint64_t rate = m_rate.load();
-          const size_t slice = rate == 0 ? 256 * 1024 : std::clamp<size_t>(rate / 20, 1024, 64 * 1024);
-          std::vector<char> buffer(std::min(length, slice));
-          const ssize_t n = ::pread(*descriptor, buffer.data(), buffer.size(), static_cast<off_t>(offset));
-          if (n <= 0 || !sink.write(buffer.data(), static_cast<size_t>(n))) return false;
-          counted(path, 0, static_cast<uint64_t>(n));
-          const uint64_t current = m_rate.load();
-          return current == 0 || pause(static_cast<double>(n) / static_cast<double>(current));
-        });
+    // Sends up to `length` bytes from `offset` at the current rate.
+    auto send = [this, descriptor, path](size_t offset, size_t length, httplib::DataSink& sink) {
+      const uint64_t rate = m_rate.load();
+      const size_t slice = rate == 0 ? 256 * 1024 : std::clamp<size_t>(rate / 20, 1024, 64 * 1024);
+      std::vector<char> buffer(std::min(length, slice));
+      const ssize_t n = ::pread(*descriptor, buffer.data(), buffer.size(), static_cast<off_t>(offset));
+      if (n <= 0 || !sink.write(buffer.data(), static_cast<size_t>(n))) return false;
+      counted(path, 0, static_cast<uint64_t>(n));
+      const uint64_t current = m_rate.load();
+      return current == 0 || pause(static_cast<double>(n) / static_cast<double>(current));
+    };
+    if (const uint64_t cut = m_cutAfter.load(); cut > 0) {
+      const size_t total = static_cast<size_t>(std::min<uint64_t>(cut, static_cast<uint64_t>(info.st_size)));
+      res.set_chunked_content_provider(contentTypeOf(path), [send, total](size_t offset, httplib::DataSink& sink) {
+        if (offset >= total) {
+          sink.done();
+          return true;
+        }
+        return send(offset, total - offset, sink);
+      });
+      return;
+    }
+    res.set_content_provider(static_cast<size_t>(info.st_size), contentTypeOf(path), send);
   });
   m_port = port == 0 ? m_server->bind_to_any_port("127.0.0.1") : (m_server->bind_to_port("127.0.0.1", port) ? port : -1);
   if (m_port <= 0) throw std::runtime_error("MediaServer: cannot bind 127.0.0.1");

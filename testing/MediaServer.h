@@ -10,6 +10,10 @@
 //   ... server.url("/clips/a.mp4") ...
 //   server.waitForRequest("/dash/chunk-stream0-00003.m4s");
 //
+// setCutAfter(n) makes every answer a stream without a length (chunked)
+// that ends cleanly after n bytes of the file, as a server that closes early
+// does: the client cannot tell it got only part.
+//
 // Paths with ".." components and anything that is not a regular file
 // answer 404. Throttle changes apply at once, also to transfers under way.
 // Destruction stops the server and ends running transfers early.
@@ -46,6 +50,8 @@ class MediaServer {
 
   void setRate(uint64_t bytesPerSecond) { m_rate = bytesPerSecond; }
   void setRequestDelay(double seconds) { m_delayMicroseconds = static_cast<int64_t>(seconds * 1e6); }
+  // 0: whole files with their length (the default).
+  void setCutAfter(uint64_t bytes) { m_cutAfter = bytes; }
 
   // Requests that arrived for `path`, and body bytes sent for it.
   size_t requestCount(const std::string& path) const;
@@ -73,6 +79,7 @@ class MediaServer {
   int m_port = 0;
   std::atomic<uint64_t> m_rate{0};
   std::atomic<int64_t> m_delayMicroseconds{0};
+  std::atomic<uint64_t> m_cutAfter{0};
 
   mutable std::mutex m_mutex;
   mutable std::condition_variable m_changed;

@@ -8,6 +8,8 @@
 // Thread safety: plain functions; each call runs its own child.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 namespace testkit {
@@ -25,5 +27,12 @@ std::string builtProgram(const std::string& name);
 
 // Runs commandLine with /bin/sh and collects its standard output.
 ProgramRun runCommand(const std::string& commandLine);
+
+// Starts commandLine with /bin/sh in the background (its output goes where
+// the line redirects it) and returns the shell's process ID; with "exec" in
+// front of the program the ID is the program's.
+pid_t startCommand(const std::string& commandLine);
+// Kills the process with SIGKILL and waits for it.
+void killAndReap(pid_t pid);
 
 }  // namespace testkit

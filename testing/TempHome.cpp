@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "platform/dispatch/ExitDrain.h"
+
 namespace testkit {
 
 TempHome::TempHome() {
@@ -26,6 +28,9 @@ TempHome::TempHome() {
 }
 
 TempHome::~TempHome() {
+  // Writes the test's stores still have queued land in this home, not in a
+  // removed folder or in the next test's.
+  platform::ExitDrain::drain();
   std::error_code ignored;
   std::filesystem::remove_all(m_path, ignored);
 }

@@ -1,8 +1,9 @@
 // TempHome: a fresh temporary home folder for one test. Sets HOME,
 // XDG_DATA_HOME, XDG_CACHE_HOME, XDG_CONFIG_HOME and XDG_STATE_HOME to
 // folders inside it (created) and APP_KEYCHAIN_ROOT to keychainRoot() (made
-// by the first write), and on destruction restores the previous values and
-// removes the whole tree. Use it as a fixture member, or derive
+// by the first write). On destruction it waits for the writes the stores
+// have queued (platform::ExitDrain), removes the whole tree and restores the
+// previous values. Use it as a fixture member, or derive
 // from TempHomeTest.
 //
 // Thread safety: changes the process environment; construct and destroy it

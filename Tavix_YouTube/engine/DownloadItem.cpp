@@ -1,5 +1,6 @@
 #include "Tavix_YouTube/engine/DownloadItem.h"
 
+#include "Tavix_YouTube/engine/DownloadManager.h"
 #include "Tavix_YouTube/engine/internal/AppBundle.h"
 #include "platform/notifications/NotificationCenter.h"
 #include "platform/storage/FileSystem.h"
@@ -17,6 +18,8 @@ void DownloadItem::cancel() {
   m_downloadProcess.reset();
   status.set(DownloadStatus::cancelled);
   deleteTempFile();
+  // No retry resumes a cancelled download's working files.
+  if (auto manager = m_manager.lock()) manager->discardWorkingFiles(id);
 }
 
 void DownloadItem::pause() {

@@ -57,7 +57,8 @@ class DownloadItem : public platform::ObservableObject, public std::enable_share
   void setDownloadProcess(std::shared_ptr<platform::Task> process) { m_downloadProcess = std::move(process); }
 
   // Terminates the downloader (its whole process group), drops it, sets
-  // `cancelled` and deletes the temporary file.
+  // `cancelled` and deletes the temporary file; the manager that added the
+  // item deletes its working files once the downloader has ended.
   void cancel();
   // The row's pause action: terminates the downloader, drops it, sets `paused`.
   void pause();
@@ -73,6 +74,7 @@ class DownloadItem : public platform::ObservableObject, public std::enable_share
   friend class DownloadManager;
   std::shared_ptr<platform::Task> m_downloadProcess;
   uint64_t m_activeRun = 0;  // the run whose output and end may touch this item
+  std::weak_ptr<DownloadManager> m_manager;  // the manager that added it
 };
 
 }  // namespace tavix

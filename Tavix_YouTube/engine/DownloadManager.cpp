@@ -3,14 +3,20 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <chrono>
+#include <cstdio>
 #include <mutex>
+#include <thread>
 #include <unordered_set>
 
 #include "Tavix_YouTube/engine/Utf8ChunkDecoder.h"
 #include "Tavix_YouTube/engine/internal/AppBundle.h"
+#include "Tavix_YouTube/engine/internal/MediaCheck.h"
 #include "Tavix_YouTube/engine/internal/OutputScanner.h"
 #include "Tavix_YouTube/engine/internal/TextLines.h"
 #include "Tavix_YouTube/engine/internal/ThumbnailLoader.h"
+#include "Tavix_YouTube/engine/internal/WorkingFileJournal.h"
+#include "platform/dispatch/CancelHandle.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/log/Console.h"
 #include "platform/storage/FileError.h"
@@ -83,6 +89,20 @@ const std::string& removingAll(std::string_view text, std::string_view part, std
   return buffer;
 }
 
+// A short child process of the manager (title query, file check): standard
+// output to a pipe, and a process group of its own, so stopping it (at quit)
+// reaches whatever it starts too.
+std::shared_ptr<platform::Task> childProcess(const std::string& executable, std::vector<std::string> arguments,
+                                             platform::Task::Output standardError) {
+  auto task = std::make_shared<platform::Task>();
+  task->setExecutablePath(executable);
+  task->setArguments(std::move(arguments));
+  task->setStandardOutput(platform::Task::Output::pipe);
+  task->setStandardError(standardError);
+  task->setOwnProcessGroup(true);
+  return task;
+}
+
 std::string pathExtension(std::string_view path) {
   std::string name = platform::fs::lastPathComponent(path);
   size_t dot = name.rfind('.');
@@ -114,6 +134,10 @@ struct DownloadManager::Run {
   std::shared_ptr<platform::Task> task;
   std::string outputPath;
   ErrorBuffer errors;
+  bool durationSeen = false;
+  std::optional<double> reportedDuration;  // the video's, as the downloader reported it
+  std::shared_ptr<platform::Task> check;   // the media tool checking the finished file
+  platform::CancelHandle checkTimeout;
 };
 
 // ---------------------------------------------------------------- queue
@@ -128,6 +152,10 @@ DownloadManager::~DownloadManager() {
 std::shared_ptr<DownloadManager> DownloadManager::create() {
   std::shared_ptr<DownloadManager> manager(new DownloadManager());
   manager->subscribe();
+  // What the downloads of managers gone before left unfinished is garbage now.
+  manager->m_journal =
+      std::make_unique<engine_internal::WorkingFileJournal>(engine_internal::WorkingFileJournal::defaultFolder());
+  manager->m_journal->removeLeftovers();
   return manager;
 }
 
@@ -150,6 +178,7 @@ void DownloadManager::subscribe() {
 void DownloadManager::addDownload(const std::string& url, Quality quality) {
   std::string cleaned = cleanURL(url);
   auto item = std::make_shared<DownloadItem>(cleaned, quality);
+  item->m_manager = weak_from_this();
   DownloadList list = downloads.get();
   list.push_back(item);
   downloads.set(std::move(list));
@@ -230,6 +259,8 @@ void DownloadManager::listChanged(const DownloadList& next) {
     auto reservation = m_reservations.find(item->id);
     if (reservation == m_reservations.end()) continue;
     reservation->second.listed = false;
+    // No retry can resume a removed item's working files.
+    reservation->second.discard = true;
     releaseIfUnused(item->id);
   }
 }
@@ -237,9 +268,64 @@ void DownloadManager::listChanged(const DownloadList& next) {
 void DownloadManager::releaseIfUnused(const platform::Uuid& id) {
   // A name stays reserved while its item is listed or its downloader runs.
   auto reservation = m_reservations.find(id);
-  if (reservation != m_reservations.end() && !reservation->second.listed && reservation->second.runs == 0) {
+  if (reservation == m_reservations.end()) return;
+  removeDiscardedFiles(reservation->second);
+  if (!reservation->second.listed && reservation->second.runs == 0) {
     m_reservations.erase(reservation);
+    recordWorkingNames();
   }
+}
+
+void DownloadManager::discardWorkingFiles(const platform::Uuid& id) {
+  auto reservation = m_reservations.find(id);
+  if (reservation == m_reservations.end()) return;
+  reservation->second.discard = true;
+  removeDiscardedFiles(reservation->second);
+}
+
+void DownloadManager::removeDiscardedFiles(Reservation& reservation) {
+  // Only once the downloader has ended (it would write them again), and
+  // never the files of a finished download.
+  if (!reservation.discard || reservation.runs > 0 || reservation.lastRunSucceeded) return;
+  reservation.discard = false;
+  for (const std::string& path : engine_internal::WorkingFileJournal::workingFiles(
+           {reservation.expandedFolder, reservation.stem})) {
+    if (!platform::fs::removeItem(path)) line("🧹 Removed working file: " + path);
+  }
+}
+
+void DownloadManager::recordWorkingNames() {
+  if (!m_journal) return;
+  std::vector<engine_internal::WorkingName> names;
+  for (const auto& [id, reservation] : m_reservations) {
+    if (!reservation.lastRunSucceeded) names.push_back({reservation.expandedFolder, reservation.stem});
+  }
+  std::sort(names.begin(), names.end(),
+            [](const auto& a, const auto& b) { return std::tie(a.folder, a.stem) < std::tie(b.folder, b.stem); });
+  m_journal->record(names);
+}
+
+void DownloadManager::adopt(const std::shared_ptr<platform::Task>& child) {
+  std::erase_if(m_children, [](const std::weak_ptr<platform::Task>& known) { return known.expired(); });
+  m_children.push_back(child);
+}
+
+void DownloadManager::stopProcesses(double graceSeconds) {
+  std::vector<std::shared_ptr<platform::Task>> running;
+  for (const auto& known : m_children) {
+    if (auto child = known.lock(); child && child->isRunning()) running.push_back(child);
+  }
+  for (const auto& child : running) child->terminate();
+  auto waitFor = [&](double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::any_of(running.begin(), running.end(), [](const auto& child) { return child->isRunning(); }) &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  };
+  waitFor(graceSeconds);
+  for (const auto& child : running) child->kill();
+  waitFor(1);
 }
 
 // ---------------------------------------------------------------- folder
@@ -420,6 +506,8 @@ void DownloadManager::startDownload(const std::shared_ptr<DownloadItem>& item) {
   Reservation& reservation = m_reservations[item->id];
   reservation.runs += 1;
   reservation.lastRunSucceeded = false;
+  reservation.discard = false;  // a new start resumes them
+  recordWorkingNames();
   run->outputPath = folder + "/" + fileName;
   item->filePath.set(run->outputPath);
 
@@ -434,6 +522,11 @@ void DownloadManager::startDownload(const std::shared_ptr<DownloadItem>& item) {
     arguments.emplace_back("--ffmpeg-location");
     arguments.push_back(ffmpegFolder);
     line("Using bundled ffmpeg directory: " + ffmpegFolder);
+  }
+  // The video's duration, on a line of its own in the output, for the check
+  // of the finished file.
+  for (const char* argument : {"--print-to-file", "video:[duration] %(duration)s", "/dev/stdout"}) {
+    arguments.emplace_back(argument);
   }
   arguments.emplace_back("--continue");
 
@@ -494,11 +587,21 @@ void DownloadManager::startDownload(const std::shared_ptr<DownloadItem>& item) {
     item->errorMessage.set("Failed to start download");
     m_currentDownloads.erase(run->number);
     m_reservations[item->id].runs -= 1;
+    return;
   }
+  adopt(run->task);
 }
 
 void DownloadManager::handleOutput(const std::shared_ptr<Run>& run, const std::string& text) {
   if (run->item->m_activeRun != run->number) return;  // a stale run's late output
+  if (!run->durationSeen && contains(text, engine_internal::kDurationLinePrefix)) {
+    // The downloader writes the line in one piece: it is whole in its chunk.
+    engine_internal::forEachLine(text, [&](std::string_view l) {
+      if (run->durationSeen || !l.starts_with(engine_internal::kDurationLinePrefix)) return;
+      run->durationSeen = true;
+      run->reportedDuration = engine_internal::reportedDuration(l);
+    });
+  }
   parseOutput(text, *run->item);
 }
 
@@ -607,20 +710,96 @@ void DownloadManager::updateFileSizeFromDisk(DownloadItem& item) {
 void DownloadManager::handleTermination(const std::shared_ptr<Run>& run) {
   run->task->setStdoutHandler(nullptr);
   run->task->setStderrHandler(nullptr);
+  const int status = run->task->terminationStatus();
+  // Exit status 0: the file is checked first (the run keeps its slot meanwhile).
+  if (status == 0 && run->item->m_activeRun == run->number && checkDownloadedFile(run)) return;
+  finishRun(run, status, std::nullopt);
+}
+
+bool DownloadManager::checkDownloadedFile(const std::shared_ptr<Run>& run) {
+  std::optional<std::string> tool = engine_internal::resourcePath("ffprobe");
+  if (!tool) {
+    line("⚠️ Cannot check the downloaded file: ffprobe not found");
+    return false;
+  }
+  auto check = childProcess(
+      *tool, engine_internal::mediaCheckArguments(platform::StandardFolders::expandTilde(run->outputPath)),
+      platform::Task::Output::discard);
+  struct Listing {
+    std::mutex mutex;
+    engine_internal::PacketListing packets;
+  };
+  auto listing = std::make_shared<Listing>();
+  check->setStdoutHandler([listing](std::string_view bytes) {
+    std::lock_guard lock(listing->mutex);
+    if (bytes.empty()) {
+      listing->packets.finish();
+    } else {
+      listing->packets.feed(bytes);
+    }
+  });
+  std::weak_ptr<DownloadManager> weak = weak_from_this();
+  check->setTerminationHandler([weak, run, listing](platform::Task& ended) {
+    const int status = ended.terminationStatus();
+    engine_internal::PacketListing packets;
+    {
+      std::lock_guard lock(listing->mutex);
+      packets = listing->packets;
+    }
+    platform::mainQueue().async([weak, run, status, packets] {
+      run->checkTimeout.cancel();
+      run->check.reset();
+      const std::optional<std::string> failure =
+          engine_internal::mediaCheckFailure(status, packets, run->reportedDuration);
+      char covered[32];
+      std::snprintf(covered, sizeof covered, "%.2f", packets.coveredSeconds().value_or(0));
+      line("🔍 Checked downloaded file: " + std::to_string(packets.packetCount()) + " packets, " + covered +
+           " s" + (failure ? " - " + *failure : std::string()));
+      if (auto self = weak.lock()) self->finishRun(run, 0, failure);
+    });
+  });
+  line("🔍 Checking downloaded file: " + run->outputPath);
+  if (std::optional<platform::Error> error = launch(*check)) {
+    check->setStdoutHandler(nullptr);
+    check->setTerminationHandler(nullptr);
+    line("⚠️ Cannot check the downloaded file: " + error->localizedDescription());
+    return false;
+  }
+  run->check = check;
+  adopt(check);
+  std::weak_ptr<platform::Task> weakCheck = check;
+  run->checkTimeout = platform::mainQueue().after(kFileCheckTimeoutSeconds, [weakCheck] {
+    if (auto stuck = weakCheck.lock()) stuck->kill();
+  });
+  return true;
+}
+
+void DownloadManager::finishRun(const std::shared_ptr<Run>& run, int status,
+                                const std::optional<std::string>& failure) {
   m_currentDownloads.erase(run->number);
   DownloadItem& item = *run->item;
-  const int status = run->task->terminationStatus();
   auto reservation = m_reservations.find(item.id);
   if (reservation != m_reservations.end()) reservation->second.runs -= 1;
   // A stale run (the item was started again meanwhile) only gives back its slot.
   if (item.m_activeRun == run->number) {
     const DownloadStatus current = item.status.get();
-    if (status == 0) {
+    if (status == 0 && current == DownloadStatus::cancelled) {
+      // Cancelled while its file was checked: the user's word stands.
+    } else if (status == 0 && !failure) {
       if (reservation != m_reservations.end()) reservation->second.lastRunSucceeded = true;
       item.progress.set(100.0);
       line("✅ Download completed: " + run->outputPath);
       item.status.set(DownloadStatus::completed);
       renameWithRealTitle(item);
+    } else if (status == 0) {
+      // The downloader called it done, but the file is cut or damaged: it
+      // stays for a retry.
+      item.status.set(DownloadStatus::failed);
+      item.errorMessage.set(*failure);
+      line("❌ Download failed:");
+      line("   Exit code: 0");
+      line("   Error: " + *failure);
+      line("   Full stderr: " + run->errors.text());
     } else if (status == 15 && current == DownloadStatus::paused) {
       line("⏸️ Download paused: " + item.videoTitle.get());
       processQueue();
@@ -639,6 +818,7 @@ void DownloadManager::handleTermination(const std::shared_ptr<Run>& run) {
     }
   }
   releaseIfUnused(item.id);
+  recordWorkingNames();
   processQueue();
 }
 
@@ -809,13 +989,10 @@ void DownloadManager::startTitleQueries() {
 void DownloadManager::launchTitleQuery(const std::shared_ptr<DownloadItem>& item) {
   std::optional<std::string> downloader = engine_internal::resourcePath("yt-dlp");
   if (!downloader) return;
-  auto task = std::make_shared<platform::Task>();
-  task->setExecutablePath(*downloader);
-  task->setArguments({"--get-title", "--get-thumbnail", "--", item->url.get()});
+  auto task = childProcess(*downloader, {"--get-title", "--get-thumbnail", "--", item->url.get()},
+                           platform::Task::Output::inherit);
   // The query yields the processor to the downloads it runs beside.
   task->setNiceIncrement(kTitleQueryNiceIncrement);
-  task->setStandardOutput(platform::Task::Output::pipe);
-  task->setStandardError(platform::Task::Output::inherit);
   struct Box {
     std::mutex mutex;
     std::string bytes;
@@ -849,6 +1026,7 @@ void DownloadManager::launchTitleQuery(const std::shared_ptr<DownloadItem>& item
     line("⚠️ Failed to get real title: " + error->localizedDescription());
     return;
   }
+  adopt(task);
   m_runningTitleQueries += 1;
 }
 
@@ -870,6 +1048,8 @@ void DownloadManager::handleTitleResult(const std::shared_ptr<DownloadItem>& ite
     item->realVideoTitle.set(title);
     item->displayTitle.set(title);
     line("✨ Updated display title to: '" + title + "'");
+    // The download finished first: its file takes the title now.
+    if (item->status.get() == DownloadStatus::completed) renameWithRealTitle(*item);
   }
   if (lines.size() > 1 && !lines[1].empty()) fetchThumbnail(item, trimmed(lines[1]));
 }

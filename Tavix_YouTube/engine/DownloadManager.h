@@ -4,7 +4,8 @@
 // quality, parses its output into stage/progress/speed/size, classifies its
 // failures, names the output files and renames them after the video's real
 // title (a second, short downloader run: at most two of them at a time, the
-// others waiting in order of adding), and fetches thumbnails.
+// others waiting in order of adding; a title that arrives after the download
+// has completed renames the finished file then), and fetches thumbnails.
 //
 // The downloader ("yt-dlp") and the media tool ("ffmpeg", with "ffprobe")
 // are resources of the bundle, found by name only. Every console line goes
@@ -14,6 +15,14 @@
 // running set, the output hand-over and the end handling are keyed by run,
 // so a stale run (the item was paused and started again before the old
 // process's end was handled) never touches the item or the new run's slot.
+// A finished file is checked before its item is called completed: the
+// downloader reports the video's duration on a line of its own
+// ("--print-to-file" of "[duration] ..." to its standard output), and the
+// media tool ("ffprobe") must read packets covering it (MediaCheck.h). A cut
+// file fails the item with a clear message and stays for a retry; the slot
+// stays taken while the file is checked. Without the media tool among the
+// resources the check is skipped.
+//
 // Output names: a name's stem (the name without its extension) is free only
 // when no file of the folder begins with the stem followed by "." or "_" (the
 // downloader's working files: "X.f137.mp4.part", "X_MP3.m4a", ...) and no
@@ -23,6 +32,16 @@
 // retry the item's final output from a run that did not succeed is removed
 // (a conversion cut short leaves a truncated file that the downloader would
 // take as done); the partial download files stay.
+//
+// Working files (the files of the folder named stem + "." + more) are
+// garbage once no retry can resume them: an unfinished item that is
+// cancelled, removed or cleared deletes its own, as soon as its downloader
+// has ended. The names of unfinished items are kept on disk
+// (WorkingFileJournal); each manager, when made, deletes the working files
+// that managers gone before (a quit, a kill) left behind.
+//
+// stopProcesses() ends every child process (downloads with their process
+// groups, title queries, file checks): the quit path calls it.
 //
 // Make it with create() (the handlers hold it weakly). Thread safety: the
 // manager and its items are main-thread objects: call everything on the main
@@ -52,6 +71,10 @@
 
 namespace tavix {
 
+namespace engine_internal {
+class WorkingFileJournal;
+}
+
 using DownloadList = std::vector<std::shared_ptr<DownloadItem>>;
 
 enum class FolderPreset { downloads = 0, documents = 1, desktop = 2, movies = 3 };
@@ -76,6 +99,10 @@ class DownloadManager : public platform::ObservableObject, public std::enable_sh
   // Thumbnail fetch limits.
   static constexpr size_t kMaxThumbnailBytes = 10 * 1024 * 1024;
   static constexpr double kThumbnailTimeoutSeconds = 30;
+  // Longest check of a finished file; a media tool that takes longer is
+  // ended and the file taken as damaged.
+  static constexpr double kFileCheckTimeoutSeconds = 600;
+  static constexpr double kStopGraceSeconds = 2;
 
   // Constructs, subscribes to `downloads` and "retryDownload" (holding the
   // manager weakly) and so runs the queue step once.
@@ -129,6 +156,15 @@ class DownloadManager : public platform::ObservableObject, public std::enable_sh
   void renameWithRealTitle(DownloadItem& item);
   void fetchThumbnail(const std::shared_ptr<DownloadItem>& item, const std::string& text);
 
+  // Deletes the working files of an unfinished item once its downloader has
+  // ended (now when none runs); a new start of the item keeps them.
+  void discardWorkingFiles(const platform::Uuid& id);
+
+  // Terminates every child process started by this manager (each with its
+  // process group) and waits until they have ended, at most `graceSeconds`
+  // before killing what is left. Their ends are not handled: for the quit path.
+  void stopProcesses(double graceSeconds = kStopGraceSeconds);
+
   void setLauncher(Launcher launcher) { m_launcher = std::move(launcher); }
 
  private:
@@ -142,12 +178,18 @@ class DownloadManager : public platform::ObservableObject, public std::enable_sh
     bool listed = true;    // the item is in `downloads`
     int runs = 0;          // runs of the item whose end is not yet handled
     bool lastRunSucceeded = false;
+    bool discard = false;  // delete the working files once no run is left
   };
   DownloadManager();
   void subscribe();
   std::optional<platform::Error> launch(platform::Task& process);
   void handleOutput(const std::shared_ptr<Run>& run, const std::string& text);
   void handleTermination(const std::shared_ptr<Run>& run);
+  bool checkDownloadedFile(const std::shared_ptr<Run>& run);
+  void finishRun(const std::shared_ptr<Run>& run, int status, const std::optional<std::string>& failure);
+  void adopt(const std::shared_ptr<platform::Task>& child);
+  void removeDiscardedFiles(Reservation& reservation);
+  void recordWorkingNames();
   void startTitleQueries();
   void launchTitleQuery(const std::shared_ptr<DownloadItem>& item);
   void handleTitleResult(const std::shared_ptr<DownloadItem>& item, int status, const std::string& output);
@@ -168,6 +210,8 @@ class DownloadManager : public platform::ObservableObject, public std::enable_sh
   platform::ObserverToken m_retryObserver;
   std::shared_ptr<FolderPanel> m_folderPanel;
   Launcher m_launcher;
+  std::vector<std::weak_ptr<platform::Task>> m_children;  // every child process started
+  std::unique_ptr<engine_internal::WorkingFileJournal> m_journal;
 };
 
 }  // namespace tavix

@@ -2,10 +2,16 @@
 // offsets each (20 s per leg, ease in-out, forever, reversing), drawn over the
 // main screen's gradient. Passes mouse events through. GUI thread only.
 //
-// Cheap while idle: each bubble is rendered once into a pixmap and drawn as
-// a copy; the drift advances on a timer of at most kFramesPerSecond frames
-// and repaints only the rectangles of the bubbles that moved by a whole
-// pixel. The timer runs only while the view is shown.
+// Cheap at rest: each bubble is rendered once into a pixmap and drawn as a
+// copy. The bubbles move in steps: once one of them has drifted
+// stepPixels(i), the distance over which its faint gradient changes no pixel
+// by more than kLevelsPerStep colour levels (too little to see as a jump),
+// all three move to where they are now and only the rectangles they leave
+// and enter are repainted. That is about three frames a second (at most
+// seven, mid-leg) instead of a repaint at every frame of a timer. One timer
+// fires when the next step is due. The drift pauses while the window cannot
+// be seen (hidden, minimised, not exposed or fully covered, see
+// WindowVisibility) and goes on from where it was.
 #pragma once
 
 #include <QElapsedTimer>
@@ -15,20 +21,26 @@
 #include <QTimer>
 #include <QWidget>
 
+class WindowVisibility;
+
 class BubblesView : public QWidget {
   Q_OBJECT
  public:
-  static constexpr int kFramesPerSecond = 10;
+  static constexpr double kLevelsPerStep = 3;
 
   explicit BubblesView(QWidget* parent = nullptr);
 
-  // Offset of bubble i (0..2) from the centre at its current phase.
+  // Pixels bubble i (0..2) drifts between two repaints.
+  static int stepPixels(int index);
+  // Offset of bubble i from the centre as drawn now.
   QPointF bubbleOffset(int index) const;
   // Where bubble i is drawn now, in this view's coordinates.
   QRect bubbleRect(int index) const;
-  bool isDrifting() const { return m_started && m_timer.isActive(); }
+  bool isDrifting() const;
+  // Time of the drift in milliseconds (it stands still while paused).
+  qint64 elapsed() const;
   // Moves the drift to `milliseconds` after its start (tests) and repaints
-  // what changed, as one frame of the timer does.
+  // what changed, as the timer does.
   void advanceTo(qint64 milliseconds);
 
  protected:
@@ -38,14 +50,18 @@ class BubblesView : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  void updateDrifting();
   void frame();
+  QPointF offsetAt(int index, double phase) const;
+  bool stepDue(int index, qint64 milliseconds) const;
+  bool anyStepDue(qint64 milliseconds) const;
   const QPixmap& bubblePixmap(int index);
 
-  double m_phase[3] = {0, 0, 0};
-  QRect m_drawn[3];  // rectangles painted at the last frame
+  double m_phase[3] = {0, 0, 0};  // phase at which each bubble is drawn
+  QRect m_drawn[3];               // rectangles painted at the last step
   QPixmap m_pixmaps[3];
   QTimer m_timer;
-  QElapsedTimer m_clock;
+  QElapsedTimer m_clock;  // valid while drifting
   qint64 m_elapsedBeforePause = 0;
-  bool m_started = false;
+  WindowVisibility* m_visibility;
 };

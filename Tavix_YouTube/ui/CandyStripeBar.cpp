@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "Tavix_YouTube/ui/Animations.h"
+#include "Tavix_YouTube/ui/WindowVisibility.h"
 #include "Tavix_YouTube/ui/viewmodels/CandyStripeGeometry.h"
 
 namespace {
@@ -19,6 +20,17 @@ CandyStripeBar::CandyStripeBar(double progress, bool active, int width, int heig
   setAttribute(Qt::WA_TranslucentBackground);
   m_timer.setInterval(1000 / kFramesPerSecond);
   connect(&m_timer, &QTimer::timeout, this, &CandyStripeBar::frame);
+  m_visibility = new WindowVisibility(this);
+  connect(m_visibility, &WindowVisibility::changed, this, [this] { updateTimer(); });
+}
+
+void CandyStripeBar::updateTimer() {
+  // The motions go on from their clocks: a bar seen again shows them where they are now.
+  if ((m_sliding || m_fillClock.isValid()) && m_visibility->isVisible()) {
+    if (!m_timer.isActive()) m_timer.start();
+  } else {
+    m_timer.stop();
+  }
 }
 
 void CandyStripeBar::setProgress(double progress) {
@@ -33,7 +45,7 @@ void CandyStripeBar::setProgress(double progress) {
   // The fill moves on from where it is drawn now.
   m_fillFrom = m_shownProgress;
   m_fillClock.start();
-  if (isVisible()) m_timer.start();
+  updateTimer();
 }
 
 void CandyStripeBar::setActive(bool active) {
@@ -52,19 +64,19 @@ double CandyStripeBar::drawnFillWidth() const { return candy_stripe::fillWidth(m
 void CandyStripeBar::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (m_active) startStripeAnimation();
-  if (m_sliding || m_fillClock.isValid()) m_timer.start();
+  updateTimer();
 }
 
 void CandyStripeBar::hideEvent(QHideEvent* event) {
   QWidget::hideEvent(event);
-  m_timer.stop();  // nothing to repaint; the motions go on from the clocks when shown
+  updateTimer();
 }
 
 void CandyStripeBar::startStripeAnimation() {
   if (m_sliding) return;  // one endless slide per bar
   m_sliding = true;
   m_slideClock.start();
-  if (isVisible()) m_timer.start();
+  updateTimer();
 }
 
 void CandyStripeBar::frame() {

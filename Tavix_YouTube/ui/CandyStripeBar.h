@@ -6,8 +6,9 @@
 // progress animates the fill over 0.3 s (ease in-out).
 //
 // Both motions advance on one timer of at most kFramesPerSecond frames, which
-// runs only while something moves and the bar is shown; each frame repaints
-// the bar's own rectangle and nothing else.
+// runs only while something moves and the bar can be seen (WindowVisibility:
+// not while hidden, minimised or covered); each frame repaints the bar's own
+// rectangle and nothing else.
 //
 // GUI thread only.
 #pragma once
@@ -15,6 +16,8 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
+
+class WindowVisibility;
 
 class CandyStripeBar : public QWidget {
   Q_OBJECT
@@ -32,6 +35,8 @@ class CandyStripeBar : public QWidget {
   double animationOffset() const { return m_offset; }
   void setAnimationOffset(double offset);
   bool isSliding() const { return m_sliding; }
+  // The timer runs: something moves and the bar can be seen.
+  bool isAnimating() const { return m_timer.isActive(); }
   // Width of the fill as drawn now (follows the fill animation).
   double drawnFillWidth() const;
 
@@ -42,6 +47,7 @@ class CandyStripeBar : public QWidget {
 
  private:
   void startStripeAnimation();
+  void updateTimer();
   void frame();
 
   double m_progress;
@@ -53,4 +59,5 @@ class CandyStripeBar : public QWidget {
   QElapsedTimer m_fillClock;   // valid while the fill moves
   double m_fillFrom = 0;
   QTimer m_timer;
+  WindowVisibility* m_visibility;
 };

@@ -43,19 +43,20 @@ ClickableLabel::~ClickableLabel() {
   if (m_cursorPushed) QGuiApplication::restoreOverrideCursor();
 }
 
-void ClickableLabel::setFullText(const QString& text, const QString& hint) {
-  if (text == m_fullText && hint == m_hint) return;
+void ClickableLabel::setFullText(const QString& text, const QString& hint, Qt::TextElideMode mode) {
+  if (text == m_fullText && hint == m_hint && mode == m_elideMode) return;
   m_fullText = text;
   m_hint = hint;
+  m_elideMode = mode;
   elide();
 }
 
 bool ClickableLabel::isElided() const { return text() != m_fullText; }
 
 void ClickableLabel::elide() {
-  // Cut at the end with "…" to the width the row gives the line; the whole
-  // text then stands in the tooltip, above what a click does.
-  const QString shown = fontMetrics().elidedText(m_fullText, Qt::ElideRight, qMax(0, contentsRect().width()));
+  // Cut with "…" to the width the row gives the line; the whole text then
+  // stands in the tooltip, above what a click does.
+  const QString shown = fontMetrics().elidedText(m_fullText, m_elideMode, qMax(0, contentsRect().width()));
   if (shown != text()) setText(shown);
   const QString tip = shown == m_fullText ? m_hint : m_fullText + QLatin1Char('\n') + m_hint;
   if (tip != toolTip()) setToolTip(tip);
@@ -219,8 +220,10 @@ void DownloadItemView::refresh() {
   // Title line. A refresh follows every progress line of a running
   // download, so only what changed is set (style sheets are costly to apply).
   const QColor titleColor = theme::systemColor(m_model.titleColor());
+  // Addresses of one site differ at their end: they lose their middle.
   m_title->setFullText(QString::fromStdString(m_model.titleText()),
-                       QString::fromStdString(localizedString(tavix::RowViewModel::kTitleTooltipKey)));
+                       QString::fromStdString(localizedString(tavix::RowViewModel::kTitleTooltipKey)),
+                       m_model.titleShowsAddress() ? Qt::ElideMiddle : Qt::ElideRight);
   setStyleSheetIfChanged(m_title, QStringLiteral("color: %1; %2")
                                       .arg(css(titleColor), m_model.titleIsAddress()
                                                                 ? QStringLiteral("text-decoration: underline;")

@@ -25,16 +25,16 @@ class QHBoxLayout;
 class QVBoxLayout;
 
 // A label that reports clicks and shows the pointing-hand cursor while the
-// pointer is over it (pushed on enter, popped on leave). Its text is cut at
-// the end with "…" to the label's width; the tooltip is the hint, with the
-// whole text above it when the text is cut.
+// pointer is over it (pushed on enter, popped on leave). Its text is cut with
+// "…" to the label's width, at the end or in the middle; the tooltip is the
+// hint, with the whole text above it when the text is cut.
 class ClickableLabel : public QLabel {
   Q_OBJECT
  public:
   using QLabel::QLabel;
   ~ClickableLabel() override;
   bool isHovered() const { return m_cursorPushed; }
-  void setFullText(const QString& text, const QString& hint);
+  void setFullText(const QString& text, const QString& hint, Qt::TextElideMode mode = Qt::ElideRight);
   const QString& fullText() const { return m_fullText; }
   bool isElided() const;
   QSize minimumSizeHint() const override;
@@ -52,6 +52,7 @@ class ClickableLabel : public QLabel {
   bool m_cursorPushed = false;
   QString m_fullText;
   QString m_hint;
+  Qt::TextElideMode m_elideMode = Qt::ElideRight;
 };
 
 class ThumbnailView : public QWidget {

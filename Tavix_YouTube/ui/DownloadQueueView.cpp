@@ -1,10 +1,12 @@
 #include "Tavix_YouTube/ui/DownloadQueueView.h"
 
+#include <QEvent>
 #include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QPropertyAnimation>
 #include <QScrollBar>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "Tavix_YouTube/ui/Animations.h"
 #include "Tavix_YouTube/ui/DownloadItemView.h"
@@ -68,11 +70,9 @@ DownloadQueueView::DownloadQueueView(std::shared_ptr<tavix::DownloadManager> man
       " QScrollBar::handle:vertical:pressed { background: rgba(255,255,255,0.6); }"
       " QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; background: none; border: none; }"
       " QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
-  // The list may become as short as kListMinimumHeight rather than 400: the
-  // screen's content must fit every window height the window-size manager
-  // gives, down to 400 with downloads in the list; the list then scrolls.
-  m_scroll->setMinimumHeight(kListMinimumHeight);
   m_listContent = new QWidget();
+  // A row that changes its height may change the list's minimum.
+  m_listContent->installEventFilter(this);
   m_listLayout = new QVBoxLayout(m_listContent);
   m_listLayout->setContentsMargins(0, 8, 0, 8);
   m_listLayout->setSpacing(12);
@@ -84,7 +84,11 @@ DownloadQueueView::DownloadQueueView(std::shared_ptr<tavix::DownloadManager> man
   m_scroll->setWidget(m_listContent);
   layout->addWidget(m_scroll, 1);
 
-  m_scrollButton = new QToolButton(this);
+  m_buttonStrip = new QWidget(this);
+  m_buttonStrip->setFixedHeight(kScrollButtonStripHeight);
+  auto* stripLayout = new QHBoxLayout(m_buttonStrip);
+  stripLayout->setContentsMargins(0, 0, 0, kScrollButtonStripHeight - 44);
+  m_scrollButton = new QToolButton(m_buttonStrip);
   m_scrollButton->setFixedSize(44, 44);
   m_scrollButton->setIcon(QIcon(theme::symbol(QStringLiteral("chevron.down"), QColor::fromRgbF(1, 1, 1, 0.9), 16)));
   m_scrollButton->setIconSize(QSize(16, 16));
@@ -99,7 +103,12 @@ DownloadQueueView::DownloadQueueView(std::shared_ptr<tavix::DownloadManager> man
   shadow->setOffset(0, 4);
   m_scrollButton->setGraphicsEffect(shadow);
   connect(m_scrollButton, &QToolButton::clicked, this, [this] { m_model.scrollButtonPressed(); });
+  stripLayout->addStretch(1);
+  stripLayout->addWidget(m_scrollButton);
+  stripLayout->addStretch(1);
   m_scrollButton->hide();
+  m_buttonStrip->hide();
+  layout->addWidget(m_buttonStrip);
 
   connect(m_scroll->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { updateNearBottom(); });
   connect(m_scroll->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] { updateNearBottom(); });
@@ -164,6 +173,8 @@ void DownloadQueueView::refresh() {
     row->show();
   }
   m_listLayout->insertWidget(index, m_marker);
+  m_buttonStrip->setVisible(m_model.mayShowScrollButton());
+  updateListMinimum();
   // Judge what is in view once the new rows have been laid out.
   QMetaObject::invokeMethod(this, [this] { updateNearBottom(); }, Qt::QueuedConnection);
   m_scrollButton->setVisible(m_model.showsScrollButton());
@@ -193,20 +204,22 @@ void DownloadQueueView::updateNearBottom() {
     m_model.setNearBottom(markerInView);
   }
   m_scrollButton->setVisible(m_model.showsScrollButton());
-  if (m_scrollButton->isVisible()) {
-    placeScrollButton();
-    m_scrollButton->raise();
-  }
 }
 
-void DownloadQueueView::placeScrollButton() {
-  const QRect area = m_scroll->geometry();
-  m_scrollButton->move(area.center().x() - m_scrollButton->width() / 2, area.bottom() - 20 - m_scrollButton->height());
+void DownloadQueueView::updateListMinimum() {
+  // The tallest row with the list's padding and the end marker below it: at
+  // the window's smallest height any row can still be seen whole, and a list
+  // of one row needs no scrolling.
+  int tallest = 0;
+  for (const DownloadItemView* row : rows()) tallest = std::max(tallest, row->sizeHint().height());
+  const QMargins padding = m_listLayout->contentsMargins();
+  const int minimum = padding.top() + tallest + m_listLayout->spacing() + m_marker->height() + padding.bottom();
+  if (m_scroll->minimumHeight() != minimum) m_scroll->setMinimumHeight(minimum);
 }
 
-void DownloadQueueView::resizeEvent(QResizeEvent* event) {
-  QWidget::resizeEvent(event);
-  placeScrollButton();
+bool DownloadQueueView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_listContent && event->type() == QEvent::LayoutRequest) updateListMinimum();
+  return QWidget::eventFilter(watched, event);
 }
 
 void DownloadQueueView::scrollToBottom() {

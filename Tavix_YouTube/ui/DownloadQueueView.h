@@ -1,12 +1,16 @@
 // DownloadQueueView: the download manager's list on the main screen. Hidden
 // while the list is empty; otherwise a header (title, plural count, clear
 // button from 2 items) and a scrolling list of rows, newest first, with a
-// 1-pixel bottom marker after the oldest row and a floating scroll button
+// 1-pixel bottom marker after the oldest row and a round scroll button
 // (from 4 items, while the marker is out of view) that posts
 // "scrollToBottom"; the list scrolls the marker into view (0.8 s) on that
 // notification. The view follows every change of the list (queued to the
 // next turn of the event loop, so a row may remove itself from its own
 // click handler).
+//
+// The list is never shorter than its tallest row (the window's minimum
+// height follows), and from 4 items the scroll button has a strip of its own
+// below the list, so it never covers a row's text or buttons.
 //
 // GUI thread only.
 #pragma once
@@ -30,7 +34,8 @@ class QVBoxLayout;
 class DownloadQueueView : public QWidget {
   Q_OBJECT
  public:
-  static constexpr int kListMinimumHeight = 36;
+  // The scroll button's strip: the button and 20 below it.
+  static constexpr int kScrollButtonStripHeight = 44 + 20;
 
   explicit DownloadQueueView(std::shared_ptr<tavix::DownloadManager> manager, QWidget* parent = nullptr);
   ~DownloadQueueView() override;
@@ -45,11 +50,12 @@ class DownloadQueueView : public QWidget {
   QToolButton* scrollButton() const { return m_scrollButton; }
   QScrollArea* scrollArea() const { return m_scroll; }
   QWidget* bottomMarker() const { return m_marker; }
+  QWidget* scrollButtonStrip() const { return m_buttonStrip; }
   // Rows top to bottom (newest first).
   std::vector<DownloadItemView*> rows() const;
 
  protected:
-  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // isNearBottom follows the list's appearance events: the oldest item's row
@@ -57,7 +63,7 @@ class DownloadQueueView : public QWidget {
   // to false when they leave it.
   void updateNearBottom();
   bool inView(const QWidget* widget) const;
-  void placeScrollButton();
+  void updateListMinimum();
   void scrollToBottom();
 
   tavix::QueueViewModel m_model;
@@ -69,6 +75,7 @@ class DownloadQueueView : public QWidget {
   QWidget* m_listContent;
   QVBoxLayout* m_listLayout;
   QWidget* m_marker;
+  QWidget* m_buttonStrip;
   QToolButton* m_scrollButton;
   std::map<std::string, DownloadItemView*> m_rows;  // by item id
   // What was in view at the last check: the row of the oldest item and the marker.

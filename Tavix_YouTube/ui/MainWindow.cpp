@@ -17,7 +17,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setWindowTitle(QString::fromStdString(localizedString("app.title")));
   const QPixmap mascot = theme::image(QStringLiteral("Tavix"), QSize(256, 256));
   if (!mascot.isNull()) setWindowIcon(QIcon(mascot));
-  setMinimumSize(1000, 400);
+  // The minimum size is the main screen's (at least 1000 x 400).
   resize(1000, 400);
   setFont(theme::font(QStringLiteral("Montserrat-Regular"), 18));
 }

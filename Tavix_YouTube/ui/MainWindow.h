@@ -1,6 +1,7 @@
 // MainWindow: the application's one window: titled with the strings table's
-// "app.title" and the mascot as its icon, minimum and initial size
-// 1000 x 400, the main screen as its central widget, default font of size
+// "app.title" and the mascot as its icon, initial size 1000 x 400, minimum
+// size that of the main screen (1000 x 400, taller when its queue needs it
+// to show a whole row), the main screen as its central widget, default font of size
 // 18, dark. QtWindowHost gives the window-size manager the first window
 // and its screen's visible frame in bottom-left-origin coordinates and
 // animates the resize (0.3 s, ease in-out).

@@ -176,7 +176,8 @@ void DownloadButton::leaveEvent(QEvent* event) {
 
 VideoDownloadView::VideoDownloadView(std::shared_ptr<tavix::VideoDownloadScreenModel> model, QWidget* parent)
     : QWidget(parent), m_model(std::move(model)) {
-  setMinimumSize(1000, 400);
+  // The height's minimum is minimumSizeHint's: it grows with the queue's rows.
+  setMinimumWidth(kMinimumSize.width());
   setAttribute(Qt::WA_OpaquePaintEvent);  // the background covers every pixel
   m_bubbles = new BubblesView(this);
 
@@ -259,6 +260,10 @@ VideoDownloadView::VideoDownloadView(std::shared_ptr<tavix::VideoDownloadScreenM
 
 VideoDownloadView::~VideoDownloadView() {
   for (auto& subscription : m_subscriptions) subscription.cancel();
+}
+
+QSize VideoDownloadView::minimumSizeHint() const {
+  return QWidget::minimumSizeHint().expandedTo(kMinimumSize);
 }
 
 void VideoDownloadView::applyPasteEffect(bool on) {

@@ -79,6 +79,10 @@ class DownloadButton : public QAbstractButton {
 class VideoDownloadView : public QWidget {
   Q_OBJECT
  public:
+  // The screen is never smaller than this, nor than its content needs (the
+  // queue's list shows at least one whole row): the window follows.
+  static constexpr QSize kMinimumSize{1000, 400};
+
   explicit VideoDownloadView(std::shared_ptr<tavix::VideoDownloadScreenModel> model, QWidget* parent = nullptr);
   ~VideoDownloadView() override;
 
@@ -91,6 +95,7 @@ class VideoDownloadView : public QWidget {
   MascotButton* mascot() const { return m_mascot; }
   QLabel* titleLabel() const { return m_title; }
   bool pasteHighlighted() const { return m_pasteHighlighted; }
+  QSize minimumSizeHint() const override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;

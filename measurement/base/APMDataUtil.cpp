@@ -39,7 +39,7 @@ std::string apm_queryString(const platform::Dictionary& dictionary) {
   return query;
 }
 
-platform::Dictionary apm_dictionaryWithHttpArgumentsString(std::string_view text) {
+platform::Dictionary apm_dictionaryWithHttpArgumentsString(std::string_view text, bool keepMalformedEscapes) {
   std::vector<std::string_view> pieces;
   size_t start = 0;
   while (true) {
@@ -54,8 +54,10 @@ platform::Dictionary apm_dictionaryWithHttpArgumentsString(std::string_view text
     const size_t equals = piece->find('=');
     std::string_view key = equals == std::string_view::npos ? *piece : piece->substr(0, equals);
     std::string_view value = equals == std::string_view::npos ? std::string_view() : piece->substr(equals + 1);
-    arguments.set(apm_stringByUnescapingFromURLArgument(key).value_or(""),
-                  platform::Value(apm_stringByUnescapingFromURLArgument(value).value_or("")));
+    auto unescape = [keepMalformedEscapes](std::string_view part) {
+      return apm_stringByUnescapingFromURLArgument(part).value_or(keepMalformedEscapes ? std::string(part) : "");
+    };
+    arguments.set(unescape(key), platform::Value(unescape(value)));
   }
   return arguments;
 }

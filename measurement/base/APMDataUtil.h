@@ -35,7 +35,10 @@ std::optional<std::string> apm_MD5String(std::string_view text);
 int64_t apm_64LSBMD5(std::string_view text);
 
 std::string apm_queryString(const platform::Dictionary& dictionary);
-platform::Dictionary apm_dictionaryWithHttpArgumentsString(std::string_view text);
+// "a=1&b=2" -> {a: "1", b: "2"}; the first occurrence of a key wins. A key or
+// value whose percent encoding is malformed reads as "", or as its text as
+// written with keepMalformedEscapes.
+platform::Dictionary apm_dictionaryWithHttpArgumentsString(std::string_view text, bool keepMalformedEscapes = false);
 // "+" becomes a blank, then percent encoding is removed; none when that
 // encoding is malformed or does not decode to UTF-8.
 std::optional<std::string> apm_stringByUnescapingFromURLArgument(std::string_view text);

@@ -47,9 +47,9 @@
 #include "measurement/base/APMRemoteConfigStorage.h"
 #include "measurement/base/APMSqliteStore.h"
 #include "measurement/base/APMUserAttribute.h"
-#include "measurement/features/APMConditionalUserProperty.h"
-#include "measurement/features/APMEventFilter.h"
-#include "measurement/features/APMFilterResult.h"
+#include "measurement/base/APMConditionalUserProperty.h"
+#include "measurement/types/APMEventFilter.h"
+#include "measurement/types/APMFilterResult.h"
 #include "measurement/messages/APMPBMessage.h"
 
 class APMPersistedConfig;

@@ -105,7 +105,7 @@ bool APMDatabase::updateDailyCounts(const APMDailyCounts* counts, platform::Erro
 bool APMDatabase::updateRemoteConfig(const APMPBMeasurementConfig& config, platform::Error* error) {
   std::optional<platform::Bytes> bytes = config.protoBuffer();
   if (!bytes || bytes->empty()) return APMFailWithError(error, 1, "Invalid measurement config data");
-  if (APMPBGetString(&config, 1).value_or("").empty()) {
+  if (APMPBGetString(&config, APMPBMeasurementConfigSlot::kAppID).value_or("").empty()) {
     return APMFailWithError(error, 1, "Missing Zoruvu app ID in measurement configuration");
   }
   Record row{{"remote_config_data", platform::Value::data(*bytes)},

@@ -12,18 +12,6 @@
 
 namespace {
 
-// Slots of the messages read and written here.
-constexpr int32_t kEventParamsSlot = 0;
-constexpr int32_t kEventPreviousTimestampSlot = 3;
-constexpr int32_t kParamNameSlot = 0;
-constexpr int32_t kParamStringSlot = 1;
-constexpr int32_t kParamIntSlot = 2;
-constexpr int32_t kParamDoubleSlot = 4;
-constexpr int32_t kParamChildrenSlot = 5;
-constexpr int32_t kBundleEndTimestampSlot = 5;
-constexpr int32_t kBundleAppIDSlot = 14;
-constexpr int32_t kBundleRetrySlot = 35;
-
 std::shared_ptr<APMMonitor> monitor() { return APMEngineServices::monitor(); }
 double now() { return platform::Clock::current()->now(); }
 
@@ -55,20 +43,21 @@ std::optional<APMSqliteStore::Record> rawEventRow(const APMEvent& event, int64_t
 std::optional<platform::Dictionary> nestedParameter(const APMPBEventParam& param);
 
 std::optional<platform::Value> scalarValue(const APMPBEventParam& param) {
-  if (APMPBHasField(&param, kParamStringSlot)) {
-    return APMValue::toObject(APMValue::initWithString(APMPBGetString(&param, kParamStringSlot).value_or("")));
+  if (APMPBHasField(&param, APMPBEventParamSlot::kStringValue)) {
+    return APMValue::toObject(
+        APMValue::initWithString(APMPBGetString(&param, APMPBEventParamSlot::kStringValue).value_or("")));
   }
-  if (APMPBHasField(&param, kParamIntSlot))
-    return APMValue::toObject(APMValue::initWithInt64(APMPBGetInt64(&param, kParamIntSlot)));
-  if (APMPBHasField(&param, kParamDoubleSlot)) {
-    return APMValue::toObject(APMValue::initWithDouble(APMPBGetDouble(&param, kParamDoubleSlot)));
+  if (APMPBHasField(&param, APMPBEventParamSlot::kIntValue))
+    return APMValue::toObject(APMValue::initWithInt64(APMPBGetInt64(&param, APMPBEventParamSlot::kIntValue)));
+  if (APMPBHasField(&param, APMPBEventParamSlot::kDoubleValue)) {
+    return APMValue::toObject(APMValue::initWithDouble(APMPBGetDouble(&param, APMPBEventParamSlot::kDoubleValue)));
   }
   return std::nullopt;
 }
 
 std::vector<std::shared_ptr<APMPBEventParam>> children(const APMPBEventParam& param) {
   std::vector<std::shared_ptr<APMPBEventParam>> list;
-  if (std::optional<platform::Array> items = APMPBGetArray<APMPBEventParam>(&param, kParamChildrenSlot)) {
+  if (std::optional<platform::Array> items = APMPBGetArray<APMPBEventParam>(&param, APMPBEventParamSlot::kParamValue)) {
     for (const platform::Value& item : *items) {
       if (auto child = APMPBObjectFromValue<APMPBEventParam>(item)) list.push_back(child);
     }
@@ -77,12 +66,12 @@ std::vector<std::shared_ptr<APMPBEventParam>> children(const APMPBEventParam& pa
 }
 
 std::optional<platform::Dictionary> nestedParameter(const APMPBEventParam& param) {
-  const std::string name = APMPBGetString(&param, kParamNameSlot).value_or("");
+  const std::string name = APMPBGetString(&param, APMPBEventParamSlot::kName).value_or("");
   if (std::optional<platform::Value> value = scalarValue(param)) return platform::Dictionary{{name, *value}};
   platform::Dictionary flat;
   for (const auto& child : children(param)) {
     std::optional<platform::Dictionary> entry = nestedParameter(*child);
-    const std::string childName = APMPBGetString(child.get(), kParamNameSlot).value_or("");
+    const std::string childName = APMPBGetString(child.get(), APMPBEventParamSlot::kName).value_or("");
     if (!entry) continue;
     // Only a child's own entry enters; grandchildren are dropped.
     if (const platform::Value* value = entry->find(childName)) flat.set(childName, *value);
@@ -98,7 +87,7 @@ std::optional<std::pair<std::string, platform::Value>> topLevelParameter(const A
     APMFailWithError(error, 1, "Failed to parse empty event params data");
     return std::nullopt;
   }
-  std::optional<std::string> name = APMPBGetString(param, kParamNameSlot);
+  std::optional<std::string> name = APMPBGetString(param, APMPBEventParamSlot::kName);
   if (!name || name->empty()) {
     APMFailWithError(error, 1, "Event parameter name is empty");
     return std::nullopt;
@@ -306,15 +295,16 @@ std::shared_ptr<APMRawEventData> APMDatabase::rawEventDataFromDictionary(const s
   }
   const std::string name = row->get("name").stringValue();
   const double timestamp = row->get("timestamp").doubleValue();
-  const double previous = static_cast<double>(APMPBGetInt64(proto.get(), kEventPreviousTimestampSlot)) / 1000.0;
+  const double previous = static_cast<double>(APMPBGetInt64(proto.get(), APMPBEventSlot::kPreviousTimestamp)) / 1000.0;
   std::string origin;
   platform::Dictionary parameters;
-  if (std::optional<platform::Array> params = APMPBGetArray<APMPBEventParam>(proto.get(), kEventParamsSlot)) {
+  if (std::optional<platform::Array> params = APMPBGetArray<APMPBEventParam>(proto.get(), APMPBEventSlot::kParams)) {
     for (const platform::Value& item : *params) {
       std::shared_ptr<APMPBEventParam> param = APMPBObjectFromValue<APMPBEventParam>(item);
-      if (param && APMPBGetString(param.get(), kParamNameSlot) == std::optional<std::string>("_o")) {
-        std::optional<std::string> text =
-            APMPBHasField(param.get(), kParamStringSlot) ? APMPBGetString(param.get(), kParamStringSlot) : std::nullopt;
+      if (param && APMPBGetString(param.get(), APMPBEventParamSlot::kName) == std::optional<std::string>("_o")) {
+        std::optional<std::string> text = APMPBHasField(param.get(), APMPBEventParamSlot::kStringValue)
+                                              ? APMPBGetString(param.get(), APMPBEventParamSlot::kStringValue)
+                                              : std::nullopt;
         if (!text) {
           APMFailWithError(error, 2, "Cannot create an event from database. Origin parameter is not a string");
           return nullptr;
@@ -350,10 +340,10 @@ std::optional<platform::Value> APMDatabase::isQueuedBundleTableEmpty(platform::E
 bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isRealtime, platform::Error* error) {
   std::optional<platform::Bytes> bytes = encoded(bundle);
   if (!bytes || bytes->empty()) return APMFailWithError(error, 1, "Failed to insert nil bundle");
-  if (APMPBGetString(&bundle, kBundleAppIDSlot).value_or("").empty()) {
+  if (APMPBGetString(&bundle, APMPBMeasurementBundleSlot::kAppID).value_or("").empty()) {
     return APMFailWithError(error, 1, "Failed to insert bundle without App ID");
   }
-  const int64_t endMilliseconds = APMPBGetInt64(&bundle, kBundleEndTimestampSlot);
+  const int64_t endMilliseconds = APMPBGetInt64(&bundle, APMPBMeasurementBundleSlot::kEndTimestamp);
   if (endMilliseconds <= 0) return APMFailWithError(error, 1, "Failed to insert bundle without valid timestamp");
   if (!maybeDeleteStaleData(error)) return false;
   const double end = static_cast<double>(endMilliseconds) / 1000.0;
@@ -367,7 +357,7 @@ bool APMDatabase::insertBundle(const APMPBMeasurementBundle& bundle, bool isReal
   Record row{{"bundle_end_timestamp", end},
              {"data", platform::Value::data(*compressed)},
              {"is_realtime", isRealtime ? 1 : 0},
-             {"retry_count", APMPBGetInt32(&bundle, kBundleRetrySlot)}};
+             {"retry_count", APMPBGetInt32(&bundle, APMPBMeasurementBundleSlot::kRetryCount)}};
   return insertDataType(row, "queue", error);
 }
 
@@ -427,7 +417,7 @@ std::optional<APMDatabase::QueuedBundle> APMDatabase::bundleFromQueueRow(const R
   }
   const platform::Value retry = row.get("retry_count");
   if (!retry.isNull() && retry.longLongValue() > 0) {
-    APMPBSetInt32(bundle.get(), kBundleRetrySlot, retry.numberAs<int32_t>());
+    APMPBSetInt32(bundle.get(), APMPBMeasurementBundleSlot::kRetryCount, retry.numberAs<int32_t>());
   }
   return QueuedBundle{bundle, row.get("rowid").longLongValue()};
 }

@@ -180,7 +180,9 @@ std::optional<std::vector<std::shared_ptr<APMEventFilter>>> APMDatabase::eventFi
           APMFailWithError(rowError, 3, "Received empty dictionary for getting event filter");
           return nullptr;
         }
-        auto [session, dynamic, sequence] = filterFlags<APMPBEventFilter>(row["data"], 7, 5, 6);
+        auto [session, dynamic, sequence] =
+            filterFlags<APMPBEventFilter>(row["data"], APMPBEventFilterSlot::kSessionScoped,
+                                          APMPBEventFilterSlot::kDynamic, APMPBEventFilterSlot::kSequence);
         return APMEventFilter::initWithAudienceID(row["audience_id"].numberAs<int32_t>(),
                                                   row["filter_id"].numberAs<int32_t>(), row["event_name"].stringValue(),
                                                   bytesOf(row["data"]), session, dynamic, sequence);
@@ -200,7 +202,9 @@ std::optional<std::vector<std::shared_ptr<APMPropertyFilter>>> APMDatabase::prop
           APMFailWithError(rowError, 3, "Received empty dictionary for getting property filter");
           return nullptr;
         }
-        auto [session, dynamic, sequence] = filterFlags<APMPBPropertyFilter>(row["data"], 5, 3, 4);
+        auto [session, dynamic, sequence] =
+            filterFlags<APMPBPropertyFilter>(row["data"], APMPBPropertyFilterSlot::kSessionScoped,
+                                             APMPBPropertyFilterSlot::kDynamic, APMPBPropertyFilterSlot::kSequence);
         return APMPropertyFilter::initWithAudienceID(
             row["audience_id"].numberAs<int32_t>(), row["filter_id"].numberAs<int32_t>(),
             row["property_name"].stringValue(), bytesOf(row["data"]), session, dynamic, sequence);

@@ -1,5 +1,7 @@
 #include "measurement/base/APMDecimal.h"
 
+#include <algorithm>
+#include <limits>
 #include <mutex>
 
 #include "measurement/base/APMEngineServices.h"
@@ -111,6 +113,51 @@ std::string APMDecimal::canonicalText() const {
     }
   }
   return m_negative ? "-" + text : text;
+}
+
+std::optional<int64_t> APMDecimal::roundedInt64(int64_t factor, int decimalShift) const {
+  if (isZero() || factor == 0) return 0;
+  // The significand times |factor|, exactly, as decimal digits (most
+  // significant first): schoolbook multiplication by one 64-bit number.
+  uint64_t multiplier = factor < 0 ? uint64_t(0) - static_cast<uint64_t>(factor) : static_cast<uint64_t>(factor);
+  std::string product;
+  unsigned __int128 carry = 0;
+  for (auto digit = m_digits.rbegin(); digit != m_digits.rend(); ++digit) {
+    carry += static_cast<unsigned __int128>(*digit - '0') * multiplier;
+    product.push_back(static_cast<char>('0' + static_cast<int>(carry % 10)));
+    carry /= 10;
+  }
+  while (carry != 0) {
+    product.push_back(static_cast<char>('0' + static_cast<int>(carry % 10)));
+    carry /= 10;
+  }
+  std::reverse(product.begin(), product.end());
+  const bool negative = m_negative != (factor < 0);
+  const int64_t exponent = static_cast<int64_t>(m_exponent) + decimalShift;
+
+  // Whole part and the first dropped digit.
+  std::string whole;
+  bool roundUp = false;
+  if (exponent >= 0) {
+    if (static_cast<int64_t>(product.size()) + exponent > 20) return std::nullopt;
+    whole = product + std::string(static_cast<size_t>(exponent), '0');
+  } else {
+    const int64_t kept = static_cast<int64_t>(product.size()) + exponent;
+    if (kept > 0) whole = product.substr(0, static_cast<size_t>(kept));
+    if (kept >= 0) roundUp = product[static_cast<size_t>(kept)] >= '5';
+  }
+  // The magnitude as an unsigned number, refusing more than 2^64 - 1.
+  unsigned __int128 magnitude = 0;
+  for (char digit : whole) {
+    magnitude = magnitude * 10 + static_cast<unsigned>(digit - '0');
+    if (magnitude > std::numeric_limits<uint64_t>::max()) return std::nullopt;
+  }
+  if (roundUp) ++magnitude;
+  const unsigned __int128 limit =
+      static_cast<unsigned __int128>(std::numeric_limits<int64_t>::max()) + (negative ? 1 : 0);
+  if (magnitude > limit) return std::nullopt;
+  if (!negative) return static_cast<int64_t>(magnitude);
+  return magnitude == limit ? std::numeric_limits<int64_t>::min() : -static_cast<int64_t>(magnitude);
 }
 
 std::strong_ordering operator<=>(const APMDecimal& a, const APMDecimal& b) {

@@ -4,6 +4,11 @@
 // leading or trailing zeros beyond the one needed ("1.5", "0.05", "100",
 // "0"); a negative number starts with "-".
 //
+// roundedInt64(factor, shift) is the exact value x factor x 10^shift rounded
+// half away from zero to a whole number (money in millionths of a currency
+// unit: roundedInt64(quantity, 6)); none when that does not fit a signed
+// 64-bit integer.
+//
 // APMIsDecimalString checks a text against the expression
 // "^[+-]?(([0-9]+\.?)|([0-9]*\.[0-9]+))$" (case-insensitive, the whole text),
 // compiled once; a failed compilation is reported (26000) and retried on the
@@ -39,6 +44,7 @@ class APMDecimal {
   bool isZero() const { return m_digits.empty(); }
   APMDecimal negated() const;
   std::string canonicalText() const;
+  std::optional<int64_t> roundedInt64(int64_t factor = 1, int decimalShift = 0) const;
 
   friend bool operator==(const APMDecimal& a, const APMDecimal& b) = default;
   friend std::strong_ordering operator<=>(const APMDecimal& a, const APMDecimal& b);

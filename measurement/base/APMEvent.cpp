@@ -21,18 +21,6 @@ using platform::Array;
 using platform::Dictionary;
 using platform::Value;
 
-// Event slots.
-constexpr int32_t kEventParams = 0;
-constexpr int32_t kEventName = 1;
-constexpr int32_t kEventTimestamp = 2;
-constexpr int32_t kEventPreviousTimestamp = 3;
-// EventParam slots.
-constexpr int32_t kParamName = 0;
-constexpr int32_t kParamString = 1;
-constexpr int32_t kParamInt = 2;
-constexpr int32_t kParamDouble = 4;
-constexpr int32_t kParamNested = 5;
-
 std::shared_ptr<APMMonitor> monitor() { return APMEngineServices::monitor(); }
 
 Dictionary shallowCopy(const Dictionary& source) {
@@ -110,18 +98,20 @@ void encodeParameters(Sink& sink, int32_t slot, const Dictionary& parameters, co
       continue;
     }
     sink.item(slot, [&](Sink& param) {
-      param.setString(kParamName, key);
+      param.setString(APMPBEventParamSlot::kName, key);
       if (value->isDouble()) {
-        param.setDouble(kParamDouble, value->doubleValue());
+        param.setDouble(APMPBEventParamSlot::kDoubleValue, value->doubleValue());
       } else if (value->isInt64()) {
-        param.setInt64(kParamInt, value->int64Value());
+        param.setInt64(APMPBEventParamSlot::kIntValue, value->int64Value());
       } else if (text != nullptr) {
-        param.setString(kParamString, *text);
+        param.setString(APMPBEventParamSlot::kStringValue, *text);
       } else {
         for (const Value& element : *items) {
           std::optional<Dictionary> fields = element.asDictionary();
           if (!fields) continue;
-          param.item(kParamNested, [&](Sink& item) { encodeParameters(item, kParamNested, *fields, eventName, true); });
+          param.item(APMPBEventParamSlot::kParamValue, [&](Sink& item) {
+            encodeParameters(item, APMPBEventParamSlot::kParamValue, *fields, eventName, true);
+          });
         }
       }
     });
@@ -132,11 +122,11 @@ void encodeParameters(Sink& sink, int32_t slot, const Dictionary& parameters, co
 template <class Sink>
 void encodeEvent(Sink& sink, const std::string& name, double timestamp, double previousTimestamp,
                  const Dictionary& parameters, bool withName) {
-  encodeParameters(sink, kEventParams, parameters, name, false);
-  if (withName) sink.setString(kEventName, name);
-  sink.setInt64(kEventTimestamp, APMMillisecondsFromSeconds(timestamp));
+  encodeParameters(sink, APMPBEventSlot::kParams, parameters, name, false);
+  if (withName) sink.setString(APMPBEventSlot::kName, name);
+  sink.setInt64(APMPBEventSlot::kTimestamp, APMMillisecondsFromSeconds(timestamp));
   if (previousTimestamp > DBL_EPSILON) {
-    sink.setInt64(kEventPreviousTimestamp, APMMillisecondsFromSeconds(previousTimestamp));
+    sink.setInt64(APMPBEventSlot::kPreviousTimestamp, APMMillisecondsFromSeconds(previousTimestamp));
   }
 }
 
@@ -361,22 +351,22 @@ bool APMEvent::encodeProtoEvent(platform::Bytes& bytes, bool withName) const {
 
 std::shared_ptr<APMEvent> APMEvent::initWithEventProto(const APMPBEvent* proto) {
   if (proto == nullptr) return nullptr;
-  const std::string name = APMPBGetString(proto, kEventName).value_or("");
-  const double timestamp = double(APMPBGetInt64(proto, kEventTimestamp)) / 1000;
-  const double previousTimestamp = double(APMPBGetInt64(proto, kEventPreviousTimestamp)) / 1000;
+  const std::string name = APMPBGetString(proto, APMPBEventSlot::kName).value_or("");
+  const double timestamp = double(APMPBGetInt64(proto, APMPBEventSlot::kTimestamp)) / 1000;
+  const double previousTimestamp = double(APMPBGetInt64(proto, APMPBEventSlot::kPreviousTimestamp)) / 1000;
   std::string origin;
   Dictionary parameters;
-  std::optional<Array> params = APMPBGetArray<APMPBEventParam>(proto, kEventParams);
+  std::optional<Array> params = APMPBGetArray<APMPBEventParam>(proto, APMPBEventSlot::kParams);
   for (const Value& item : params.value_or(Array())) {
     std::shared_ptr<APMPBEventParam> param = APMPBObjectFromValue<APMPBEventParam>(item);
-    std::optional<std::string> key = APMPBGetString(param.get(), kParamName);
+    std::optional<std::string> key = APMPBGetString(param.get(), APMPBEventParamSlot::kName);
     if (!key) {
       monitor()->logWithLevel(2, 15000, "Ignoring parameter. Parameter name is nil. Event name", Value(name));
       continue;
     }
     if (*key == "_o") {
-      std::optional<std::string> text = APMPBGetString(param.get(), kParamString);
-      if (!APMPBHasField(param.get(), kParamString) || !text) {
+      std::optional<std::string> text = APMPBGetString(param.get(), APMPBEventParamSlot::kStringValue);
+      if (!APMPBHasField(param.get(), APMPBEventParamSlot::kStringValue) || !text) {
         monitor()->logWithLevel(2, 15001,
                                 "Cannot create an event from event proto. Origin parameter is not a string. Event name",
                                 Value(name));
@@ -385,12 +375,13 @@ std::shared_ptr<APMEvent> APMEvent::initWithEventProto(const APMPBEvent* proto) 
       origin = *text;
       continue;
     }
-    if (APMPBHasField(param.get(), kParamString)) {
-      parameters.set(*key, APMValue::objectWithString(APMPBGetString(param.get(), kParamString).value_or("")));
-    } else if (APMPBHasField(param.get(), kParamInt)) {
-      parameters.set(*key, APMValue::objectWithInt64(APMPBGetInt64(param.get(), kParamInt)));
-    } else if (APMPBHasField(param.get(), kParamDouble)) {
-      parameters.set(*key, APMValue::objectWithDouble(APMPBGetDouble(param.get(), kParamDouble)));
+    if (APMPBHasField(param.get(), APMPBEventParamSlot::kStringValue)) {
+      parameters.set(*key, APMValue::objectWithString(
+                               APMPBGetString(param.get(), APMPBEventParamSlot::kStringValue).value_or("")));
+    } else if (APMPBHasField(param.get(), APMPBEventParamSlot::kIntValue)) {
+      parameters.set(*key, APMValue::objectWithInt64(APMPBGetInt64(param.get(), APMPBEventParamSlot::kIntValue)));
+    } else if (APMPBHasField(param.get(), APMPBEventParamSlot::kDoubleValue)) {
+      parameters.set(*key, APMValue::objectWithDouble(APMPBGetDouble(param.get(), APMPBEventParamSlot::kDoubleValue)));
     } else {
       monitor()->logWithLevel(
           5, 15002, "Unknown event parameter type from converting an event proto into APMEvent instance. Event param name",
@@ -461,7 +452,7 @@ int32_t APMCountArrayParameterItems(const APMEvent* event) {
 bool APMEventProtoHasParameter(const Array& params, const std::string& name) {
   for (const Value& item : params) {
     std::shared_ptr<APMPBEventParam> param = APMPBObjectFromValue<APMPBEventParam>(item);
-    if (param != nullptr && APMPBGetString(param.get(), kParamName) == name) {
+    if (param != nullptr && APMPBGetString(param.get(), APMPBEventParamSlot::kName) == name) {
       APMEngineServices::monitor()->logWithLevel(4, 23156, "Event parameter already exists. Parameter name",
                                                  APMDebugParameterName(Value(name)));
       return true;

@@ -24,7 +24,7 @@
 #include <string>
 
 #include "measurement/messages/APMPBMessage.h"
-#include "measurement/script/APMPEvent.h"
+#include "measurement/types/APMPEvent.h"
 #include "platform/values/Value.h"
 
 // Seconds to whole milliseconds, truncated toward zero; saturates at the

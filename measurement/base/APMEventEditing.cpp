@@ -15,6 +15,17 @@ bool APMRecordingEventEditing::loadProgram(const APMPBProgram&, platform::Error*
   return true;
 }
 
+bool APMRecordingEventEditing::handleEvent(const APMPEvent& event, platform::Error*) {
+  std::lock_guard lock(m_mutex);
+  m_lastEvent = event;
+  return false;
+}
+
+APMPEvent APMRecordingEventEditing::outputEvent() const {
+  std::lock_guard lock(m_mutex);
+  return m_lastEvent;
+}
+
 void APMRecordingEventEditing::setLoadError(std::optional<platform::Error> error) {
   std::lock_guard lock(m_mutex);
   m_loadError = std::move(error);

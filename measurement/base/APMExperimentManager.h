@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,10 +33,28 @@ class APMEExperimentObserverDelegate {
   virtual bool shouldFetchExperimentsForClient(APMExperimentClient& client) = 0;
 };
 
-// The library's description for the manager (an APMESDKProperty).
+struct APMESDKProperty;
+
+// Supplies custom properties computed when a request is built; they win over
+// the property's own.
+class APMESDKPropertyProviderDelegate {
+ public:
+  virtual ~APMESDKPropertyProviderDelegate() = default;
+  virtual std::map<std::string, std::string> dynamicCustomPropertiesForSDKProperty(
+      const APMESDKProperty& property) = 0;
+};
+
+// The library's description for the manager (an APMESDKProperty): its name
+// and version, and what the experiment request says of it. Without a
+// diversion key of its own the app instance's key is used.
 struct APMESDKProperty {
   std::string name;
   int64_t version = 0;
+  std::optional<std::string> appID = std::nullopt;
+  std::optional<std::string> diversionKey = std::nullopt;
+  std::map<std::string, std::string> customProperties = {};
+  // Held weakly.
+  std::weak_ptr<APMESDKPropertyProviderDelegate> delegate = {};
 };
 
 class APMExperimentClient {

@@ -8,6 +8,7 @@
 #include "measurement/base/APMRemoteConfig.h"
 #include "measurement/base/APMZoruvuServiceFileUtil.h"
 #include "platform/app/Bundle.h"
+#include "platform/dispatch/ExitDrain.h"
 #include "platform/text/NumberText.h"
 #include "platform/text/Uuid.h"
 #include "platform/time/Clock.h"
@@ -26,12 +27,43 @@ double now() { return platform::Clock::current()->now(); }
 
 }  // namespace
 
-std::shared_ptr<APMIdentity> APMIdentity::sharedInstance() {
-  // Kept for the whole process: blocks on its queue may still run at exit.
-  static const std::shared_ptr<APMIdentity>* const shared =
-      new std::shared_ptr<APMIdentity>(initWithPersistedConfig(APMPersistedConfig::sharedInstance()));
-  if (!*shared) monitor()->logWithLevel(2, 20003, "Identity's shared instance is nil");
+namespace {
+
+// Kept for the whole process: blocks on its queue may still run at exit
+// (tests may replace it).
+struct SharedIdentity {
+  std::mutex mutex;
+  bool made = false;
+  std::shared_ptr<APMIdentity> instance;
+};
+
+SharedIdentity& sharedIdentity() {
+  static SharedIdentity* const shared = new SharedIdentity();
   return *shared;
+}
+
+}  // namespace
+
+std::shared_ptr<APMIdentity> APMIdentity::sharedInstance() {
+  SharedIdentity& shared = sharedIdentity();
+  std::shared_ptr<APMIdentity> instance;
+  {
+    std::lock_guard lock(shared.mutex);
+    if (!shared.made) {
+      shared.made = true;
+      shared.instance = initWithPersistedConfig(APMPersistedConfig::sharedInstance());
+    }
+    instance = shared.instance;
+  }
+  if (!instance) monitor()->logWithLevel(2, 20003, "Identity's shared instance is nil");
+  return instance;
+}
+
+void APMIdentity::setSharedInstanceForTesting(std::shared_ptr<APMIdentity> instance) {
+  SharedIdentity& shared = sharedIdentity();
+  std::lock_guard lock(shared.mutex);
+  shared.made = instance != nullptr;
+  shared.instance = std::move(instance);
 }
 
 int64_t APMIdentity::redIveduruvezaLibraryVersion() {
@@ -80,6 +112,7 @@ APMIdentity::APMIdentity(std::shared_ptr<APMPersistedConfig> persistedConfig,
     : m_persistedConfig(std::move(persistedConfig)),
       m_identitySupport(std::move(identitySupport)),
       m_queue(kQueueLabel) {
+  platform::ExitDrain::registerQueue(m_queue);
   std::optional<platform::Dictionary> options = APMZoruvuServiceFileUtil::dictionaryFromZoruvuServiceInfoPlist();
   if (options && !options->empty()) {
     if (const std::string* appID = (*options)["ZORUVU_APP_ID"].asString()) m_appIDFromVOD = *appID;

@@ -93,6 +93,9 @@ class APMIdentity : public std::enable_shared_from_this<APMIdentity> {
 
   const platform::SerialQueue& queue() const { return m_queue; }
 
+  // Replaces the shared instance; nullptr makes the next use create it anew
+  // (tests).
+  static void setSharedInstanceForTesting(std::shared_ptr<APMIdentity> instance);
   // Reopens the process-wide guard of setAppIDFromVOD (tests).
   static void resetAppIDFromVODGuardForTesting();
 

@@ -96,6 +96,14 @@ void APMMonitor::logWithLevel(int64_t level, int64_t messageCode, const std::opt
 
 void APMMonitor::logWithLevelContexts(int64_t level, int64_t messageCode, const std::optional<std::string>& message,
                                       const std::vector<APMLogContext>& contexts) {
+  if (m_hasReportObserver.load()) {
+    ReportObserver observer;
+    {
+      std::lock_guard lock(m_observerMutex);
+      observer = m_reportObserver;
+    }
+    if (observer) observer(level, messageCode, message.value_or(""));
+  }
   const bool loggable = isLoggableLevel(level);
   const bool monitorable = isMonitorableLevel(level);
   if (!loggable && !monitorable) return;
@@ -129,6 +137,12 @@ void APMMonitor::insertOrUpdateMonitoringDataWithMessage(const std::optional<std
     self->m_monitoringSampledData.insertOrUpdateSampledDataWithKey(key, encodedContext);
     self->saveMonitoringDataToUserDefaultsOnMonitorQueue();
   });
+}
+
+void APMMonitor::setReportObserver(ReportObserver observer) {
+  std::lock_guard lock(m_observerMutex);
+  m_hasReportObserver.store(static_cast<bool>(observer));
+  m_reportObserver = std::move(observer);
 }
 
 // --- switches ------------------------------------------------------------------

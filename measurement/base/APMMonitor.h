@@ -35,6 +35,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -72,6 +73,12 @@ class APMMonitor : public std::enable_shared_from_this<APMMonitor> {
                     const APMLogContext& context, const APMLogContext& context2, const APMLogContext& context3);
   void logWithLevelContexts(int64_t level, int64_t messageCode, const std::optional<std::string>& message,
                             const std::vector<APMLogContext>& contexts);
+
+  // Hears every report as it is made, on the reporting thread, before any
+  // level filtering: the level, code and message as given (tests and the test
+  // driver). An empty observer removes it.
+  using ReportObserver = std::function<void(int64_t level, int64_t messageCode, const std::string& message)>;
+  void setReportObserver(ReportObserver observer);
 
   // --- switches ----------------------------------------------------------------
   void setDebugModeEnabled(bool enabled);
@@ -143,4 +150,7 @@ class APMMonitor : public std::enable_shared_from_this<APMMonitor> {
   std::atomic<bool> m_encodeContexts{false};
   mutable std::mutex m_tagMutex;
   std::string m_logTag = kDefaultLogTag;
+  std::atomic<bool> m_hasReportObserver{false};
+  std::mutex m_observerMutex;
+  ReportObserver m_reportObserver;
 };

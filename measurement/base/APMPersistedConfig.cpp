@@ -7,11 +7,45 @@
 #include "measurement/base/APMUserDefaults.h"
 #include "platform/crypto/RandomSource.h"
 #include "platform/dispatch/DispatchQueue.h"
+#include "platform/dispatch/ExitDrain.h"
+
+namespace {
+
+// The shared instance, made on first use and kept for the whole process
+// (tests may replace it).
+struct SharedPersistedConfig {
+  std::mutex mutex;
+  bool made = false;
+  std::shared_ptr<APMPersistedConfig> instance;
+};
+
+SharedPersistedConfig& sharedPersistedConfig() {
+  static SharedPersistedConfig* const shared = new SharedPersistedConfig();
+  return *shared;
+}
+
+}  // namespace
 
 std::shared_ptr<APMPersistedConfig> APMPersistedConfig::sharedInstance() {
-  static const auto* const shared = new std::shared_ptr<APMPersistedConfig>(initWithSuiteName(kSharedSuiteName));
-  if (!*shared) APMEngineServices::monitor()->logWithLevel(1, 27001, "PersistedConfig's shared instance is nil");
-  return *shared;
+  SharedPersistedConfig& shared = sharedPersistedConfig();
+  std::shared_ptr<APMPersistedConfig> instance;
+  {
+    std::lock_guard lock(shared.mutex);
+    if (!shared.made) {
+      shared.made = true;
+      shared.instance = initWithSuiteName(kSharedSuiteName);
+    }
+    instance = shared.instance;
+  }
+  if (!instance) APMEngineServices::monitor()->logWithLevel(1, 27001, "PersistedConfig's shared instance is nil");
+  return instance;
+}
+
+void APMPersistedConfig::setSharedInstanceForTesting(std::shared_ptr<APMPersistedConfig> instance) {
+  SharedPersistedConfig& shared = sharedPersistedConfig();
+  std::lock_guard lock(shared.mutex);
+  shared.made = instance != nullptr;
+  shared.instance = std::move(instance);
 }
 
 std::shared_ptr<APMPersistedConfig> APMPersistedConfig::initWithSuiteName(const std::string& name) {
@@ -22,7 +56,9 @@ std::shared_ptr<APMPersistedConfig> APMPersistedConfig::initWithSuiteName(const 
 }
 
 APMPersistedConfig::APMPersistedConfig(std::string name, std::shared_ptr<APMConfigStore> store)
-    : m_name(std::move(name)), m_userDefaults(std::move(store)), m_serialQueue(kQueueLabel) {}
+    : m_name(std::move(name)), m_userDefaults(std::move(store)), m_serialQueue(kQueueLabel) {
+  platform::ExitDrain::registerQueue(m_serialQueue);
+}
 
 APMPersistedConfig::~APMPersistedConfig() { cancelScheduledSynchronize(); }
 

@@ -77,6 +77,9 @@ class APMPersistedConfig : public std::enable_shared_from_this<APMPersistedConfi
   // The shared instance (suite "com.zoruvu.vod.measurement"); nullptr and
   // 27001 at every call when it could not be made.
   static std::shared_ptr<APMPersistedConfig> sharedInstance();
+  // Replaces the shared instance; nullptr makes the next use create it anew
+  // (tests).
+  static void setSharedInstanceForTesting(std::shared_ptr<APMPersistedConfig> instance);
   // Nullptr for an empty name.
   static std::shared_ptr<APMPersistedConfig> initWithSuiteName(const std::string& name);
   ~APMPersistedConfig();

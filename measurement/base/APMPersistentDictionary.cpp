@@ -2,6 +2,7 @@
 
 #include "measurement/base/APMASLLogger.h"
 #include "measurement/base/APMFileLocations.h"
+#include "platform/dispatch/ExitDrain.h"
 #include "platform/storage/FileSystem.h"
 #include "platform/storage/PropertyList.h"
 #include "sdk/utilities/ZULLogger.h"
@@ -22,7 +23,7 @@ std::shared_ptr<APMPersistentDictionary> APMPersistentDictionary::initWithFileNa
   if (fileName.empty()) return nullptr;
   const std::string path = APMMeasurementPlistPath(fileName);
   if (path.empty()) return nullptr;
-  if (platform::fs::createDirectory(platform::fs::parentPath(path), true)) {
+  if (platform::fs::createDirectory(platform::fs::parentPath(path), true, 0700)) {
     logLine(ZULLoggerLevelError, 43004, "Cannot create subdirectories for config plist files.");
     return nullptr;
   }
@@ -31,6 +32,9 @@ std::shared_ptr<APMPersistentDictionary> APMPersistentDictionary::initWithFileNa
 
 APMPersistentDictionary::APMPersistentDictionary(std::string filePath)
     : m_filePath(std::move(filePath)), m_serialQueue(kQueueLabel) {
+  // It holds identifiers: a copy found readable by others is made private.
+  platform::fs::restrictToOwner(m_filePath);
+  platform::ExitDrain::registerQueue(m_serialQueue);
   platform::Result<platform::Dictionary> stored = platform::PropertyList::readDictionary(m_filePath);
   if (stored) m_content = stored.value();
 }
@@ -106,7 +110,8 @@ void APMPersistentDictionary::persistToDisk() {
     snapshot = m_content.copy();
     m_hasPendingPersistence = false;
   }
-  if (platform::PropertyList::writeFile(m_filePath, platform::Value(snapshot))) {
+  if (platform::PropertyList::writeFile(m_filePath, platform::Value(snapshot), platform::PropertyListFormat::Xml,
+                                        0600)) {
     logLine(ZULLoggerLevelError, 43000, "Cannot persist configs to disk");
     return;
   }

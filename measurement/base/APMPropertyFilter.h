@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "measurement/base/APMAudienceFilter.h"
+#include "measurement/types/APMAudienceFilter.h"
 #include "platform/values/Value.h"
 
 class APMPropertyFilter : public APMAudienceFilter {

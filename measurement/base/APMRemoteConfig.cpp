@@ -21,20 +21,6 @@
 
 namespace {
 
-// Slots of MeasurementConfig and its sub-messages.
-enum ConfigSlot : int32_t {
-  kVersionSlot = 0,
-  kAppIDSlot = 1,
-  kSettingsSlot = 3,
-  kEventConfigsSlot = 4,
-  kProgramsSlot = 8,
-  kDataControlsSlot = 9,
-  kUploadSubdomainSlot = 10,
-  kConsentSlot = 12,
-  kPsmSlot = 13,
-  kSztmSlot = 14,
-};
-
 constexpr const char* kCustomerTypeFlag = "customer_type_enabled";
 constexpr const char* kPSMSessionStartFlag = "psm_session_start_enabled";
 constexpr const char* kPSMGroupIDFlag = "psm_group_id_enabled";
@@ -243,7 +229,7 @@ bool APMRemoteConfig::updateMeasurementConfig(const std::shared_ptr<APMPBMeasure
     monitor()->logWithLevel(5, 29003, "Cannot set empty measurement config to database");
     return false;
   }
-  if (APMPBGetString(config.get(), kAppIDSlot) != m_appID) {
+  if (APMPBGetString(config.get(), APMPBMeasurementConfigSlot::kAppID) != m_appID) {
     monitor()->logWithLevel(2, 29004, "Cannot set measurement config when Zoruvu App ID does not match");
     return false;
   }
@@ -292,27 +278,29 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
     monitor()->logWithLevel(2, 29012, "Cannot parse empty measurement config. Using default values");
     return;
   }
-  if (APMPBGetString(config.get(), kAppIDSlot) != m_appID) return;
+  if (APMPBGetString(config.get(), APMPBMeasurementConfigSlot::kAppID) != m_appID) return;
 
   // Settings.
   m_cachedValueByRemoteConfigKeys.removeAllObjects();
-  if (std::optional<platform::Array> settings = APMPBGetArray<APMPBSetting>(config.get(), kSettingsSlot)) {
+  if (std::optional<platform::Array> settings =
+          APMPBGetArray<APMPBSetting>(config.get(), APMPBMeasurementConfigSlot::kSettings)) {
     for (const platform::Value& item : *settings) {
       std::shared_ptr<APMPBSetting> setting = APMPBObjectFromValue<APMPBSetting>(item);
       if (!setting) continue;
-      std::optional<std::string> value = APMPBGetString(setting.get(), 1);
+      std::optional<std::string> value = APMPBGetString(setting.get(), APMPBSettingSlot::kValue);
       cacheValue(value ? std::optional<platform::Value>(platform::Value(*value)) : std::nullopt,
-                 APMPBGetString(setting.get(), 0).value_or(""));
+                 APMPBGetString(setting.get(), APMPBSettingSlot::kName).value_or(""));
     }
   }
 
   // Event configurations, under their internal names.
   m_cachedEventConfigByEventName.removeAllObjects();
-  if (std::optional<platform::Array> events = APMPBGetArray<APMPBEventConfig>(config.get(), kEventConfigsSlot)) {
+  if (std::optional<platform::Array> events =
+          APMPBGetArray<APMPBEventConfig>(config.get(), APMPBMeasurementConfigSlot::kEventConfig)) {
     for (const platform::Value& item : *events) {
       std::shared_ptr<APMPBEventConfig> event = APMPBObjectFromValue<APMPBEventConfig>(item);
       if (!event) continue;
-      std::string name = APMPBGetString(event.get(), 0).value_or("");
+      std::string name = APMPBGetString(event.get(), APMPBEventConfigSlot::kName).value_or("");
       if (name.empty()) {
         monitor()->logWithLevel(5, 29013, "Cannot cache event configuration with an empty configuration name");
         continue;
@@ -323,13 +311,15 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
     }
   }
 
-  if (APMPBHasField(config.get(), kVersionSlot)) {
-    monitor()->logWithLevel(7, 29014, "Successfully parsed a configuration. Version",
-                            platform::Value(static_cast<long long>(APMPBGetInt64(config.get(), kVersionSlot))));
+  if (APMPBHasField(config.get(), APMPBMeasurementConfigSlot::kVersion)) {
+    monitor()->logWithLevel(
+        7, 29014, "Successfully parsed a configuration. Version",
+        platform::Value(static_cast<long long>(APMPBGetInt64(config.get(), APMPBMeasurementConfigSlot::kVersion))));
   }
 
   // Event-editing programs: the first one is loaded into a new engine.
-  std::optional<platform::Array> programs = APMPBGetArray<APMPBProgram>(config.get(), kProgramsSlot);
+  std::optional<platform::Array> programs =
+      APMPBGetArray<APMPBProgram>(config.get(), APMPBMeasurementConfigSlot::kDynamicEventEditing);
   if (programs && !programs->empty()) {
     std::shared_ptr<APMEventEditing> editing = APMEngineServices::makeEventEditing();
     std::weak_ptr<APMRemoteConfig> weak = weak_from_this();
@@ -385,11 +375,13 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
 
   // Data controls and consent.
   std::vector<std::string> dataControls;
-  if (std::optional<platform::Array> controls = APMPBGetArray<APMPBDataControl>(config.get(), kDataControlsSlot)) {
+  if (std::optional<platform::Array> controls =
+          APMPBGetArray<APMPBDataControl>(config.get(), APMPBMeasurementConfigSlot::kDataControls)) {
     for (const platform::Value& item : *controls) {
       std::shared_ptr<APMPBDataControl> control = APMPBObjectFromValue<APMPBDataControl>(item);
       if (!control) continue;
-      if (std::optional<std::string> name = APMPBGetString(control.get(), 0)) dataControls.push_back(*name);
+      if (std::optional<std::string> name = APMPBGetString(control.get(), APMPBDataControlSlot::kName))
+        dataControls.push_back(*name);
     }
   }
   m_cachedConsentDefaults.removeAllObjects();
@@ -397,37 +389,44 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
   m_cachedRegionalDefaults.removeAllObjects();
   std::set<std::string> services;
   std::optional<bool> dmaRegion;
-  if (std::shared_ptr<APMPBConsentConfig> consent = APMPBGetMessage<APMPBConsentConfig>(config.get(), kConsentSlot)) {
-    dmaRegion = APMPBGetBool(consent.get(), 3);
+  if (std::shared_ptr<APMPBConsentConfig> consent =
+          APMPBGetMessage<APMPBConsentConfig>(config.get(), APMPBMeasurementConfigSlot::kConsentConfig)) {
+    dmaRegion = APMPBGetBool(consent.get(), APMPBConsentConfigSlot::kDMARegion);
     auto defaults = [&](int32_t slot, ZULMutableDictionary& into) {
       std::optional<platform::Array> entries = APMPBGetArray<APMPBConsentDefaultEntry>(consent.get(), slot);
       if (!entries) return;
       for (const platform::Value& item : *entries) {
         std::shared_ptr<APMPBConsentDefaultEntry> entry = APMPBObjectFromValue<APMPBConsentDefaultEntry>(item);
         if (!entry) continue;
-        into.setObject(platform::Value(APMConsentStatusName(static_cast<uint32_t>(APMPBGetInt32(entry.get(), 1)))),
-                       platform::Value(APMConsentTypeName(static_cast<uint32_t>(APMPBGetInt32(entry.get(), 0)))));
+        const int32_t status = APMPBGetInt32(entry.get(), APMPBConsentDefaultEntrySlot::kStatus);
+        const int32_t type = APMPBGetInt32(entry.get(), APMPBConsentDefaultEntrySlot::kType);
+        into.setObject(platform::Value(APMConsentStatusName(static_cast<uint32_t>(status))),
+                       platform::Value(APMConsentTypeName(static_cast<uint32_t>(type))));
       }
     };
-    defaults(0, m_cachedConsentDefaults);
-    if (std::optional<platform::Array> entries = APMPBGetArray<APMPBConsentDelegationEntry>(consent.get(), 1)) {
+    defaults(APMPBConsentConfigSlot::kDefaults, m_cachedConsentDefaults);
+    if (std::optional<platform::Array> entries =
+            APMPBGetArray<APMPBConsentDelegationEntry>(consent.get(), APMPBConsentConfigSlot::kDelegations)) {
       for (const platform::Value& item : *entries) {
         std::shared_ptr<APMPBConsentDelegationEntry> entry = APMPBObjectFromValue<APMPBConsentDelegationEntry>(item);
         if (!entry) continue;
-        m_cachedConsentDelegations.setObject(
-            platform::Value(APMConsentTypeName(static_cast<uint32_t>(APMPBGetInt32(entry.get(), 1)))),
-            platform::Value(APMConsentTypeName(static_cast<uint32_t>(APMPBGetInt32(entry.get(), 0)))));
+        const int32_t delegate = APMPBGetInt32(entry.get(), APMPBConsentDelegationEntrySlot::kDelegateType);
+        const int32_t type = APMPBGetInt32(entry.get(), APMPBConsentDelegationEntrySlot::kType);
+        m_cachedConsentDelegations.setObject(platform::Value(APMConsentTypeName(static_cast<uint32_t>(delegate))),
+                                             platform::Value(APMConsentTypeName(static_cast<uint32_t>(type))));
       }
     }
-    if (std::optional<platform::Array> entries = APMPBGetArray<APMPBCorePlatformServiceEntry>(consent.get(), 2)) {
+    if (std::optional<platform::Array> entries = APMPBGetArray<APMPBCorePlatformServiceEntry>(
+            consent.get(), APMPBConsentConfigSlot::kCorePlatformServices)) {
       for (const platform::Value& item : *entries) {
         std::shared_ptr<APMPBCorePlatformServiceEntry> entry =
             APMPBObjectFromValue<APMPBCorePlatformServiceEntry>(item);
         if (!entry) continue;
-        if (std::optional<std::string> service = APMPBGetString(entry.get(), 0)) services.insert(*service);
+        if (std::optional<std::string> service = APMPBGetString(entry.get(), APMPBCorePlatformServiceEntrySlot::kName))
+          services.insert(*service);
       }
     }
-    defaults(4, m_cachedRegionalDefaults);
+    defaults(APMPBConsentConfigSlot::kEnforcedDefaults, m_cachedRegionalDefaults);
   }
   {
     std::lock_guard lock(m_lock);
@@ -437,38 +436,63 @@ void APMRemoteConfig::parseRemoteConfigFromMeasurementConfig(const std::shared_p
   }
 
   // PSM values bypass the settings' bounds: they are cached as numbers.
-  if (std::shared_ptr<APMPBPsmSetting> psm = APMPBGetMessage<APMPBPsmSetting>(config.get(), kPsmSlot)) {
-    const char* keys[] = {"measurement.psm_prefix_email", "measurement.psm_prefix_phone",
-                          "measurement.psm_signin_delay"};
-    for (int32_t slot = 0; slot < 3; ++slot) {
+  if (std::shared_ptr<APMPBPsmSetting> psm =
+          APMPBGetMessage<APMPBPsmSetting>(config.get(), APMPBMeasurementConfigSlot::kPsmSetting)) {
+    const std::pair<int32_t, const char*> keys[] = {
+        {APMPBPsmSettingSlot::kPrefixEmail, "measurement.psm_prefix_email"},
+        {APMPBPsmSettingSlot::kPrefixPhone, "measurement.psm_prefix_phone"},
+        {APMPBPsmSettingSlot::kSignInDelay, "measurement.psm_signin_delay"}};
+    for (const auto& [slot, key] : keys) {
       if (!APMPBHasField(psm.get(), slot)) continue;
-      m_cachedValueByRemoteConfigKeys.setObject(platform::Value(APMPBGetInt32(psm.get(), slot)),
-                                                platform::Value(keys[slot]));
+      m_cachedValueByRemoteConfigKeys.setObject(platform::Value(APMPBGetInt32(psm.get(), slot)), platform::Value(key));
     }
   }
 }
 
-void APMRemoteConfig::reset() {
+void APMRemoteConfig::clearConfiguredValues() {
   m_cachedValueByRemoteConfigKeys.removeAllObjects();
   m_cachedEventConfigByEventName.removeAllObjects();
-  m_cachedExperimentFlags.removeAllObjects();
   m_cachedConsentDefaults.removeAllObjects();
   m_cachedConsentDelegations.removeAllObjects();
   m_cachedRegionalDefaults.removeAllObjects();
+  std::lock_guard lock(m_lock);
+  m_cachedDataControls.clear();
+  m_cachedCorePlatformServices.clear();
+  m_isDMARegion = true;
+}
+
+void APMRemoteConfig::reset() {
+  clearConfiguredValues();
+  m_cachedExperimentFlags.removeAllObjects();
   {
     std::lock_guard lock(m_lock);
-    m_cachedDataControls.clear();
-    m_cachedCorePlatformServices.clear();
-    m_isDMARegion = true;
     if (!m_isDefaultInstance) m_remoteConfigProto.reset();
   }
   if (m_experimentManager) m_experimentManager->reset();
 }
 
+std::shared_ptr<APMPBMeasurementConfig> APMRemoteConfig::measurementConfig() const { return config(); }
+
+void APMRemoteConfig::restoreMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& previous) {
+  if (m_isDefaultInstance) return;
+  if (previous) {
+    {
+      std::lock_guard lock(m_lock);
+      m_remoteConfigProto = previous;
+    }
+    parseRemoteConfigFromMeasurementConfig(previous);
+    return;
+  }
+  clearConfiguredValues();
+  std::lock_guard lock(m_lock);
+  m_remoteConfigProto.reset();
+  m_eventEditing.reset();
+}
+
 int64_t APMRemoteConfig::version() {
   std::shared_ptr<APMPBMeasurementConfig> current = config();
-  if (!current || !APMPBHasField(current.get(), kVersionSlot)) return -1;
-  return APMPBGetInt64(current.get(), kVersionSlot);
+  if (!current || !APMPBHasField(current.get(), APMPBMeasurementConfigSlot::kVersion)) return -1;
+  return APMPBGetInt64(current.get(), APMPBMeasurementConfigSlot::kVersion);
 }
 
 bool APMRemoteConfig::isExpired() {
@@ -631,24 +655,27 @@ std::shared_ptr<APMPBEventConfig> APMRemoteConfig::eventConfigWithName(const std
 
 bool APMRemoteConfig::isEventBlocklisted(const std::string& name) {
   std::shared_ptr<APMPBEventConfig> event = eventConfigWithName(name);
-  if (event && APMPBHasField(event.get(), 1) && APMPBGetBool(event.get(), 1)) return true;
+  if (event && APMPBHasField(event.get(), APMPBEventConfigSlot::kBlocklisted) &&
+      APMPBGetBool(event.get(), APMPBEventConfigSlot::kBlocklisted))
+    return true;
   return !name.empty() && name[0] != '_' ? blocklistPublic() : blocklistInternal();
 }
 
 bool APMRemoteConfig::isEventCustomConversion(const std::string& name) {
   std::shared_ptr<APMPBEventConfig> event = eventConfigWithName(name);
-  return event && APMPBHasField(event.get(), 2) && APMPBGetBool(event.get(), 2);
+  return event && APMPBHasField(event.get(), APMPBEventConfigSlot::kCustomConversion) &&
+         APMPBGetBool(event.get(), APMPBEventConfigSlot::kCustomConversion);
 }
 
 bool APMRemoteConfig::eventHasSamplingRate(const std::string& name) {
   std::shared_ptr<APMPBEventConfig> event = eventConfigWithName(name);
-  return event && APMPBHasField(event.get(), 3);
+  return event && APMPBHasField(event.get(), APMPBEventConfigSlot::kSamplingRate);
 }
 
 int32_t APMRemoteConfig::samplingRateForEvent(const std::string& name) {
   std::shared_ptr<APMPBEventConfig> event = eventConfigWithName(name);
-  if (!event || !APMPBHasField(event.get(), 3)) return 1;
-  const int32_t rate = APMPBGetInt32(event.get(), 3);
+  if (!event || !APMPBHasField(event.get(), APMPBEventConfigSlot::kSamplingRate)) return 1;
+  const int32_t rate = APMPBGetInt32(event.get(), APMPBEventConfigSlot::kSamplingRate);
   return rate >= 2 && rate <= 65535 ? rate : 1;
 }
 
@@ -673,7 +700,7 @@ bool APMRemoteConfig::appDataConsentIsAuthorized() const {
 std::optional<std::string> APMRemoteConfig::uploadSubdomain() {
   std::shared_ptr<APMPBMeasurementConfig> current = config();
   if (!current) return std::nullopt;
-  return APMPBGetString(current.get(), kUploadSubdomainSlot);
+  return APMPBGetString(current.get(), APMPBMeasurementConfigSlot::kUploadSubdomain);
 }
 
 std::string APMRemoteConfig::uploadURL() {
@@ -696,10 +723,10 @@ bool APMRemoteConfig::SZTMUploadEnabled() {
   if (!info.isNumeric() || !info.boolValue()) return false;
   std::shared_ptr<APMPBMeasurementConfig> current = config();
   std::shared_ptr<APMPBSztmSetting> sztm =
-      current ? APMPBGetMessage<APMPBSztmSetting>(current.get(), kSztmSlot) : nullptr;
-  if (!sztm || APMPBGetString(sztm.get(), 0).value_or("").empty()) return false;
+      current ? APMPBGetMessage<APMPBSztmSetting>(current.get(), APMPBMeasurementConfigSlot::kSztmSetting) : nullptr;
+  if (!sztm || APMPBGetString(sztm.get(), APMPBSztmSettingSlot::kUploadURL).value_or("").empty()) return false;
   if (APMEngineServices::SZTMPreviewHeaders()) return true;
-  const int32_t percentage = APMPBGetInt32(sztm.get(), 3);
+  const int32_t percentage = APMPBGetInt32(sztm.get(), APMPBSztmSettingSlot::kRolloutPercentage);
   const std::string appInstanceID =
       m_persistedConfig ? m_persistedConfig->appInstanceID().value_or("") : std::string();
   if (appInstanceID.empty() && percentage < 100) return false;
@@ -709,7 +736,7 @@ bool APMRemoteConfig::SZTMUploadEnabled() {
 std::optional<std::string> APMRemoteConfig::SZTMUploadURL() {
   std::shared_ptr<APMPBMeasurementConfig> current = config();
   std::shared_ptr<APMPBSztmSetting> sztm =
-      current ? APMPBGetMessage<APMPBSztmSetting>(current.get(), kSztmSlot) : nullptr;
+      current ? APMPBGetMessage<APMPBSztmSetting>(current.get(), APMPBMeasurementConfigSlot::kSztmSetting) : nullptr;
   if (!sztm) return std::nullopt;
   auto urlFrom = [&](int32_t slot) -> std::optional<std::string> {
     std::optional<std::string> text = APMPBGetString(sztm.get(), slot);
@@ -717,17 +744,17 @@ std::optional<std::string> APMRemoteConfig::SZTMUploadURL() {
     return platform::ServiceAddress::resolve(*text);
   };
   if (appDataConsentIsAuthorized()) {
-    if (std::optional<std::string> url = urlFrom(2)) return url;
+    if (std::optional<std::string> url = urlFrom(APMPBSztmSettingSlot::kConsentUploadURL)) return url;
   }
-  return urlFrom(0);
+  return urlFrom(APMPBSztmSettingSlot::kUploadURL);
 }
 
 std::optional<platform::Dictionary> APMRemoteConfig::SZTMUploadHTTPHeaders() {
   std::shared_ptr<APMPBMeasurementConfig> current = config();
   std::shared_ptr<APMPBSztmSetting> sztm =
-      current ? APMPBGetMessage<APMPBSztmSetting>(current.get(), kSztmSlot) : nullptr;
+      current ? APMPBGetMessage<APMPBSztmSetting>(current.get(), APMPBMeasurementConfigSlot::kSztmSetting) : nullptr;
   if (!sztm) return std::nullopt;
-  std::optional<std::string> header = APMPBGetString(sztm.get(), 1);
+  std::optional<std::string> header = APMPBGetString(sztm.get(), APMPBSztmSettingSlot::kServerInfoHeader);
   if (!header || header->empty()) return std::nullopt;
   return platform::Dictionary{{kSZTMHeaderName, *header}};
 }

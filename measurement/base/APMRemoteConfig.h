@@ -95,6 +95,13 @@ class APMRemoteConfig : public APMEExperimentObserverDelegate, public std::enabl
   std::shared_ptr<APMPBMeasurementConfig> measurementConfigFromDatabase();
   void parseRemoteConfigFromMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& config);
   void reset();
+  // The configuration in force; none before one was stored.
+  std::shared_ptr<APMPBMeasurementConfig> measurementConfig() const;
+  // Puts back the configuration that was in force before a storing
+  // transaction rolled back (the database already holds it again): the
+  // cached values follow it, and none forgets every configured value. The
+  // experiment flags stay.
+  void restoreMeasurementConfig(const std::shared_ptr<APMPBMeasurementConfig>& previous);
   int64_t version();
   bool isExpired();
   double lastRemoteConfigUpdateTimestamp();
@@ -182,6 +189,7 @@ class APMRemoteConfig : public APMEExperimentObserverDelegate, public std::enabl
                   std::shared_ptr<APMExperimentManager> experimentManager);
   void startUp(const std::shared_ptr<APMPBMeasurementConfig>& measurementConfig);
   std::shared_ptr<APMPBMeasurementConfig> config() const;
+  void clearConfiguredValues();
   bool settingBool(const char* key, double defaultValue);
   std::optional<bool> experimentFlag(const char* name);
   bool appDataConsentIsAuthorized() const;

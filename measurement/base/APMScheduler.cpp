@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "measurement/base/APMEngineServices.h"
+#include "platform/dispatch/ExitDrain.h"
 #include "platform/values/Exception.h"
 
 namespace {
@@ -28,8 +29,10 @@ bool runReporting(const std::string& blockID, const APMScheduler::Block& block, 
 
 }  // namespace
 
-APMScheduler::APMScheduler(const std::string& workerQueueLabel)
-    : m_workerQueue(workerQueueLabel) {}
+APMScheduler::APMScheduler(const std::string& workerQueueLabel) : m_workerQueue(workerQueueLabel) {
+  // The engine writes its database here.
+  platform::ExitDrain::registerQueue(m_workerQueue);
+}
 
 void APMScheduler::scheduleOnWorkerQueueBlockID(const std::string& blockID, Block block) const {
   if (!block) {

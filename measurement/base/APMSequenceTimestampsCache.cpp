@@ -52,13 +52,13 @@ APMSequenceTimestampsCache::sequenceFilterResultTimestamps() const {
   std::vector<std::shared_ptr<APMPBSequenceFilterResultTimestamp>> messages;
   for (const auto& [filterID, list] : m_allSequenceTimestampsByFilterID) {
     auto message = APMPBSequenceFilterResultTimestamp::initWithMessageInfo(nullptr);
-    APMPBSetInt32(message.get(), 0, filterID);
+    APMPBSetInt32(message.get(), APMPBSequenceFilterResultTimestampSlot::kFilterID, filterID);
     if (!list.empty()) {
       std::vector<double> sorted = list;
       std::sort(sorted.begin(), sorted.end());
       platform::Array timestamps;
       for (double timestamp : sorted) timestamps.append(platform::Value(static_cast<long long>(wholeSeconds(timestamp))));
-      APMPBSetArray(message.get(), 1, timestamps);
+      APMPBSetArray(message.get(), APMPBSequenceFilterResultTimestampSlot::kEvalTimestamps, timestamps);
     }
     messages.push_back(message);
   }

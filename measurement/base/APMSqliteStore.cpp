@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <set>
 
@@ -51,8 +53,12 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::
     return nullptr;
   }
   std::unique_ptr<APMSqliteStore> store(new APMSqliteStore(path));
-  // The folder holds the lock file beside the database.
-  if (std::optional<platform::Error> folder = platform::fs::createDirectory(platform::fs::parentPath(path), true)) {
+  // The folder holds the lock file beside the database, and is the user's
+  // alone (the database holds identifiers).
+  const std::string folderPath = platform::fs::parentPath(path);
+  std::optional<platform::Error> folder = platform::fs::createDirectory(folderPath, true, 0700);
+  if (!folder) folder = platform::fs::restrictToOwner(folderPath);
+  if (folder) {
     if (error != nullptr) *error = *folder;
     return nullptr;
   }
@@ -79,7 +85,17 @@ std::unique_ptr<APMSqliteStore> APMSqliteStore::initWithDatabasePath(const std::
 APMSqliteStore::APMSqliteStore(std::string path)
     : m_queueLabel(platform::currentQueueLabel()), m_databasePath(std::move(path)) {}
 
-APMSqliteStore::~APMSqliteStore() { closeDatabase(); }
+// The last owner may drop the store on any queue: nobody else can use it then.
+APMSqliteStore::~APMSqliteStore() { closeHandle(); }
+
+void APMSqliteStore::abortUnlessOnQueue(const char* operation) const {
+  const std::string current = platform::currentQueueLabel();
+  if (current == m_queueLabel) return;
+  std::fprintf(stderr, "APMSqliteStore: %s called on queue \"%s\", but the store at %s belongs to queue \"%s\"\n",
+               operation, current.c_str(), m_databasePath.c_str(), m_queueLabel.c_str());
+  std::fflush(stderr);
+  std::abort();
+}
 
 std::optional<platform::Error> APMSqliteStore::makeWritable() {
   platform::Result<platform::fs::FileAttributes> attributes = platform::fs::attributes(m_databasePath);
@@ -94,6 +110,7 @@ void APMSqliteStore::noteResult(int result) {
 }
 
 bool APMSqliteStore::openAndValidateDatabase(platform::Error* error) {
+  checkQueue("openAndValidateDatabase");
   m_corruptionDetected = false;
   if (platform::fs::exists(m_databasePath)) {
     if (std::optional<platform::Error> failure = makeWritable()) {
@@ -101,8 +118,13 @@ bool APMSqliteStore::openAndValidateDatabase(platform::Error* error) {
       return false;
     }
   } else if (std::optional<platform::Error> folder =
-                 platform::fs::createDirectory(platform::fs::parentPath(m_databasePath), true)) {
+                 platform::fs::createDirectory(platform::fs::parentPath(m_databasePath), true, 0700)) {
     if (error != nullptr) *error = *folder;
+    return false;
+  }
+  // It holds identifiers: private from its creation on (its journal follows).
+  if (std::optional<platform::Error> failure = platform::fs::ensurePrivateFile(m_databasePath)) {
+    if (error != nullptr) *error = *failure;
     return false;
   }
   const int opened = sqlite3_open_v2(m_databasePath.c_str(), &m_sqliteHandle, kOpenFlags, nullptr);
@@ -124,6 +146,7 @@ bool APMSqliteStore::openAndValidateDatabase(platform::Error* error) {
 }
 
 bool APMSqliteStore::validateDatabaseWithError(platform::Error* error) {
+  checkQueue("validateDatabaseWithError");
   sqlite3_stmt* statement = prepareSQL("PRAGMA integrity_check", error);
   if (statement == nullptr) return false;
   bool valid = false;
@@ -147,14 +170,24 @@ bool APMSqliteStore::validateDatabaseWithError(platform::Error* error) {
 }
 
 void APMSqliteStore::finalizeAndClearStatements() {
+  checkQueue("finalizeAndClearStatements");
+  finalizeStatements();
+}
+
+void APMSqliteStore::finalizeStatements() {
   for (auto& [query, statement] : m_statementCache) sqlite3_finalize(statement);
   m_statementCache.clear();
   m_upsertStatement = nullptr;
 }
 
 void APMSqliteStore::closeDatabase() {
+  checkQueue("closeDatabase");
+  closeHandle();
+}
+
+void APMSqliteStore::closeHandle() {
   if (m_sqliteHandle == nullptr) return;
-  finalizeAndClearStatements();
+  finalizeStatements();
   const int result = sqlite3_close(m_sqliteHandle);
   if (result != SQLITE_OK) {
     monitor()->logWithLevel(1, 34018, "Failed to close database. Got error code", result);
@@ -163,6 +196,7 @@ void APMSqliteStore::closeDatabase() {
 }
 
 bool APMSqliteStore::closeAndDeleteDatabase() {
+  checkQueue("closeAndDeleteDatabase");
   closeDatabase();
   if (!platform::fs::exists(m_databasePath)) return true;
   makeWritable();
@@ -178,6 +212,7 @@ bool APMSqliteStore::closeAndDeleteDatabase() {
 // --- errors -------------------------------------------------------------------------------------
 
 std::optional<std::string> APMSqliteStore::lastErrorMessage() {
+  checkQueue("lastErrorMessage");
   if (m_sqliteHandle == nullptr) {
     monitor()->logWithLevel(1, 34022, "Failed to get last error message. Database not open");
     return std::nullopt;
@@ -200,6 +235,7 @@ std::string APMSqliteStore::monitorContextForDatabaseOperation(const std::string
 }
 
 void APMSqliteStore::setDatabaseError(platform::Error* error, const std::string& operation) {
+  checkQueue("setDatabaseError");
   if (m_sqliteHandle != nullptr) noteResult(sqlite3_errcode(m_sqliteHandle));
   if (error == nullptr) return;
   *error = apm_errorWithCode(3, errorDescriptionForDatabaseOperation(operation).value_or(""),
@@ -460,6 +496,7 @@ sqlite3_stmt* APMSqliteStore::updateStatementForRecord(const Record& record, con
 bool APMSqliteStore::ensureTableWithName(const std::string& table, const ColumnInfo& elementary,
                                          const ColumnInfo& addOn, const std::map<std::string, std::string>& modify,
                                          platform::Error* error) {
+  checkQueue("ensureTableWithName");
   if (!ensureTableWithName(table, elementary, addOn, error)) return false;
   if (modify.empty()) return true;
   // The derived lists keep the constraint entries, so a migrated table keeps
@@ -477,6 +514,7 @@ bool APMSqliteStore::ensureTableWithName(const std::string& table, const ColumnI
 
 bool APMSqliteStore::ensureTableWithName(const std::string& table, const ColumnInfo& elementary,
                                          const ColumnInfo& addOn, platform::Error* error) {
+  checkQueue("ensureTableWithName");
   if (table.empty()) return APMFailWithError(error, 1, "Received empty table name for ensure table");
   if (elementary.empty()) return APMFailWithError(error, 1, "Received empty elementary column info for ensure table");
   std::vector<std::string> definitions;
@@ -498,6 +536,7 @@ bool APMSqliteStore::ensureTableWithNameCreateSQL(const std::string& table, cons
                                                   const std::vector<std::string>& requiredColumnNames,
                                                   const std::map<std::string, std::string>& addOnColumns,
                                                   platform::Error* error) {
+  checkQueue("ensureTableWithNameCreateSQL");
   if (table.empty()) return APMFailWithError(error, 1, "Received empty table name for ensure table");
   if (requiredColumnNames.empty()) return APMFailWithError(error, 1, "Received no table columns for ensure table");
   if (createSQL.empty()) return APMFailWithError(error, 1, "Received empty create statement for ensure table");
@@ -513,6 +552,7 @@ std::optional<bool> APMSqliteStore::validateTableWithName(const std::string& tab
                                                           const std::vector<std::string>& requiredColumnNames,
                                                           const std::map<std::string, std::string>& addOnColumns,
                                                           platform::Error* error) {
+  checkQueue("validateTableWithName");
   if (table.empty()) return APMFailWithError(error, 1, "Received empty table name for validate table");
   if (requiredColumnNames.empty()) return APMFailWithError(error, 1, "Received no table columns for validate table");
   if (m_sqliteHandle == nullptr) return APMFailWithError(error, 2, "Validate table failed. Database not open.");
@@ -547,6 +587,7 @@ std::optional<bool> APMSqliteStore::validateTableWithName(const std::string& tab
 
 bool APMSqliteStore::ensureSchemaOfTableWithName(const std::string& table, const ColumnInfo& elementary,
                                                  const ColumnInfo& addOn, platform::Error* error) {
+  checkQueue("ensureSchemaOfTableWithName");
   if (table.empty()) return APMFailWithError(error, 1, "Received empty table name for ensure table schema");
   if (elementary.empty() && addOn.empty())
     return APMFailWithError(error, 1, "Received empty column info for ensure table schema");
@@ -574,6 +615,7 @@ bool APMSqliteStore::ensureSchemaOfTableWithName(const std::string& table, const
 }
 
 std::optional<bool> APMSqliteStore::tableExists(const std::string& table, platform::Error* error) {
+  checkQueue("tableExists");
   if (table.empty()) {
     APMFailWithError(error, 1, "Received empty table name for table exists");
     return std::nullopt;
@@ -599,6 +641,7 @@ std::optional<bool> APMSqliteStore::tableExists(const std::string& table, platfo
 
 std::optional<std::vector<std::string>> APMSqliteStore::columnsForTableWithName(const std::string& table,
                                                                                  platform::Error* error) {
+  checkQueue("columnsForTableWithName");
   if (table.empty()) {
     APMFailWithError(error, 1, "Received empty table name for get columns");
     return std::nullopt;
@@ -621,6 +664,7 @@ std::optional<std::vector<std::string>> APMSqliteStore::columnsForTableWithName(
 
 std::optional<std::map<std::string, std::string>> APMSqliteStore::columnInfoForTableWithName(const std::string& table,
                                                                                              platform::Error* error) {
+  checkQueue("columnInfoForTableWithName");
   if (table.empty()) {
     APMFailWithError(error, 1, "Received empty table name for column info");
     return std::nullopt;
@@ -644,11 +688,13 @@ std::optional<std::map<std::string, std::string>> APMSqliteStore::columnInfoForT
 }
 
 bool APMSqliteStore::dropTableWithName(const std::string& table, platform::Error* error) {
+  checkQueue("dropTableWithName");
   if (table.empty()) return APMFailWithError(error, 1, "Received empty table name for drop table");
   return executeSQL("DROP TABLE " + table, error);
 }
 
 bool APMSqliteStore::renameTable(const std::string& oldName, const std::string& newName, platform::Error* error) {
+  checkQueue("renameTable");
   if (oldName.empty()) return APMFailWithError(error, 1, "Received empty old name for rename table");
   if (newName.empty()) return APMFailWithError(error, 1, "Received empty new name for rename table");
   if (oldName == newName) return APMFailWithError(error, 1, "Received duplicate name for rename table");
@@ -657,6 +703,7 @@ bool APMSqliteStore::renameTable(const std::string& oldName, const std::string& 
 
 bool APMSqliteStore::copyContentsFromTable(const std::string& source, const std::string& destination,
                                            platform::Error* error) {
+  checkQueue("copyContentsFromTable");
   if (source.empty()) return APMFailWithError(error, 1, "Received empty source name for copy table");
   if (destination.empty()) return APMFailWithError(error, 1, "Received empty destination name for copy table");
   if (source == destination) return APMFailWithError(error, 1, "Received duplicate name for copy table");
@@ -665,6 +712,7 @@ bool APMSqliteStore::copyContentsFromTable(const std::string& source, const std:
 
 bool APMSqliteStore::createEmptyTable(const std::string& destination, const std::string& source,
                                       platform::Error* error) {
+  checkQueue("createEmptyTable");
   if (source.empty()) return APMFailWithError(error, 1, "Received empty source name for create empty copy");
   if (destination.empty()) return APMFailWithError(error, 1, "Received empty destination name for create empty copy");
   if (source == destination) return APMFailWithError(error, 1, "Received duplicate name for create empty copy");
@@ -675,6 +723,7 @@ bool APMSqliteStore::createEmptyTable(const std::string& destination, const std:
 // --- records --------------------------------------------------------------------------------------
 
 bool APMSqliteStore::upsertRecord(const Record& record, const std::string& table, platform::Error* error) {
+  checkQueue("upsertRecord");
   if (record.empty()) return APMFailWithError(error, 1, "Received empty record for upsert");
   if (table.empty()) return APMFailWithError(error, 1, "Received empty table name for upsert");
   if (m_sqliteHandle == nullptr) return APMFailWithError(error, 2, "Upsert record failed. Database not open.");
@@ -696,6 +745,7 @@ bool APMSqliteStore::upsertRecord(const Record& record, const std::string& table
 
 bool APMSqliteStore::upsertColumns(const std::string& table, std::span<const std::string_view> columns,
                                    std::span<const ColumnValue> values, platform::Error* error) {
+  checkQueue("upsertColumns");
   if (columns.empty() || columns.size() != values.size()) {
     return APMFailWithError(error, 1, "Received empty record for upsert");
   }
@@ -726,6 +776,7 @@ bool APMSqliteStore::upsertColumns(const std::string& table, std::span<const std
 
 bool APMSqliteStore::updateRecord(const Record& record, const std::string& table, const std::string& columnName,
                                   const platform::Value& columnValue, platform::Error* error) {
+  checkQueue("updateRecord");
   if (record.empty()) return APMFailWithError(error, 1, "Empty record for update");
   if (table.empty()) return APMFailWithError(error, 1, "Empty table name for update");
   if (columnName.empty()) return APMFailWithError(error, 1, "Empty column name for update");
@@ -738,6 +789,7 @@ bool APMSqliteStore::updateRecord(const Record& record, const std::string& table
 
 bool APMSqliteStore::updateAllRecordsInTableWithName(const std::string& table, const std::string& columnName,
                                                      const platform::Value& columnValue, platform::Error* error) {
+  checkQueue("updateAllRecordsInTableWithName");
   if (table.empty()) return APMFailWithError(error, 1, "Empty table name for update");
   if (columnName.empty()) return APMFailWithError(error, 1, "Empty column name for update");
   if (columnValue.isNull()) return APMFailWithError(error, 1, "Nil column value for update");
@@ -754,6 +806,7 @@ bool APMSqliteStore::updateAllRecordsInTableWithName(const std::string& table, c
 bool APMSqliteStore::increaseColumn(const std::string& column, int64_t byValue, const std::string& table,
                                     const std::string& condition, const Parameters& parameterValues,
                                     platform::Error* error) {
+  checkQueue("increaseColumn");
   if (table.empty()) return APMFailWithError(error, 1, "Empty table name for increase column");
   if (column.empty()) return APMFailWithError(error, 1, "Empty column name for increase column");
   if (condition.empty()) return APMFailWithError(error, 1, "Empty condition for increase column");
@@ -776,6 +829,7 @@ bool APMSqliteStore::increaseColumn(const std::string& column, int64_t byValue, 
 
 bool APMSqliteStore::deleteRecordFromTableWithName(const std::string& table, const std::string& columnName,
                                                    const platform::Value& columnValue, platform::Error* error) {
+  checkQueue("deleteRecordFromTableWithName");
   if (table.empty()) return APMFailWithError(error, 1, "Received empty table name for delete record");
   if (columnName.empty()) return APMFailWithError(error, 1, "Received empty column for delete record");
   if (columnValue.isNull()) return APMFailWithError(error, 1, "Received nil value for delete record");
@@ -796,6 +850,7 @@ std::optional<int32_t> APMSqliteStore::deleteRecordsFromTableWithName(const std:
                                                                       const std::string& condition,
                                                                       const Parameters& parameterValues,
                                                                       platform::Error* error) {
+  checkQueue("deleteRecordsFromTableWithName");
   if (table.empty()) {
     APMFailWithError(error, 1, "Received empty table name for delete record");
     return std::nullopt;
@@ -819,6 +874,7 @@ std::optional<int32_t> APMSqliteStore::deleteRecordsFromTableWithName(const std:
 }
 
 bool APMSqliteStore::deleteAllRecordsFromTableWithName(const std::string& table, platform::Error* error) {
+  checkQueue("deleteAllRecordsFromTableWithName");
   if (table.empty()) return APMFailWithError(error, 1, "Received empty table name for delete all records");
   if (m_sqliteHandle == nullptr) return APMFailWithError(error, 2, "Delete all records failed. Database not open.");
   const std::string query = "DELETE FROM " + table;
@@ -832,6 +888,7 @@ bool APMSqliteStore::deleteAllRecordsFromTableWithName(const std::string& table,
 
 std::optional<platform::Value> APMSqliteStore::rowCountForTableWithName(const std::string& table,
                                                                         platform::Error* error) {
+  checkQueue("rowCountForTableWithName");
   return rowCountForTableWithName(table, "", platform::Value(), error);
 }
 
@@ -839,6 +896,7 @@ std::optional<platform::Value> APMSqliteStore::rowCountForTableWithName(const st
                                                                         const std::string& columnName,
                                                                         const platform::Value& columnValue,
                                                                         platform::Error* error) {
+  checkQueue("rowCountForTableWithName");
   if (table.empty()) {
     APMFailWithError(error, 1, "Received empty table name for row count");
     return std::nullopt;
@@ -856,6 +914,7 @@ std::optional<platform::Value> APMSqliteStore::rowCountForTableWithName(const st
 std::optional<platform::Value> APMSqliteStore::numberForQuery(const std::string& query,
                                                               const Parameters& parameterValues,
                                                               platform::Error* error) {
+  checkQueue("numberForQuery");
   if (query.empty()) {
     APMFailWithError(error, 1, "Received empty query to get numeric result");
     return std::nullopt;
@@ -885,6 +944,7 @@ std::optional<std::vector<APMSqliteStore::Record>> APMSqliteStore::recordsForQue
                                                                                   const Parameters& parameterValues,
                                                                                   platform::Error* error,
                                                                                   const RowFilter& filter) {
+  checkQueue("recordsForQuery");
   if (query.empty()) {
     APMFailWithError(error, 1, "Received empty query for records for query");
     return std::nullopt;
@@ -943,20 +1003,24 @@ std::optional<std::vector<APMSqliteStore::Record>> APMSqliteStore::recordsForQue
 // --- transactions ---------------------------------------------------------------------------------
 
 bool APMSqliteStore::beginTransaction() {
+  checkQueue("beginTransaction");
   return m_sqliteHandle != nullptr &&
          sqlite3_exec(m_sqliteHandle, "BEGIN EXCLUSIVE TRANSACTION", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 bool APMSqliteStore::endTransaction() {
+  checkQueue("endTransaction");
   return m_sqliteHandle != nullptr &&
          sqlite3_exec(m_sqliteHandle, "END TRANSACTION", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 bool APMSqliteStore::rollbackTransaction() {
+  checkQueue("rollbackTransaction");
   return m_sqliteHandle != nullptr && sqlite3_exec(m_sqliteHandle, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 bool APMSqliteStore::performTransactionWithError(platform::Error* error, const std::function<bool()>& block) {
+  checkQueue("performTransactionWithError");
   if (!block) return APMFailWithError(error, 1, "Received nil transaction block");
   if (m_sqliteHandle == nullptr) return APMFailWithError(error, 2, "Database not open");
   if (!beginTransaction()) {

@@ -30,9 +30,11 @@
 // state, 3 SQLite failure ("Database operation "<op>" failed with sqlite code
 // <n> and error message "<text>"", monitor context "<op>,<n>,A|NA").
 //
-// Thread safety: none of its own. Use one store from one serial queue at a
-// time (the measurement worker queue); the connection itself is in SQLite's
-// serialized mode.
+// Thread safety: none of its own. A store belongs to the queue it was made on
+// (the measurement worker queue) and is used from that queue only; the
+// connection itself is in SQLite's serialized mode, but the statement cache
+// has no lock. Debug and sanitizer builds check the queue on every call: a
+// call from another queue writes its line to standard error and aborts.
 #pragma once
 
 #include <sqlite3.h>
@@ -53,6 +55,11 @@
 
 class APMSqliteStore {
  public:
+#if !defined(NDEBUG) || defined(APM_CHECK_QUEUES)
+  static constexpr bool kChecksQueue = true;
+#else
+  static constexpr bool kChecksQueue = false;
+#endif
   static constexpr int kOpenFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;  // 0x10006
 
   using Record = platform::Dictionary;
@@ -168,6 +175,17 @@ class APMSqliteStore {
 
  private:
   explicit APMSqliteStore(std::string path);
+
+  // Stops the process, in builds that check, when the call runs on another
+  // queue than the store's.
+  void checkQueue(const char* operation) const {
+    if constexpr (kChecksQueue) abortUnlessOnQueue(operation);
+  }
+  void abortUnlessOnQueue(const char* operation) const;
+  // Finalizes the cached statements and closes the handle, unchecked: for
+  // the checked calls above and the destructor.
+  void finalizeStatements();
+  void closeHandle();
 
   sqlite3_stmt* statementForQuery(const std::string& query, const Parameters& parameterValues,
                                   platform::Error* error);

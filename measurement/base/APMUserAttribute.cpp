@@ -19,14 +19,14 @@ std::shared_ptr<APMUserAttribute> APMUserAttribute::initWithOrigin(const std::st
 
 std::shared_ptr<APMPBUserAttribute> APMUserAttribute::protoUserAttribute() const {
   std::shared_ptr<APMPBUserAttribute> proto = APMPBUserAttribute::initWithMessageInfo(nullptr);
-  APMPBSetString(proto.get(), 1, m_name);
+  APMPBSetString(proto.get(), APMPBUserAttributeSlot::kName, m_name);
   if (m_value && m_value->isDouble()) {
-    APMPBSetDouble(proto.get(), 5, m_value->doubleValue());
+    APMPBSetDouble(proto.get(), APMPBUserAttributeSlot::kDoubleValue, m_value->doubleValue());
   } else if (m_value && m_value->isInt64()) {
-    APMPBSetInt64(proto.get(), 3, m_value->int64Value());
+    APMPBSetInt64(proto.get(), APMPBUserAttributeSlot::kIntValue, m_value->int64Value());
   } else if (std::optional<std::string> text = m_value ? m_value->stringValue() : std::nullopt) {
-    APMPBSetString(proto.get(), 2, *text);
+    APMPBSetString(proto.get(), APMPBUserAttributeSlot::kStringValue, *text);
   }
-  APMPBSetInt64(proto.get(), 0, APMMillisecondsFromSeconds(m_lastSetTimestamp));
+  APMPBSetInt64(proto.get(), APMPBUserAttributeSlot::kSetTimestamp, APMMillisecondsFromSeconds(m_lastSetTimestamp));
   return proto;
 }

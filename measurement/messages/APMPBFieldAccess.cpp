@@ -432,6 +432,25 @@ std::optional<platform::Bytes> APMPBMessageView::protoBuffer() const {
   return bytes;
 }
 
+std::vector<APMPBMessageView> APMPBGetMessageViews(const NANOMessageBase* message, int32_t index) {
+  std::vector<APMPBMessageView> views;
+  const APMPBMessageInfo* info = initialized(message, "GetMessageViews");
+  if (info == nullptr || !accepted(info, index, "REPEATED MESSAGE", [](APMPBFieldFlags f) {
+        return (f & (kAPMPBFieldRepeated | kAPMPBFieldMessage)) == (kAPMPBFieldRepeated | kAPMPBFieldMessage);
+      })) {
+    return views;
+  }
+  const auto* record = static_cast<const APMPBRepeatedField*>(info->slots[index]);
+  if (record == nullptr || record->items == nullptr) return views;
+  views.reserve(record->count);
+  for (uint32_t position = 0; position < record->count; ++position) {
+    if (record->items[position] != nullptr) {
+      views.emplace_back(static_cast<APMPBMessageInfo*>(record->items[position]));
+    }
+  }
+  return views;
+}
+
 std::optional<APMPBMessageView> APMPBAppendMessage(NANOMessageBase* message, int32_t index) {
   APMPBMessageInfo* info = initialized(message, "AppendMessage");
   if (info == nullptr || !accepted(info, index, "REPEATED MESSAGE", [](APMPBFieldFlags f) {

@@ -1,6 +1,6 @@
 // Field access: the operations through which the measurement code reads
 // and writes a message's fields, by slot index (the slot tables in
-// APMPBMessageTypes.cpp).
+// APMPBMessageTypes.cpp), named in APMPBSlots.h.
 //
 // Nothing here throws or reports to its caller beyond the absent result (NO,
 // 0, nullopt, nullptr). Each operation begins the same way:
@@ -31,8 +31,10 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "measurement/messages/APMPBMessage.h"
+#include "measurement/messages/APMPBSlots.h"
 #include "measurement/messages/NANOMessageBase.h"
 #include "platform/values/Value.h"
 
@@ -104,6 +106,11 @@ class APMPBMessageView final : public NANOMessageBase {
  private:
   APMPBMessageInfo* m_info;
 };
+
+// The items of a repeated message field seen in place, in order (no copies:
+// a reader of a deep tree visits each node once). Valid while the message
+// lives and keeps its items. Empty after the "REPEATED MESSAGE" type line.
+std::vector<APMPBMessageView> APMPBGetMessageViews(const NANOMessageBase* message, int32_t index);
 
 // Appends an empty item to a repeated message field (made in the message's
 // block while room lasts) and hands it out for filling in place; nullopt

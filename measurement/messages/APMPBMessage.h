@@ -4,7 +4,7 @@
 // Region live only inside their parents and have none.
 //
 //   auto event = APMPBEvent::initWithMessageInfo(nullptr);   // empty message
-//   APMPBSetString(event.get(), 1, "_vs");
+//   APMPBSetString(event.get(), APMPBEventSlot::kName, "_vs");
 //   std::optional<platform::Bytes> bytes = event->protoBuffer();
 //   auto back = APMPBEvent::initWithBuffer(*bytes);
 //

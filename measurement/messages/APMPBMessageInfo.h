@@ -62,6 +62,14 @@ inline constexpr size_t kAPMPBMaxDecodedBytes = 1048576;
 // depth 0; each sub-message or item is one deeper).
 inline constexpr uint32_t kAPMPBMaxDecodeDepth = 64;
 
+// The total work of one decode, far above any real message (a bundle of a
+// thousand events of 25 parameters makes about 7 MB): the input it reads,
+// and what it makes (records, cells, item arrays and string bytes, counted
+// with each allocation's overhead). Past either the decode fails with its
+// "<ERROR> NAME decoder failed: ..." line.
+inline constexpr size_t kAPMPBMaxDecodeInput = size_t(32) << 20;
+inline constexpr size_t kAPMPBMaxDecodeMemory = size_t(16) << 20;
+
 struct APMPBBlock;
 
 struct APMPBMessageInfo {

@@ -17,7 +17,9 @@
 //  - decode: one pass over the buffer into a fresh instance. Strings keep their
 //    first occurrence; repeated items are appended in input order, each decoded
 //    from its own sub-stream of the buffer; nesting deeper than
-//    kAPMPBMaxDecodeDepth fails; a failed item fails the whole decode. Every
+//    kAPMPBMaxDecodeDepth fails, and so does input over kAPMPBMaxDecodeInput
+//    bytes or a decode that would make more than kAPMPBMaxDecodeMemory (its
+//    total work is bounded); a failed item fails the whole decode. Every
 //    failure prints its "<ERROR> NAME decoder failed: ..." line on standard
 //    output. On failure the instance keeps what was stored; the caller frees it.
 //  - encode: the encoded length (buffer owned by the caller, free()), or -1.

@@ -4,7 +4,8 @@
 // tags 1-6, slot 6 tag 26, slot 7 tag 7, slots 8-19 tags 8-19, slot 20 tag
 // 27, slots 21-26 tags 20-25 and slots 27-55 the tags from 28 up. Enum fields
 // are uint32 on the wire and enum (0x42) here. The tables are checked against
-// the generated nanopb descriptors by the tests.
+// the generated nanopb descriptors by the tests; APMPBSlots.h names every
+// slot, and the tests hold those names against these tables.
 #include <algorithm>
 #include <cstring>
 

@@ -26,6 +26,7 @@
 
 #include "measurement/messages/APMPBMessageType.h"
 #include "measurement/messages/APMPBWireWriter.h"
+#include "measurement/messages/internal/APMPBDecodeBudget.h"
 #include "measurement/messages/internal/APMPBDiagnostics.h"
 
 using apmpb::consoleLine;
@@ -230,6 +231,11 @@ inline void freeItem(const APMPBMessageInfo* owner, APMPBFieldFlags flags, const
 
 bool decodeMessage(const APMPBMessageType& type, pb_istream_t* stream, APMPBMessageInfo* info, uint32_t depth);
 
+// What newMessageInfo takes from the heap for a record of the type.
+size_t recordCost(const APMPBMessageType& type) {
+  return apmpb::allocationCost(sizeof(APMPBMessageInfo) + layoutOf(type).slotBlockSize);
+}
+
 bool decodeStringCallback(pb_istream_t* stream, const pb_field_t*, void** arg) {
   return APMPBDecodeString(stream, static_cast<void**>(*arg));
 }
@@ -255,6 +261,7 @@ bool decodeRepeatedMessageCallback(pb_istream_t* stream, const pb_field_t*, void
     consoleLine(format("<ERROR> %s decoder failed: Nesting deeper than %u levels", type.name, kAPMPBMaxDecodeDepth));
     return false;
   }
+  if (!apmpb::chargeDecode(recordCost(type) + apmpb::kItemPointerCost)) return false;
   APMPBMessageInfo* item = type.newMessageInfo();
   if (item == nullptr) {
     consoleLine(format("<ERROR> %s decoder failed: Unable to initialize MessageInfo", type.name));
@@ -308,6 +315,7 @@ bool setDecoders(const APMPBMessageType& type, APMPBMessageInfo* info, void* str
     } else if (flags & kAPMPBFieldMessage) {
       const APMPBMessageType& subType = *type.slots[slot].messageType;
       type.deallocMessageField(info, slot);
+      if (!apmpb::chargeDecode(recordCost(subType))) return false;
       APMPBMessageInfo* sub = subType.newMessageInfo();
       if (sub == nullptr) return false;
       info->slots[slot] = sub;
@@ -317,7 +325,8 @@ bool setDecoders(const APMPBMessageType& type, APMPBMessageInfo* info, void* str
   return true;
 }
 
-void storeDecodedScalars(const APMPBMessageType& type, void* structure, APMPBMessageInfo* info) {
+// False when the cells would take the decode over its budget.
+bool storeDecodedScalars(const APMPBMessageType& type, void* structure, APMPBMessageInfo* info) {
   const auto* base = static_cast<const uint8_t*>(structure);
   for (const FieldPlace& place : layoutOf(type).fields) {
     if (!place.isStatic) continue;
@@ -328,7 +337,7 @@ void storeDecodedScalars(const APMPBMessageType& type, void* structure, APMPBMes
     if (flags & kAPMPBFieldMessage) {
       auto* sub = static_cast<APMPBMessageInfo*>(info->slots[slot]);
       if (present) {
-        storeDecodedScalars(*type.slots[slot].messageType, const_cast<void*>(data), sub);
+        if (!storeDecodedScalars(*type.slots[slot].messageType, const_cast<void*>(data), sub)) return false;
       } else {
         type.deallocMessageField(info, slot);
       }
@@ -336,6 +345,7 @@ void storeDecodedScalars(const APMPBMessageType& type, void* structure, APMPBMes
     }
     if (!present) continue;
     void** cell = &info->slots[slot];
+    if (*cell == nullptr && !apmpb::chargeDecode(apmpb::allocationCost(sizeof(APMPBValueCell)))) return false;
     if (flags & kAPMPBFieldBool) {
       APMPBStoreBool(cell, *static_cast<const bool*>(data));
     } else if (flags & (kAPMPBFieldEnum | kAPMPBFieldInt32 | kAPMPBFieldUInt32)) {
@@ -352,6 +362,7 @@ void storeDecodedScalars(const APMPBMessageType& type, void* structure, APMPBMes
       APMPBStoreDouble(cell, *static_cast<const double*>(data));
     }
   }
+  return true;
 }
 
 bool decodeMessage(const APMPBMessageType& type, pb_istream_t* stream, APMPBMessageInfo* info, uint32_t depth) {
@@ -366,8 +377,7 @@ bool decodeMessage(const APMPBMessageType& type, pb_istream_t* stream, APMPBMess
     consoleLine(format("<ERROR> %s decoder failed: %s", type.name, stream->errmsg ? stream->errmsg : "(none)"));
     return false;
   }
-  storeDecodedScalars(type, frame.structure(), info);
-  return true;
+  return storeDecodedScalars(type, frame.structure(), info);
 }
 
 // --- encoding ------------------------------------------------------------------
@@ -768,6 +778,11 @@ bool APMPBMessageType::decode(const uint8_t* buffer, size_t length, APMPBMessage
     consoleLine(format("<ERROR> %s decoder failed: Unable to set decoders", name));
     return false;
   }
+  if (length > kAPMPBMaxDecodeInput) {
+    consoleLine(format("<ERROR> %s decoder failed: Input too big. %zu > %zu", name, length, kAPMPBMaxDecodeInput));
+    return false;
+  }
+  apmpb::DecodeBudget budget(name, kAPMPBMaxDecodeMemory);
   static const uint8_t kEmpty = 0;
   pb_istream_t stream = pb_istream_from_buffer(buffer != nullptr ? buffer : &kEmpty, buffer != nullptr ? length : 0);
   const bool decoded = decodeMessage(*this, &stream, info, 0);

@@ -7,6 +7,7 @@
 #include <pb_decode.h>
 
 #include "measurement/messages/APMPBMessageInfo.h"
+#include "measurement/messages/internal/APMPBDecodeBudget.h"
 #include "measurement/messages/internal/APMPBDiagnostics.h"
 
 using apmpb::consoleLine;
@@ -160,6 +161,7 @@ bool APMPBDecodeString(pb_istream_t* stream, void** slot) {
   if (slot == nullptr) return false;
   // A cell that exists is a value already read: the first occurrence wins.
   if (*slot != nullptr) return pb_read(stream, nullptr, stream->bytes_left);
+  if (!apmpb::chargeDecode(apmpb::allocationCost(sizeof(APMPBBytesCell)))) return false;
   auto* cell = static_cast<APMPBBytesCell*>(std::calloc(1, sizeof(APMPBBytesCell)));
   if (cell == nullptr) return false;
   *slot = cell;
@@ -169,6 +171,7 @@ bool APMPBDecodeString(pb_istream_t* stream, void** slot) {
                                          static_cast<int>(kAPMPBMaxDecodedBytes)));
     return false;
   }
+  if (!apmpb::chargeDecode(apmpb::allocationCost(length + 1))) return false;
   cell->bytes = static_cast<uint8_t*>(std::calloc(length + 1, 1));
   if (cell->bytes == nullptr) return false;
   cell->length = static_cast<uint32_t>(length);
@@ -182,6 +185,7 @@ bool APMPBDecodeBytes(pb_istream_t* stream, void** slot) { return APMPBDecodeStr
 
 bool APMPBDecodeRepeatedString(pb_istream_t* stream, APMPBRepeatedField* record) {
   if (record == nullptr) return false;
+  if (!apmpb::chargeDecode(apmpb::kItemPointerCost)) return false;
   void* item = nullptr;
   if (!APMPBDecodeString(stream, &item)) {
     if (item != nullptr) {
@@ -204,6 +208,7 @@ bool APMPBDecodeRepeatedVarint(pb_istream_t* stream, APMPBRepeatedField* record)
   if (record == nullptr) return false;
   uint64_t value = 0;
   if (!pb_decode_varint(stream, &value)) return false;
+  if (!apmpb::chargeDecode(apmpb::allocationCost(sizeof(APMPBValueCell)) + apmpb::kItemPointerCost)) return false;
   void* item = nullptr;
   APMPBStoreUInt64(&item, value);
   if (item == nullptr) return false;

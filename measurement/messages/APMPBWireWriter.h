@@ -2,16 +2,17 @@
 // is given, without building the message: for a message that would only be
 // built to be encoded and dropped.
 //
-//   APMPBWireWriter writer(kAPMPBEvent, bytes);       // bytes replaced by finish()
-//   if (writer.beginMessage(0)) {                      // an item of "params"
-//     writer.setString(0, "currency");
-//     writer.setString(1, "EUR");
+//   APMPBWireWriter writer(kAPMPBEvent, bytes);         // bytes replaced by finish()
+//   if (writer.beginMessage(APMPBEventSlot::kParams)) {  // one item of "params"
+//     writer.setString(APMPBEventParamSlot::kName, "currency");
+//     writer.setString(APMPBEventParamSlot::kStringValue, "EUR");
 //     writer.endMessage();
 //   }
-//   writer.setString(1, "purchase");
+//   writer.setString(APMPBEventSlot::kName, "purchase");
 //   bool ok = writer.finish();
 //
-// Slots are the slot indexes of the field operations (APMPBFieldAccess.h).
+// Slots are the slot indexes of the field operations (APMPBFieldAccess.h,
+// named in APMPBSlots.h).
 // Fields must come in the type's encoding order (ascending tag order, the
 // order the encoder writes them), each singular field at most once, the items
 // of a repeated field one after the other: the bytes are then exactly what
@@ -28,6 +29,7 @@
 #include <vector>
 
 #include "measurement/messages/APMPBMessageType.h"
+#include "measurement/messages/APMPBSlots.h"
 
 class APMPBWireWriter {
  public:

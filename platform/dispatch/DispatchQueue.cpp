@@ -1,5 +1,6 @@
 #include "platform/dispatch/DispatchQueue.h"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -105,14 +106,19 @@ void ThreadPool::work() {
 
 namespace {
 
+// Tasks queued on serial and concurrent queues and not yet finished.
+std::atomic<size_t> g_pendingTasks{0};
+
 class SerialImpl final : public QueueImpl {
  public:
   SerialImpl(std::string label, std::shared_ptr<QueueImpl> target)
       : QueueImpl(std::move(label), true), m_target(std::move(target)) {}
 
   void enqueue(Block task) override {
+    g_pendingTasks.fetch_add(1);
     {
       std::lock_guard lock(m_mutex);
+      countEnqueued();  // with the push, so that the count never runs ahead of the order
       m_tasks.push_back(std::move(task));
       if (m_scheduled) return;
       m_scheduled = true;
@@ -151,6 +157,8 @@ class SerialImpl final : public QueueImpl {
           m_tasks.pop_front();
         }
         runGuarded(label(), task);
+        task = nullptr;
+        g_pendingTasks.fetch_sub(1);
       }
     }
     scheduleDrain();
@@ -167,6 +175,7 @@ class ConcurrentImpl final : public QueueImpl {
   explicit ConcurrentImpl(std::string label) : QueueImpl(std::move(label), false) {}
 
   void enqueue(Block task) override {
+    g_pendingTasks.fetch_add(1);
     {
       std::lock_guard lock(m_mutex);
       m_tasks.push_back(std::move(task));
@@ -191,6 +200,8 @@ class ConcurrentImpl final : public QueueImpl {
         m_tasks.pop_front();
       }
       runGuarded(label(), task);
+      task = nullptr;
+      g_pendingTasks.fetch_sub(1);
     }
   }
 
@@ -284,6 +295,8 @@ CancelHandle DispatchQueue::after(double delaySeconds, Block task) const {
       });
   return CancelHandle(cancelled);
 }
+
+size_t pendingTaskCount() { return g_pendingTasks.load(); }
 
 const std::string& DispatchQueue::label() const { return m_impl->label(); }
 

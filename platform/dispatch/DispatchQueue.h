@@ -98,4 +98,9 @@ std::string currentQueueLabel();
 // main queue (until something drains it, the thread that started the process).
 bool isMainThread();
 
+// Tasks queued on serial and concurrent queues (not the main queue) that
+// have not finished yet, the task calling it included. Whoever drives a
+// virtual clock or waits for a quiet process reads it; it never blocks.
+size_t pendingTaskCount();
+
 }  // namespace platform

@@ -231,9 +231,11 @@ bool isItemFileName(std::string_view name) {
 }
 
 // The first time a root is used in this process, removes the temporary files
-// that writes of item files interrupted by a crash left there: each is a
-// full copy of an item, which would outlive the item's deletion. Caller
-// holds processLock().
+// that writes of item files interrupted by a crash left there (each is a
+// full copy of an item, which would outlive the item's deletion) and takes
+// back any permission of group and others from the folder and its item
+// files, so that reads too find them 0700 and 0600. Caller holds
+// processLock().
 void openFolder(const std::string& root) {
   static auto* const opened = new std::set<std::string>();
   if (root.empty() || opened->contains(root)) return;
@@ -241,7 +243,17 @@ void openFolder(const std::string& root) {
     keychainLog().write(LogType::Info, "Removed " + std::to_string(removed) +
                                            " temporary item files of interrupted writes from " + root);
   }
-  if (fs::isDirectory(root)) opened->insert(root);
+  if (!fs::isDirectory(root)) return;
+  std::vector<std::string> paths{root};
+  for (const std::string& name : fs::contentsOfDirectory(root).valueOr({})) {
+    if (isItemFileName(name)) paths.push_back(fs::joinPath(root, name));
+  }
+  for (const std::string& path : paths) {
+    if (std::optional<Error> error = fs::restrictToOwner(path)) {
+      keychainLog().write(LogType::Error, error->localizedDescription());
+    }
+  }
+  opened->insert(root);
 }
 
 // Every readable item under root matching the query, oldest first. Caller

@@ -34,7 +34,9 @@
 //
 // The first operation on a root in a process removes the temporary files
 // that item writes interrupted by a crash left there (only those, and only
-// when older than the process), since each holds a full copy of an item.
+// when older than the process), since each holds a full copy of an item,
+// and takes group and other permissions from the folder and its item files
+// (reads included).
 //
 // Fault injection (tests): injectFault makes the next `count` operations
 // (of one kind, or of any kind) return a given status without touching the

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "platform/log/ConsoleCapture.h"
+#include "platform/log/internal/EscapeControls.h"
 #include "platform/log/internal/WriteAll.h"
 
 namespace platform {
@@ -48,6 +49,13 @@ void writeToStdout(std::string_view text) {
 namespace console {
 
 void line(std::string_view text) {
+  std::string escaped;
+  bool plain = true;
+  for (size_t at = 0; at < text.size() && plain; ++at) plain = !internal::isEscapedControl(text, at);
+  if (!plain) {
+    internal::appendEscapingControls(escaped, text);
+    text = escaped;
+  }
   Writer writer;
   {
     std::lock_guard lock(writerMutex());

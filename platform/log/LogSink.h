@@ -4,7 +4,9 @@
 // writing thread, and must be safe to call from any thread at once. The text
 // of a record is the caller's line, unchanged (no prefix, no redaction).
 // Sinks: StderrLogSink (the default), SyslogLogSink, FileLogSink and
-// CapturingLogSink (tests). Install one with Log::setSink.
+// CapturingLogSink (tests). Install one with Log::setSink. The sinks that
+// write lines out write control characters escaped (internal/EscapeControls.h);
+// the capturing sink keeps the records as they came.
 #pragma once
 
 #include <string>

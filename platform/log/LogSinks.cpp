@@ -9,15 +9,17 @@
 #include "platform/log/FileLogSink.h"
 #include "platform/log/StderrLogSink.h"
 #include "platform/log/SyslogLogSink.h"
+#include "platform/log/internal/EscapeControls.h"
 #include "platform/log/internal/WriteAll.h"
 
 namespace platform {
 
 namespace {
+// The written line: control characters escaped, then the line break.
 std::string withNewline(std::string_view text) {
   std::string line;
   line.reserve(text.size() + 1);
-  line.append(text);
+  internal::appendEscapingControls(line, text);
   line.push_back('\n');
   return line;
 }
@@ -49,7 +51,9 @@ int SyslogLogSink::priority(LogType type) {
 }
 
 void SyslogLogSink::write(const LogRecord& record) {
-  ::syslog(priority(record.type), "%s", record.text.c_str());
+  std::string text;
+  internal::appendEscapingControls(text, record.text);
+  ::syslog(priority(record.type), "%s", text.c_str());
 }
 
 std::shared_ptr<FileLogSink> FileLogSink::open(const std::string& path, std::string* errorText) {

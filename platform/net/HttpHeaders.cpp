@@ -32,6 +32,15 @@ bool HttpHeaders::namesEqual(std::string_view a, std::string_view b) {
   return true;
 }
 
+bool HttpHeaders::travelsUnchanged(std::string_view value) {
+  for (char c : value) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && c != '\t') || byte == 0x7f) return false;
+  }
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  return value.empty() || (!blank(value.front()) && !blank(value.back()));
+}
+
 void HttpHeaders::set(std::string_view name, std::string_view value) {
   auto first = std::find_if(m_fields.begin(), m_fields.end(),
                             [&](const Field& f) { return namesEqual(f.first, name); });

@@ -38,6 +38,11 @@ class HttpHeaders {
   void clear() { m_fields.clear(); }
 
   static bool namesEqual(std::string_view a, std::string_view b);
+  // True when `value` reaches the server exactly as given: no CR, LF or NUL
+  // (removed on insertion), no other control character but HTAB, and no
+  // blank at either end (receivers trim those). Credentials that must arrive
+  // intact are checked with it before they are accepted.
+  static bool travelsUnchanged(std::string_view value);
 
  private:
   std::vector<Field> m_fields;

@@ -9,8 +9,15 @@
 // thread. Responses are gzip/deflate-decoded transparently; there are no
 // cookies and no cache; only http and https are allowed; TLS is verified
 // against the system CA store (plus the configuration's caFile); libcurl's
-// automatic "Expect: 100-continue" is off. Redirects are followed by hand so
+// automatic "Expect: 100-continue" and "Accept: */*" are off, so a request
+// carries its own headers plus Host, Content-Length and, unless it sets one,
+// the decoder's Accept-Encoding. Requests to an address that
+// ServiceAddress::resolve() refused fail with its error before connecting.
+// Redirects are followed by hand so
 // that the configuration's redirectPolicy decides each one.
+//
+// A streaming task sends only its request's headers: no Accept-Encoding is
+// added for it (a compressed answer is still decoded).
 //
 // Completions and delegate calls run on the delegate queue (default: a
 // serial queue of the session), never inside the call that made them.

@@ -6,6 +6,11 @@
 // didBecomeInvalid comes once after the session was invalidated and its last
 // task completed; after it the session lets go of the delegate.
 //
+// A streaming task holds at most 1 MiB of received bytes that its delegate
+// has not taken yet: beyond that the transfer pauses (nothing is dropped)
+// until the delegate has taken half of them, so a delegate slower than the
+// server bounds the memory of the stream instead of queueing without end.
+//
 // Tasks created with a completion handler report only through that handler.
 #pragma once
 

@@ -13,10 +13,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/net/HttpActivity.h"
+#include "platform/net/ServiceAddress.h"
 #include "platform/net/URLError.h"
 #include "platform/runtime/Immortal.h"
 #include "platform/net/internal/CurlEngine.h"
+#include "platform/net/internal/ResponseHead.h"
 #include "platform/net/internal/SessionCore.h"
+#include "platform/time/Clock.h"
 
 namespace platform {
 
@@ -27,6 +31,9 @@ namespace {
 constexpr size_t kMaximumMemoryBody = size_t(512) << 20;
 // A refused redirect keeps at most this much of its body.
 constexpr size_t kMaximumRedirectBody = size_t(1) << 20;
+// A streaming task's received bytes waiting for its delegate; beyond this the
+// transfer pauses until the delegate caught up to half of it.
+constexpr size_t kMaximumStreamBytesInFlight = size_t(1) << 20;
 
 double monotonicSeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -132,7 +139,8 @@ class TaskTransfer : public CurlTransfer {
   }
 
   // Configures the easy handle; an error ends the task before it starts.
-  std::optional<Error> configure(const HttpSessionConfiguration& config, double remainingResource);
+  std::optional<Error> configure(const HttpSessionConfiguration& config, double remainingResource,
+                                 bool streaming);
 
   void finished(CURLcode code, bool cancelled) override {
     m_task->hopFinished(std::static_pointer_cast<TaskTransfer>(shared()), code, cancelled);
@@ -142,10 +150,10 @@ class TaskTransfer : public CurlTransfer {
   void setSelf(const std::shared_ptr<TaskTransfer>& self) { m_self = self; }
 
   const HttpRequest& request() const { return m_request; }
-  bool headDone() const { return m_headDone; }
-  bool isRedirect() const { return m_isRedirect; }
-  int status() const { return m_status; }
-  const HttpHeaders& headers() const { return m_headers; }
+  bool headDone() const { return m_head.complete(); }
+  bool isRedirect() const { return m_head.isRedirect(); }
+  int status() const { return m_head.status(); }
+  const HttpHeaders& headers() const { return m_head.headers(); }
   Bytes takeRedirectBody() { return std::move(m_redirectBody); }
   std::string effectiveURL() const {
     char* url = nullptr;
@@ -169,7 +177,8 @@ class TaskTransfer : public CurlTransfer {
   static size_t onWrite(char* data, size_t size, size_t count, void* self);
   static size_t onRead(char* data, size_t size, size_t count, void* self);
   static int onSeek(void* self, curl_off_t offset, int origin);
-  void headerLine(std::string_view line);
+  // False when the head grew beyond its bound (the transfer then ends).
+  bool headerLine(std::string_view line);
 
   std::shared_ptr<HttpTask> m_task;
   std::weak_ptr<TaskTransfer> m_self;
@@ -178,20 +187,18 @@ class TaskTransfer : public CurlTransfer {
   std::FILE* m_bodyFile = nullptr;
   char m_errorBuffer[CURL_ERROR_SIZE] = {0};
 
-  int m_status = 0;
-  HttpHeaders m_headers;
-  bool m_headDone = false;
-  bool m_isRedirect = false;
+  ResponseHead m_head;
   Bytes m_redirectBody;
 };
 
 std::optional<Error> TaskTransfer::configure(const HttpSessionConfiguration& config,
-                                             double remainingResource) {
+                                             double remainingResource, bool streaming) {
   const std::string& url = m_request.url();
   CURL* h = easy();
   if (!h) return URLError::make(URLError::kUnknown, url, "no easy handle");
   std::string scheme = lowerScheme(url);
   if (scheme != "http" && scheme != "https") return URLError::make(URLError::kUnsupportedURL, url);
+  if (ServiceAddress::isRefused(url)) return ServiceAddress::refusalError(url);
   if (url.find_first_of(std::string_view(" \r\n\t\0", 5)) != std::string::npos) {
     return URLError::make(URLError::kBadURL, url);
   }
@@ -250,9 +257,11 @@ std::optional<Error> TaskTransfer::configure(const HttpSessionConfiguration& con
     curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str());
   }
 
-  // Headers: the caller's, minus Content-Length (always from the body), and
-  // an empty "Expect:" so libcurl never waits for "100 Continue".
+  // Headers: the caller's, minus Content-Length (always from the body). An
+  // empty "Expect:" keeps libcurl from waiting for "100 Continue", and an
+  // empty "Accept:" from adding its own "Accept: */*" to what the caller sends.
   bool hasExpect = false;
+  bool hasAccept = false;
   HttpHeaders headers = m_request.headers();
   for (const auto& [name, value] : config.additionalHeaders.fields()) {
     if (!m_request.headers().contains(name)) headers.add(name, value);
@@ -260,10 +269,17 @@ std::optional<Error> TaskTransfer::configure(const HttpSessionConfiguration& con
   for (const auto& [name, value] : headers.fields()) {
     if (name.empty() || HttpHeaders::namesEqual(name, "Content-Length")) continue;
     if (HttpHeaders::namesEqual(name, "Expect")) hasExpect = true;
+    if (HttpHeaders::namesEqual(name, "Accept")) hasAccept = true;
     std::string line = value.empty() ? name + ";" : name + ": " + value;
     m_headerList = curl_slist_append(m_headerList, line.c_str());
   }
   if (!hasExpect) m_headerList = curl_slist_append(m_headerList, "Expect:");
+  if (!hasAccept) m_headerList = curl_slist_append(m_headerList, "Accept:");
+  // A stream sends only its caller's headers; an answer compressed anyway is
+  // still decoded (CURLOPT_ACCEPT_ENCODING above).
+  if (streaming && !headers.contains("Accept-Encoding")) {
+    m_headerList = curl_slist_append(m_headerList, "Accept-Encoding:");
+  }
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, m_headerList);
 
   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &TaskTransfer::onHeader);
@@ -287,46 +303,39 @@ int TaskTransfer::onSeek(void* self, curl_off_t offset, int origin) {
 
 size_t TaskTransfer::onHeader(char* data, size_t size, size_t count, void* self) {
   auto* t = static_cast<TaskTransfer*>(self);
-  t->headerLine(std::string_view(data, size * count));
-  return size * count;
+  return t->headerLine(std::string_view(data, size * count)) ? size * count : 0;
 }
 
-void TaskTransfer::headerLine(std::string_view line) {
-  if (m_headDone) return;  // trailers of a chunked body
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-  if (line.substr(0, 5) == "HTTP/") {
-    m_headers.clear();
-    auto space = line.find(' ');
-    m_status = space == std::string_view::npos ? 0 : std::atoi(std::string(line.substr(space + 1, 3)).c_str());
-    return;
+bool TaskTransfer::headerLine(std::string_view line) {
+  if (m_head.complete()) return true;  // trailers of a chunked body
+  switch (m_head.addLine(line)) {
+    case ResponseHead::Step::More:
+      return true;
+    case ResponseHead::Step::Complete:
+      if (!m_head.isRedirect()) m_task->headReceived(HttpResponse(m_head.status(), m_head.headers(), effectiveURL()));
+      return true;
+    case ResponseHead::Step::Refused:
+      m_task->transferFailed(URLError::make(URLError::kBadServerResponse, m_request.url(), "response head too large"));
+      return false;
   }
-  if (line.empty()) {
-    if (m_status >= 100 && m_status < 200) return;  // interim answer; the real one follows
-    m_headDone = true;
-    m_isRedirect = (m_status == 300 || m_status == 301 || m_status == 302 || m_status == 303 ||
-                    m_status == 307 || m_status == 308) &&
-                   m_headers.contains("Location");
-    if (!m_isRedirect) m_task->headReceived(HttpResponse(m_status, m_headers, effectiveURL()));
-    return;
-  }
-  auto colon = line.find(':');
-  if (colon == std::string_view::npos) return;
-  std::string_view value = line.substr(colon + 1);
-  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-  while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
-  m_headers.add(line.substr(0, colon), value);
+  return false;
 }
 
 size_t TaskTransfer::onWrite(char* data, size_t size, size_t count, void* self) {
   auto* t = static_cast<TaskTransfer*>(self);
   size_t n = size * count;
-  if (!t->m_headDone) return n;
-  if (t->m_isRedirect) {
+  if (!t->m_head.complete()) return n;
+  if (t->m_head.isRedirect()) {
     size_t room = kMaximumRedirectBody - std::min(kMaximumRedirectBody, t->m_redirectBody.size());
     t->m_redirectBody.insert(t->m_redirectBody.end(), data, data + std::min(n, room));
     return n;
   }
-  return t->m_task->dataReceived(data, n) ? n : 0;
+  switch (t->m_task->dataReceived(data, n)) {
+    case HttpTask::Received::Taken: return n;
+    case HttpTask::Received::Paused: return CURL_WRITEFUNC_PAUSE;
+    case HttpTask::Received::Refused: break;
+  }
+  return 0;
 }
 
 }  // namespace net_internal
@@ -378,7 +387,10 @@ void HttpTask::resume() {
     if (m_state != HttpTaskState::Suspended) return;
     m_state = HttpTaskState::Running;
     m_startMonotonic = monotonicSeconds();
+    m_startWall = Clock::current()->now();
+    m_resumed = true;
   }
+  HttpActivity::taskResumed();
   if (!m_session->taskStarted(shared_from_this())) {
     finish(URLError::make(URLError::kCancelled, m_originalRequest.url(), "session invalidated"));
     return;
@@ -419,7 +431,7 @@ void HttpTask::startHop() {
   }
   auto transfer = std::make_shared<TaskTransfer>(shared_from_this(), std::move(request));
   transfer->setSelf(transfer);
-  if (auto error = transfer->configure(m_session->configuration(), remaining)) {
+  if (auto error = transfer->configure(m_session->configuration(), remaining, m_kind == HttpTaskKind::Stream)) {
     finish(std::move(error));
     return;
   }
@@ -458,37 +470,62 @@ void HttpTask::headReceived(const HttpResponse& response) {
   }
 }
 
-bool HttpTask::dataReceived(const char* data, size_t size) {
-  if (size == 0) return true;
+void HttpTask::transferFailed(Error error) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (!m_error) m_error = std::move(error);
+}
+
+HttpTask::Received HttpTask::dataReceived(const char* data, size_t size, bool mayPause) {
+  if (size == 0) return Received::Taken;
   std::unique_lock<std::mutex> lock(m_mutex);
+  if (m_kind == HttpTaskKind::Stream && mayPause && m_streamBytesInFlight > 0 &&
+      m_streamBytesInFlight + size > kMaximumStreamBytesInFlight) {
+    // libcurl keeps these bytes and hands them over again once resumed.
+    m_streamPaused = true;
+    return Received::Paused;
+  }
   m_received += static_cast<int64_t>(size);
   switch (m_kind) {
     case HttpTaskKind::Data:
     case HttpTaskKind::Upload:
       if (m_body.size() + size > kMaximumMemoryBody) {
         m_error = URLError::make(URLError::kDataLengthExceedsMaximum, m_currentRequest.url());
-        return false;
+        return Received::Refused;
       }
       m_body.insert(m_body.end(), data, data + size);
-      return true;
+      return Received::Taken;
     case HttpTaskKind::Download:
       if (!m_downloadFile || std::fwrite(data, 1, size, m_downloadFile) != size) {
         m_error = URLError::make(m_downloadFile ? URLError::kCannotWriteToFile : URLError::kCannotCreateFile,
                                  m_currentRequest.url());
-        return false;
+        return Received::Refused;
       }
-      return true;
+      return Received::Taken;
     case HttpTaskKind::Stream: {
+      m_streamBytesInFlight += size;
       lock.unlock();
       auto self = shared_from_this();
       Bytes chunk(data, data + size);
       m_session->queue().async([self, chunk = std::move(chunk)] {
         if (auto delegate = self->m_session->delegate()) delegate->didReceiveData(*self, chunk);
+        self->streamDataDelivered(chunk.size());
       });
-      return true;
+      return Received::Taken;
     }
   }
-  return true;
+  return Received::Taken;
+}
+
+void HttpTask::streamDataDelivered(size_t size) {
+  std::shared_ptr<TaskTransfer> transfer;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_streamBytesInFlight -= std::min(size, m_streamBytesInFlight);
+    if (!m_streamPaused || m_streamBytesInFlight > kMaximumStreamBytesInFlight / 2) return;
+    m_streamPaused = false;
+    transfer = m_transfer;
+  }
+  if (transfer) CurlEngine::shared().resume(transfer);
 }
 
 void HttpTask::hopFinished(std::shared_ptr<TaskTransfer> transfer, int curlCode, bool cancelled) {
@@ -596,7 +633,8 @@ void HttpTask::decideRedirect(HttpResponse redirect, Bytes body, HttpRequest pro
 
 void HttpTask::deliverFinalRefusedRedirect(HttpResponse response, Bytes body) {
   headReceived(response);
-  if (!body.empty() && !dataReceived(reinterpret_cast<const char*>(body.data()), body.size())) {
+  if (!body.empty() &&
+      dataReceived(reinterpret_cast<const char*>(body.data()), body.size(), false) == Received::Refused) {
     finish(error());
     return;
   }
@@ -671,10 +709,25 @@ void HttpTask::finish(std::optional<Error> error) {
       }
     } catch (...) {
       self->m_session->taskEnded(self->m_identifier);
+      self->reportEnd();
       throw;  // the queue's runner reports it
     }
     self->m_session->taskEnded(self->m_identifier);
+    self->reportEnd();
   });
+}
+
+void HttpTask::reportEnd() {
+  HttpActivityRecord record;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_resumed) return;
+    record.method = m_originalRequest.method();
+    record.url = m_originalRequest.url();
+    record.startTime = m_startWall;
+    record.statusCode = m_response && !m_error ? m_response->statusCode() : 0;
+  }
+  HttpActivity::taskEnded(record);
 }
 
 }  // namespace platform

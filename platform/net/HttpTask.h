@@ -91,16 +91,25 @@ class HttpTask : public std::enable_shared_from_this<HttpTask> {
   void hopFinished(std::shared_ptr<net_internal::TaskTransfer> transfer, int curlCode,
                    bool cancelled);                  // transfer thread
   void headReceived(const HttpResponse& response);   // transfer thread
-  bool dataReceived(const char* data, size_t size);  // transfer thread; false aborts
+  enum class Received { Taken, Refused, Paused };
+  // Transfer thread. Refused aborts the transfer; Paused (streaming tasks,
+  // when `mayPause`) leaves the bytes with libcurl until the delegate caught up.
+  Received dataReceived(const char* data, size_t size, bool mayPause = true);
+  // Delegate queue: the delegate took `size` streamed bytes.
+  void streamDataDelivered(size_t size);
+  void transferFailed(Error error);                  // transfer thread, before aborting the hop
   void decideRedirect(HttpResponse redirect, Bytes body, HttpRequest proposed);  // delegate queue
   void finish(std::optional<Error> error);           // any thread; first call wins
   void deliverFinalRefusedRedirect(HttpResponse response, Bytes body);
+  void reportEnd();                                  // delegate queue, after the completion
 
   const std::shared_ptr<net_internal::SessionCore> m_session;
   const uint64_t m_identifier;
   const HttpTaskKind m_kind;
   const HttpRequest m_originalRequest;
   double m_startMonotonic = 0;
+  double m_startWall = 0;    // Clock::current() when resumed
+  bool m_resumed = false;    // counted in HttpActivity
 
   mutable std::mutex m_mutex;
   HttpTaskState m_state = HttpTaskState::Suspended;
@@ -112,6 +121,8 @@ class HttpTask : public std::enable_shared_from_this<HttpTask> {
   std::optional<Error> m_error;
   Bytes m_body;
   int64_t m_received = 0;
+  size_t m_streamBytesInFlight = 0;  // handed to the delegate queue, not yet taken
+  bool m_streamPaused = false;
   std::string m_downloadPath;
   std::FILE* m_downloadFile = nullptr;
   HttpDataCompletion m_dataCompletion;

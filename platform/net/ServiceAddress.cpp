@@ -3,10 +3,18 @@
 #include <curl/curl.h>
 
 #include <cstdlib>
+#include <mutex>
+
+#include "platform/log/Log.h"
+#include "platform/net/URLError.h"
+#include "platform/runtime/Immortal.h"
 
 namespace platform {
 
 namespace {
+
+// A value longer than this is shortened in messages.
+constexpr size_t kMaximumQuotedLength = 200;
 
 // "scheme://host[:port]" of an http(s) address, empty when it is not one.
 std::string originOf(const std::string& address) {
@@ -30,6 +38,33 @@ std::string originOf(const std::string& address) {
   return result;
 }
 
+std::string quoted(const std::string& value) {
+  std::string shown = value.size() > kMaximumQuotedLength ? value.substr(0, kMaximumQuotedLength) + "..." : value;
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
+  return "\"" + shown + "\"";
+}
+
+std::string refusalText(const std::string& value) {
+  return std::string(ServiceAddress::kOverrideVariable) + " is set to " + quoted(value) +
+         ", which is not an http or https address with a host (such as http://127.0.0.1:8080);"
+         " no request is sent to any service until it is corrected or unset.";
+}
+
+// Logs the refusal when `value` differs from the value logged last, so that
+// each mistyped value is reported once rather than on every request.
+void reportUnusable(const std::string& value) {
+  static Immortal<std::mutex> mutex;
+  static Immortal<std::string> lastReported;
+  {
+    std::lock_guard<std::mutex> lock(*mutex);
+    if (*lastReported == value) return;
+    *lastReported = value;
+  }
+  Log::handle("platform.net", "[ServiceAddress]").write(LogType::Error, refusalText(value));
+}
+
 }  // namespace
 
 std::optional<std::string> ServiceAddress::overrideURL() {
@@ -39,16 +74,36 @@ std::optional<std::string> ServiceAddress::overrideURL() {
 }
 
 std::string ServiceAddress::replaceOrigin(const std::string& base, const std::string& override) {
-  std::string origin = originOf(override);
   auto schemeEnd = base.find("://");
-  if (origin.empty() || schemeEnd == std::string::npos) return base;
+  if (schemeEnd == std::string::npos) return base;
+  std::string origin = originOf(override);
+  if (origin.empty()) origin = kRefusedOrigin;
   auto pathStart = base.find_first_of("/?#", schemeEnd + 3);
   return origin + (pathStart == std::string::npos ? std::string() : base.substr(pathStart));
 }
 
 std::string ServiceAddress::resolve(const std::string& base) {
   auto override = overrideURL();
-  return override ? replaceOrigin(base, *override) : base;
+  if (!override) return base;
+  std::string resolved = replaceOrigin(base, *override);
+  if (isRefused(resolved)) reportUnusable(*override);
+  return resolved;
+}
+
+bool ServiceAddress::isRefused(const std::string& url) {
+  const std::string_view origin(kRefusedOrigin);
+  return url.compare(0, origin.size(), origin) == 0 &&
+         (url.size() == origin.size() || url.find_first_of("/?#", origin.size()) == origin.size());
+}
+
+Error ServiceAddress::refusalError(const std::string& url) {
+  Error error = URLError::make(URLError::kBadURL, url);
+  std::optional<std::string> value = overrideURL();
+  error.setUserInfo(Error::kLocalizedDescriptionKey,
+                    Value(value ? refusalText(*value)
+                                : std::string(kOverrideVariable) +
+                                      " held no usable address when this request was made; it was not sent."));
+  return error;
 }
 
 }  // namespace platform

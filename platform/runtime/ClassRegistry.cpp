@@ -9,7 +9,12 @@ namespace platform {
 ClassRegistry::ClassRegistry() { m_classes.emplace(kRootClass, ClassInfo{}); }
 
 ClassRegistry& ClassRegistry::shared() {
-  static auto* const registry = new ClassRegistry();
+  static auto* const registry = [] {
+    auto* made = new ClassRegistry();
+    // The platform's own classes that libraries look up by name.
+    made->registerClass(kUserActivityClass);
+    return made;
+  }();
   return *registry;
 }
 

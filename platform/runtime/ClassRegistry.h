@@ -47,6 +47,9 @@ using Factory = std::function<std::shared_ptr<Object>()>;
 class ClassRegistry {
  public:
   static constexpr const char* kRootClass = "NSObject";
+  // The user activity (platform/app/UserActivity.h), registered in the
+  // shared registry from its start.
+  static constexpr const char* kUserActivityClass = "NSUserActivity";
 
   ClassRegistry();
   ClassRegistry(const ClassRegistry&) = delete;

@@ -13,7 +13,7 @@ namespace platform {
 std::unique_ptr<FileLock> FileLock::tryLock(const std::string& path, Error* error) {
   int descriptor = -1;
   do {
-    descriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    descriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   } while (descriptor < 0 && errno == EINTR);
   if (descriptor < 0) {
     if (error != nullptr) *error = FileError::fromErrno(errno, FileError::Operation::Write, "lock", path);

@@ -1,8 +1,9 @@
 // FileLock: a non-blocking exclusive lock on a lock file (flock), held from
 // tryLock until the FileLock is destroyed.
 //
-// tryLock opens (creating when missing, mode 0644) the file and takes an
-// exclusive flock without waiting. It gives nothing when another holder has
+// tryLock opens (creating when missing, mode 0600, so that no other user can
+// open it and hold the lock) the file and takes an exclusive flock without
+// waiting. It gives nothing when another holder has
 // the lock (another process, or another FileLock of this process on the same
 // file: flock locks belong to each open of the file) or when the file cannot
 // be opened; the error then says why (EWOULDBLOCK for a held lock, as a

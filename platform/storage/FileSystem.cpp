@@ -501,6 +501,29 @@ std::optional<Error> setPermissions(const std::string& path, mode_t mode) {
   return std::nullopt;
 }
 
+std::optional<Error> restrictToOwner(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode) || (st.st_mode & 077) == 0) {
+    return std::nullopt;
+  }
+  return setPermissions(path, st.st_mode & 07700);
+}
+
+std::optional<Error> ensurePrivateFile(const std::string& path) {
+  int fd = -1;
+  do {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  } while (fd < 0 && errno == EINTR);
+  if (fd >= 0) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  if (errno != EEXIST) {
+    return errnoError(errno, Op::Write, "create", path);
+  }
+  return restrictToOwner(path);
+}
+
 double processStartTime() {
   static const double start = [] {
     // Field 22 of /proc/self/stat: clock ticks from boot to the start. The

@@ -93,6 +93,17 @@ Result<uint64_t> fileSize(const std::string& path);
 
 std::optional<Error> excludeFromBackup(const std::string& path);
 std::optional<Error> setPermissions(const std::string& path, mode_t mode);
+// Takes every permission of group and others from the file or folder at
+// `path` (a 0644 file becomes 0600, a 0755 folder 0700); the owner's bits are
+// kept. A missing item or a symbolic link is left alone. Stores holding
+// identifiers or secrets call it on their folder and files when they open
+// them, so that a copy once made wider does not stay so.
+std::optional<Error> restrictToOwner(const std::string& path);
+// Before a library (SQLite) opens or creates a store's file that holds
+// identifiers or secrets: a missing file is created empty with mode 0600 (its
+// folder must exist), an existing one is restricted to its owner. Files the
+// library later makes beside it (journals) take the file's mode.
+std::optional<Error> ensurePrivateFile(const std::string& path);
 
 // Removes what writeFileAtomically left in `folder` when a process died
 // between writing a temporary file and renaming it: regular files named

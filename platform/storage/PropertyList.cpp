@@ -529,12 +529,12 @@ Result<Bytes> PropertyList::serialize(const Value& value, PropertyListFormat for
 }
 
 std::optional<Error> PropertyList::writeFile(const std::string& path, const Value& value,
-                                             PropertyListFormat format) {
+                                             PropertyListFormat format, mode_t mode) {
   Result<Bytes> bytes = serialize(value, format);
   if (!bytes) {
     return bytes.error();
   }
-  return fs::writeFileAtomically(path, bytes.value());
+  return fs::writeFileAtomically(path, bytes.value(), mode);
 }
 
 }  // namespace platform

@@ -23,6 +23,8 @@
 // Thread safety: stateless; call from any thread.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -75,8 +77,9 @@ class PropertyList {
   static bool isStorableText(std::string_view text);
 
   static Result<Bytes> serialize(const Value& value, PropertyListFormat format);
+  // `mode` applies to a new file; an existing one keeps its own.
   static std::optional<Error> writeFile(const std::string& path, const Value& value,
-                                        PropertyListFormat format = PropertyListFormat::Xml);
+                                        PropertyListFormat format = PropertyListFormat::Xml, mode_t mode = 0644);
 };
 
 }  // namespace platform

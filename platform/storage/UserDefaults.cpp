@@ -140,8 +140,14 @@ void UserDefaults::loadLocked() const {
   if (path.empty()) {
     return;
   }
-  // Crash leftovers of this suite's own writes hold copies of its values.
+  // Crash leftovers of this suite's own writes hold copies of its values;
+  // a suite or folder found readable by others is made private again.
   fs::removeStaleTemporaryFilesOf(path);
+  for (const std::string& item : {fs::parentPath(path), path}) {
+    if (std::optional<Error> error = fs::restrictToOwner(item)) {
+      log().write(LogType::Error, "Cannot restrict user defaults suite " + m_name + ": " + error->localizedDescription());
+    }
+  }
   Result<Dictionary> stored = readSuite(path, m_name);
   if (stored) {
     m_values = std::move(stored.value());

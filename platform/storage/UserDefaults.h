@@ -11,7 +11,9 @@
 // cannot be parsed is moved aside to "<name>.plist.corrupt" and the suite
 // starts empty; a value in it that could not be written back (a date out of
 // range) is dropped with a log line, the rest is kept. Loading a suite also
-// removes the temporary files its own interrupted writes left behind.
+// removes the temporary files its own interrupted writes left behind and
+// makes the file and its folder private (0600, 0700) when found wider; new
+// files are written 0600 in a 0700 folder.
 //
 // Values are copied in and out (containers included), so callers never share
 // storage with the suite. Bool, integer and real numbers keep their kind

@@ -19,7 +19,8 @@ int64_t floorDiv(int64_t a, int64_t b) {
 
 }  // namespace
 
-// Howard Hinnant's days-from-civil algorithm, valid over the whole int64 range used here.
+// Days from 1970-01-01 of a proleptic Gregorian date, counted in 400-year eras
+// (146097 days each); valid over the whole int64 range used here.
 int64_t Calendar::daysFromCivil(int64_t year, int month, int day) {
   year -= month <= 2 ? 1 : 0;
   const int64_t era = floorDiv(year, 400);

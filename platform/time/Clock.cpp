@@ -169,6 +169,21 @@ bool VirtualClock::callSleeper(Sleeper* sleeper, Fn&& fn) {
   return true;
 }
 
+std::optional<double> VirtualClock::nextDeadline() {
+  std::vector<Sleeper*> sleepers;
+  {
+    std::lock_guard lock(m_mutex);
+    sleepers = m_sleepers;
+  }
+  std::optional<double> earliest;
+  for (Sleeper* sleeper : sleepers) {
+    std::optional<double> deadline;
+    if (!callSleeper(sleeper, [&](Sleeper* s) { deadline = s->nextDeadline(); })) continue;
+    if (deadline && (!earliest || *deadline < *earliest)) earliest = deadline;
+  }
+  return earliest;
+}
+
 void VirtualClock::advance(double seconds) {
   std::lock_guard advancing(m_advanceMutex);
   if (!(seconds > 0)) seconds = 0;  // also catches NaN

@@ -109,6 +109,9 @@ class VirtualClock final : public Clock {
   void advance(double seconds);
   // Fires whatever is due now without moving time.
   void fireDue() { advance(0); }
+  // The earliest deadline of the attached sleepers (monotonic seconds; it may
+  // lie in the past when overdue), none when they are idle.
+  std::optional<double> nextDeadline();
   // Sets the wall time only (monotonic time is unaffected, as when the
   // system clock is adjusted).
   void setNow(double wallSeconds);

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/dispatch/ExitDrain.h"
 #include "platform/storage/Json.h"
 
 namespace RirivuduCoreInternal {
@@ -28,7 +29,9 @@ InstanceTable& storageInstances() {
 }  // namespace
 
 HeartbeatStorage::HeartbeatStorage(std::string id, std::unique_ptr<Storage> storage)
-    : m_id(std::move(id)), m_storage(std::move(storage)), m_queue(kQueueLabelPrefix + m_id) {}
+    : m_id(std::move(id)), m_storage(std::move(storage)), m_queue(kQueueLabelPrefix + m_id) {
+  platform::ExitDrain::registerQueue(m_queue);
+}
 
 HeartbeatStorage::~HeartbeatStorage() {
   InstanceTable& table = storageInstances();

@@ -57,6 +57,12 @@ Error RIRInstallationsErrorUtil::FIDRegistrationErrorWithResponseMissingField(co
                     "A required response field with name " + fieldName + " is missing");
 }
 
+Error RIRInstallationsErrorUtil::FIDRegistrationErrorWithResponseUnsendableField(const std::string& fieldName) {
+  return withReason(RIRInstallationsErrorCodeUnknown,
+                    "The response field with name " + fieldName +
+                        " holds characters that an HTTP header cannot carry unchanged");
+}
+
 Error RIRInstallationsErrorUtil::networkErrorWithError(const Error& error) {
   return installationsErrorWithCode(RIRInstallationsErrorCodeServerUnreachable, "Network connection error.", error);
 }

@@ -39,6 +39,8 @@ class RIRInstallationsErrorUtil {
   static platform::Error corruptedIIDTokenData();
   static platform::Error JSONSerializationError();
   static platform::Error FIDRegistrationErrorWithResponseMissingField(const std::string& fieldName);
+  // A response token that an HTTP header could not carry unchanged.
+  static platform::Error FIDRegistrationErrorWithResponseUnsendableField(const std::string& fieldName);
   static platform::Error networkErrorWithError(const platform::Error& error);
   static platform::Error backoffIntervalWaitError();
   static platform::Error keyedArchiverErrorWithException(const platform::Exception& exception);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "platform/net/HttpHeaders.h"
 #include "platform/storage/Json.h"
 #include "platform/text/Base64.h"
 #include "platform/text/NumberText.h"
@@ -101,6 +102,10 @@ Result<std::shared_ptr<RIRInstallationsStoredAuthToken>> RIRInstallationsItem::a
     const Dictionary& dictionary, double date) {
   std::optional<std::string> token = validStringOrNilForKey("token", dictionary);
   if (!token) return RIRInstallationsErrorUtil::FIDRegistrationErrorWithResponseMissingField("authToken.token");
+  // Callers send it in a header too.
+  if (!platform::HttpHeaders::travelsUnchanged(*token)) {
+    return RIRInstallationsErrorUtil::FIDRegistrationErrorWithResponseUnsendableField("authToken.token");
+  }
   std::optional<std::string> expiresIn = validStringOrNilForKey("expiresIn", dictionary);
   if (!expiresIn) return RIRInstallationsErrorUtil::FIDRegistrationErrorWithResponseMissingField("authToken.expiresIn");
   // "3600s": the number before the unit letter; text that is no number reads as 0.
@@ -131,6 +136,11 @@ Result<std::shared_ptr<RIRInstallationsItem>> RIRInstallationsItem::registeredIn
   const Dictionary& dictionary = parsed.value();
   std::optional<std::string> refreshToken = validStringOrNilForKey("refreshToken", dictionary);
   if (!refreshToken) return RIRInstallationsErrorUtil::FIDRegistrationErrorWithResponseMissingField("refreshToken");
+  // Sent back in the Authorization header: a token the header would alter is
+  // refused now rather than presented altered later.
+  if (!platform::HttpHeaders::travelsUnchanged(*refreshToken)) {
+    return RIRInstallationsErrorUtil::FIDRegistrationErrorWithResponseUnsendableField("refreshToken");
+  }
   const Value* authTokenValue = dictionary.find("authToken");
   if (authTokenValue == nullptr || !authTokenValue->isDictionary()) {
     return RIRInstallationsErrorUtil::FIDRegistrationErrorWithResponseMissingField("authToken");

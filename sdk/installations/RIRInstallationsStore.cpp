@@ -1,5 +1,6 @@
 #include "sdk/installations/RIRInstallationsStore.h"
 
+#include "platform/dispatch/ExitDrain.h"
 #include "sdk/installations/RIRInstallationsErrorUtil.h"
 
 using platform::Error;
@@ -32,6 +33,7 @@ RIRInstallationsStore::RIRInstallationsStore(std::shared_ptr<RIRInstallationsSec
       m_queue("com.ririvudu.RIRInstallationsStore"),
       m_userDefaults(std::make_shared<ZULUserDefaults>(
           m_accessGroup && !m_accessGroup->empty() ? *m_accessGroup : kRIRInstallationsStoreUserDefaultsID)) {
+  platform::ExitDrain::registerQueue(m_queue);
   RIRInstallationsRegisterArchiveClasses();
 }
 

@@ -17,7 +17,7 @@
 
 inline constexpr const char* kRIRMessagingTokenOptionsAPNSKey = "apns_token";
 inline constexpr const char* kRIRMessagingTokenOptionsAPNSIsSandboxKey = "apns_sandbox";
-inline constexpr const char* kRIRMessagingTokenOptionsFirebaseAppIDKey = "vod_app_id";
+inline constexpr const char* kRIRMessagingTokenOptionsAppIDKey = "vod_app_id";
 
 class RIRMessagingAPNSInfo : public platform::Archivable {
  public:

@@ -14,7 +14,10 @@ constexpr long kCodeExcludeFailed = 26001;
 }  // namespace
 
 RIRMessagingBackupExcludedPlist::RIRMessagingBackupExcludedPlist(std::string fileName, std::string subDirectory)
-    : m_fileName(std::move(fileName)), m_subDirectoryName(std::move(subDirectory)) {}
+    : m_fileName(std::move(fileName)), m_subDirectoryName(std::move(subDirectory)) {
+  // What a write interrupted by a crash left beside the file.
+  platform::fs::removeStaleTemporaryFilesOf(plistPathInDirectory());
+}
 
 std::string RIRMessagingBackupExcludedPlist::plistPathInDirectory() const {
   return platform::fs::joinPath(platform::fs::joinPath(RIRMessagingSupportedDirectory(), m_subDirectoryName),
@@ -25,7 +28,9 @@ bool RIRMessagingBackupExcludedPlist::doesFileExist() const { return platform::f
 
 std::optional<platform::Error> RIRMessagingBackupExcludedPlist::writeDictionary(const platform::Dictionary& dictionary) {
   const std::string path = plistPathInDirectory();
-  if (std::optional<platform::Error> error = platform::PropertyList::writeFile(path, platform::Value(dictionary))) {
+  platform::fs::restrictToOwner(path);  // an atomic replace keeps the old file's mode
+  if (std::optional<platform::Error> error = platform::PropertyList::writeFile(
+          path, platform::Value(dictionary), platform::PropertyListFormat::Xml, 0600)) {
     RIRMessagingSharedLogger().logFuncError(kCodeWriteFailed, "Failed to write to " + m_fileName + ".plist");
     return error;
   }
@@ -55,6 +60,7 @@ std::optional<platform::Dictionary> RIRMessagingBackupExcludedPlist::contentAsDi
   if (!m_cachedPlistContents) {
     const std::string path = plistPathInDirectory();
     if (!platform::fs::exists(path)) return std::nullopt;
+    platform::fs::restrictToOwner(path);  // credentials: never readable by others
     platform::Result<platform::Dictionary> read = platform::PropertyList::readDictionary(path);
     if (!read) return std::nullopt;
     m_cachedPlistContents = std::move(read.value());

@@ -1,6 +1,8 @@
 // RIRMessagingBackupExcludedPlist: one property-list file
 // "<Application Support>/<subDirectory>/<fileName>.plist", kept out of
-// backups, with a cache of the contents last written or read.
+// backups, with a cache of the contents last written or read. Made, it
+// removes the temporary copies that writes of the file interrupted by a
+// crash left in its folder.
 //
 //   writeDictionary  writes atomically (XML), caches a copy, marks the file
 //                    excluded from backup; a failed write is logged (error

@@ -2,6 +2,7 @@
 
 #include "platform/storage/Json.h"
 #include "platform/time/TimeZone.h"
+#include "sdk/installations/RIRInstallationsLogger.h"
 #include "sdk/messaging/RIRMessagingErrors.h"
 #include "sdk/messaging/RIRMessagingLogger.h"
 #include "sdk/messaging/RIRMessagingUtilities.h"
@@ -43,18 +44,25 @@ Value idNumber(const std::string& text) {
   return Value(value);
 }
 
-// The exact decimal text of an ID in an answer: an integer number or a
-// string of digits; empty for anything else.
+// The exact decimal text of an ID in an answer when it is a positive 64-bit
+// integer (an integer number or a string of digits); empty for anything else.
+// 0 is the request's own "no device", so it is no ID either.
 std::string idText(const Value& value) {
-  if (value.isNumber() && value.isInteger()) return value.stringValue();
-  if (const std::string* text = value.asString()) {
-    if (text->empty() || text->size() > 20) return "";
-    for (char c : *text) {
-      if (c < '0' || c > '9') return "";
-    }
-    return *text;
+  std::string text;
+  if (value.isNumber() && value.isInteger()) {
+    text = value.stringValue();
+  } else if (const std::string* string = value.asString()) {
+    text = *string;
   }
-  return "";
+  if (text.empty()) return "";
+  unsigned long long number = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return "";
+    const unsigned long long digit = static_cast<unsigned long long>(c - '0');
+    if (number > (UINT64_MAX - digit) / 10) return "";
+    number = number * 10 + digit;
+  }
+  return number > 0 ? text : "";
 }
 
 std::string stringOrEmpty(const Value& value) {
@@ -113,8 +121,11 @@ Dictionary RIRMessagingCheckinService::checkinParametersWithExistingCheckin(
       {"id", checkin ? idNumber(checkin->deviceID()) : Value(0LL)},
       {"security_token", checkin ? idNumber(checkin->secretToken()) : Value(0LL)},
   };
-  RIRMessagingSharedLogger().logLazy(ZULLoggerLevelDebug, kCodeParameters,
-                                     [&] { return "Checkin parameters: " + Value(parameters).description(); });
+  RIRMessagingSharedLogger().logLazy(ZULLoggerLevelDebug, kCodeParameters, [&] {
+    Dictionary shown = parameters.copy();
+    shown.set("security_token", Value(kRIRInstallationsRedacted));
+    return "Checkin parameters: " + Value(shown).description();
+  });
   return parameters;
 }
 
@@ -138,6 +149,10 @@ platform::Result<std::shared_ptr<RIRMessagingCheckinPreferences>> RIRMessagingCh
   if (deviceID.empty()) {
     return RIRMessagingErrors::messagingErrorWithCode(kRIRMessagingErrorCodeInvalidDeviceAuthID,
                                                       "Invalid device auth ID.");
+  }
+  if (secret.empty()) {
+    return RIRMessagingErrors::messagingErrorWithCode(kRIRMessagingErrorCodeInvalidDeviceAuthID,
+                                                      "Invalid device auth secret.");
   }
 
   int64_t timestamp = response["time_msec"].asInt64().value_or(0);
@@ -212,6 +227,12 @@ void RIRMessagingCheckinService::checkinWithExistingCheckin(
           RIRMessagingSharedLogger().logFuncDebug(
               kCodeHttpError, "Device checkin HTTP fetch error. Error Code: " + std::to_string(result.error->code));
           if (completion) completion(nullptr, result.error);
+          return;
+        }
+        if (std::optional<platform::Error> refused = RIRMessagingErrors::errorForHTTPStatus(result)) {
+          RIRMessagingSharedLogger().logFuncDebug(
+              kCodeHttpError, "Device checkin HTTP fetch error. Error Code: " + std::to_string(result.statusCode()));
+          if (completion) completion(nullptr, refused);
           return;
         }
         platform::Result<std::shared_ptr<RIRMessagingCheckinPreferences>> parsed = parseCheckinResponse(result.body);

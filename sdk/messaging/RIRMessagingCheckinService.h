@@ -4,13 +4,14 @@
 // into a check-in record.
 //
 // Answer rules: a transport error, a body that is not JSON or not a JSON
-// object (a parse error of "NSCocoaErrorDomain" 3840), and an empty or
-// missing "android_id" (code 7) fail. "android_id" and "security_token" are
-// read exactly: integers (signed or unsigned 64-bit) or strings of decimal
-// digits, never through a floating-point number; anything else counts as
-// absent. "time_msec" in the future is replaced by the local time; settings
-// entries that are not objects with "name" (a string) and "value" are
-// skipped. The HTTP status is not examined.
+// object (a parse error of "NSCocoaErrorDomain" 3840), an answer whose
+// status is not 2xx (code 0, whatever its body), and an "android_id" or
+// "security_token" that is not a positive 64-bit integer (code 7; 0 is the
+// request's "no device") fail. Both are read exactly: integers (signed or
+// unsigned 64-bit) or strings of decimal digits, never through a
+// floating-point number. "time_msec" in the future is replaced by the local
+// time; settings entries that are not objects with "name" (a string) and
+// "value" are skipped.
 //
 // The completion runs on the session's delegate queue, exactly once.
 // stopFetching() cancels the request in flight (its completion reports the

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "platform/net/HttpTask.h"
 #include "platform/values/Error.h"
 
 inline constexpr const char* kRIRMessagingErrorDomain = "com.zoruvu.rcm";
@@ -29,4 +31,8 @@ enum RIRMessagingErrorCode : int64_t {
 
 struct RIRMessagingErrors {
   static platform::Error messagingErrorWithCode(int64_t code, std::string failureReason);
+  // An answer whose status is not 2xx fails its request whatever its body
+  // says: code 0, "The server answered with HTTP status N."; none for a 2xx
+  // answer (and for a result without an answer, which carries its own error).
+  static std::optional<platform::Error> errorForHTTPStatus(const platform::HttpResult& result);
 };

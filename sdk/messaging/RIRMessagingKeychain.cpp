@@ -1,5 +1,6 @@
 #include "sdk/messaging/RIRMessagingKeychain.h"
 
+#include "platform/dispatch/ExitDrain.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/keychain/Keychain.h"
 #include "sdk/messaging/RIRMessagingLogger.h"
@@ -26,7 +27,9 @@ RIRMessagingKeychain& RIRMessagingKeychain::sharedInstance() {
   return *instance;
 }
 
-RIRMessagingKeychain::RIRMessagingKeychain() : m_keychainOperationQueue("com.zoruvu.RirivuduInstanceID.Keychain") {}
+RIRMessagingKeychain::RIRMessagingKeychain() : m_keychainOperationQueue("com.zoruvu.RirivuduInstanceID.Keychain") {
+  platform::ExitDrain::registerQueue(m_keychainOperationQueue);
+}
 
 std::string RIRMessagingKeychain::describeQuery(const platform::KeychainQuery& query) {
   std::string out = "{class=genp";

@@ -187,13 +187,10 @@ void RIRMessagingPendingTopicsList::topicDidComplete(const std::string& topic, s
   ++m_completedRequests;
   if (error && subscriptionErrorIsRecoverable(*error)) return;
   if (!m_currentBatch) return;
+  std::vector<RIRMessagingTopicOperationCompletion> callbacks;
   auto handlers = m_currentBatch->topicHandlers().find(topic);
   if (handlers != m_currentBatch->topicHandlers().end()) {
-    if (!handlers->second.empty()) {
-      platform::mainQueue().async([callbacks = handlers->second, error] {
-        for (const auto& callback : callbacks) callback(error);
-      });
-    }
+    callbacks = std::move(handlers->second);
     m_currentBatch->topicHandlers().erase(handlers);
   }
   m_currentBatch->removeTopic(topic);
@@ -202,8 +199,15 @@ void RIRMessagingPendingTopicsList::topicDidComplete(const std::string& topic, s
                          m_topicBatches.end());
     m_currentBatch.reset();
   }
+  // Saved before anyone hears of it: a program that ends right after the
+  // completion must not find the topic pending at its next launch.
   if (std::shared_ptr<RIRMessagingPendingTopicsListDelegate> delegate = m_delegate.lock()) {
     delegate->pendingTopicsListDidUpdate(*this);
+  }
+  if (!callbacks.empty()) {
+    platform::mainQueue().async([callbacks = std::move(callbacks), error] {
+      for (const auto& callback : callbacks) callback(error);
+    });
   }
   scheduleResume();
 }

@@ -11,8 +11,9 @@
 // answered exactly once), persists (pendingTopicsListDidUpdate) and says
 // whether sending may start (pendingTopicsListCanRequestTopicUpdates). A
 // failure of the URL-loading domain keeps the topic and its completions for
-// a later resume; any other outcome completes the topic: its completions
-// run on the main queue with the error or none, and it leaves the batch.
+// a later resume; any other outcome completes the topic: it leaves the
+// batch, the list is persisted, and only then its completions run on the
+// main queue with the error or none.
 //
 // Archive: "ts" (date of archiving) and "batches"; empty batches are
 // dropped when read back. Completions are not archived.

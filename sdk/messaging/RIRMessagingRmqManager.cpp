@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/dispatch/ExitDrain.h"
 #include "platform/storage/FileSystem.h"
 #include "platform/text/NumberText.h"
 #include "sdk/messaging/RIRMessagingLogger.h"
@@ -57,6 +58,7 @@ std::string RIRMessagingPersistentSyncMessage::description() const {
 
 RIRMessagingRmqManager::RIRMessagingRmqManager(std::string databaseName)
     : m_databaseOperationQueue(kRIRMessagingRmqQueueLabel), m_databaseName(std::move(databaseName)) {
+  platform::ExitDrain::registerQueue(m_databaseOperationQueue);
   openDatabase();
 }
 
@@ -92,6 +94,7 @@ void RIRMessagingRmqManager::openDatabase() {
 bool RIRMessagingRmqManager::openAndCreateTables() {
   const std::string path = pathForDatabase();
   const bool exists = platform::fs::exists(path);
+  platform::fs::ensurePrivateFile(path);  // a failure shows in the open below
   const int result = sqlite3_open_v2(path.c_str(), &m_database, kOpenFlags, nullptr);
   if (result != SQLITE_OK) {
     const std::string error = errorText(result);
@@ -183,10 +186,14 @@ void RIRMessagingRmqManager::loadRmqId() {
 void RIRMessagingRmqManager::loadInitialOutgoingPersistentId() {
   int64_t highest = m_databaseOperationQueue.sync([this] { return queryHighestRmqId(); });
   if (highest == 0) highest = m_databaseOperationQueue.sync([this] { return queryLastRmqId(); });
-  m_rmqId = highest + 1;
+  // A stored ID at the top of the range stays there rather than wrapping.
+  m_rmqId = highest < std::numeric_limits<int64_t>::max() ? highest + 1 : highest;
 }
 
-int64_t RIRMessagingRmqManager::nextRmqId() { return ++m_rmqId; }
+int64_t RIRMessagingRmqManager::nextRmqId() {
+  if (m_rmqId < std::numeric_limits<int64_t>::max()) ++m_rmqId;
+  return m_rmqId;
+}
 
 int64_t RIRMessagingRmqManager::rmqId() const { return m_rmqId; }
 
@@ -312,9 +319,12 @@ std::shared_ptr<RIRMessagingPersistentSyncMessage> RIRMessagingRmqManager::query
     }
     std::shared_ptr<RIRMessagingPersistentSyncMessage> message;
     while (sqlite3_step(statement) == SQLITE_ROW) {
+      // The stored text whole: an ID may hold a NUL character.
       const unsigned char* text = sqlite3_column_text(statement, 0);
-      message = std::make_shared<RIRMessagingPersistentSyncMessage>(
-          text ? reinterpret_cast<const char*>(text) : "", sqlite3_column_int64(statement, 1));
+      const std::string id = text ? std::string(reinterpret_cast<const char*>(text),
+                                                static_cast<size_t>(sqlite3_column_bytes(statement, 0)))
+                                  : std::string();
+      message = std::make_shared<RIRMessagingPersistentSyncMessage>(id, sqlite3_column_int64(statement, 1));
       message->setApnsReceived(sqlite3_column_int(statement, 2) != 0);
       message->setMcsReceived(sqlite3_column_int(statement, 3) != 0);
     }

@@ -4,6 +4,7 @@
 
 #include "platform/storage/ArchiveClassRegistry.h"
 #include "platform/storage/KeyedArchiver.h"
+#include "sdk/installations/RIRInstallationsLogger.h"
 #include "sdk/messaging/RIRMessagingLogger.h"
 #include "sdk/messaging/RIRMessagingUtilities.h"
 
@@ -120,5 +121,5 @@ bool RIRMessagingTokenInfo::isFreshWithIID(const std::optional<std::string>& IID
 }
 
 std::string RIRMessagingTokenInfo::description() const {
-  return "<RIRMessagingTokenInfo: " + m_authorizedEntity + ", " + m_scope + ", " + m_token + ">";
+  return "<RIRMessagingTokenInfo: " + m_authorizedEntity + ", " + m_scope + ", " + kRIRInstallationsRedacted + ">";
 }

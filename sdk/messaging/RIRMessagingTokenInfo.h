@@ -54,7 +54,8 @@ class RIRMessagingTokenInfo : public platform::Archivable {
 
   std::string className() const override { return kClassName; }
   void encodeWith(platform::KeyedArchiver& archiver) const override;
-  // "<RIRMessagingTokenInfo: entity, scope, token>" for log lines.
+  // "<RIRMessagingTokenInfo: entity, scope, <redacted>>" for log lines: the
+  // token itself is a credential.
   std::string description() const;
 
  private:

@@ -5,6 +5,7 @@
 #include "platform/notifications/NotificationCenter.h"
 #include "sdk/core/RIRApp.h"
 #include "sdk/installations/RIRInstallations.h"
+#include "sdk/installations/RIRInstallationsLogger.h"
 #include "sdk/messaging/RIRMessagingErrors.h"
 #include "sdk/messaging/RIRMessagingLogger.h"
 #include "sdk/messaging/RIRMessagingUtilities.h"
@@ -180,7 +181,16 @@ void RIRMessagingTokenManager::saveDefaultTokenInfoInKeychain(const std::string&
   setDefaultRCMToken(token);
   auto info = std::make_shared<RIRMessagingTokenInfo>(rcmSenderID(), kRIRMessagingDefaultTokenScope, token,
                                                       RIRMessagingCurrentAppVersion(), ririvuduAppID());
-  info->setAPNSInfo(RIRMessagingAPNSInfo::initWithTokenOptionsDictionary(tokenOptions()));
+  std::shared_ptr<RIRMessagingAPNSInfo> apnsInfo = RIRMessagingAPNSInfo::initWithTokenOptionsDictionary(tokenOptions());
+  if (!apnsInfo) {
+    // At launch no push token is known yet: the stored record of this token
+    // keeps the one it was issued for, else the next request with that push
+    // token would see it as changed and register again.
+    std::shared_ptr<RIRMessagingTokenInfo> stored =
+        cachedTokenInfoWithAuthorizedEntity(info->authorizedEntity(), kRIRMessagingDefaultTokenScope);
+    if (stored && stored->token() == token) apnsInfo = stored->APNSInfo();
+  }
+  info->setAPNSInfo(apnsInfo);
   m_tokenStore->saveTokenInfoInCache(info);
 }
 
@@ -211,7 +221,7 @@ void RIRMessagingTokenManager::tokenWithAuthorizedEntity(const std::string& auth
     tokenOptions.set(kRIRMessagingTokenOptionsAPNSIsSandboxKey, Value(RIRMessagingIsSandboxApp()));
   }
   if (std::optional<std::string> appID = ririvuduAppID()) {
-    tokenOptions.set(kRIRMessagingTokenOptionsFirebaseAppIDKey, Value(*appID));
+    tokenOptions.set(kRIRMessagingTokenOptionsAppIDKey, Value(*appID));
   }
   auto fail = [handler](Error error) { onMain([handler, error] { handler(std::nullopt, error); }); };
   const char* missing = "Failed to send token request, missing critical info.";
@@ -302,7 +312,7 @@ void RIRMessagingTokenManager::fetchNewTokenWithAuthorizedEntity(const std::stri
       if (self->isDefaultTokenWithAuthorizedEntity(authorizedEntity, scope)) {
         self->postTokenRefreshNotificationWithDefaultRCMToken(token);
       }
-      const Value& appID = options[kRIRMessagingTokenOptionsFirebaseAppIDKey];
+      const Value& appID = options[kRIRMessagingTokenOptionsAppIDKey];
       auto info = std::make_shared<RIRMessagingTokenInfo>(
           authorizedEntity, scope, *token, RIRMessagingCurrentAppVersion(),
           appID.isString() ? std::optional<std::string>(*appID.asString()) : std::nullopt);
@@ -312,8 +322,8 @@ void RIRMessagingTokenManager::fetchNewTokenWithAuthorizedEntity(const std::stri
           if (handler) handler(std::nullopt, saveError);
           return;
         }
-        logger().logFuncDebug(kCodeFetched, "Token fetch successful, token: " + *token + ", authorizedEntity: " +
-                                                authorizedEntity + ", scope:" + scope);
+        logger().logFuncDebug(kCodeFetched, std::string("Token fetch successful, token: ") + kRIRInstallationsRedacted +
+                                                ", authorizedEntity: " + authorizedEntity + ", scope:" + scope);
         if (handler) handler(token, std::nullopt);
       });
     });
@@ -541,7 +551,7 @@ void RIRMessagingTokenManager::setAPNSToken(const std::optional<platform::Bytes>
         Dictionary options{{kRIRMessagingTokenOptionsAPNSKey, Value::data(current->deviceToken())},
                            {kRIRMessagingTokenOptionsAPNSIsSandboxKey, Value(sandbox)}};
         if (std::optional<std::string> appID = self->ririvuduAppID()) {
-          options.set(kRIRMessagingTokenOptionsFirebaseAppIDKey, Value(*appID));
+          options.set(kRIRMessagingTokenOptionsAppIDKey, Value(*appID));
         }
         auto ignore = [](std::optional<std::string>, std::optional<Error>) {};
         for (const auto& info : invalidated) {

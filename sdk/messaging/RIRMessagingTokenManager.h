@@ -10,6 +10,8 @@
 // token; otherwise it fetches, saves the record and, for the default token
 // (sender ID, scope "*"), posts "com.ririvudu.iid.notif.refresh-token" with
 // the token (object: a platform::Value string) before the handler hears it.
+// A launch that re-caches the stored default token before any push token is
+// known keeps the push token it was issued for, so it stays reusable.
 // A fetch or delete that ends cancelled is reported as a cancellation error
 // (NSURLErrorDomain -999): no record is saved and no notification posted.
 // Deletes remove the record at once and tell the server; deleteWithHandler

@@ -247,7 +247,7 @@ void RIRMessagingTokenFetchOperation::performTokenOperation() {
     items.emplace_back("apns_token",
                        *RIRMessagingAPNSTupleStringForTokenAndServerType(*apnsToken.asData(), sandbox.boolValue()));
   }
-  if (const std::string* appID = options[kRIRMessagingTokenOptionsFirebaseAppIDKey].asString()) {
+  if (const std::string* appID = options[kRIRMessagingTokenOptionsAppIDKey].asString()) {
     items.emplace_back("vod_app_id", *appID);
   }
   sendRequest(std::move(request), items, kCodeRegisterRequest, "Register request to ");
@@ -278,6 +278,11 @@ void RIRMessagingTokenFetchOperation::handleResponse(platform::HttpResult result
   if (result.error) {
     logger.logFuncDebug(kCodeFetchError, "Token fetch HTTP error. Error Code: " + std::to_string(result.error->code));
     finishWithResult(RIRMessagingTokenOperationError, std::nullopt, result.error);
+    return;
+  }
+  if (std::optional<Error> refused = RIRMessagingErrors::errorForHTTPStatus(result)) {
+    logger.logFuncDebug(kCodeFetchError, "Token fetch HTTP error. Error Code: " + std::to_string(result.statusCode()));
+    finishWithResult(RIRMessagingTokenOperationError, std::nullopt, refused);
     return;
   }
   const std::string body = result.text();
@@ -356,6 +361,12 @@ void RIRMessagingTokenDeleteOperation::handleResponse(platform::HttpResult resul
     RIRMessagingSharedLogger().logFuncDebug(
         kCodeUnregisterError, "Device unregister HTTP fetch error. Error code: " + std::to_string(result.error->code));
     finishWithResult(RIRMessagingTokenOperationError, std::nullopt, result.error);
+    return;
+  }
+  if (std::optional<Error> refused = RIRMessagingErrors::errorForHTTPStatus(result)) {
+    RIRMessagingSharedLogger().logFuncDebug(
+        kCodeUnregisterError, "Device unregister HTTP fetch error. Error code: " + std::to_string(result.statusCode()));
+    finishWithResult(RIRMessagingTokenOperationError, std::nullopt, refused);
     return;
   }
   const std::string body = result.text();

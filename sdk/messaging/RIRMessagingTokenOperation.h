@@ -14,7 +14,8 @@
 // (finishWithResult), calling its handlers in the order added, on the thread
 // that finishes it: result 0 success, 1 error, 2 cancelled (no token, no
 // error). A cancelled operation never sends; an answer arriving after the
-// finish is ignored.
+// finish is ignored; an answer whose status is not 2xx is an error (code
+// 0) whatever its body.
 //
 // Form bodies: every name and value is percent-encoded as one form
 // component, so that "&", "=" and "+" in a value cannot change the form.

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "platform/net/URLError.h"
+#include "sdk/installations/RIRInstallationsLogger.h"
 #include "sdk/messaging/RIRMessagingErrors.h"
 #include "sdk/messaging/RIRMessagingLogger.h"
 #include "sdk/messaging/RIRMessagingTokenManager.h"
@@ -101,8 +102,10 @@ void RIRMessagingTopicOperation::performSubscriptionChange() {
                               {"X-scope", m_topic}};
   if (m_action == RIRMessagingTopicActionUnsubscribe) items.emplace_back("delete", "true");
   const std::string body = RIRMessagingTokenOperation::formBody(items);
-  RIRMessagingSharedLogger().logLazy(ZULLoggerLevelInfo, kCodeRequest,
-                                     [&] { return "Topic subscription request: " + body; });
+  RIRMessagingSharedLogger().logLazy(ZULLoggerLevelInfo, kCodeRequest, [&] {
+    // The registration token (the first value) is a credential.
+    return std::string("Topic subscription request: sender=") + kRIRInstallationsRedacted + body.substr(body.find('&'));
+  });
   request.setBody(body);
 
   std::weak_ptr<RIRMessagingTopicOperation> weakSelf =
@@ -127,6 +130,12 @@ void RIRMessagingTopicOperation::handleResponse(platform::HttpResult result) {
     logger.logFuncDebug(kCodeHttpError,
                         "Device registration HTTP fetch error. Error Code: " + std::to_string(result.error->code));
     finishWithError(result.error);
+    return;
+  }
+  if (std::optional<platform::Error> refused = RIRMessagingErrors::errorForHTTPStatus(result)) {
+    logger.logFuncDebug(kCodeHttpError,
+                        "Device registration HTTP fetch error. Error Code: " + std::to_string(result.statusCode()));
+    finishWithError(refused);
     return;
   }
   const std::string body = result.text();

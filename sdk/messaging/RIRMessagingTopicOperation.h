@@ -8,9 +8,10 @@
 // Endpoint: $RCM_SERVER_ENDPOINT when set and not empty, else the
 // configured topic service (RIRMessagingServiceBaseURL) + "/iid/register".
 //
-// Outcome: an answer whose text before its first "=" is "token" succeeds;
-// an empty answer or any other fails with code 0 of "com.zoruvu.rcm"; a
-// transport error is passed on. The completion runs exactly once, on the
+// Outcome: a 2xx answer whose text before its first "=" is "token"
+// succeeds; an answer with another status (whatever its body), an empty
+// answer or any other fails with code 0 of "com.zoruvu.rcm"; a transport
+// error is passed on. The completion runs exactly once, on the
 // shared session's delegate queue (or where start or cancel ran); a cancel
 // finishes it with code 3005 and the cancelled request's own answer is
 // ignored.

@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "measurement/engine/ROZAdavurudo.h"
+#include "measurement/script/APMPScriptRegistration.h"
 #include "platform/runtime/ClassRegistry.h"
 #include "sdk/core/RIRApp.h"
 #include "sdk/core/RIRHeartbeatLogger.h"
@@ -37,5 +39,7 @@ void RIRRegisterAll() {
     RIRABTestingRegisterLibrary();
     RIRRemoteConfigRegisterLibrary();
     RIRMessagingRegisterLibrary();
+    APMPScriptRegisterLibrary();
+    ROZAdavurudoRegisterLibrary();
   });
 }

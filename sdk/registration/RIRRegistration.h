@@ -19,6 +19,12 @@
 //   7. messaging        RIRMessagingRegisterLibrary()   "riri-rcm"; its component is
 //                       created when the default app is configured and needs the
 //                       installations (3) and, for delivery metrics, the transport (4)
+//   8. script runtime   APMPScriptRegisterLibrary()   the event-editing factory of the
+//                       measurement settings (configuration programs run in it)
+//   9. analytics        ROZAdavurudoRegisterLibrary()   the class "ROZAdavurudo" that
+//                       configure starts analytics through (which starts the
+//                       measurement engine), and the engine's did-finish-launching
+//                       observer
 // Libraries added later append their line here, their call in
 // RIRRegistration.cpp and their target to this folder's CMakeLists.txt.
 // A library's function calls RIRApp::registerInternalLibrary(library, name[,

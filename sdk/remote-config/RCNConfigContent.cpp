@@ -158,15 +158,8 @@ platform::Array RCNConfigContent::activeRolloutMetadata() {
   return m_activeRolloutMetadata.copy();
 }
 
-void RCNConfigContent::updateMainTableWithValues(const std::string& ririvuduNamespace, const std::string& key,
-                                                 const platform::Bytes& bytes, RCNDBSource source) {
-  if (!m_DBManager) return;
-  m_DBManager->insertMainTableWithValues(
-      platform::Array{Value(m_bundleIdentifier), Value(ririvuduNamespace), Value(key), Value::data(bytes)}, source);
-}
-
 void RCNConfigContent::copyFromDictionary(const std::optional<RCNNamespaceConfigs>& dictionary, RCNDBSource source,
-                                          const std::string& ririvuduNamespace) {
+                                          const std::string& ririvuduNamespace, RCNConfigDBWrites& writes) {
   checkAndWaitForInitialDatabaseLoad();
   if (!dictionary) {
     RIRLogEmitError(kRCNLogService, "I-RCN000007", "The source dictionary to copy from does not exist.");
@@ -177,21 +170,25 @@ void RCNConfigContent::copyFromDictionary(const std::optional<RCNNamespaceConfig
                       "This shouldn't happen. Destination dictionary should never be pending type.");
     return;
   }
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_activeConfig.erase(ririvuduNamespace);
-  if (m_DBManager) m_DBManager->deleteRecordFromMainTableWithNamespace(ririvuduNamespace, m_bundleIdentifier, source);
-  RCNConfigValues& target = m_activeConfig[ririvuduNamespace];
-  auto found = dictionary->find(ririvuduNamespace);
-  if (found == dictionary->end()) return;
-  for (const auto& [key, value] : found->second) {
-    const platform::Bytes bytes = value ? value->dataValue() : platform::Bytes();
-    target[key] = ZUVUduvedOrovarValue::initWithData(value ? value->data() : std::nullopt, ZUVUduvedOrovarSourceRemote);
-    updateMainTableWithValues(ririvuduNamespace, key, bytes, RCNDBSourceActive);
+  RCNConfigRows rows;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_activeConfig.erase(ririvuduNamespace);
+    RCNConfigValues& target = m_activeConfig[ririvuduNamespace];
+    auto found = dictionary->find(ririvuduNamespace);
+    if (found != dictionary->end()) {
+      for (const auto& [key, value] : found->second) {
+        target[key] =
+            ZUVUduvedOrovarValue::initWithData(value ? value->data() : std::nullopt, ZUVUduvedOrovarSourceRemote);
+        rows.emplace_back(key, value ? value->dataValue() : platform::Bytes());
+      }
+    }
   }
+  writes.replaceMainRows(m_bundleIdentifier, ririvuduNamespace, RCNDBSourceActive, std::move(rows));
 }
 
 void RCNConfigContent::copyFromDictionary(const std::optional<platform::Dictionary>& dictionary, RCNDBSource source,
-                                          const std::string& ririvuduNamespace) {
+                                          const std::string& ririvuduNamespace, RCNConfigDBWrites& writes) {
   checkAndWaitForInitialDatabaseLoad();
   if (!dictionary) {
     RIRLogEmitError(kRCNLogService, "I-RCN000007", "The source dictionary to copy from does not exist.");
@@ -202,22 +199,26 @@ void RCNConfigContent::copyFromDictionary(const std::optional<platform::Dictiona
                       "This shouldn't happen. Destination dictionary should never be pending type.");
     return;
   }
-  std::lock_guard<std::mutex> lock(m_mutex);
-  if (m_DBManager) m_DBManager->deleteRecordFromMainTableWithNamespace(ririvuduNamespace, m_bundleIdentifier, source);
-  RCNConfigValues& target = m_defaultConfig[ririvuduNamespace];
-  target.clear();
-  std::optional<platform::Dictionary> items = dictionary->get(ririvuduNamespace).asDictionary();
-  if (!items) return;
-  for (const auto& [key, item] : *items) {
-    std::optional<platform::Bytes> bytes = defaultBytes(key, item);
-    if (!bytes) continue;
-    target[key] = ZUVUduvedOrovarValue::initWithData(*bytes, ZUVUduvedOrovarSourceDefault);
-    updateMainTableWithValues(ririvuduNamespace, key, *bytes, RCNDBSourceDefault);
+  RCNConfigRows rows;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    RCNConfigValues& target = m_defaultConfig[ririvuduNamespace];
+    target.clear();
+    if (std::optional<platform::Dictionary> items = dictionary->get(ririvuduNamespace).asDictionary()) {
+      for (const auto& [key, item] : *items) {
+        std::optional<platform::Bytes> bytes = defaultBytes(key, item);
+        if (!bytes) continue;
+        target[key] = ZUVUduvedOrovarValue::initWithData(*bytes, ZUVUduvedOrovarSourceDefault);
+        rows.emplace_back(key, std::move(*bytes));
+      }
+    }
   }
+  writes.replaceMainRows(m_bundleIdentifier, ririvuduNamespace, RCNDBSourceDefault, std::move(rows));
 }
 
 void RCNConfigContent::updateConfigContentWithResponse(const platform::Dictionary& response,
-                                                       const std::string& ririvuduNamespace) {
+                                                       const std::string& ririvuduNamespace,
+                                                       RCNConfigDBWrites& writes) {
   checkAndWaitForInitialDatabaseLoad();
   const Value* state = response.find("state");
   if (state == nullptr) {
@@ -234,29 +235,23 @@ void RCNConfigContent::updateConfigContentWithResponse(const platform::Dictionar
     m_fetchedConfig[ririvuduNamespace];
   } else if (stateText == kStateEmptyConfig) {
     m_fetchedConfig[ririvuduNamespace].clear();
-    if (m_DBManager) {
-      m_DBManager->deleteRecordFromMainTableWithNamespace(ririvuduNamespace, m_bundleIdentifier, RCNDBSourceFetched);
-    }
+    writes.replaceMainRows(m_bundleIdentifier, ririvuduNamespace, RCNDBSourceFetched, {});
   } else if (stateText == kStateNoTemplate) {
     m_fetchedConfig.erase(ririvuduNamespace);
-    if (m_DBManager) {
-      m_DBManager->deleteRecordFromMainTableWithNamespace(ririvuduNamespace, m_bundleIdentifier, RCNDBSourceFetched);
-    }
+    writes.replaceMainRows(m_bundleIdentifier, ririvuduNamespace, RCNDBSourceFetched, {});
   } else if (stateText == kStateUpdate) {
-    handleUpdateStateForConfigNamespace(ririvuduNamespace, response.get("entries"));
-    handleUpdatePersonalization(response.get("personalizationMetadata"));
-    handleUpdateRolloutFetchedMetadata(response.get("rolloutMetadata"));
+    handleUpdateStateForConfigNamespace(ririvuduNamespace, response.get("entries"), writes);
+    handleUpdatePersonalization(response.get("personalizationMetadata"), writes);
+    handleUpdateRolloutFetchedMetadata(response.get("rolloutMetadata"), writes);
   }
 }
 
 void RCNConfigContent::handleUpdateStateForConfigNamespace(const std::string& ririvuduNamespace,
-                                                           const Value& entries) {
+                                                           const Value& entries, RCNConfigDBWrites& writes) {
   RIRLogEmitDebug(kRCNLogService, "I-RCN000058", "Update config in DB for namespace:" + ririvuduNamespace);
-  if (m_DBManager) {
-    m_DBManager->deleteRecordFromMainTableWithNamespace(ririvuduNamespace, m_bundleIdentifier, RCNDBSourceFetched);
-  }
   RCNConfigValues& target = m_fetchedConfig[ririvuduNamespace];
   target.clear();
+  RCNConfigRows rows;
   std::optional<platform::Dictionary> dictionary = entries.asDictionary();
   bool skipped = !entries.isNull() && !dictionary;
   if (dictionary) {
@@ -269,23 +264,24 @@ void RCNConfigContent::handleUpdateStateForConfigNamespace(const std::string& ri
       platform::Bytes bytes = bytesOf(*text);
       if (bytes.empty()) continue;
       target[key] = ZUVUduvedOrovarValue::initWithData(bytes, ZUVUduvedOrovarSourceRemote);
-      updateMainTableWithValues(ririvuduNamespace, key, bytes, RCNDBSourceFetched);
+      rows.emplace_back(key, std::move(bytes));
     }
   }
+  writes.replaceMainRows(m_bundleIdentifier, ririvuduNamespace, RCNDBSourceFetched, std::move(rows));
   if (skipped) RIRLogEmitError(kRCNLogService, "I-RCN000077", "Invalid dictionary value for key 'entries'");
 }
 
-void RCNConfigContent::handleUpdatePersonalization(const Value& metadata) {
+void RCNConfigContent::handleUpdatePersonalization(const Value& metadata, RCNConfigDBWrites& writes) {
   std::optional<platform::Dictionary> dictionary = metadata.asDictionary();
   if (!dictionary) return;
   for (const auto& [key, value] : *dictionary) {
     if (!value.isDictionary()) return;
   }
   m_fetchedPersonalization = dictionary->copy();
-  if (m_DBManager) m_DBManager->insertOrUpdatePersonalizationConfig(m_fetchedPersonalization, RCNDBSourceFetched);
+  writes.replacePersonalization(m_fetchedPersonalization, RCNDBSourceFetched);
 }
 
-void RCNConfigContent::handleUpdateRolloutFetchedMetadata(const Value& metadata) {
+void RCNConfigContent::handleUpdateRolloutFetchedMetadata(const Value& metadata, RCNConfigDBWrites& writes) {
   platform::Array rollouts;
   if (std::optional<platform::Array> array = metadata.asArray()) {
     bool allObjects = true;
@@ -293,30 +289,19 @@ void RCNConfigContent::handleUpdateRolloutFetchedMetadata(const Value& metadata)
     if (allObjects) rollouts = array->copy();
   }
   m_fetchedRolloutMetadata = rollouts;
-  if (m_DBManager) m_DBManager->insertOrUpdateRolloutTableWithKey(RCNRolloutTableKeyFetchedMetadata, rollouts);
+  writes.replaceRollout(RCNRolloutTableKeyFetchedMetadata, rollouts);
 }
 
-void RCNConfigContent::activatePersonalization() {
+void RCNConfigContent::activatePersonalization(RCNConfigDBWrites& writes) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_activePersonalization = m_fetchedPersonalization.copy();
-  if (m_DBManager) m_DBManager->insertOrUpdatePersonalizationConfig(m_activePersonalization, RCNDBSourceActive);
+  writes.replacePersonalization(m_activePersonalization, RCNDBSourceActive);
 }
 
-void RCNConfigContent::activateRolloutMetadata(std::function<void(bool success)> completion) {
-  platform::Array active;
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_activeRolloutMetadata = m_fetchedRolloutMetadata.copy();
-    active = m_activeRolloutMetadata.copy();
-  }
-  if (!m_DBManager) {
-    if (completion) completion(false);
-    return;
-  }
-  m_DBManager->insertOrUpdateRolloutTableWithKey(RCNRolloutTableKeyActiveMetadata, active,
-                                                 [completion](bool success, std::optional<platform::Dictionary>) {
-                                                   if (completion) completion(success);
-                                                 });
+void RCNConfigContent::activateRolloutMetadata(RCNConfigDBWrites& writes) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_activeRolloutMetadata = m_fetchedRolloutMetadata.copy();
+  writes.replaceRollout(RCNRolloutTableKeyActiveMetadata, m_activeRolloutMetadata);
 }
 
 RCNConfigAndMetadata RCNConfigContent::getConfigAndMetadataForNamespace(const std::string& ririvuduNamespace) {

@@ -3,6 +3,10 @@
 // the fetched and active personalization metadata and rollout metadata. Every
 // change is mirrored into the config database.
 //
+// Changes are mirrored through the caller's RCNConfigDBWrites, which the
+// caller commits (one transaction per fetch answer, activation or set of
+// defaults); nothing here waits for the database after the initial load.
+//
 // The content loads everything from the database once, right after it is
 // made (two loads on the database queue, counted on a dispatch group). Every
 // reader waits for that load, at most `loadTimeout` seconds (30) each time:
@@ -67,18 +71,19 @@ class RCNConfigContent : public std::enable_shared_from_this<RCNConfigContent> {
   // given values (source remote). A nil dictionary logs "I-RCN000007"; the
   // fetched source logs "I-RCN000008".
   void copyFromDictionary(const std::optional<RCNNamespaceConfigs>& dictionary, RCNDBSource source,
-                          const std::string& ririvuduNamespace);
+                          const std::string& ririvuduNamespace, RCNConfigDBWrites& writes);
   // Replaces the namespace's default values with the given items as bytes:
   // data as is, texts as UTF-8, numbers and Booleans as their text, dates as
   // local "yyyy-MM-dd HH:mm:ss", arrays and dictionaries as JSON (one that
   // cannot be written is skipped with "I-RCN000076" / "I-RCN000077"); other
   // kinds are skipped.
   void copyFromDictionary(const std::optional<platform::Dictionary>& dictionary, RCNDBSource source,
-                          const std::string& ririvuduNamespace);
+                          const std::string& ririvuduNamespace, RCNConfigDBWrites& writes);
 
-  void updateConfigContentWithResponse(const platform::Dictionary& response, const std::string& ririvuduNamespace);
-  void activatePersonalization();
-  void activateRolloutMetadata(std::function<void(bool success)> completion);
+  void updateConfigContentWithResponse(const platform::Dictionary& response, const std::string& ririvuduNamespace,
+                                       RCNConfigDBWrites& writes);
+  void activatePersonalization(RCNConfigDBWrites& writes);
+  void activateRolloutMetadata(RCNConfigDBWrites& writes);
 
   RCNConfigAndMetadata getConfigAndMetadataForNamespace(const std::string& ririvuduNamespace);
   std::shared_ptr<ZUVUduvedOrovarUpdate> getConfigUpdateForNamespace(const std::string& ririvuduNamespace);
@@ -86,6 +91,7 @@ class RCNConfigContent : public std::enable_shared_from_this<RCNConfigContent> {
   static std::map<std::string, platform::Dictionary> getParameterKeyToRolloutMetadata(const platform::Array& metadata);
 
   const std::string& bundleIdentifier() const { return m_bundleIdentifier; }
+  const std::shared_ptr<RCNConfigDBManager>& DBManager() const { return m_DBManager; }
 
  private:
   struct PrivateTag {};
@@ -95,12 +101,11 @@ class RCNConfigContent : public std::enable_shared_from_this<RCNConfigContent> {
 
  private:
   void loadConfigFromMainTable();
-  void updateMainTableWithValues(const std::string& ririvuduNamespace, const std::string& key,
-                                 const platform::Bytes& bytes, RCNDBSource source);
   // Under m_mutex.
-  void handleUpdateStateForConfigNamespace(const std::string& ririvuduNamespace, const platform::Value& entries);
-  void handleUpdatePersonalization(const platform::Value& metadata);
-  void handleUpdateRolloutFetchedMetadata(const platform::Value& metadata);
+  void handleUpdateStateForConfigNamespace(const std::string& ririvuduNamespace, const platform::Value& entries,
+                                           RCNConfigDBWrites& writes);
+  void handleUpdatePersonalization(const platform::Value& metadata, RCNConfigDBWrites& writes);
+  void handleUpdateRolloutFetchedMetadata(const platform::Value& metadata, RCNConfigDBWrites& writes);
 
   const std::shared_ptr<RCNConfigDBManager> m_DBManager;
   const double m_loadTimeout;

@@ -4,7 +4,9 @@
 #include <mutex>
 
 #include "platform/dispatch/ConcurrentQueue.h"
+#include "platform/dispatch/ExitDrain.h"
 #include "platform/dispatch/MainQueue.h"
+#include "platform/storage/FileSystem.h"
 #include "platform/storage/Json.h"
 #include "platform/storage/StandardFolders.h"
 #include "sdk/core/RIRLogger.h"
@@ -107,7 +109,9 @@ std::string RCNConfigDBManager::firstGenerationDatabasePath() {
 }
 
 RCNConfigDBManager::RCNConfigDBManager(PrivateTag, std::string path)
-    : m_path(std::move(path)), m_queue(kQueueLabel), m_newDatabaseQueue(kNewDatabaseQueueLabel) {}
+    : m_path(std::move(path)), m_queue(kQueueLabel), m_newDatabaseQueue(kNewDatabaseQueueLabel) {
+  platform::ExitDrain::registerQueue(m_queue);
+}
 
 std::shared_ptr<RCNConfigDBManager> RCNConfigDBManager::create() {
   auto manager = std::make_shared<RCNConfigDBManager>(PrivateTag{}, remoteConfigPathForDatabase());
@@ -137,8 +141,16 @@ RCNConfigDBManager::~RCNConfigDBManager() {
 void RCNConfigDBManager::onQueue(std::function<void(RCNConfigDBManager&)> work) {
   std::weak_ptr<RCNConfigDBManager> weak = weak_from_this();
   m_queue.async([weak, work = std::move(work)] {
-    if (std::shared_ptr<RCNConfigDBManager> self = weak.lock()) work(*self);
+    if (std::shared_ptr<RCNConfigDBManager> self = weak.lock()) {
+      work(*self);
+      self->healIfDamaged();
+    }
   });
+}
+
+void RCNConfigDBManager::addRecreationObserver(std::function<void()> observer) {
+  std::lock_guard<std::mutex> lock(m_observersMutex);
+  m_recreationObservers.push_back(std::move(observer));
 }
 
 bool RCNConfigDBManager::isNewDatabase() const {
@@ -152,7 +164,7 @@ void RCNConfigDBManager::setNewDatabase() {
 }
 
 bool RCNConfigDBManager::isOpen() {
-  return m_queue.sync([this] { return m_database != nullptr; });
+  return onQueueSync([this] { return m_database != nullptr; });
 }
 
 void RCNConfigDBManager::waitForDatabaseOperationQueue() {
@@ -169,27 +181,56 @@ void RCNConfigDBManager::createOrOpenDatabase() {
     removeDatabase(oldPath);
   }
   logInfo("I-RCN000062", "Loading database at path " + m_path);
-  OpenResult result = openDatabaseWithSchema(true);
+  const OpenResult result = openDatabaseWithSchema(true);
   if (result == OpenResult::Opened) return;
   if (result == OpenResult::SchemaFailed) {
-    const int failure = sqlite3_errcode(m_database);
     logError("I-RCN000010", "Failed to create table.");
-    if (failure == SQLITE_CORRUPT || failure == SQLITE_NOTADB) {
-      // The file is no database (any more): start a new one, once.
-      removeDatabase(m_path);
-      result = openDatabaseWithSchema(false);
-      if (result == OpenResult::Opened) return;
-      if (result == OpenResult::SchemaFailed) {
-        removeDatabase(m_path);
-        logError("I-RCN000010", "Failed to create table.");
-      }
-    }
+    // A file that is no database (any more) is moved aside and made anew by
+    // the work's end; anything else keeps the file and its rows.
+    if (m_damaged) return;
   }
   // Busy, locked, read-only, full, I/O, in use elsewhere...: the file keeps
   // its rows; work without a connection.
   if (m_database != nullptr) sqlite3_close(m_database);
   m_database = nullptr;
   m_lock.reset();
+}
+
+void RCNConfigDBManager::noteResult(int result) {
+  const int primary = result & 0xff;
+  if (m_database != nullptr && (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB)) m_damaged = true;
+}
+
+void RCNConfigDBManager::healIfDamaged() {
+  if (!m_damaged) return;
+  m_damaged = false;
+  if (m_database != nullptr) sqlite3_close_v2(m_database);
+  m_database = nullptr;
+  if (m_recreated) {
+    logError("I-RCN000082", "Database " + m_path + " is damaged again: working from memory without it.");
+    return;
+  }
+  m_recreated = true;
+  // The journal goes with its file: left behind, it would be played back into the new one.
+  const std::string aside = m_path + ".corrupt";
+  std::error_code error;
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+    const std::string from = m_path + suffix;
+    if (std::filesystem::exists(from, error)) std::filesystem::rename(from, aside + suffix, error);
+    if (error) std::filesystem::remove(from, error);
+  }
+  logError("I-RCN000081", "Database " + m_path + " is damaged: moved aside to " + aside + " and created anew.");
+  if (openDatabaseWithSchema(false) != OpenResult::Opened) {
+    if (m_database != nullptr) sqlite3_close(m_database);
+    m_database = nullptr;
+    m_damaged = false;
+  }
+  std::vector<std::function<void()>> observers;
+  {
+    std::lock_guard<std::mutex> lock(m_observersMutex);
+    observers = m_recreationObservers;
+  }
+  for (std::function<void()>& observer : observers) platform::globalQueue().async(std::move(observer));
 }
 
 RCNConfigDBManager::OpenResult RCNConfigDBManager::openDatabaseWithSchema(bool migrate) {
@@ -202,6 +243,7 @@ RCNConfigDBManager::OpenResult RCNConfigDBManager::openDatabaseWithSchema(bool m
       return OpenResult::Failed;
     }
   }
+  platform::fs::ensurePrivateFile(m_path);  // a failure shows in the open below
   if (sqlite3_open_v2(m_path.c_str(), &m_database, kOpenFlags, nullptr) != SQLITE_OK) {
     logDatabaseError();
     return OpenResult::Failed;
@@ -240,7 +282,12 @@ void RCNConfigDBManager::migrateV1NamespaceToV2Namespace() {
     sqlite3_stmt* statement = prepareSQL(select.c_str());
     if (statement == nullptr) return;
     std::vector<std::string> namespaces;
-    while (sqlite3_step(statement) == SQLITE_ROW) namespaces.push_back(columnText(statement, 0));
+    int result = SQLITE_ROW;
+    while ((result = sqlite3_step(statement)) == SQLITE_ROW) namespaces.push_back(columnText(statement, 0));
+    if (result != SQLITE_DONE) {
+      logErrorWithSQL(select.c_str(), statement, false);
+      return;
+    }
     sqlite3_finalize(statement);
     const std::string update = std::string("UPDATE ") + table + " SET namespace = ? WHERE namespace = ?";
     for (const std::string& oldNamespace : namespaces) {
@@ -269,15 +316,19 @@ void RCNConfigDBManager::removeDatabase(const std::string& path) {
 
 // --- statements ---------------------------------------------------------------------------
 
-std::string RCNConfigDBManager::errorMessage() const { return sqlite3_errmsg(m_database); }
-
-int RCNConfigDBManager::errorCode() const { return sqlite3_errcode(m_database); }
-
-void RCNConfigDBManager::logDatabaseError() const {
-  logError("I-RCN000015", "Error message: " + errorMessage() + ". Error code: " + std::to_string(errorCode()) + ".");
+// Without a connection SQLite's own text would be "out of memory".
+std::string RCNConfigDBManager::errorMessage() const {
+  return m_database != nullptr ? sqlite3_errmsg(m_database) : "no database connection";
 }
 
-bool RCNConfigDBManager::logErrorWithSQL(const char* sql, sqlite3_stmt* statement, bool returnValue) const {
+int RCNConfigDBManager::errorCode() const { return m_database != nullptr ? sqlite3_errcode(m_database) : SQLITE_MISUSE; }
+
+void RCNConfigDBManager::logDatabaseError() {
+  logError("I-RCN000015", "Error message: " + errorMessage() + ". Error code: " + std::to_string(errorCode()) + ".");
+  noteResult(errorCode());
+}
+
+bool RCNConfigDBManager::logErrorWithSQL(const char* sql, sqlite3_stmt* statement, bool returnValue) {
   if (sql != nullptr) logError("I-RCN000016", std::string("Failed with SQL: ") + sql + ".");
   logDatabaseError();
   if (statement != nullptr) sqlite3_finalize(statement);
@@ -286,9 +337,12 @@ bool RCNConfigDBManager::logErrorWithSQL(const char* sql, sqlite3_stmt* statemen
 
 bool RCNConfigDBManager::executeQuery(const char* sql) {
   char* message = nullptr;
-  if (sqlite3_exec(m_database, sql, nullptr, nullptr, &message) != SQLITE_OK) {
-    logError("I-RCN000012", std::string("Failed to execute query with error ") + (message ? message : "") + ".");
+  const int result = m_database != nullptr ? sqlite3_exec(m_database, sql, nullptr, nullptr, &message) : SQLITE_MISUSE;
+  if (result != SQLITE_OK) {
+    logError("I-RCN000012", std::string("Failed to execute query with error ") +
+                                (message ? message : m_database ? "" : "no database connection") + ".");
     sqlite3_free(message);
+    noteResult(result);
     return false;
   }
   return true;
@@ -305,7 +359,7 @@ bool RCNConfigDBManager::executeQuery(const char* sql, const std::vector<std::st
 
 sqlite3_stmt* RCNConfigDBManager::prepareSQL(const char* sql) {
   sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(m_database, sql, -1, &statement, nullptr) != SQLITE_OK) {
+  if (m_database == nullptr || sqlite3_prepare_v2(m_database, sql, -1, &statement, nullptr) != SQLITE_OK) {
     logErrorWithSQL(sql, statement, false);
     return nullptr;
   }
@@ -327,9 +381,15 @@ bool RCNConfigDBManager::bindStringsToStatement(sqlite3_stmt* statement, const s
   return true;
 }
 
-std::vector<platform::Bytes> RCNConfigDBManager::loadValuesFromStatement(sqlite3_stmt* statement) {
+std::optional<std::vector<platform::Bytes>> RCNConfigDBManager::loadValuesFromStatement(sqlite3_stmt* statement,
+                                                                                       const char* sql) {
   std::vector<platform::Bytes> values;
-  while (sqlite3_step(statement) == SQLITE_ROW) values.push_back(columnBytes(statement, 0));
+  int result = SQLITE_ROW;
+  while ((result = sqlite3_step(statement)) == SQLITE_ROW) values.push_back(columnBytes(statement, 0));
+  if (result != SQLITE_DONE) {
+    logErrorWithSQL(sql, statement, false);
+    return std::nullopt;
+  }
   sqlite3_finalize(statement);
   return values;
 }
@@ -374,14 +434,53 @@ bool RCNConfigDBManager::insertMetadataRow(const platform::Dictionary& columns) 
 }
 
 bool RCNConfigDBManager::replaceMetadataRow(const platform::Dictionary& columns) {
+  return executeQuery("DELETE FROM fetch_metadata_v2 WHERE bundle_identifier = ? and namespace = ?",
+                      {columns.get(RCNKeyBundleIdentifier).stringValue(), columns.get(RCNKeyNamespace).stringValue()}) &&
+         insertMetadataRow(columns);
+}
+
+bool RCNConfigDBManager::runInTransaction(const std::vector<RCNConfigDBWrites::Step>& steps) {
+  if (steps.empty()) return true;
   if (!executeQuery("BEGIN IMMEDIATE")) return false;
-  const bool replaced =
-      executeQuery("DELETE FROM fetch_metadata_v2 WHERE bundle_identifier = ? and namespace = ?",
-                   {columns.get(RCNKeyBundleIdentifier).stringValue(), columns.get(RCNKeyNamespace).stringValue()}) &&
-      insertMetadataRow(columns);
-  if (replaced && executeQuery("COMMIT")) return true;
-  executeQuery("ROLLBACK");
+  bool done = true;
+  for (const RCNConfigDBWrites::Step& step : steps) {
+    if (!(done = step(*this))) break;
+  }
+  if (done && executeQuery("COMMIT")) return true;
+  // SQLite may have rolled back on its own already.
+  if (m_database != nullptr && sqlite3_get_autocommit(m_database) == 0) executeQuery("ROLLBACK");
   return false;
+}
+
+bool RCNConfigDBManager::replaceMainRows(const std::string& bundleIdentifier, const std::string& ririvuduNamespace,
+                                         RCNDBSource source, const RCNConfigRows& rows) {
+  const std::string remove =
+      std::string("DELETE FROM ") + mainTable(source) + " WHERE bundle_identifier = ? and namespace = ?";
+  if (!executeQuery(remove.c_str(), {bundleIdentifier, ririvuduNamespace})) return false;
+  if (rows.empty()) return true;
+  const std::string sql = std::string("INSERT INTO ") + mainTable(source) +
+                          " (bundle_identifier, namespace, key, value) values (?, ?, ?, ?)";
+  sqlite3_stmt* statement = prepareSQL(sql.c_str());
+  if (statement == nullptr) return false;
+  if (!bindStringsToStatement(statement, {bundleIdentifier, ririvuduNamespace})) return false;
+  for (const auto& [key, value] : rows) {
+    if (sqlite3_bind_text(statement, 3, key.c_str(), static_cast<int>(key.size()), SQLITE_STATIC) != SQLITE_OK ||
+        sqlite3_bind_blob(statement, 4, value.data(), static_cast<int>(value.size()), SQLITE_STATIC) != SQLITE_OK ||
+        sqlite3_step(statement) != SQLITE_DONE) {
+      return logErrorWithSQL(sql.c_str(), statement, false);
+    }
+    sqlite3_reset(statement);
+  }
+  sqlite3_finalize(statement);
+  return true;
+}
+
+bool RCNConfigDBManager::replaceExperimentRows(const std::string& key, const std::vector<platform::Bytes>& values) {
+  if (!executeQuery("DELETE FROM experiment WHERE key = ?", {key})) return false;
+  for (const platform::Bytes& value : values) {
+    if (!insertExperimentRow(key, value)) return false;
+  }
+  return true;
 }
 
 bool RCNConfigDBManager::insertMainRow(const platform::Array& values, RCNDBSource source) {
@@ -525,9 +624,14 @@ std::optional<RCNNamespaceConfigs> RCNConfigDBManager::loadMainTableWithBundleId
   const ZUVUduvedOrovarSource valueSource =
       source == RCNDBSourceDefault ? ZUVUduvedOrovarSourceDefault : ZUVUduvedOrovarSourceRemote;
   RCNNamespaceConfigs configs;
-  while (sqlite3_step(statement) == SQLITE_ROW) {
+  int result = SQLITE_ROW;
+  while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
     configs[columnText(statement, 1)][columnText(statement, 2)] =
         ZUVUduvedOrovarValue::initWithData(columnBytes(statement, 3), valueSource);
+  }
+  if (result != SQLITE_DONE) {
+    logErrorWithSQL(sql.c_str(), statement, false);
+    return std::nullopt;
   }
   sqlite3_finalize(statement);
   return configs;
@@ -543,7 +647,12 @@ std::optional<platform::Dictionary> RCNConfigDBManager::loadMetadataTableWithBun
   if (statement == nullptr) return std::nullopt;
   if (!bindStringsToStatement(statement, {bundleIdentifier, ririvuduNamespace})) return std::nullopt;
   platform::Dictionary row;
-  if (sqlite3_step(statement) == SQLITE_ROW) {
+  const int result = sqlite3_step(statement);
+  if (result != SQLITE_ROW && result != SQLITE_DONE) {
+    logErrorWithSQL(sql, statement, false);
+    return std::nullopt;
+  }
+  if (result == SQLITE_ROW) {
     const std::string stored = columnText(statement, 0);
     if (stored != bundleIdentifier) {
       logError("I-RCN000014",
@@ -572,7 +681,7 @@ std::vector<platform::Bytes> RCNConfigDBManager::loadExperimentTableFromKey(cons
   sqlite3_stmt* statement = prepareSQL(sql);
   if (statement == nullptr) return {};
   if (!bindStringsToStatement(statement, {key})) return {};
-  return loadValuesFromStatement(statement);
+  return loadValuesFromStatement(statement, sql).value_or(std::vector<platform::Bytes>());
 }
 
 std::optional<platform::Bytes> RCNConfigDBManager::loadPersonalizationTableFromKey(RCNDBSource source) {
@@ -583,9 +692,9 @@ std::optional<platform::Bytes> RCNConfigDBManager::loadPersonalizationTableFromK
     logErrorWithSQL(sql, statement, false);
     return std::nullopt;
   }
-  std::vector<platform::Bytes> values = loadValuesFromStatement(statement);
-  if (values.size() != 1) return std::nullopt;
-  return values.front();
+  std::optional<std::vector<platform::Bytes>> values = loadValuesFromStatement(statement, sql);
+  if (!values || values->size() != 1) return std::nullopt;
+  return values->front();
 }
 
 std::optional<platform::Array> RCNConfigDBManager::loadRolloutTableFromKey(const std::string& key) {
@@ -593,10 +702,10 @@ std::optional<platform::Array> RCNConfigDBManager::loadRolloutTableFromKey(const
   sqlite3_stmt* statement = prepareSQL(sql);
   if (statement == nullptr) return std::nullopt;
   if (!bindStringsToStatement(statement, {key})) return std::nullopt;
-  std::vector<platform::Bytes> values = loadValuesFromStatement(statement);
-  if (values.size() != 1) return std::nullopt;
-  if (values.front().empty()) return platform::Array();
-  platform::Result<Value> parsed = platform::Json::parse(values.front());
+  std::optional<std::vector<platform::Bytes>> values = loadValuesFromStatement(statement, sql);
+  if (!values || values->size() != 1) return std::nullopt;
+  if (values->front().empty()) return platform::Array();
+  platform::Result<Value> parsed = platform::Json::parse(values->front());
   if (!parsed.ok() || !parsed.value().isArray()) {
     logError("I-RCN000011", "Failed to convert NSData to NSAarry for Rollout Metadata with error " +
                                 (parsed.ok() ? std::string("not an array") : parsed.error().description()) + ".");
@@ -614,8 +723,25 @@ void RCNConfigDBManager::insertMetadataTableWithValues(const platform::Dictionar
 }
 
 void RCNConfigDBManager::replaceMetadataTableWithValues(const platform::Dictionary& columns, RCNDBCompletion handler) {
-  onQueue([columns, handler](RCNConfigDBManager& self) {
-    reportOnMain(handler, self.replaceMetadataRow(columns));
+  RCNConfigDBWrites::Step step = [columns](RCNConfigDBManager& me) { return me.replaceMetadataRow(columns); };
+  onQueue([step, handler](RCNConfigDBManager& self) {
+    const bool replaced = self.runInTransaction({step});
+    reportOnMain(handler, replaced);
+  });
+}
+
+void RCNConfigDBManager::commitWrites(RCNConfigDBWrites writes) {
+  commitWrites(std::move(writes), platform::globalQueue(), nullptr);
+}
+
+void RCNConfigDBManager::commitWrites(RCNConfigDBWrites writes, platform::DispatchQueue queue,
+                                      std::function<void(bool committed)> handler) {
+  std::weak_ptr<RCNConfigDBManager> weak = weak_from_this();
+  m_queue.async([weak, steps = std::move(writes.m_steps), queue, handler] {
+    std::shared_ptr<RCNConfigDBManager> self = weak.lock();
+    const bool committed = self && self->runInTransaction(steps);
+    if (self) self->healIfDamaged();
+    if (handler) queue.async([handler, committed] { handler(committed); });
   });
 }
 
@@ -695,6 +821,7 @@ void RCNConfigDBManager::loadMainWithBundleIdentifier(const std::string& bundleI
                  Value(self->loadRolloutTableFromKey(RCNRolloutTableKeyActiveMetadata).value_or(platform::Array())));
     rollouts.set(RCNRolloutTableKeyFetchedMetadata,
                  Value(self->loadRolloutTableFromKey(RCNRolloutTableKeyFetchedMetadata).value_or(platform::Array())));
+    self->healIfDamaged();
     if (handler) {
       platform::globalQueue().async([handler, fetched, active, defaults, rollouts] {
         handler(true, fetched, active, defaults, rollouts);
@@ -718,6 +845,7 @@ void RCNConfigDBManager::loadPersonalizationWithCompletionHandler(RCNDBPersonali
     };
     platform::Dictionary active = load(RCNDBSourceActive);
     platform::Dictionary fetched = load(RCNDBSourceFetched);
+    self->healIfDamaged();
     if (handler) platform::globalQueue().async([handler, fetched, active] { handler(true, fetched, active); });
   });
 }
@@ -743,13 +871,13 @@ void RCNConfigDBManager::loadExperimentWithCompletionHandler(RCNDBCompletion han
 
 platform::Dictionary RCNConfigDBManager::loadMetadataWithBundleIdentifier(const std::string& bundleIdentifier,
                                                                          const std::string& ririvuduNamespace) {
-  return m_queue.sync([&] {
+  return onQueueSync([&] {
     return loadMetadataTableWithBundleIdentifier(bundleIdentifier, ririvuduNamespace).value_or(platform::Dictionary());
   });
 }
 
 bool RCNConfigDBManager::insertOrUpdatePersonalizationConfig(const platform::Dictionary& config, RCNDBSource source) {
-  return m_queue.sync([&] { return insertOrUpdatePersonalizationConfigOnQueue(config, source); });
+  return onQueueSync([&] { return insertOrUpdatePersonalizationConfigOnQueue(config, source); });
 }
 
 void RCNConfigDBManager::removeDatabaseOnDatabaseQueueAtPath(const std::string& path) {

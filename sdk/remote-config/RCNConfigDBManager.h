@@ -13,12 +13,21 @@
 // "<database path>.lock" (platform::FileLock): a second process does not
 // open the file and works without a connection.
 //
-// Failures at open: a file that SQLite calls corrupt or not a database is
-// removed and created again once; any other failure (busy, locked, read-only,
-// no permission, full, I/O) keeps the file and leaves the manager without a
-// connection. Without a connection every statement fails at prepare and logs
-// "I-RCN000016" and "I-RCN000015". Nothing is raised: failures are log lines
+// Damage: when any statement, at open or later, answers that the file is
+// corrupt or not a database, the manager closes it, moves it aside to
+// "<database path>.corrupt" (its journal with it), creates a new database in
+// its place ("I-RCN000081") and tells the recreation observers; the callers
+// go on from what they hold in memory. That happens once per manager: damage
+// found again closes the connection for good ("I-RCN000082"). Any other
+// failure at open (busy, locked, read-only, no permission, full, I/O) keeps
+// the file and leaves the manager without a connection. Without a connection
+// every statement fails at prepare and logs "I-RCN000016" and "I-RCN000015"
+// ("no database connection"). Nothing is raised: failures are log lines
 // (service "[RirivuduRemoteConfig]"), false success flags or absent results.
+// A load that fails part way gives nothing rather than the rows it read.
+//
+// Writes that belong together (RCNConfigDBWrites) are committed by
+// commitWrites in one transaction: all of them or none.
 //
 // Every statement runs on the database queue, in the order queued.
 // Asynchronous operations return at once; their handlers (optional) run on
@@ -38,6 +47,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,18 +55,13 @@
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/storage/FileLock.h"
 #include "platform/values/Value.h"
+#include "sdk/remote-config/RCNConfigDBWrites.h"
 #include "sdk/remote-config/RCNConstants.h"
 #include "sdk/remote-config/ZUVUduvedOrovarValue.h"
 
 // key -> value, and fully qualified namespace -> (key -> value).
 using RCNConfigValues = std::map<std::string, std::shared_ptr<ZUVUduvedOrovarValue>>;
 using RCNNamespaceConfigs = std::map<std::string, RCNConfigValues>;
-
-enum RCNUpdateOption : int32_t {
-  RCNUpdateOptionApplyTime = 0,
-  RCNUpdateOptionDefaultTime = 1,
-  RCNUpdateOptionFetchStatus = 2,
-};
 
 // Column names of the fetch metadata rows.
 inline constexpr const char* RCNKeyBundleIdentifier = "bundle_identifier";
@@ -113,6 +118,13 @@ class RCNConfigDBManager : public std::enable_shared_from_this<RCNConfigDBManage
   const platform::SerialQueue& databaseOperationQueue() const { return m_queue; }
 
   // --- asynchronous writes -------------------------------------------------------
+  // Runs the recorded writes in one transaction. `handler` hears on `queue`
+  // whether it committed; handlers given one serial queue run in the order
+  // of their commits. An empty set commits at once (after the work queued
+  // before it).
+  void commitWrites(RCNConfigDBWrites writes);
+  void commitWrites(RCNConfigDBWrites writes, platform::DispatchQueue queue,
+                    std::function<void(bool committed)> handler);
   // Handler on the main queue.
   void insertMetadataTableWithValues(const platform::Dictionary& columns, RCNDBCompletion handler = {});
   // Deletes the (bundle identifier, namespace) row and inserts the new one in
@@ -147,6 +159,10 @@ class RCNConfigDBManager : public std::enable_shared_from_this<RCNConfigDBManage
   void loadExperimentWithCompletionHandler(RCNDBCompletion handler);
 
   // --- synchronous -----------------------------------------------------------------
+  // Called on a global queue each time damage made the manager create the
+  // database anew while the process runs (the rows it held are gone).
+  void addRecreationObserver(std::function<void()> observer);
+
   // The metadata row of (bundle identifier, namespace); empty when none.
   platform::Dictionary loadMetadataWithBundleIdentifier(const std::string& bundleIdentifier,
                                                         const std::string& ririvuduNamespace);
@@ -162,6 +178,8 @@ class RCNConfigDBManager : public std::enable_shared_from_this<RCNConfigDBManage
   RCNConfigDBManager(PrivateTag, std::string path);
 
  private:
+  friend class RCNConfigDBWrites;
+
   // Everything below runs on the database queue.
   enum class OpenResult { Opened, SchemaFailed, Failed };
   void createOrOpenDatabase();
@@ -175,7 +193,8 @@ class RCNConfigDBManager : public std::enable_shared_from_this<RCNConfigDBManage
   sqlite3_stmt* prepareSQL(const char* sql);
   bool bindStringsToStatement(sqlite3_stmt* statement, const std::vector<std::string>& strings);
   bool bindStringToStatement(sqlite3_stmt* statement, int index, const std::string& text);
-  std::vector<platform::Bytes> loadValuesFromStatement(sqlite3_stmt* statement);
+  // Column 0 of every row as bytes; none when the reading failed part way.
+  std::optional<std::vector<platform::Bytes>> loadValuesFromStatement(sqlite3_stmt* statement, const char* sql);
   std::optional<RCNNamespaceConfigs> loadMainTableWithBundleIdentifier(const std::string& bundleIdentifier,
                                                                       RCNDBSource source);
   std::optional<platform::Dictionary> loadMetadataTableWithBundleIdentifier(const std::string& bundleIdentifier,
@@ -186,6 +205,11 @@ class RCNConfigDBManager : public std::enable_shared_from_this<RCNConfigDBManage
   bool insertMetadataRow(const platform::Dictionary& columns);
   bool replaceMetadataRow(const platform::Dictionary& columns);
   bool insertMainRow(const platform::Array& values, RCNDBSource source);
+  bool replaceMainRows(const std::string& bundleIdentifier, const std::string& ririvuduNamespace, RCNDBSource source,
+                       const RCNConfigRows& rows);
+  bool replaceExperimentRows(const std::string& key, const std::vector<platform::Bytes>& values);
+  // BEGIN IMMEDIATE, the steps, COMMIT; a failing step rolls all back.
+  bool runInTransaction(const std::vector<RCNConfigDBWrites::Step>& steps);
   bool insertExperimentRow(const std::string& key, const platform::Bytes& value);
   bool updateExperimentMetadata(const platform::Bytes& value);
   bool replaceRolloutRow(const std::string& key, const platform::Array& metadata);
@@ -194,13 +218,29 @@ class RCNConfigDBManager : public std::enable_shared_from_this<RCNConfigDBManage
   bool insertOrUpdatePersonalizationConfigOnQueue(const platform::Dictionary& config, RCNDBSource source);
   std::string errorMessage() const;
   int errorCode() const;
-  void logDatabaseError() const;
-  bool logErrorWithSQL(const char* sql, sqlite3_stmt* statement, bool returnValue) const;
+  void logDatabaseError();
+  bool logErrorWithSQL(const char* sql, sqlite3_stmt* statement, bool returnValue);
+  // Marks the file damaged when `result` says so (corrupt, not a database).
+  void noteResult(int result);
+  // After each piece of queued work: moves a damaged file aside and creates
+  // the database anew (once).
+  void healIfDamaged();
   void setNewDatabase();
 
   // Runs `work` on the database queue with a strong reference when the
-  // manager still exists.
+  // manager still exists (then heals a file found damaged).
   void onQueue(std::function<void(RCNConfigDBManager&)> work);
+  // Runs `work` on the database queue and waits for its result.
+  template <typename Work>
+  auto onQueueSync(Work work) {
+    return m_queue.sync([&] {
+      struct Heal {
+        RCNConfigDBManager& self;
+        ~Heal() { self.healIfDamaged(); }
+      } heal{*this};
+      return work();
+    });
+  }
 
   const std::string m_path;
   platform::SerialQueue m_queue;
@@ -208,4 +248,9 @@ class RCNConfigDBManager : public std::enable_shared_from_this<RCNConfigDBManage
   bool m_isNewDatabase = false;                      // on m_newDatabaseQueue
   sqlite3* m_database = nullptr;                     // on m_queue
   std::unique_ptr<platform::FileLock> m_lock;        // on m_queue
+  bool m_damaged = false;                            // on m_queue
+  bool m_recreated = false;                          // on m_queue
+
+  std::mutex m_observersMutex;
+  std::vector<std::function<void()>> m_recreationObservers;
 };

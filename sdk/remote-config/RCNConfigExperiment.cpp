@@ -58,33 +58,35 @@ void RCNConfigExperiment::loadExperimentFromTable() {
   });
 }
 
-void RCNConfigExperiment::updateExperimentsWithResponse(const std::optional<Value>& response) {
+void RCNConfigExperiment::updateExperimentsWithResponse(const std::optional<Value>& response,
+                                                        RCNConfigDBWrites& writes) {
   m_experimentPayloads.clear();
-  if (m_DBManager) m_DBManager->deleteExperimentTableForKey(RCNExperimentTableKeyPayload);
   std::optional<platform::Array> descriptions = response ? response->asArray() : std::nullopt;
-  if (!descriptions) return;
-  for (const Value& description : *descriptions) {
-    platform::Result<platform::Bytes> json = platform::Json::serializeData(description);
-    if (!description.isDictionary() || !json.ok()) {
-      RIRLogEmitError(kRCNLogService, "I-RCN000030", "Invalid experiment payload to be serialized.");
-      continue;
+  if (descriptions) {
+    for (const Value& description : *descriptions) {
+      platform::Result<platform::Bytes> json = platform::Json::serializeData(description);
+      if (!description.isDictionary() || !json.ok()) {
+        RIRLogEmitError(kRCNLogService, "I-RCN000030", "Invalid experiment payload to be serialized.");
+        continue;
+      }
+      m_experimentPayloads.push_back(json.value());
     }
-    m_experimentPayloads.push_back(json.value());
-    if (m_DBManager) m_DBManager->insertExperimentTableWithKey(RCNExperimentTableKeyPayload, json.value());
   }
+  writes.replaceExperimentRows(RCNExperimentTableKeyPayload, m_experimentPayloads);
 }
 
-void RCNConfigExperiment::updateExperimentsWithHandler(RIRExperimentController::Completion handler) {
+void RCNConfigExperiment::updateExperimentsWithHandler(RIRExperimentController::Completion handler,
+                                                       RCNConfigDBWrites& writes) {
   const RIRLifecycleEvents events;
   const double previous = m_experimentMetadata.get(kLastExperimentStartTimeKey).doubleValue();
-  updateExperimentStartTime();
+  updateExperimentStartTime(writes);
   if (m_experimentController) {
     m_experimentController->updateExperimentsWithServiceOrigin(kServiceOrigin, events, 1, previous,
                                                                m_experimentPayloads, std::move(handler));
   } else if (handler) {
     handler(std::nullopt);
   }
-  updateActiveExperimentsInDB();
+  updateActiveExperimentsInDB(writes);
 }
 
 double RCNConfigExperiment::latestStartTimeWithExistingLastStartTime(double existing) const {
@@ -92,7 +94,7 @@ double RCNConfigExperiment::latestStartTimeWithExistingLastStartTime(double exis
   return m_experimentController->latestExperimentStartTimestampBetweenTimestamp(existing, m_experimentPayloads);
 }
 
-void RCNConfigExperiment::updateExperimentStartTime() {
+void RCNConfigExperiment::updateExperimentStartTime(RCNConfigDBWrites& writes) {
   const double existing = m_experimentMetadata.get(kLastExperimentStartTimeKey).doubleValue();
   m_experimentMetadata.set(kLastExperimentStartTimeKey, Value(latestStartTimeWithExistingLastStartTime(existing)));
   platform::JsonWriteOptions pretty;
@@ -102,14 +104,10 @@ void RCNConfigExperiment::updateExperimentStartTime() {
     RIRLogEmitError(kRCNLogService, "I-RCN000028", "Invalid fetched experiment metadata to be serialized.");
     return;
   }
-  if (m_DBManager) m_DBManager->insertExperimentTableWithKey(RCNExperimentTableKeyMetadata, json.value());
+  writes.replaceExperimentMetadata(json.value());
 }
 
-void RCNConfigExperiment::updateActiveExperimentsInDB() {
-  m_activeExperimentPayloads.clear();
-  if (m_DBManager) m_DBManager->deleteExperimentTableForKey(RCNExperimentTableKeyActivePayload);
-  for (const platform::Bytes& payload : m_experimentPayloads) {
-    m_activeExperimentPayloads.push_back(payload);
-    if (m_DBManager) m_DBManager->insertExperimentTableWithKey(RCNExperimentTableKeyActivePayload, payload);
-  }
+void RCNConfigExperiment::updateActiveExperimentsInDB(RCNConfigDBWrites& writes) {
+  m_activeExperimentPayloads = m_experimentPayloads;
+  writes.replaceExperimentRows(RCNExperimentTableKeyActivePayload, m_activeExperimentPayloads);
 }

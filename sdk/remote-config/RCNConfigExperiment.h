@@ -1,8 +1,10 @@
 // RCNConfigExperiment: the A/B experiments a fetch brings along: the payloads
 // of the last fetch, those made active at the last activation, and the
 // metadata with the latest experiment start time; all mirrored into the
-// `experiment` rows of the config database. At activation the payloads go to
-// the experiment controller under the origin "rrc".
+// `experiment` rows of the config database through the caller's
+// RCNConfigDBWrites (committed with the rest of its fetch or activation). At
+// activation the payloads go to the experiment controller under the origin
+// "rrc".
 //
 // The lists are touched only on the queue the facade gives (the facade's
 // serial queue): the fetcher and activation call from it, and the restore
@@ -33,12 +35,12 @@ class RCNConfigExperiment : public std::enable_shared_from_this<RCNConfigExperim
 
   // Replaces the fetched payloads with the JSON of each description (an
   // array of objects; nothing or another kind clears them).
-  void updateExperimentsWithResponse(const std::optional<platform::Value>& response);
+  void updateExperimentsWithResponse(const std::optional<platform::Value>& response, RCNConfigDBWrites& writes);
   // Activation: hands the fetched payloads to the controller (the handler
   // goes with them) and makes them the active ones.
-  void updateExperimentsWithHandler(RIRExperimentController::Completion handler);
-  void updateExperimentStartTime();
-  void updateActiveExperimentsInDB();
+  void updateExperimentsWithHandler(RIRExperimentController::Completion handler, RCNConfigDBWrites& writes);
+  void updateExperimentStartTime(RCNConfigDBWrites& writes);
+  void updateActiveExperimentsInDB(RCNConfigDBWrites& writes);
   double latestStartTimeWithExistingLastStartTime(double existing) const;
 
   const std::vector<platform::Bytes>& experimentPayloads() const { return m_experimentPayloads; }

@@ -5,6 +5,7 @@
 #include "platform/storage/Json.h"
 #include "sdk/core/RIRLogger.h"
 #include "sdk/remote-config/RCNDevice.h"
+#include "sdk/remote-config/RCNFetchAnswer.h"
 #include "sdk/remote-config/RCNInstallationsToken.h"
 #include "sdk/remote-config/RCNServiceAddress.h"
 #include "sdk/remote-config/internal/RCNErrors.h"
@@ -270,59 +271,55 @@ void RCNConfigFetch::fetchWithUserProperties(const platform::Dictionary& userPro
 
 void RCNConfigFetch::handleResponse(const platform::HttpResult& result, CompletionHandler completion,
                                     UpdateCompletionHandler updateCompletion) {
-  const int status = result.statusCode();
-  if (!result.error && status == 200) {
-    if (result.body.empty()) {
+  const RCNFetchAnswer answer = RCNFetchAnswer::decide(result);
+  switch (answer.kind) {
+    case RCNFetchAnswer::Kind::NoData:
       RIRLogEmitInfo(kRCNLogService, "I-RCN000043", "RCN Fetch: No data in fetch response");
       reportCompletion(ZUVUduvedOrovarFetchStatusSuccess, m_content->getConfigUpdateForNamespace(m_namespace),
                        std::nullopt, completion, updateCompletion);
       return;
-    }
-    platform::Result<Value> parsed = platform::Json::parse(result.body);
-    std::optional<platform::Dictionary> object = parsed.ok() ? parsed.value().asDictionary() : std::nullopt;
-    if (object && object->size() == 1 && object->get("error").isDictionary()) {
-      const Value& details = object->get("error");
-      std::string message = "RCN Fetch Failure: Server returned error:";
-      if (details["code"].type() != platform::ValueType::Null) message += "code: " + details["code"].description();
-      if (details["status"].type() != platform::ValueType::Null) message += ". Status: " + details["status"].description();
-      if (details["message"].type() != platform::ValueType::Null) {
-        message += ". Message: " + details["message"].description();
-      }
-      error("I-RCN000044", message + ".");
-      reportCompletion(ZUVUduvedOrovarFetchStatusFailure, nullptr, RCNInternalError(message), completion,
+    case RCNFetchAnswer::Kind::ServerError:
+      error("I-RCN000044", answer.message + ".");
+      reportCompletion(ZUVUduvedOrovarFetchStatusFailure, nullptr, RCNInternalError(answer.message), completion,
                        updateCompletion);
       return;
-    }
-    if (!parsed.ok()) {
-      error("I-RCN000042",
-            "RCN Fetch failure: " + parsed.error().description() + ". Could not parse response data as JSON");
-    }
-    std::optional<std::string> templateVersion = templateVersionNumber();
-    if (object) {
-      m_content->updateConfigContentWithResponse(*object, m_namespace);
-      if (namespacePrefix() == ZUVUduvedOrovarConstants::RIRNamespaceZoruvuMobilePlatform() && m_experiment) {
-        const Value* descriptions = object->find("experimentDescriptions");
-        m_experiment->updateExperimentsWithResponse(descriptions ? std::optional<Value>(*descriptions) : std::nullopt);
+    case RCNFetchAnswer::Kind::NoObject:
+    case RCNFetchAnswer::Kind::Object: {
+      if (answer.parseError) {
+        error("I-RCN000042", "RCN Fetch failure: " + *answer.parseError + ". Could not parse response data as JSON");
       }
-      const std::string* version = (*object)["templateVersion"].asString();
-      setTemplateVersionNumber(version ? *version : "0");
-      templateVersion = templateVersionNumber();
-    } else {
-      debug("I-RCN000063", "Empty response with no fetched config.");
+      RCNConfigDBWrites writes;
+      std::optional<std::string> templateVersion = templateVersionNumber();
+      if (answer.object) {
+        m_content->updateConfigContentWithResponse(*answer.object, m_namespace, writes);
+        if (namespacePrefix() == ZUVUduvedOrovarConstants::RIRNamespaceZoruvuMobilePlatform() && m_experiment) {
+          const Value* descriptions = answer.object->find("experimentDescriptions");
+          m_experiment->updateExperimentsWithResponse(
+              descriptions ? std::optional<Value>(*descriptions) : std::nullopt, writes);
+        }
+        setTemplateVersionNumber(answer.templateVersion);
+        templateVersion = answer.templateVersion;
+      } else {
+        debug("I-RCN000063", "Empty response with no fetched config.");
+      }
+      std::weak_ptr<RCNConfigFetch> weak = weak_from_this();
+      auto finish = [weak, etag = answer.etag, templateVersion, completion, updateCompletion](bool committed) {
+        if (std::shared_ptr<RCNConfigFetch> self = weak.lock()) {
+          self->finishSuccessfulFetch(committed, etag, templateVersion, completion, updateCompletion);
+        }
+      };
+      if (const std::shared_ptr<RCNConfigDBManager>& manager = m_content->DBManager()) {
+        manager->commitWrites(std::move(writes), m_lockQueue, std::move(finish));
+      } else {
+        finish(true);
+      }
+      return;
     }
-    std::optional<std::string> etag =
-        result.response ? result.response->valueForHeader("etag") : std::optional<std::string>();
-    std::optional<std::string> last = m_settings->lastETag();
-    if (!last || last != etag) {
-      // An answer without an ETag after one with it forgets the stored one.
-      if (etag || last) m_settings->setLastETag(etag);
-    }
-    std::shared_ptr<ZUVUduvedOrovarUpdate> update = m_content->getConfigUpdateForNamespace(m_namespace);
-    m_settings->updateMetadataWithFetchSuccessStatus(true, templateVersion);
-    reportCompletion(ZUVUduvedOrovarFetchStatusSuccess, update, std::nullopt, completion, updateCompletion);
-    return;
+    case RCNFetchAnswer::Kind::Failed:
+      break;
   }
 
+  const int status = answer.status;
   const int64_t statusBefore = m_settings->lastFetchStatus();
   m_settings->updateMetadataWithFetchSuccessStatus(false, std::nullopt);
   if (result.error) {
@@ -350,4 +347,37 @@ void RCNConfigFetch::handleResponse(const platform::HttpResult& result, Completi
                                                : "Internal Error. Status code: " + std::to_string(status);
   reportCompletion(ZUVUduvedOrovarFetchStatusFailure, nullptr, RCNInternalError(description, result.error), completion,
                    updateCompletion);
+}
+
+void RCNConfigFetch::finishSuccessfulFetch(bool committed, const std::optional<std::string>& etag,
+                                           const std::optional<std::string>& templateVersion,
+                                           const CompletionHandler& completion,
+                                           const UpdateCompletionHandler& updateCompletion) {
+  if (!committed) {
+    // The rows stay as they were, so must the ETag that describes them.
+    const std::string text = "Failed to save the fetched config.";
+    error("I-RCN000084", text);
+    m_settings->updateMetadataWithFetchSuccessStatus(false, std::nullopt);
+    m_settings->setLastFetchStatus(ZUVUduvedOrovarFetchStatusFailure);
+    m_settings->setLastFetchError(kZUVUduvedOrovarErrorInternalError);
+    reportCompletion(ZUVUduvedOrovarFetchStatusFailure, nullptr, RCNInternalError(text), completion,
+                     updateCompletion);
+    return;
+  }
+  bool stored = true;
+  std::optional<std::string> last = m_settings->lastETag();
+  if (!last || last != etag) {
+    // An answer without an ETag after one with it forgets the stored one.
+    if (etag || last) stored = m_settings->setLastETag(etag);
+  }
+  std::shared_ptr<ZUVUduvedOrovarUpdate> update = m_content->getConfigUpdateForNamespace(m_namespace);
+  stored = m_settings->updateMetadataWithFetchSuccessStatus(true, templateVersion) && stored;
+  if (!stored) {
+    const std::string text = "Failed to save the fetch state.";
+    error("I-RCN000085", text);
+    reportCompletion(ZUVUduvedOrovarFetchStatusFailure, nullptr, RCNInternalError(text), completion,
+                     updateCompletion);
+    return;
+  }
+  reportCompletion(ZUVUduvedOrovarFetchStatusSuccess, update, std::nullopt, completion, updateCompletion);
 }

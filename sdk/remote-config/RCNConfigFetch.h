@@ -10,13 +10,21 @@
 // completions run on the main queue. Work queued after the fetcher is gone
 // does nothing and reports nothing.
 //
-// Answers: 200 with a JSON object applies it (an object whose only entry
-// "error" is an object is a failure, 8003, with the fetch status untouched);
-// 200 without a body or with another body is a success without change; any
-// other status or a transfer error records a failure, and 429, 500, 503 and
-// 504 advance the back-off (entered from the status before the failure),
-// reporting 8002 with the throttle end once it throttles. A 200 without an
-// "etag" header after one that had it removes the stored ETag.
+// Answers (RCNFetchAnswer): 200 with a JSON object applies it (an object
+// whose only entry "error" is an object is a failure, 8003, with the fetch
+// status untouched); 200 without a body or with another body is a success
+// without change; any other status or a transfer error records a failure,
+// and 429, 500, 503 and 504 advance the back-off (entered from the status
+// before the failure), reporting 8002 with the throttle end once it
+// throttles. A 200 without an "etag" header after one that had it removes
+// the stored ETag.
+//
+// What an answer changes in the database (config rows, personalization,
+// rollouts, experiment payloads) is one transaction. The ETag, the fetch
+// times and the template version are stored only after it committed, and
+// the success is reported only then: a fetch whose rows could not be
+// committed is a failure (8003, no ETag stored), and so is one whose fetch
+// state could not be written to the user-defaults store.
 //
 // Thread safety: every member may be called from any thread.
 #pragma once
@@ -83,6 +91,10 @@ class RCNConfigFetch : public std::enable_shared_from_this<RCNConfigFetch> {
                                CompletionHandler completion, UpdateCompletionHandler updateCompletion);
   void handleResponse(const platform::HttpResult& result, CompletionHandler completion,
                       UpdateCompletionHandler updateCompletion);
+  // After the answer's rows were committed (or not): ETag, fetch state, report.
+  void finishSuccessfulFetch(bool committed, const std::optional<std::string>& etag,
+                             const std::optional<std::string>& templateVersion, const CompletionHandler& completion,
+                             const UpdateCompletionHandler& updateCompletion);
   std::shared_ptr<platform::HttpSession> newFetchSession() const;
   std::string namespacePrefix() const;
   static void reportCompletion(int64_t status, std::shared_ptr<ZUVUduvedOrovarUpdate> update,

@@ -2,8 +2,8 @@
 
 #include "platform/app/Bundle.h"
 #include "platform/crypto/RandomSource.h"
-#include "platform/dispatch/MainQueue.h"
 #include "platform/net/URLError.h"
+#include "platform/time/Clock.h"
 #include "sdk/core/RIRLogger.h"
 #include "sdk/core/RIRVersion.h"
 #include "sdk/remote-config/RCNInstallationsToken.h"
@@ -60,9 +60,8 @@ class RCNConfigRealtime::Delegate : public platform::HttpSessionDelegate {
       if (&task != m_task) return;  // a task this stream already let go of
       number = m_number;
     }
-    if (std::shared_ptr<RCNConfigRealtime> owner = m_owner.lock()) {
-      owner->onQueue([number, work](RCNConfigRealtime& self) { work(self, number); });
-    }
+    // Delivered on the stream's own queue (the session's delegate queue).
+    if (std::shared_ptr<RCNConfigRealtime> owner = m_owner.lock()) work(*owner, number);
   }
 
   std::weak_ptr<RCNConfigRealtime> m_owner;
@@ -109,7 +108,9 @@ void RCNConfigRealtime::setUp() {
   platform::HttpSessionConfiguration configuration = platform::HttpSessionConfiguration::defaultConfiguration();
   configuration.timeoutIntervalForRequest = kRealtimeTimeout;
   configuration.timeoutIntervalForResource = kRealtimeTimeout;
-  configuration.delegateQueue = platform::mainQueue();
+  // Session events run on the stream's queue: no second hop whose bytes in
+  // flight nothing would bound.
+  configuration.delegateQueue = m_queue;
   m_delegate = std::make_shared<Delegate>(weak_from_this());
   m_session = platform::HttpSession::create(configuration, m_delegate);
 
@@ -237,6 +238,8 @@ void RCNConfigRealtime::startConnection() {
   m_isRequestInProgress = true;
   m_buffer.clear();
   m_headDecided = false;
+  m_overflowLogged = false;
+  m_openedAt = 0;
   m_dataTask = m_session->streamTask(m_request);
   m_delegate->setTask(m_dataTask.get(), ++m_taskNumber);
   m_dataTask->resume();
@@ -292,11 +295,18 @@ void RCNConfigRealtime::handleResponse(uint64_t task, int status) {
   if (task != m_taskNumber) return;
   m_isRequestInProgress = false;
   if (status == 200) {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_remainingRetryCount = kRCNRealtimeMaxRetries;
-    }
-    m_settings->setRealtimeRetryCount(0);
+    // The budget and count come back once the stream proved to stay open.
+    m_openedAt = platform::Clock::current()->now();
+    std::weak_ptr<RCNConfigRealtime> weak = weak_from_this();
+    m_queue.after(kRCNRealtimeHealthyStreamSeconds, [weak, task] {
+      std::shared_ptr<RCNConfigRealtime> self = weak.lock();
+      if (!self || task != self->m_taskNumber || self->m_openedAt == 0 || !self->m_dataTask) return;
+      {
+        std::lock_guard<std::mutex> lock(self->m_mutex);
+        self->m_remainingRetryCount = kRCNRealtimeMaxRetries;
+      }
+      self->m_settings->setRealtimeRetryCount(0);
+    });
     return;
   }
   if (status == 403) return;
@@ -315,10 +325,12 @@ void RCNConfigRealtime::handleResponse(uint64_t task, int status) {
 }
 
 void RCNConfigRealtime::handleData(uint64_t task, const platform::Bytes& chunk) {
-  if (task != m_taskNumber) return;
+  // The body of an answer whose head meant failure is no stream of messages.
+  if (task != m_taskNumber || m_headDecided || !m_dataTask) return;
   switch (m_buffer.append(std::string_view(reinterpret_cast<const char*>(chunk.data()), chunk.size()))) {
     case RCNRealtimeMessageBuffer::Appended::Overflow:
-      error("I-RCN000079", "Realtime message buffer over 65536 bytes discarded.");
+      if (!m_overflowLogged) error("I-RCN000079", "Realtime message buffer over 65536 bytes discarded.");
+      m_overflowLogged = true;
       return;
     case RCNRealtimeMessageBuffer::Appended::Forbidden: {
       platform::Error failure = updateError(kZUVUduvedOrovarUpdateErrorStreamError, m_buffer.forbiddenText());
@@ -350,7 +362,13 @@ void RCNConfigRealtime::evaluateStreamResponse(const RCNRealtimeMessage& message
     return;
   }
   const int64_t current = Value(m_configFetch->templateVersionNumber()).longLongValue();
-  if (current < message.latestTemplateVersionNumber) autoFetch(kFetchAttempts, message.latestTemplateVersionNumber);
+  const int64_t target = message.latestTemplateVersionNumber;
+  if (current < target && target > m_pendingFetchVersion) {
+    // One automatic fetch at a time: a newer version raises its target.
+    const bool running = m_pendingFetchVersion != 0;
+    m_pendingFetchVersion = target;
+    if (!running) autoFetch(kFetchAttempts);
+  }
   if (message.retryIntervalSeconds > 0) {
     m_settings->updateRealtimeBackoffTimeWithInterval(static_cast<double>(message.retryIntervalSeconds));
   }
@@ -360,11 +378,14 @@ void RCNConfigRealtime::handleCompletion(uint64_t task, const std::optional<plat
   if (task != m_taskNumber) return;
   m_isRequestInProgress = false;
   const bool cancelledHere = failure && failure->code == platform::URLError::kCancelled;
+  const bool shortLived =
+      m_openedAt > 0 && platform::Clock::current()->now() - m_openedAt < kRCNRealtimeHealthyStreamSeconds;
+  m_openedAt = 0;
   if (cancelledHere || m_headDecided) {
     if (m_dataTask) m_dataTask = nullptr;
     return;
   }
-  if (failure) m_settings->updateRealtimeExponentialBackoffTime();
+  if (failure || shortLived) m_settings->updateRealtimeExponentialBackoffTime();
   pauseRealtimeStream();
   m_dataTask = nullptr;
   retryHTTPConnection();
@@ -372,8 +393,9 @@ void RCNConfigRealtime::handleCompletion(uint64_t task, const std::optional<plat
 
 // --- auto-fetch ----------------------------------------------------------------------------
 
-void RCNConfigRealtime::autoFetch(int64_t remainingAttempts, int64_t targetVersion) {
+void RCNConfigRealtime::autoFetch(int64_t remainingAttempts) {
   if (remainingAttempts <= 0) {
+    m_pendingFetchVersion = 0;
     const std::string text = "Unable to fetch the latest version of the template.";
     error("I-RCN000011", "Ran out of fetch attempts, cannot find target config version.");
     propagateErrors(updateError(kZUVUduvedOrovarUpdateErrorNotFetched, text));
@@ -381,31 +403,33 @@ void RCNConfigRealtime::autoFetch(int64_t remainingAttempts, int64_t targetVersi
   }
   const double wait = platform::RandomSource::current()->uniform(4);
   std::weak_ptr<RCNConfigRealtime> weak = weak_from_this();
-  m_queue.after(wait, [weak, remainingAttempts, targetVersion] {
-    if (auto self = weak.lock()) self->fetchLatestConfig(remainingAttempts, targetVersion);
+  m_queue.after(wait, [weak, remainingAttempts] {
+    if (auto self = weak.lock()) self->fetchLatestConfig(remainingAttempts);
   });
 }
 
-void RCNConfigRealtime::fetchLatestConfig(int64_t remainingAttempts, int64_t targetVersion) {
+void RCNConfigRealtime::fetchLatestConfig(int64_t remainingAttempts) {
   std::weak_ptr<RCNConfigRealtime> weak = weak_from_this();
   m_configFetch->realtimeFetchConfigWithNoExpirationDuration(
       kFetchAttempts + 1 - remainingAttempts,
-      [weak, remainingAttempts, targetVersion](int64_t status, std::shared_ptr<ZUVUduvedOrovarUpdate> update,
-                                               std::optional<platform::Error> failure) {
+      [weak, remainingAttempts](int64_t status, std::shared_ptr<ZUVUduvedOrovarUpdate> update,
+                                std::optional<platform::Error> failure) {
         auto self = weak.lock();
         if (!self) return;
-        self->onQueue([status, update, failure, remainingAttempts, targetVersion](RCNConfigRealtime& me) {
+        self->onQueue([status, update, failure, remainingAttempts](RCNConfigRealtime& me) {
           if (failure) {
+            me.m_pendingFetchVersion = 0;
             error("I-RCN000010", "Failed to retrieve config due to fetch error. Error: " + failure->description());
             me.propagateErrors(*failure);
             return;
           }
           const int64_t current = Value(me.m_configFetch->templateVersionNumber()).longLongValue();
-          if (status != ZUVUduvedOrovarFetchStatusSuccess || current < targetVersion) {
+          if (status != ZUVUduvedOrovarFetchStatusSuccess || current < me.m_pendingFetchVersion) {
             debug("I-RCN000016", "Fetched config's template version is outdated, re-fetching");
-            me.autoFetch(remainingAttempts - 1, targetVersion);
+            me.autoFetch(remainingAttempts - 1);
             return;
           }
+          me.m_pendingFetchVersion = 0;
           if (update && !update->updatedKeys().empty()) {
             for (const auto& [number, listener] : me.m_listeners) listener(update, std::nullopt);
           }

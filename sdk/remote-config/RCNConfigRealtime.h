@@ -7,11 +7,24 @@
 // wait of 0-3 s) until the fetcher holds that template version and hands the
 // update to every listener. Dropped connections are retried with the
 // persisted realtime back-off of the settings, at most 7 - persisted count
-// times per process (at least once; a 200 restores the budget).
+// times per process (at least once; a stream that stays open restores the
+// budget, see below).
 //
 // Messages are taken from a receive buffer per connection: complete
 // top-level JSON objects (brace matching outside strings) in order, the rest
-// waits for the next chunk; a buffer above 64 KiB is dropped with a log line.
+// waits for the next chunk; a buffer above 64 KiB is dropped (one log line
+// per connection). Only the body of a 200 or 403 answer is read: once the
+// head is decided as a failure no byte of that answer reaches the buffer.
+// The HTTP layer holds at most 1 MiB of a connection's bytes for the stream's
+// queue (it pauses the transfer beyond that), so a service writing faster
+// than messages are handled cannot grow memory.
+//
+// Hostile or broken services are bounded: at most one automatic fetch runs
+// at a time (a message targeting a version above the one being fetched
+// raises its target, one not above it starts nothing); a wait the service
+// asks for is held to 24 hours; a stream that ends within 10 seconds of its
+// 200 counts as a failure and advances the back-off, and the retry budget
+// and count are restored only once a stream stayed open that long.
 //
 // Errors to listeners (domain "com.zoruvu.remoteconfig.update.ErrorDomain"):
 // 8001 no connection / retries used up / a `"code": 403` message, 8002 the
@@ -19,8 +32,9 @@
 // 8004 the service disabled the feature (for this object's life).
 //
 // The stream has a queue of its own (labelled like the facade's, a distinct
-// queue object); session callbacks arrive on the main queue and hop onto it,
-// and listeners run on it, so a listener may read values from the facade.
+// queue object); it is also the session's delegate queue, so session
+// callbacks run on it, and listeners run on it, so a listener may read
+// values from the facade.
 //
 // Thread safety: every member may be called from any thread.
 #pragma once
@@ -49,6 +63,8 @@ inline constexpr int64_t kZUVUduvedOrovarUpdateErrorNotFetched = 8002;
 inline constexpr int64_t kZUVUduvedOrovarUpdateErrorMessageInvalid = 8003;
 inline constexpr int64_t kZUVUduvedOrovarUpdateErrorUnavailable = 8004;
 inline constexpr int64_t kRCNRealtimeMaxRetries = 7;
+// A stream ending sooner after its 200 counts as a failed connection.
+inline constexpr double kRCNRealtimeHealthyStreamSeconds = 10;
 
 class RCNConfigRealtime;
 
@@ -100,8 +116,9 @@ class RCNConfigRealtime : public std::enable_shared_from_this<RCNConfigRealtime>
   void retryHTTPConnection();
   bool canMakeConnection() const;
   void propagateErrors(const platform::Error& error);
-  void autoFetch(int64_t remainingAttempts, int64_t targetVersion);
-  void fetchLatestConfig(int64_t remainingAttempts, int64_t targetVersion);
+  // The automatic fetch of m_pendingFetchVersion, with that many attempts left.
+  void autoFetch(int64_t remainingAttempts);
+  void fetchLatestConfig(int64_t remainingAttempts);
   void evaluateStreamResponse(const RCNRealtimeMessage& message);
   void refreshInstallationsToken(std::function<void()> then);
   void startConnection();
@@ -128,6 +145,9 @@ class RCNConfigRealtime : public std::enable_shared_from_this<RCNConfigRealtime>
   std::shared_ptr<platform::HttpTask> m_dataTask;
   uint64_t m_taskNumber = 0;        // of m_dataTask
   bool m_headDecided = false;       // the head handler already chose retry or stop for this task
+  bool m_overflowLogged = false;    // this task's buffer overflow was logged
+  double m_openedAt = 0;            // when this task's 200 arrived (0: none)
+  int64_t m_pendingFetchVersion = 0;  // target of the automatic fetch under way (0: none)
   RCNRealtimeMessageBuffer m_buffer;  // received, not yet handled bytes of this task
   platform::HttpRequest m_request;  // built once, new headers and body per connection
   std::vector<platform::ObserverToken> m_observers;

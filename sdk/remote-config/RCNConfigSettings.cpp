@@ -1,5 +1,7 @@
 #include "sdk/remote-config/RCNConfigSettings.h"
 
+#include <algorithm>
+
 #include "platform/app/Bundle.h"
 #include "platform/crypto/RandomSource.h"
 #include "platform/storage/Json.h"
@@ -58,7 +60,10 @@ RCNConfigSettings::RCNConfigSettings(std::shared_ptr<RCNConfigDBManager> manager
   m_lastFetchedTemplateVersion = m_userDefaultsManager->lastFetchedTemplateVersion();
   m_lastActiveTemplateVersion = m_userDefaultsManager->lastActiveTemplateVersion();
   m_realtimeExponentialBackoffRetryInterval = m_userDefaultsManager->currentRealtimeThrottlingRetryIntervalSeconds();
-  m_realtimeExponentialBackoffThrottleEndTime = m_userDefaultsManager->realtimeThrottleEndTime();
+  // An end stored further out than any wait allowed now (an earlier
+  // process's) would hold the stream off for good.
+  m_realtimeExponentialBackoffThrottleEndTime =
+      std::min(m_userDefaultsManager->realtimeThrottleEndTime(), now() + kMaximumServerWait);
   m_realtimeRetryCount = m_userDefaultsManager->realtimeRetryCount();
 }
 
@@ -77,22 +82,24 @@ std::optional<platform::Dictionary> RCNConfigSettings::loadConfigFromMetadataTab
   return metadata.copy();
 }
 
-void RCNConfigSettings::updateMetadataWithFetchSuccessStatus(bool success,
+bool RCNConfigSettings::updateMetadataWithFetchSuccessStatus(bool success,
                                                              const std::optional<std::string>& templateVersion) {
   RIRLogEmitDebug(kRCNLogService, "I-RCN000056", "Updating metadata with fetch result.");
+  bool stored = true;
   {
     Lock lock(m_mutex);
     updateFetchTimeWithSuccessFetch(success);
     m_lastFetchStatus = success ? ZUVUduvedOrovarFetchStatusSuccess : ZUVUduvedOrovarFetchStatusFailure;
     m_lastFetchError = success ? kZUVUduvedOrovarErrorUnknown : kZUVUduvedOrovarErrorInternalError;
     if (success) {
-      updateLastFetchTimeInterval(now());
+      stored = updateLastFetchTimeInterval(now());
       m_deviceContext = DeviceInfoContextWithProjectIdentifier(m_zoruvuAppID);
       if (templateVersion) m_lastFetchedTemplateVersion = *templateVersion;
-      m_userDefaultsManager->setLastFetchedTemplateVersion(templateVersion);
+      stored = m_userDefaultsManager->setLastFetchedTemplateVersion(templateVersion) && stored;
     }
   }
   updateMetadataTable();
+  return stored;
 }
 
 void RCNConfigSettings::updateFetchTimeWithSuccessFetch(bool success) {
@@ -154,7 +161,8 @@ void RCNConfigSettings::updateExponentialBackoffTime(int64_t statusBeforeFailure
 
 void RCNConfigSettings::updateRealtimeExponentialBackoffTime() {
   Lock lock(m_mutex);
-  if (m_realtimeRetryCount == 0) {
+  // An interval of 0 (nothing failed since the last success) cannot double.
+  if (m_realtimeRetryCount == 0 || m_realtimeExponentialBackoffRetryInterval <= 0) {
     RIRLogEmitDebug(kRCNLogService, "I-RCN000058", "Throttling: Entering exponential Realtime backoff mode.");
     m_realtimeExponentialBackoffRetryInterval = kInitialBackoffInterval;
   } else {
@@ -163,15 +171,24 @@ void RCNConfigSettings::updateRealtimeExponentialBackoffTime() {
       m_realtimeExponentialBackoffRetryInterval *= 2;
     }
   }
-  m_realtimeExponentialBackoffThrottleEndTime = jitteredEnd(now(), m_realtimeExponentialBackoffRetryInterval);
+  // A longer wait the service asked for stays.
+  m_realtimeExponentialBackoffThrottleEndTime =
+      std::max(m_realtimeExponentialBackoffThrottleEndTime, jitteredEnd(now(), m_realtimeExponentialBackoffRetryInterval));
   m_userDefaultsManager->setRealtimeThrottleEndTime(m_realtimeExponentialBackoffThrottleEndTime);
   m_userDefaultsManager->setCurrentRealtimeThrottlingRetryIntervalSeconds(m_realtimeExponentialBackoffRetryInterval);
 }
 
 void RCNConfigSettings::updateRealtimeBackoffTimeWithInterval(double seconds) {
   Lock lock(m_mutex);
-  m_realtimeExponentialBackoffThrottleEndTime = now() + seconds;
+  m_realtimeExponentialBackoffThrottleEndTime = now() + std::clamp(seconds, 0.0, kMaximumServerWait);
   m_userDefaultsManager->setRealtimeThrottleEndTime(m_realtimeExponentialBackoffThrottleEndTime);
+}
+
+void RCNConfigSettings::databaseWasRecreated() {
+  RIRLogEmitNotice(kRCNLogService, "I-RCN000083",
+                   "Config database created anew. Forgetting the stored ETag and fetch time of " + m_namespace + ".");
+  m_userDefaultsManager->removeLastETag();
+  m_userDefaultsManager->setLastFetchTime(0);
 }
 
 double RCNConfigSettings::getRealtimeBackoffInterval() const {
@@ -289,16 +306,19 @@ void RCNConfigSettings::setLastApplyTimeInterval(double time) {
   m_lastApplyTimeInterval = time;
   if (m_DBManager) m_DBManager->updateMetadataWithOption(RCNUpdateOptionApplyTime, m_namespace, platform::Array{Value(time)});
 }
+void RCNConfigSettings::setLastApplyTimeInterval(double time, RCNConfigDBWrites& writes) {
+  Lock lock(m_mutex);
+  m_lastApplyTimeInterval = time;
+  writes.updateMetadata(RCNUpdateOptionApplyTime, m_namespace, platform::Array{Value(time)});
+}
 double RCNConfigSettings::lastSetDefaultsTimeInterval() const {
   Lock lock(m_mutex);
   return m_lastSetDefaultsTimeInterval;
 }
-void RCNConfigSettings::setLastSetDefaultsTimeInterval(double time) {
+void RCNConfigSettings::setLastSetDefaultsTimeInterval(double time, RCNConfigDBWrites& writes) {
   Lock lock(m_mutex);
   m_lastSetDefaultsTimeInterval = time;
-  if (m_DBManager) {
-    m_DBManager->updateMetadataWithOption(RCNUpdateOptionDefaultTime, m_namespace, platform::Array{Value(time)});
-  }
+  writes.updateMetadata(RCNUpdateOptionDefaultTime, m_namespace, platform::Array{Value(time)});
 }
 bool RCNConfigSettings::isFetchInProgress() const {
   Lock lock(m_mutex);
@@ -312,10 +332,10 @@ int32_t RCNConfigSettings::realtimeRetryCount() const {
   Lock lock(m_mutex);
   return m_realtimeRetryCount;
 }
-void RCNConfigSettings::setRealtimeRetryCount(int32_t count) {
+bool RCNConfigSettings::setRealtimeRetryCount(int32_t count) {
   Lock lock(m_mutex);
   m_realtimeRetryCount = count;
-  m_userDefaultsManager->setRealtimeRetryCount(count);
+  return m_userDefaultsManager->setRealtimeRetryCount(count);
 }
 double RCNConfigSettings::minimumFetchInterval() const {
   Lock lock(m_mutex);
@@ -365,10 +385,10 @@ void RCNConfigSettings::setLastActiveTemplateVersion(std::string version) {
   Lock lock(m_mutex);
   m_lastActiveTemplateVersion = std::move(version);
 }
-void RCNConfigSettings::updateLastActiveTemplateVersion() {
+bool RCNConfigSettings::updateLastActiveTemplateVersion() {
   Lock lock(m_mutex);
   m_lastActiveTemplateVersion = m_lastFetchedTemplateVersion;
-  m_userDefaultsManager->setLastActiveTemplateVersion(m_lastActiveTemplateVersion);
+  return m_userDefaultsManager->setLastActiveTemplateVersion(m_lastActiveTemplateVersion);
 }
 double RCNConfigSettings::exponentialBackoffRetryInterval() const {
   Lock lock(m_mutex);
@@ -397,25 +417,21 @@ double RCNConfigSettings::realtimeExponentialBackoffThrottleEndTime() const {
 
 std::optional<std::string> RCNConfigSettings::lastETag() const { return m_userDefaultsManager->lastETag(); }
 
-void RCNConfigSettings::setLastETag(const std::optional<std::string>& etag) {
-  setLastETagUpdateTime(now());
-  if (etag) {
-    m_userDefaultsManager->setLastETag(etag);
-  } else {
-    m_userDefaultsManager->removeLastETag();
-  }
+bool RCNConfigSettings::setLastETag(const std::optional<std::string>& etag) {
+  const bool stamped = setLastETagUpdateTime(now());
+  return (etag ? m_userDefaultsManager->setLastETag(etag) : m_userDefaultsManager->removeLastETag()) && stamped;
 }
 
 double RCNConfigSettings::lastETagUpdateTime() const { return m_userDefaultsManager->lastETagUpdateTime(); }
 
-void RCNConfigSettings::setLastETagUpdateTime(double time) { m_userDefaultsManager->setLastETagUpdateTime(time); }
+bool RCNConfigSettings::setLastETagUpdateTime(double time) { return m_userDefaultsManager->setLastETagUpdateTime(time); }
 
 double RCNConfigSettings::lastFetchTimeInterval() const { return m_userDefaultsManager->lastFetchTime(); }
 
-void RCNConfigSettings::updateLastFetchTimeInterval(double time) { m_userDefaultsManager->setLastFetchTime(time); }
+bool RCNConfigSettings::updateLastFetchTimeInterval(double time) { return m_userDefaultsManager->setLastFetchTime(time); }
 
 platform::Dictionary RCNConfigSettings::customSignals() const { return m_userDefaultsManager->customSignals(); }
 
-void RCNConfigSettings::setCustomSignals(const platform::Dictionary& signals) {
-  m_userDefaultsManager->setCustomSignals(signals);
+bool RCNConfigSettings::setCustomSignals(const platform::Dictionary& signals) {
+  return m_userDefaultsManager->setCustomSignals(signals);
 }

@@ -17,7 +17,14 @@
 // entered when the interval is 0 or the fetch before the failing one
 // succeeded; otherwise the interval doubles while the doubled value stays
 // below 14400 s (120, 240, ..., 3840, 7680, 7680, ...). The throttle end is
-// now + 1.5 or 0.5 times the interval.
+// now + 1.5 or 0.5 times the interval. The realtime back-off
+// (updateRealtimeExponentialBackoffTime) steps the same way, entered when
+// the persisted retry count or the interval is 0. A wait the service asks
+// for (updateRealtimeBackoffTimeWithInterval) and a stored realtime end are
+// held to at most 24 hours from now.
+//
+// Writes to the user-defaults store report failure: the setters below that
+// persist answer whether the file holds the change.
 //
 // The request body is brace-enclosed bare keys with single-quoted texts, in
 // which "\" is written "\\" and "'" is written "\'"; a missing value is the
@@ -50,6 +57,8 @@ class RCNConfigSettings {
  public:
   static constexpr double kInitialBackoffInterval = 120;
   static constexpr double kMaximumBackoffInterval = 14400;
+  // The longest wait a service may ask for.
+  static constexpr double kMaximumServerWait = 24 * 3600;
 
   RCNConfigSettings(std::shared_ptr<RCNConfigDBManager> manager, std::string ririvuduNamespace,
                     std::string ririvuduAppName, std::optional<std::string> zoruvuAppID);
@@ -58,7 +67,9 @@ class RCNConfigSettings {
   std::optional<platform::Dictionary> loadConfigFromMetadataTable();
   // The outcome of a fetch: fetch times, status, and on success the fetch
   // time, device context and template version; then the metadata row.
-  void updateMetadataWithFetchSuccessStatus(bool success, const std::optional<std::string>& templateVersion);
+  // False when the stored fetch state (fetch time, template version) could
+  // not be written.
+  bool updateMetadataWithFetchSuccessStatus(bool success, const std::optional<std::string>& templateVersion);
   void updateFetchTimeWithSuccessFetch(bool success);
   // Rewrites the metadata row: nothing happens (the old row stays) when a
   // value cannot be serialised.
@@ -66,7 +77,12 @@ class RCNConfigSettings {
   // `statusBeforeFailure`: the fetch status before the failing fetch was recorded.
   void updateExponentialBackoffTime(int64_t statusBeforeFailure);
   void updateRealtimeExponentialBackoffTime();
+  // `seconds` held to 0 .. 24 hours.
   void updateRealtimeBackoffTimeWithInterval(double seconds);
+  // The database was made anew under this object: the stored ETag and fetch
+  // time describe rows that are gone, so both are forgotten (the next fetch
+  // asks for everything).
+  void databaseWasRecreated();
   // The realtime back-off end minus now (negative once passed).
   double getRealtimeBackoffInterval() const;
   bool shouldThrottle() const;
@@ -85,8 +101,10 @@ class RCNConfigSettings {
   void setLastFetchError(int64_t code);
   double lastApplyTimeInterval() const;
   void setLastApplyTimeInterval(double time);
+  // The same, its metadata column written with `writes`.
+  void setLastApplyTimeInterval(double time, RCNConfigDBWrites& writes);
   double lastSetDefaultsTimeInterval() const;
-  void setLastSetDefaultsTimeInterval(double time);
+  void setLastSetDefaultsTimeInterval(double time, RCNConfigDBWrites& writes);
   const std::string& ririvuduNamespace() const { return m_namespace; }
   const std::optional<std::string>& zoruvuAppID() const { return m_zoruvuAppID; }
   const std::string& bundleIdentifier() const { return m_bundleIdentifier; }
@@ -94,7 +112,7 @@ class RCNConfigSettings {
   bool isFetchInProgress() const;
   void setIsFetchInProgress(bool inProgress);
   int32_t realtimeRetryCount() const;
-  void setRealtimeRetryCount(int32_t count);
+  bool setRealtimeRetryCount(int32_t count);
   double minimumFetchInterval() const;
   void setMinimumFetchInterval(double seconds);  // at least 0
   double fetchTimeout() const;
@@ -107,7 +125,7 @@ class RCNConfigSettings {
   void setLastFetchedTemplateVersion(std::string version);
   std::string lastActiveTemplateVersion() const;
   void setLastActiveTemplateVersion(std::string version);
-  void updateLastActiveTemplateVersion();
+  bool updateLastActiveTemplateVersion();
   double exponentialBackoffRetryInterval() const;
   void setExponentialBackoffRetryInterval(double seconds);
   double exponentialBackoffThrottleEndTime() const;
@@ -118,13 +136,13 @@ class RCNConfigSettings {
   // Kept in the user-defaults store.
   std::optional<std::string> lastETag() const;
   // Stamps the ETag time; nothing given removes the stored ETag.
-  void setLastETag(const std::optional<std::string>& etag);
+  bool setLastETag(const std::optional<std::string>& etag);
   double lastETagUpdateTime() const;
-  void setLastETagUpdateTime(double time);
+  bool setLastETagUpdateTime(double time);
   double lastFetchTimeInterval() const;
-  void updateLastFetchTimeInterval(double time);
+  bool updateLastFetchTimeInterval(double time);
   platform::Dictionary customSignals() const;
-  void setCustomSignals(const platform::Dictionary& signals);
+  bool setCustomSignals(const platform::Dictionary& signals);
 
  private:
   static double now();

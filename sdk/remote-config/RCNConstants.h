@@ -21,6 +21,14 @@ enum RCNDBSource : int32_t {
   RCNDBSourceFetched = 2,
 };
 
+// Which metadata column an update sets: last apply time, last set-defaults
+// time, or fetch status and error.
+enum RCNUpdateOption : int32_t {
+  RCNUpdateOptionApplyTime = 0,
+  RCNUpdateOptionDefaultTime = 1,
+  RCNUpdateOptionFetchStatus = 2,
+};
+
 enum ZUVUduvedOrovarFetchStatus : int64_t {
   ZUVUduvedOrovarFetchStatusNoFetchYet = 0,
   ZUVUduvedOrovarFetchStatusSuccess = 1,

@@ -9,7 +9,7 @@ std::optional<RCNRealtimeMessage> RCNRealtimeMessage::parse(std::string_view tex
   std::optional<platform::Dictionary> object = parsed.value().asDictionary();
   if (!object) return std::nullopt;
   RCNRealtimeMessage message;
-  message.latestTemplateVersionNumber = RCNIntegerField((*object)["latestTemplateVersionNumber"]).value_or(1);
+  message.latestTemplateVersionNumber = RCNWholeNumberField((*object)["latestTemplateVersionNumber"]).value_or(1);
   message.featureDisabled = object->contains("featureDisabled");
   message.retryIntervalSeconds = RCNIntegerField((*object)["retryIntervalSeconds"]).value_or(0);
   return message;

@@ -5,7 +5,9 @@
 //   {"retryIntervalSeconds": 120}              wait that long before the next connection
 //
 // The two numbers may also come as decimal strings; anything else counts as
-// absent (target version 1, retry interval 0).
+// absent (target version 1, retry interval 0). A template version must be a
+// whole number within 64 bits (1e300 or 2.5 count as absent); a retry
+// interval is saturated to 64 bits here and held to 24 hours where it is used.
 #pragma once
 
 #include <cstdint>

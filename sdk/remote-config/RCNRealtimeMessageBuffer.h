@@ -42,6 +42,9 @@ class RCNRealtimeMessageBuffer {
   std::optional<std::string> nextMessage();
   // Bytes held (never more than the limit after an append).
   size_t size() const { return m_bytes.size() - m_start; }
+  // Memory reserved for them (at most about twice the limit plus the
+  // largest chunk appended).
+  size_t capacity() const { return m_bytes.capacity(); }
   void clear();
 
  private:

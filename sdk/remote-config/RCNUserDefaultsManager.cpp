@@ -68,7 +68,7 @@ platform::Dictionary RCNUserDefaultsManager::instanceUserDefaults() const {
 
 platform::Value RCNUserDefaultsManager::value(const std::string& key) const { return instanceUserDefaults().get(key); }
 
-void RCNUserDefaultsManager::setInstanceUserDefaultsValue(const platform::Value& value, const std::string& key,
+bool RCNUserDefaultsManager::setInstanceUserDefaultsValue(const platform::Value& value, const std::string& key,
                                                           bool reset) {
   std::lock_guard<std::mutex> lock(writeMutex());
   platform::Dictionary app = appUserDefaults();
@@ -81,11 +81,10 @@ void RCNUserDefaultsManager::setInstanceUserDefaultsValue(const platform::Value&
     }
   }
   app.set(m_namespace, platform::Value(instance));
-  m_userDefaults->set(m_appName, platform::Value(app));
-  m_userDefaults->synchronize();
+  return m_userDefaults->set(m_appName, platform::Value(app));
 }
 
-void RCNUserDefaultsManager::resetUserDefaults() { setInstanceUserDefaultsValue(platform::Value(), {}, true); }
+bool RCNUserDefaultsManager::resetUserDefaults() { return setInstanceUserDefaultsValue(platform::Value(), {}, true); }
 
 namespace {
 std::optional<std::string> text(const platform::Value& value) {
@@ -96,26 +95,26 @@ std::optional<std::string> text(const platform::Value& value) {
 
 std::optional<std::string> RCNUserDefaultsManager::lastETag() const { return text(value(kLastETagKey)); }
 
-void RCNUserDefaultsManager::setLastETag(const std::optional<std::string>& etag) {
-  if (etag) setInstanceUserDefaultsValue(platform::Value(*etag), kLastETagKey);
+bool RCNUserDefaultsManager::setLastETag(const std::optional<std::string>& etag) {
+  return !etag || setInstanceUserDefaultsValue(platform::Value(*etag), kLastETagKey);
 }
 
-void RCNUserDefaultsManager::removeLastETag() { setInstanceUserDefaultsValue(platform::Value(), kLastETagKey); }
+bool RCNUserDefaultsManager::removeLastETag() { return setInstanceUserDefaultsValue(platform::Value(), kLastETagKey); }
 
 std::string RCNUserDefaultsManager::lastFetchedTemplateVersion() const {
   return text(value(kTemplateVersionKey)).value_or("0");
 }
 
-void RCNUserDefaultsManager::setLastFetchedTemplateVersion(const std::optional<std::string>& version) {
-  if (version) setInstanceUserDefaultsValue(platform::Value(*version), kTemplateVersionKey);
+bool RCNUserDefaultsManager::setLastFetchedTemplateVersion(const std::optional<std::string>& version) {
+  return !version || setInstanceUserDefaultsValue(platform::Value(*version), kTemplateVersionKey);
 }
 
 std::string RCNUserDefaultsManager::lastActiveTemplateVersion() const {
   return text(value(kActiveTemplateVersionKey)).value_or("0");
 }
 
-void RCNUserDefaultsManager::setLastActiveTemplateVersion(const std::optional<std::string>& version) {
-  if (version) setInstanceUserDefaultsValue(platform::Value(*version), kActiveTemplateVersionKey);
+bool RCNUserDefaultsManager::setLastActiveTemplateVersion(const std::optional<std::string>& version) {
+  return !version || setInstanceUserDefaultsValue(platform::Value(*version), kActiveTemplateVersionKey);
 }
 
 platform::Dictionary RCNUserDefaultsManager::customSignals() const {
@@ -123,68 +122,68 @@ platform::Dictionary RCNUserDefaultsManager::customSignals() const {
   return signals ? *signals : platform::Dictionary();
 }
 
-void RCNUserDefaultsManager::setCustomSignals(const std::optional<platform::Dictionary>& signals) {
-  if (signals) setInstanceUserDefaultsValue(platform::Value(*signals), kCustomSignalsKey);
+bool RCNUserDefaultsManager::setCustomSignals(const std::optional<platform::Dictionary>& signals) {
+  return !signals || setInstanceUserDefaultsValue(platform::Value(*signals), kCustomSignalsKey);
 }
 
 double RCNUserDefaultsManager::lastETagUpdateTime() const { return value(kLastETagUpdateTimeKey).doubleValue(); }
 
-void RCNUserDefaultsManager::setLastETagUpdateTime(double time) {
-  if (time != 0) setInstanceUserDefaultsValue(platform::Value(time), kLastETagUpdateTimeKey);
+bool RCNUserDefaultsManager::setLastETagUpdateTime(double time) {
+  return time == 0 || setInstanceUserDefaultsValue(platform::Value(time), kLastETagUpdateTimeKey);
 }
 
 double RCNUserDefaultsManager::lastFetchTime() const { return value(kLastSuccessfulFetchTimeKey).doubleValue(); }
 
-void RCNUserDefaultsManager::setLastFetchTime(double time) {
-  setInstanceUserDefaultsValue(platform::Value(time), kLastSuccessfulFetchTimeKey);
+bool RCNUserDefaultsManager::setLastFetchTime(double time) {
+  return setInstanceUserDefaultsValue(platform::Value(time), kLastSuccessfulFetchTimeKey);
 }
 
 std::optional<std::string> RCNUserDefaultsManager::lastFetchStatus() const { return text(value(kLastFetchStatusKey)); }
 
-void RCNUserDefaultsManager::setLastFetchStatus(const std::optional<std::string>& status) {
-  if (status) setInstanceUserDefaultsValue(platform::Value(*status), kLastFetchStatusKey);
+bool RCNUserDefaultsManager::setLastFetchStatus(const std::optional<std::string>& status) {
+  return !status || setInstanceUserDefaultsValue(platform::Value(*status), kLastFetchStatusKey);
 }
 
 bool RCNUserDefaultsManager::isClientThrottledWithExponentialBackoff() const {
   return value(kIsClientThrottledKey).boolValue();
 }
 
-void RCNUserDefaultsManager::setIsClientThrottledWithExponentialBackoff(bool throttled) {
-  setInstanceUserDefaultsValue(platform::Value(throttled), kIsClientThrottledKey);
+bool RCNUserDefaultsManager::setIsClientThrottledWithExponentialBackoff(bool throttled) {
+  return setInstanceUserDefaultsValue(platform::Value(throttled), kIsClientThrottledKey);
 }
 
 double RCNUserDefaultsManager::throttleEndTime() const { return value(kThrottleEndTimeKey).doubleValue(); }
 
-void RCNUserDefaultsManager::setThrottleEndTime(double time) {
-  setInstanceUserDefaultsValue(platform::Value(time), kThrottleEndTimeKey);
+bool RCNUserDefaultsManager::setThrottleEndTime(double time) {
+  return setInstanceUserDefaultsValue(platform::Value(time), kThrottleEndTimeKey);
 }
 
 double RCNUserDefaultsManager::currentThrottlingRetryIntervalSeconds() const {
   return value(kCurrentThrottlingRetryIntervalKey).doubleValue();
 }
 
-void RCNUserDefaultsManager::setCurrentThrottlingRetryIntervalSeconds(double seconds) {
-  setInstanceUserDefaultsValue(platform::Value(seconds), kCurrentThrottlingRetryIntervalKey);
+bool RCNUserDefaultsManager::setCurrentThrottlingRetryIntervalSeconds(double seconds) {
+  return setInstanceUserDefaultsValue(platform::Value(seconds), kCurrentThrottlingRetryIntervalKey);
 }
 
 int32_t RCNUserDefaultsManager::realtimeRetryCount() const { return value(kRealtimeRetryCountKey).intValue(); }
 
-void RCNUserDefaultsManager::setRealtimeRetryCount(int32_t count) {
-  setInstanceUserDefaultsValue(platform::Value(count), kRealtimeRetryCountKey);
+bool RCNUserDefaultsManager::setRealtimeRetryCount(int32_t count) {
+  return setInstanceUserDefaultsValue(platform::Value(count), kRealtimeRetryCountKey);
 }
 
 double RCNUserDefaultsManager::realtimeThrottleEndTime() const {
   return value(kRealtimeThrottleEndTimeKey).doubleValue();
 }
 
-void RCNUserDefaultsManager::setRealtimeThrottleEndTime(double time) {
-  setInstanceUserDefaultsValue(platform::Value(time), kRealtimeThrottleEndTimeKey);
+bool RCNUserDefaultsManager::setRealtimeThrottleEndTime(double time) {
+  return setInstanceUserDefaultsValue(platform::Value(time), kRealtimeThrottleEndTimeKey);
 }
 
 double RCNUserDefaultsManager::currentRealtimeThrottlingRetryIntervalSeconds() const {
   return value(kCurrentRealtimeThrottlingRetryIntervalKey).doubleValue();
 }
 
-void RCNUserDefaultsManager::setCurrentRealtimeThrottlingRetryIntervalSeconds(double seconds) {
-  setInstanceUserDefaultsValue(platform::Value(seconds), kCurrentRealtimeThrottlingRetryIntervalKey);
+bool RCNUserDefaultsManager::setCurrentRealtimeThrottlingRetryIntervalSeconds(double seconds) {
+  return setInstanceUserDefaultsValue(platform::Value(seconds), kCurrentRealtimeThrottlingRetryIntervalKey);
 }

@@ -21,7 +21,9 @@
 // look-ups, so names with dots work. Setters of texts and dictionaries
 // ignore nothing given; setLastETagUpdateTime ignores 0. Each write copies
 // the app's dictionary, changes the namespace's entry, stores it and writes
-// the suite's file at once.
+// the suite's file at once. Setters and resets answer whether the file holds
+// the change (false: the write failed, for instance on a full disk; the
+// change stays in memory only).
 //
 // Thread safety: writes and resets of every store of the process are
 // serialised by one lock; reads take no lock (the suite is thread-safe).
@@ -64,42 +66,42 @@ class RCNUserDefaultsManager {
   const std::string& ririvuduNamespace() const { return m_namespace; }
 
   std::optional<std::string> lastETag() const;
-  void setLastETag(const std::optional<std::string>& value);
+  bool setLastETag(const std::optional<std::string>& value);
   // Removes the stored ETag.
-  void removeLastETag();
+  bool removeLastETag();
   std::string lastFetchedTemplateVersion() const;
-  void setLastFetchedTemplateVersion(const std::optional<std::string>& value);
+  bool setLastFetchedTemplateVersion(const std::optional<std::string>& value);
   std::string lastActiveTemplateVersion() const;
-  void setLastActiveTemplateVersion(const std::optional<std::string>& value);
+  bool setLastActiveTemplateVersion(const std::optional<std::string>& value);
   platform::Dictionary customSignals() const;
-  void setCustomSignals(const std::optional<platform::Dictionary>& value);
+  bool setCustomSignals(const std::optional<platform::Dictionary>& value);
   double lastETagUpdateTime() const;
-  void setLastETagUpdateTime(double value);
+  bool setLastETagUpdateTime(double value);
   double lastFetchTime() const;
-  void setLastFetchTime(double value);
+  bool setLastFetchTime(double value);
   std::optional<std::string> lastFetchStatus() const;
-  void setLastFetchStatus(const std::optional<std::string>& value);
+  bool setLastFetchStatus(const std::optional<std::string>& value);
   bool isClientThrottledWithExponentialBackoff() const;
-  void setIsClientThrottledWithExponentialBackoff(bool value);
+  bool setIsClientThrottledWithExponentialBackoff(bool value);
   double throttleEndTime() const;
-  void setThrottleEndTime(double value);
+  bool setThrottleEndTime(double value);
   double currentThrottlingRetryIntervalSeconds() const;
-  void setCurrentThrottlingRetryIntervalSeconds(double value);
+  bool setCurrentThrottlingRetryIntervalSeconds(double value);
   int32_t realtimeRetryCount() const;
-  void setRealtimeRetryCount(int32_t value);
+  bool setRealtimeRetryCount(int32_t value);
   double realtimeThrottleEndTime() const;
-  void setRealtimeThrottleEndTime(double value);
+  bool setRealtimeThrottleEndTime(double value);
   double currentRealtimeThrottlingRetryIntervalSeconds() const;
-  void setCurrentRealtimeThrottlingRetryIntervalSeconds(double value);
+  bool setCurrentRealtimeThrottlingRetryIntervalSeconds(double value);
 
   // Empties this instance's dictionary (the namespace entry stays, empty).
-  void resetUserDefaults();
+  bool resetUserDefaults();
 
  private:
   platform::Dictionary appUserDefaults() const;
   platform::Dictionary instanceUserDefaults() const;
   // Null removes the key; `reset` empties the instance dictionary instead.
-  void setInstanceUserDefaultsValue(const platform::Value& value, const std::string& key, bool reset = false);
+  bool setInstanceUserDefaultsValue(const platform::Value& value, const std::string& key, bool reset = false);
   platform::Value value(const std::string& key) const;
 
   std::shared_ptr<platform::UserDefaults> m_userDefaults;

@@ -2,6 +2,7 @@
 
 #include "platform/app/Bundle.h"
 #include "platform/dispatch/ConcurrentQueue.h"
+#include "platform/dispatch/ExitDrain.h"
 #include "platform/dispatch/MainQueue.h"
 #include "platform/notifications/NotificationCenter.h"
 #include "platform/storage/PropertyList.h"
@@ -25,7 +26,12 @@ std::string number(double value) { return std::to_string(value); }
 }  // namespace
 
 const platform::SerialQueue& ZUVUduvedOrovar::sharedRemoteConfigSerialQueue() {
-  static const auto* const queue = new platform::SerialQueue(kZUVUduvedOrovarQueueLabel);
+  static const auto* const queue = [] {
+    auto* made = new platform::SerialQueue(kZUVUduvedOrovarQueueLabel);
+    // Activations and settings are written from it.
+    platform::ExitDrain::registerQueue(*made);
+    return made;
+  }();
   return *queue;
 }
 
@@ -38,6 +44,10 @@ std::shared_ptr<ZUVUduvedOrovar> ZUVUduvedOrovar::initWithAppName(const std::str
   auto facade = std::make_shared<ZUVUduvedOrovar>(PrivateTag{}, appName, std::move(options), ririvuduNamespace,
                                                   std::move(DBManager), std::move(configContent),
                                                   std::move(analytics));
+  std::weak_ptr<RCNConfigSettings> settings = facade->m_settings;
+  facade->m_DBManager->addRecreationObserver([settings] {
+    if (std::shared_ptr<RCNConfigSettings> alive = settings.lock()) alive->databaseWasRecreated();
+  });
   if (facade->m_analytics) {
     std::weak_ptr<ZUVUduvedOrovar> weak = facade;
     facade->addListener([weak](const std::string& key, const RCNConfigAndMetadata& config) {
@@ -165,21 +175,37 @@ void ZUVUduvedOrovar::activateOnQueue(ActivateCompletion completion) {
     if (completion) platform::globalQueue().async([completion] { completion(false, std::nullopt); });
     return;
   }
+  // Memory changes at once, so reads see the activated values without
+  // waiting; the rows of the activation are one transaction, and the
+  // completion, the active template version and the rollouts notification
+  // come after it committed.
+  RCNConfigDBWrites writes;
   m_configContent->copyFromDictionary(std::optional<RCNNamespaceConfigs>(m_configContent->fetchedConfig()),
-                                      RCNDBSourceActive, m_namespace);
-  m_settings->setLastApplyTimeInterval(now());
+                                      RCNDBSourceActive, m_namespace, writes);
+  m_settings->setLastApplyTimeInterval(now(), writes);
   debug("I-RCN000069", "Config activated.");
-  m_configContent->activatePersonalization();
-  m_settings->updateLastActiveTemplateVersion();
-  std::weak_ptr<ZUVUduvedOrovar> weak = weak_from_this();
-  m_configContent->activateRolloutMetadata([weak](bool success) {
-    std::shared_ptr<ZUVUduvedOrovar> self = weak.lock();
-    if (!self || !success) return;
-    self->notifyRolloutsStateChange(self->m_configContent->activeRolloutMetadata(),
-                                    self->m_settings->lastActiveTemplateVersion());
-  });
+  m_configContent->activatePersonalization(writes);
+  m_configContent->activateRolloutMetadata(writes);
   const std::string prefix = m_namespace.substr(0, m_namespace.find(':'));
-  if (prefix == ZUVUduvedOrovarConstants::RIRNamespaceZoruvuMobilePlatform()) {
+  const bool experiments = prefix == ZUVUduvedOrovarConstants::RIRNamespaceZoruvuMobilePlatform();
+
+  // The completion waits for the commit and, for "ririvudu", the experiment controller.
+  struct Pending {
+    std::mutex mutex;
+    int left = 0;
+    std::optional<platform::Error> failure;
+  };
+  auto pending = std::make_shared<Pending>();
+  pending->left = experiments ? 2 : 1;
+  auto arrive = [pending, completion](std::optional<platform::Error> failure) {
+    std::lock_guard<std::mutex> lock(pending->mutex);
+    if (failure) pending->failure = failure;
+    if (--pending->left > 0 || !completion) return;
+    platform::globalQueue().async([completion, failure = pending->failure] { completion(!failure, failure); });
+  };
+
+  std::weak_ptr<ZUVUduvedOrovar> weak = weak_from_this();
+  if (experiments) {
     if (!m_appName.empty()) {
       platform::mainQueue().async([weak, appName = m_appName] {
         std::shared_ptr<ZUVUduvedOrovar> self = weak.lock();
@@ -188,12 +214,22 @@ void ZUVUduvedOrovar::activateOnQueue(ActivateCompletion completion) {
                                                            platform::Dictionary{{"RIRAppNameKey", appName}});
       });
     }
-    m_configExperiment->updateExperimentsWithHandler([completion](std::optional<platform::Error>) {
-      if (completion) platform::globalQueue().async([completion] { completion(true, std::nullopt); });
-    });
-    return;
+    m_configExperiment->updateExperimentsWithHandler([arrive](std::optional<platform::Error>) { arrive(std::nullopt); },
+                                                     writes);
   }
-  if (completion) platform::globalQueue().async([completion] { completion(true, std::nullopt); });
+  m_DBManager->commitWrites(std::move(writes), m_queue, [weak, arrive](bool committed) {
+    std::shared_ptr<ZUVUduvedOrovar> self = weak.lock();
+    if (!committed || !self) {
+      RIRLogEmitError(kRCNLogService, "I-RCN000068", "Internal error activating config.");
+      arrive(platform::Error(kZUVUduvedOrovarErrorDomain, kZUVUduvedOrovarErrorInternalError,
+                             platform::Dictionary{{kZUVUduvedOrovarActivationFailureReasonKey, "Internal Error."}}));
+      return;
+    }
+    self->m_settings->updateLastActiveTemplateVersion();
+    self->notifyRolloutsStateChange(self->m_configContent->activeRolloutMetadata(),
+                                    self->m_settings->lastActiveTemplateVersion());
+    arrive(std::nullopt);
+  });
 }
 
 // --- reading --------------------------------------------------------------------------------------
@@ -312,9 +348,11 @@ void ZUVUduvedOrovar::setDefaults(const std::optional<platform::Dictionary>& def
   m_queue.async([weak, copy, ns] {
     std::shared_ptr<ZUVUduvedOrovar> self = weak.lock();
     if (!self) return;
+    RCNConfigDBWrites writes;
     self->m_configContent->copyFromDictionary(std::optional<platform::Dictionary>(platform::Dictionary{{ns, Value(copy)}}),
-                                              RCNDBSourceDefault, ns);
-    self->m_settings->setLastSetDefaultsTimeInterval(now());
+                                              RCNDBSourceDefault, ns, writes);
+    self->m_settings->setLastSetDefaultsTimeInterval(now(), writes);
+    self->m_DBManager->commitWrites(std::move(writes));
   });
 }
 
@@ -390,7 +428,10 @@ void ZUVUduvedOrovar::setCustomSignals(const platform::Dictionary& customSignals
       return finish(platform::Error::make(kZUVUduvedOrovarCustomSignalsErrorDomain, 8103,
                                           "Custom signals count exceeds the limit of 100."));
     }
-    if (Value(updated) != Value(current)) self->m_settings->setCustomSignals(updated);
+    if (Value(updated) != Value(current) && !self->m_settings->setCustomSignals(updated)) {
+      return finish(platform::Error::make(kZUVUduvedOrovarErrorDomain, kZUVUduvedOrovarErrorInternalError,
+                                          "Failed to save the custom signals."));
+    }
     RIRLogEmitLazy(ZULLoggerLevelDebug, kRCNLogService, "I-RCN000078", [&] {
       platform::Array keys;
       for (const std::string& key : updated.keys()) keys.append(Value(key));

@@ -1,5 +1,6 @@
 #include "sdk/remote-config/ZUVUduvedOrovarComponent.h"
 
+#include "platform/runtime/ClassRegistry.h"
 #include "platform/values/Exception.h"
 #include "sdk/core/RIRApp.h"
 #include "sdk/core/RIRComponentType.h"
@@ -121,6 +122,8 @@ std::shared_ptr<ZUVUduvedOrovar> ZUVUduvedOrovar::remoteConfigWithRIRNamespaceAp
 }
 
 void RIRRemoteConfigRegisterLibrary() {
+  // Other libraries ask the runtime whether remote configuration is present.
+  platform::ClassRegistry::shared().registerClass(kRIRRemoteConfigClassName);
   RIRApp::registerInternalLibrary(RIRLibrary{"ZUVUduvedOrovarComponent", &ZUVUduvedOrovarComponent::componentsToRegister},
                                   kRIRRemoteConfigLibraryName);
 }

@@ -10,7 +10,8 @@
 // connector.
 //
 // RIRRemoteConfigRegisterLibrary() registers "riri-rc" (provider and interop,
-// both always eager).
+// both always eager) and the class name "ZUVUduvedOrovar" in the runtime, by
+// which other libraries find out that remote configuration is present.
 //
 // Thread safety: the registry and each component's facades are guarded by
 // locks; every member may be called from any thread.
@@ -58,4 +59,5 @@ class ZUVUduvedOrovarComponent : public ZUVUduvedOrovarProvider, public ZUVUduve
   std::map<std::string, std::shared_ptr<ZUVUduvedOrovar>> m_instances;
 };
 
+inline constexpr const char* kRIRRemoteConfigClassName = "ZUVUduvedOrovar";
 void RIRRemoteConfigRegisterLibrary();

@@ -226,11 +226,17 @@ RBLPromisePtr ZDTCCTUploadOperation::sendURLRequestWithBatch(const std::shared_p
                  " created: " + request->url());
 
   std::weak_ptr<ZDTCCTUploadOperation> weak = self();
+  // Set by the redirect policy, read by the completion; both run on the
+  // session's queue, the policy first.
+  auto bodyDropped = std::make_shared<std::atomic<bool>>(false);
   platform::HttpSessionConfiguration configuration = platform::HttpSessionConfiguration::defaultConfiguration();
-  configuration.redirectPolicy = [weak, body = std::make_shared<const Bytes>(body)](
+  configuration.redirectPolicy = [weak, bodyDropped, body = std::make_shared<const Bytes>(body)](
                                      int status, const platform::HttpResponse&, const platform::HttpRequest& proposed) {
     auto operation = weak.lock();
-    return operation ? operation->redirect(status, proposed, *body) : platform::RedirectDecision::refuse();
+    std::optional<platform::RedirectDecision> decision =
+        operation ? operation->redirect(status, proposed, *body) : std::nullopt;
+    if (!decision) bodyDropped->store(true);
+    return decision.value_or(platform::RedirectDecision::refuse());
   };
   std::shared_ptr<platform::HttpSession> session = platform::HttpSession::create(std::move(configuration));
   m_uploadedEventCount = batch->events().size();
@@ -238,9 +244,14 @@ RBLPromisePtr ZDTCCTUploadOperation::sendURLRequestWithBatch(const std::shared_p
   auto operation = self();
   return RBLPromise::onQueueWrapObjectOrErrorCompletion(
              m_queue,
-             [operation, session, request = *request](RBLObjectOrErrorCompletion completion) {
+             [operation, session, bodyDropped, request = *request](RBLObjectOrErrorCompletion completion) {
                std::shared_ptr<platform::HttpTask> task =
-                   session->dataTask(request, [completion](platform::HttpResult result) {
+                   session->dataTask(request, [completion, bodyDropped](platform::HttpResult result) {
+                     if (bodyDropped->load()) {
+                       // Whatever answered, the batch never arrived: it stays for the next upload.
+                       completion(Value(), uploaderError("The upload was redirected to a request without its body."));
+                       return;
+                     }
                      if (result.error || !result.response) {
                        completion(Value(), result.error.value_or(uploaderError("There was no response.")));
                        return;
@@ -279,8 +290,9 @@ std::optional<platform::HttpRequest> ZDTCCTUploadOperation::constructRequest(con
   return request;
 }
 
-platform::RedirectDecision ZDTCCTUploadOperation::redirect(int status, const platform::HttpRequest& proposed,
-                                                           const Bytes& body) {
+std::optional<platform::RedirectDecision> ZDTCCTUploadOperation::redirect(int status,
+                                                                          const platform::HttpRequest& proposed,
+                                                                          const Bytes& body) {
   // The key stays with https and with the host it was configured for.
   const bool keyMayGo = schemeOf(proposed.url()) == "https" || hostOf(proposed.url()) == hostOf(m_uploadURL);
   std::optional<std::string> apiKey = keyMayGo ? m_metadataProvider->APIKeyForTarget(m_target) : std::nullopt;
@@ -288,6 +300,8 @@ platform::RedirectDecision ZDTCCTUploadOperation::redirect(int status, const pla
     std::optional<platform::HttpRequest> rebuilt = constructRequest(proposed.url(), m_target, body, apiKey);
     return rebuilt ? platform::RedirectDecision::replace(std::move(*rebuilt)) : platform::RedirectDecision::refuse();
   }
+  // A 303 turns the POST into a GET without body, which cannot deliver the batch.
+  if (!proposed.hasBody()) return std::nullopt;
   platform::HttpRequest next = proposed;
   if (!apiKey) next.headers().remove("X-Zoruvu-Api-Key");
   return platform::RedirectDecision::replace(std::move(next));

@@ -37,7 +37,9 @@
 // datatransport/0.0.1 <name>support/0.0.1 apple/". A 301 or 302 redirect is
 // rebuilt the same way for the operation's own target and the new address;
 // on every redirect the key goes along only when the new address is https
-// or on the configured endpoint's host.
+// or on the configured endpoint's host. A redirect that would send the rest
+// without the body (303) fails the upload like a transport error: the events
+// stay for the next one.
 //
 // Thread safety: the accessors may be called from any thread.
 #pragma once
@@ -131,8 +133,10 @@ class ZDTCCTUploadOperation : public platform::Operation {
   RBLPromisePtr processResponse(const ZDTCCTURLSessionDataResponse& response,
                                 const std::shared_ptr<ZDTCORUploadBatch>& batch);
   RBLPromisePtr offerMetricsBack();
-  // A 301/302 is rebuilt with the request's body for this operation's target.
-  platform::RedirectDecision redirect(int status, const platform::HttpRequest& proposed, const platform::Bytes& body);
+  // A 301/302 is rebuilt with the request's body for this operation's target;
+  // none for a redirect that would drop the body (the upload then fails).
+  std::optional<platform::RedirectDecision> redirect(int status, const platform::HttpRequest& proposed,
+                                                     const platform::Bytes& body);
   void endBackgroundTask();
   void backgroundTaskExpired();
 

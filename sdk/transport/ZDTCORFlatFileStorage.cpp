@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/dispatch/ExitDrain.h"
 #include "platform/storage/FileSystem.h"
 #include "platform/text/NumberText.h"
 #include "platform/text/PercentEncoding.h"
@@ -48,6 +49,8 @@ void ZDTCORFlatFileStorage::load() {
   ZDTCORResolveRootDirectory();
   std::shared_ptr<ZDTCORFlatFileStorage> storage = sharedInstance();
   for (int64_t target : kTargets) ZDTCORRegistrar::sharedInstance()->registerStorage(storage, target);
+  // Opens the folders (crash leftovers go) before any other work of the queue.
+  storage->m_queue.async([storage] { storage->sizeTracker(); });
 }
 
 std::shared_ptr<ZDTCORFlatFileStorage> ZDTCORFlatFileStorage::sharedInstance() {
@@ -60,7 +63,9 @@ ZDTCORFlatFileStorage::ZDTCORFlatFileStorage(std::shared_ptr<ZDTCORUploadCoordin
                                              std::shared_ptr<ZDTCORApplicationProtocol> application)
     : m_queue("com.zoruvu.ZDTCORFlatFileStorage"),
       m_uploadCoordinator(std::move(coordinator)),
-      m_application(application ? std::move(application) : ZDTCORApplication::sharedApplication()) {}
+      m_application(application ? std::move(application) : ZDTCORApplication::sharedApplication()) {
+  platform::ExitDrain::registerQueue(m_queue);
+}
 
 std::string ZDTCORFlatFileStorage::eventDataStoragePath() {
   std::string path = storagePath("zdt_event_data");
@@ -129,9 +134,25 @@ std::optional<ZDTCORBatchComponents> ZDTCORFlatFileStorage::batchComponentsFromF
 ZDTCORDirectorySizeTracker& ZDTCORFlatFileStorage::sizeTracker() {
   const std::string root = ZDTCORRootDirectory();
   if (!m_sizeTracker || m_sizeTracker->directoryPath() != root) {
+    // Events carry identifiers: the state directory is the user's alone.
+    if (std::optional<Error> error = fs::restrictToOwner(root)) ZDTCORLogDebug(error->description());
+    removeCrashLeftovers(root + "/" + kStorageFolder);
     m_sizeTracker = std::make_unique<ZDTCORDirectorySizeTracker>(root);
   }
   return *m_sizeTracker;
+}
+
+void ZDTCORFlatFileStorage::removeCrashLeftovers(const std::string& folder) {
+  // Every file below the storage's folder is its own, so any hidden
+  // temporary file there that predates this process is a leftover.
+  auto anyName = [](std::string_view) { return true; };
+  size_t removed = fs::removeStaleTemporaryFiles(folder, anyName);
+  fs::walk(folder, [&](const fs::WalkEntry& entry) {
+    if (entry.isDirectory) removed += fs::removeStaleTemporaryFiles(entry.path, anyName);
+  });
+  if (removed > 0) {
+    ZDTCORLogDebug("Removed " + std::to_string(removed) + " temporary files of interrupted writes from " + folder);
+  }
 }
 
 void ZDTCORFlatFileStorage::setDelegate(std::weak_ptr<ZDTCORStorageDelegate> delegate) {

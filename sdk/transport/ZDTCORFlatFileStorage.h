@@ -31,6 +31,13 @@
 // Library data: one file per key holding raw bytes ("ZDTCORFlatFileStorage
 // BatchIDCounter", "metrics_metadata").
 //
+// Opening the folders (at registration, and whenever the storage first
+// works on a state directory) removes the hidden temporary files that writes
+// interrupted by a crash left anywhere below ZDTCORFlatFileStorage; those of
+// writes that may still be running (newer than this process) stay, and makes
+// the state directory private (0700; it is created so). Hidden files never
+// count toward the size limit.
+//
 // Every operation runs on the serial queue "com.zoruvu.ZDTCORFlatFileStorage";
 // completions and promise settlements run there. The `syncThreadUnsafe`
 // operations and the size tracker belong to that queue.
@@ -172,6 +179,7 @@ class ZDTCORFlatFileStorage : public ZDTCORStorageProtocol,
   void makeBatch(const ZDTCORStorageEventSelector& selector, double batchExpiration, int64_t batchID,
                  const BatchCompletion& onComplete);
   void checkForExpirationsOnQueue();
+  static void removeCrashLeftovers(const std::string& folder);
 
   platform::SerialQueue m_queue;
   std::shared_ptr<ZDTCORUploadCoordinator> m_uploadCoordinator;

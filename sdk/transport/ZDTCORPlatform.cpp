@@ -66,7 +66,7 @@ std::string ZDTCORResolveRootDirectory() {
 
 std::string ZDTCORRootDirectory() {
   std::string path = ZDTCORResolveRootDirectory();
-  std::optional<Error> error = fs::createDirectory(path, true);
+  std::optional<Error> error = fs::createDirectory(path, true, 0700);
   ZDTCORAssert(!error, "There was an error creating ZDT's path");
   return path;
 }

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/dispatch/ExitDrain.h"
 #include "sdk/transport/ZDTCORConsoleLogger.h"
 #include "sdk/transport/ZDTCORRegistrar.h"
 
@@ -14,7 +15,10 @@ ZDTCORTransformer::ZDTCORTransformer(std::shared_ptr<ZDTCORApplicationProtocol> 
                                      std::shared_ptr<ZDTCORRegistrar> registrar)
     : m_queue("com.zoruvu.ZDTCORTransformer"),
       m_application(std::move(application)),
-      m_registrar(std::move(registrar)) {}
+      m_registrar(std::move(registrar)) {
+  // Its work ends in the event store's queue.
+  platform::ExitDrain::registerQueue(m_queue);
+}
 
 void ZDTCORTransformer::transformEvent(std::shared_ptr<ZDTCOREvent> event, ZDTCOREventTransformers transformers,
                                        ZDTCOREventCompletion onComplete) {

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "platform/dispatch/ExitDrain.h"
 #include "platform/storage/KeyedArchiver.h"
 #include "platform/storage/KeyedUnarchiver.h"
 #include "sdk/utilities/ZULKeychainUtils.h"
@@ -11,6 +12,7 @@ ZULKeychainStorage::ZULKeychainStorage(std::string service)
 
 ZULKeychainStorage::ZULKeychainStorage(std::string service, std::shared_ptr<ZULKeychainCache> cache)
     : m_state(std::make_shared<State>()) {
+  platform::ExitDrain::registerQueue(m_state->keychainQueue);
   m_state->service = std::move(service);
   m_state->inMemoryCache = cache ? std::move(cache) : std::make_shared<ZULKeychainCache>(kDefaultCacheCountLimit);
 }

@@ -149,7 +149,7 @@ std::optional<std::string> ZULNetworkURLSession::sessionIDFromAsyncPOSTRequest(
 
   bool spooled = false;
   if (isBackgroundNetworkEnabled() && ensureTemporaryDirectoryExists()) {
-    if (std::optional<Error> error = platform::fs::writeFileAtomically(spoolFile, request.body())) {
+    if (std::optional<Error> error = platform::fs::writeFileAtomically(spoolFile, request.body(), 0600)) {
       if (auto log = logger()) {
         log->ZULNetwork_logWithLevelContext(kZULNetworkLogLevelError, kZULNetworkMessageCodeURLSession000,
                                             "Failed to write request data to file", errorContext(*error));
@@ -409,7 +409,8 @@ std::string ZULNetworkURLSession::temporaryFilePathWithSessionID(const std::stri
 }
 
 bool ZULNetworkURLSession::ensureTemporaryDirectoryExists() {
-  if (platform::fs::isDirectory(m_networkDirectory)) return true;
+  // Spooled bodies may hold identifiers: the folder is the user's alone.
+  if (platform::fs::isDirectory(m_networkDirectory)) return !platform::fs::restrictToOwner(m_networkDirectory);
   std::shared_ptr<ZULNetworkLoggerDelegate> log = logger();
   platform::Result<platform::fs::FileAttributes> check = platform::fs::attributes(m_networkDirectory);
   if (!check && check.error().code != platform::FileError::kReadNoSuchFile &&
@@ -418,7 +419,7 @@ bool ZULNetworkURLSession::ensureTemporaryDirectoryExists() {
                                         "Error while trying to access Network temp folder. Error",
                                         errorContext(check.error()));
   }
-  if (std::optional<Error> error = platform::fs::createDirectory(m_networkDirectory, true)) {
+  if (std::optional<Error> error = platform::fs::createDirectory(m_networkDirectory, true, 0700)) {
     if (log) {
       log->ZULNetwork_logWithLevelContext(kZULNetworkLogLevelError, kZULNetworkMessageCodeURLSession015,
                                           "Cannot create temporary directory. Error", errorContext(*error));

@@ -11,10 +11,13 @@
 //   touch PATH        create PATH (a signal for the test)
 //   output BYTES      create the file named by the "--output" argument ("~"
 //                     expanded with HOME) holding BYTES bytes
+//   copy PATH [BYTES] create that file as a copy of PATH, or of its first
+//                     BYTES bytes (a real clip, whole or cut)
 //   sibling SUFFIX BYTES  create a working file beside it: that path without
 //                     its extension, then SUFFIX (".f137.mp4.part", ...)
 //   child PIDFILE     start a child that writes its pid to PIDFILE and then
 //                     sleeps; it stands for a media tool started by the downloader
+//   pid PIDFILE       write this process's pid to PIDFILE
 //   enter DIR         mark this process as running in DIR (a file named by
 //                     its pid), then append the number of marks now in DIR
 //                     as a line to DIR.counts (how many run at once)
@@ -40,7 +43,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -100,6 +105,17 @@ std::string jsonString(const std::string& text) {
     }
   }
   return out + "\"";
+}
+
+// Written aside and renamed, so the file never exists without its pid.
+void writePidFile(const std::string& path) {
+  const std::string text = std::to_string(::getpid()) + "\n";
+  const std::string aside = path + ".writing";
+  int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  writeAll(fd, text);
+  ::close(fd);
+  ::rename(aside.c_str(), path.c_str());
 }
 
 std::string expandHome(const std::string& path) {
@@ -167,6 +183,16 @@ int main(int argc, char** argv) {
         writeAll(fd, std::string(static_cast<size_t>(std::atoll(rest.c_str())), 'x'));
         ::close(fd);
       }
+    } else if (command == "copy") {
+      const size_t gap = rest.find(' ');
+      std::ifstream source(rest.substr(0, gap), std::ios::binary);
+      std::string bytes((std::istreambuf_iterator<char>(source)), std::istreambuf_iterator<char>());
+      if (gap != std::string::npos) bytes.resize(std::min(bytes.size(), size_t(std::atoll(rest.c_str() + gap + 1))));
+      int fd = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      if (fd >= 0) {
+        writeAll(fd, bytes);
+        ::close(fd);
+      }
     } else if (command == "sibling") {
       size_t gap = rest.find(' ');
       size_t slash = outputPath.rfind('/');
@@ -206,15 +232,7 @@ int main(int argc, char** argv) {
         int null = ::open("/dev/null", O_RDWR);
         ::dup2(null, 1);
         ::dup2(null, 2);
-        // Written aside and renamed, so the file never exists without its pid.
-        std::string text = std::to_string(::getpid()) + "\n";
-        std::string aside = rest + ".writing";
-        int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd >= 0) {
-          writeAll(fd, text);
-          ::close(fd);
-          ::rename(aside.c_str(), rest.c_str());
-        }
+        writePidFile(rest);
         for (int i = 0; i < 600; ++i) ::sleep(1);
         ::_exit(0);
       }
@@ -222,6 +240,8 @@ int main(int argc, char** argv) {
       for (int i = 0; i < 500 && ::access(rest.c_str(), F_OK) != 0; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
+    } else if (command == "pid") {
+      writePidFile(rest);
     } else if (command == "exit") {
       return std::atoi(rest.c_str());
     } else if (command == "signal") {

@@ -9,6 +9,8 @@
 
 #include "Tavix_YouTube/app/AppDelegate.h"
 #include "Tavix_YouTube/ui/viewmodels/MyAnalytics.h"
+#include "measurement/engine/tests/MeasurementEngineWorld.h"
+#include "testing/Quiescence.h"
 #include "platform/notifications/Notification.h"
 #include "sdk/core/RIRApp.h"
 #include "sdk/registration/RIRRegistration.h"
@@ -25,10 +27,16 @@ void PrintTo(const LaunchCase& c, std::ostream* out) { *out << c.name; }
 
 class AppDelegateLaunchTest : public ::testing::TestWithParam<LaunchCase> {
  protected:
-  void SetUp() override { RIRRegisterAll(); }
+  void SetUp() override {
+    RIRRegisterAll();
+    measurementtest::MeasurementEngineWorld::resetProcessState();
+  }
   void TearDown() override {
+    // The engine's start-up and writes finish in this home, not the next test's.
+    EXPECT_TRUE(testkit::waitForQuiescence());
     MyAnalytics::setSink(nullptr);
     RIRApp::resetForTesting();
+    measurementtest::MeasurementEngineWorld::resetProcessState();
   }
   sdktest::SdkTestEnvironment env;
 };
@@ -86,3 +94,4 @@ TEST(AppDelegateProxyTest, TheApplicationsDelegateIsProxiedWhenTheSwitchesAllowI
 }
 
 }  // namespace
+

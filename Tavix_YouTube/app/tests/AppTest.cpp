@@ -3,12 +3,19 @@
 // is pasted at activation, the download button starts the download, the row
 // reaches "completed" and the console shows the engine's lines. Runs on the
 // offscreen platform, and under Xvfb (xcb) through a second CTest entry.
+// The quit signals end the event loop as closing the window does, and the
+// quit path stops every process the downloads started; the program itself
+// ends with status 0 on SIGTERM.
 #include <gtest/gtest.h>
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
+#include <mutex>
 #include <filesystem>
 #include <fstream>
 
@@ -18,11 +25,23 @@
 #include "Tavix_YouTube/ui/DownloadQueueView.h"
 #include "Tavix_YouTube/ui/VideoDownloadView.h"
 #include "Tavix_YouTube/ui/viewmodels/MyAnalytics.h"
+// Qt's "slots" keyword macro would rewrite a field of the measurement messages.
+#pragma push_macro("slots")
+#undef slots
+#include "measurement/engine/APMMeasurement.h"
+#include "measurement/engine/tests/MeasurementEngineWorld.h"
+#include "testing/Quiescence.h"
+#include "testing/fakes/measurement/FakeMeasurementConfigService.h"
+#include "testing/fakes/measurement/FakeMeasurementUploadService.h"
+#pragma pop_macro("slots")
 #include "platform/app/Application.h"
 #include "platform/app/Bundle.h"
 #include "platform/log/ConsoleCapture.h"
+#include "platform/time/Clock.h"
+#include "platform/process/Task.h"
 #include "sdk/core/RIRApp.h"
 #include "testing/BuildPaths.h"
+#include "testing/ProgramRun.h"
 #include "testing/ScopedEnvironment.h"
 #include "testing/TempHome.h"
 
@@ -47,48 +66,168 @@ class EndToEndTest : public ::testing::Test {
       fs::create_symlink(fs::canonical(entry.path()), bundle / name);
     }
     fs::create_symlink(build / "bin" / "fake-downloader", bundle / "yt-dlp");
-    std::ofstream(m_root / "scenario") << "title out Sample clip\\n\n"
-                                          "out [download] Destination: clip.mp4\\n\n"
-                                          "out [download]  50.0% of 1.00MiB at 1.00MiB/s ETA 00:01\\n\n"
-                                          "sleep 0.3\n"
-                                          "output 2048\n"
-                                          "out [download] 100% of 1.00MiB in 00:01\\n\n"
-                                          "exit 0\n";
+    // A real clip, as the bundle's media tool checks the finished file.
+    m_clip = (m_root / "clip.mp4").string();
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=duration=2:size=160x120:rate=10 "
+                           "-c:v libx264 -pix_fmt yuv420p '" + m_clip + "'").c_str()),
+              0);
+    writeScenario("title out Sample clip\\n\n"
+                  "out [duration] 2\\n\n"
+                  "out [download] Destination: clip.mp4\\n\n"
+                  "out [download]  50.0% of 1.00MiB at 1.00MiB/s ETA 00:01\\n\n"
+                  "sleep 0.3\n"
+                  "copy " + m_clip + "\n"
+                  "out [download] 100% of 1.00MiB in 00:01\\n\n"
+                  "exit 0\n");
     m_environment.set("APP_RESOURCES", bundle.string());
     m_environment.set("FAKE_DOWNLOADER_SCENARIO", (m_root / "scenario").string());
     platform::Bundle::setMain(nullptr);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Measurement starts afresh in this home, as in a new process.
+    measurementtest::MeasurementEngineWorld::resetProcessState();
   }
   // What the application set up globally goes, so that any test can follow.
   void TearDown() override {
+    // The engine's start-up and writes finish in this home, not the next test's.
+    EXPECT_TRUE(testkit::waitForQuiescence());
     MyAnalytics::setSink(nullptr);
     RIRApp::resetForTesting();
+    measurementtest::MeasurementEngineWorld::resetProcessState();
     platform::Application::setShared(nullptr);
     platform::Bundle::setMain(nullptr);
   }
+  void writeScenario(const std::string& text) { std::ofstream(m_root / "scenario") << text; }
   testkit::TempHome m_home;  // HOME and the XDG folders
   testkit::ScopedEnvironment m_environment;
   fs::path m_root;
+  std::string m_clip;
 };
+
+// The engine's raw events as (name, origin), in row order; none before the
+// engine and its database are up.
+std::vector<std::pair<std::string, std::string>> storedRawEvents() {
+  std::vector<std::pair<std::string, std::string>> stored;
+  std::shared_ptr<APMMeasurement> engine =
+      APMMeasurement::hasSharedInstance() ? APMMeasurement::sharedInstance() : nullptr;
+  if (!engine || !engine->database()) return stored;
+  engine->scheduler()->dispatchSyncOnWorkerQueueBlockID("app-test", [&] {
+    platform::Error error;
+    for (const auto& raw : engine->database()->allRawEventsWithError(&error).value_or(
+             std::vector<std::shared_ptr<APMRawEventData>>())) {
+      stored.emplace_back(raw->rawEvent()->name(), raw->rawEvent()->origin());
+    }
+  });
+  return stored;
+}
 
 bool waitFor(const std::function<bool()>& condition, int milliseconds = 20000) {
   return QTest::qWaitFor(condition, milliseconds);
 }
 
+// Program arguments of the shell (Qt keeps referring to them).
+int& shellArgc() {
+  static int argc = 1;
+  return argc;
+}
+char** shellArgv() {
+  static char name[] = "tavix";
+  static char* argv[] = {name, nullptr};
+  return argv;
+}
+
+// Records the usage events and passes them on to the sink the shell installed.
+void recordUsageEvents(std::vector<std::string>& events) {
+  auto forward = std::make_shared<MyAnalytics::Sink>();
+  *forward = MyAnalytics::setSink([&events, forward](const std::string& name, const platform::Dictionary& parameters) {
+    events.push_back(name);
+    if (*forward) (*forward)(name, parameters);
+  });
+}
+
+// The clipboard outlives the shell: it is emptied again when the test ends.
+struct ClipboardCleanup {
+  ~ClipboardCleanup() { QGuiApplication::clipboard()->clear(); }
+};
+
+// The process is there and has not ended (a zombie has ended).
+bool alive(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string number, command, state;
+  return static_cast<bool>(stat >> number >> command >> state) && state != "Z";
+}
+
+pid_t readPid(const fs::path& file) {
+  std::ifstream in(file);
+  pid_t pid = 0;
+  in >> pid;
+  return pid;
+}
+
+// SIGHUP, SIGINT and SIGTERM each end the event loop as closing the window
+// does; the quit path then stops what the download started: the downloader
+// with the media tool it runs, and the title query.
+TEST_F(EndToEndTest, QuitSignalsEndTheLoopAndTheQuitPathStopsTheChildren) {
+  const fs::path pids = m_root / "pids";
+  fs::create_directories(pids);
+  writeScenario("title pid " + (pids / "title").string() + "\ntitle sleep 600\n" + "child " +
+                (pids / "tool").string() + "\npid " + (pids / "downloader").string() + "\nsleep 600\n");
+  AppShell shell(shellArgc(), shellArgv());
+  ClipboardCleanup clipboardCleanup;
+  VideoDownloadView* screen = shell.window().mainScreen();
+  QGuiApplication::clipboard()->setText(QString::fromUtf8(kAddress));
+  shell.start();
+  ASSERT_TRUE(waitFor([&] { return screen->addressField()->text() == kAddress; }));
+  QTest::mouseClick(screen->downloadButton(), Qt::LeftButton);
+  std::vector<pid_t> children;
+  ASSERT_TRUE(waitFor([&] {
+    children.clear();
+    for (const char* child : {"title", "tool", "downloader"}) children.push_back(readPid(pids / child));
+    return std::all_of(children.begin(), children.end(), [](pid_t pid) { return pid > 0; });
+  })) << "the download's processes did not start";
+  for (int signalNumber : {SIGHUP, SIGINT, SIGTERM}) {
+    QTimer::singleShot(0, [signalNumber] { ::raise(signalNumber); });
+    EXPECT_EQ(shell.exec(), 0) << "signal " << signalNumber;
+    for (pid_t child : children) EXPECT_TRUE(alive(child)) << "stopped before the quit path";
+  }
+  // The quit path's first step (the second ends the process).
+  screen->model().downloadManager()->stopProcesses();
+  for (pid_t child : children) EXPECT_FALSE(alive(child)) << child << " outlived the quit";
+  shell.window().close();
+}
+
+// The program itself: SIGTERM (a logout) ends it through the quit path, with
+// status 0, not killed by the signal.
+TEST_F(EndToEndTest, ProgramEndsOnSigtermThroughTheQuitPath) {
+  platform::Task program;
+  program.setExecutablePath(testkit::builtProgram("tavix"));
+  program.setEnvironmentAdditions({{"QT_QPA_PLATFORM", "offscreen"}});
+  std::mutex mutex;
+  std::string out;
+  program.setStdoutHandler([&](std::string_view bytes) {
+    std::lock_guard lock(mutex);
+    out.append(bytes);
+  });
+  program.setStandardError(platform::Task::Output::discard);
+  ASSERT_FALSE(program.launch());
+  const bool appeared = waitFor([&] {
+    std::lock_guard lock(mutex);
+    return out.find("🚀 App appeared") != std::string::npos;
+  });
+  program.terminate();
+  program.waitUntilExit();
+  ASSERT_TRUE(appeared) << out;
+  EXPECT_EQ(program.terminationReason(), platform::Task::TerminationReason::exit);
+  EXPECT_EQ(program.terminationStatus(), 0);
+}
+
 TEST_F(EndToEndTest, PasteAtActivationDownloadAndComplete) {
   platform::ConsoleCapture console;
   std::vector<std::string> events;
-  MyAnalytics::setSink([&](const std::string& name, const platform::Dictionary&) { events.push_back(name); });
 
-  static int argc = 1;
-  static char name[] = "tavix";
-  static char* argv[] = {name, nullptr};
   {
-    AppShell shell(argc, argv);
-    // The clipboard outlives the shell: it is emptied again when the test ends.
-    struct ClipboardCleanup {
-      ~ClipboardCleanup() { QGuiApplication::clipboard()->clear(); }
-    } clipboardCleanup;
+    AppShell shell(shellArgc(), shellArgv());
+    recordUsageEvents(events);
+    ClipboardCleanup clipboardCleanup;
     EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Video Downloader");
     EXPECT_EQ(shell.window().windowTitle(), "Video Downloader");
     VideoDownloadView* screen = shell.window().mainScreen();
@@ -128,6 +267,57 @@ TEST_F(EndToEndTest, PasteAtActivationDownloadAndComplete) {
   EXPECT_TRUE(has("   Starting download for: "));
   EXPECT_TRUE(has("🚀 App appeared, downloads count: 0"));
   EXPECT_TRUE(has("Downloads count changed: -> 1"));
+}
+
+// The launch starts the SDK, which starts analytics and the measurement
+// engine; the window's usage events become raw events of its database.
+TEST_F(EndToEndTest, LaunchStoresTheUsageEventsAsRawEvents) {
+  std::vector<std::pair<std::string, std::string>> stored;  // name, origin
+  {
+    AppShell shell(shellArgc(), shellArgv());
+    shell.start();
+    ASSERT_TRUE(waitFor([&] {
+      stored = storedRawEvents();
+      return !stored.empty();
+    })) << "no raw event stored";
+    shell.window().close();
+  }
+  EXPECT_EQ(stored.at(0), (std::pair<std::string, std::string>{"app_launch", "app"}));
+}
+
+// With no configuration stored, the first launch fetches one and uploads its
+// first bundle, with "app_launch", 15 s after its first event.
+TEST_F(EndToEndTest, TheFirstLaunchUploadsItsFirstBundle15SecondsAfterItsFirstEvent) {
+  testkit::LoopbackServer services;
+  testkit::FakeMeasurementConfigService configs(services);
+  testkit::FakeMeasurementUploadService uploads(services);
+  m_environment.set("APP_SERVICES_URL", services.url());
+  m_environment.set("APP_REACHABILITY", "reachable");
+  auto clock = std::make_shared<platform::VirtualClock>(measurementtest::MeasurementEngineWorld::kEpoch);
+  platform::Clock::setCurrent(clock);
+  struct ClockCleanup {
+    ~ClockCleanup() { platform::Clock::setCurrent(nullptr); }
+  } clockCleanup;
+  {
+    AppShell shell(shellArgc(), shellArgv());
+    shell.start();
+    ASSERT_TRUE(waitFor([] { return !storedRawEvents().empty(); })) << "no raw event stored";
+    clock->advance(14.9);
+    // Whatever 14.9 s started has run before the counts are read.
+    ASSERT_TRUE(testkit::waitForQuiescence());
+    EXPECT_EQ(configs.fetchCount(), 0u);
+    EXPECT_EQ(uploads.uploadCount(), 0u);
+    clock->advance(0.1);
+    ASSERT_TRUE(waitFor([&] { return uploads.uploadCount() == 1; })) << "no upload";
+    shell.window().close();
+  }
+  EXPECT_EQ(configs.fetchCount(), 1u);
+  const std::vector<testkit::UploadedBatch> batches = uploads.batches();
+  ASSERT_EQ(batches.size(), 1u);
+  ASSERT_EQ(batches[0].bundles.size(), 1u);
+  const std::vector<testkit::UploadedEvent> launches = batches[0].bundles[0].eventsNamed("app_launch");
+  ASSERT_EQ(launches.size(), 1u);
+  EXPECT_EQ(launches[0].timestampMs, static_cast<int64_t>(measurementtest::MeasurementEngineWorld::kEpoch * 1000));
 }
 
 }  // namespace

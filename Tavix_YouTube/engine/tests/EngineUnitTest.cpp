@@ -10,7 +10,9 @@
 #include <sstream>
 
 #include "Tavix_YouTube/engine/Utf8ChunkDecoder.h"
+#include "Tavix_YouTube/engine/internal/MediaCheck.h"
 #include "Tavix_YouTube/engine/internal/ThumbnailLoader.h"
+#include "Tavix_YouTube/engine/internal/WorkingFileJournal.h"
 #include "Tavix_YouTube/engine/tests/EngineFixture.h"
 #include "platform/text/Unicode.h"
 #include "platform/time/DateFormatter.h"
@@ -450,3 +452,128 @@ TEST(EngineThumbnail, OnlyHttpWithinTheCap) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- file check
+
+namespace {
+
+using tavix::engine_internal::mediaCheckFailure;
+using tavix::engine_internal::PacketListing;
+using tavix::engine_internal::reportedDuration;
+
+// The media tool's listing, fed in pieces of `chunk` bytes.
+PacketListing listed(const std::string& output, size_t chunk) {
+  PacketListing listing;
+  for (size_t at = 0; at < output.size(); at += chunk) listing.feed(std::string_view(output).substr(at, chunk));
+  listing.finish();
+  return listing;
+}
+
+}  // namespace
+
+// The listing's packets give the span they cover whatever the chunks; odd
+// lines are skipped, a line longer than the bound is skipped whole.
+TEST(EngineFileCheck, PacketListingCoversItsPackets) {
+  const std::string longLine = "packet|pts_time=" + std::string(PacketListing::kMaxLineBytes, '9') + "|duration_time=1\n";
+  struct Case {
+    const char* name;
+    std::string output;
+    uint64_t packets;
+    std::optional<double> covered;
+    std::optional<double> header;
+  } cases[] = {
+      {"two streams", "packet|pts_time=-0.023220|duration_time=0.023220|side_data|\n\npacket|pts_time=0.000000|"
+                      "duration_time=0.100000\npacket|pts_time=3.900000|duration_time=0.100000\nformat|duration=4.000000\n",
+       3, 4.02322, 4.0},
+      {"no packets, header only", "format|duration=4.000000\n", 0, std::nullopt, 4.0},
+      {"absent times", "packet|pts_time=N/A|duration_time=N/A\npacket|pts_time=1.5|duration_time=N/A\nformat|duration=N/A",
+       1, 0.0, std::nullopt},
+      {"nonsense numbers", "packet|pts_time=1e308|duration_time=1\npacket|pts_time=nan|duration_time=1\n"
+                           "packet|pts_time=2|duration_time=-5\nformat|duration=-1\n",
+       1, 0.0, std::nullopt},
+      {"a line too long", longLine + "packet|pts_time=1|duration_time=1\n", 1, 1.0, std::nullopt},
+      {"no line break at the end", "packet|pts_time=0|duration_time=2", 1, 2.0, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    for (size_t chunk : {size_t(1), size_t(7), size_t(4096)}) {
+      SCOPED_TRACE(std::string(c.name) + " in chunks of " + std::to_string(chunk));
+      const PacketListing listing = listed(c.output, chunk);
+      EXPECT_EQ(listing.packetCount(), c.packets);
+      ASSERT_EQ(listing.coveredSeconds().has_value(), c.covered.has_value());
+      if (c.covered) {
+        EXPECT_NEAR(*listing.coveredSeconds(), *c.covered, 1e-9);
+      }
+      EXPECT_EQ(listing.headerSeconds(), c.header);
+    }
+  }
+}
+
+TEST(EngineFileCheck, VerdictAndReportedDuration) {
+  EXPECT_EQ(reportedDuration("[duration] 212.5"), 212.5);
+  EXPECT_EQ(reportedDuration("[duration] 42\r"), 42.0);
+  for (const char* none : {"[duration] NA", "[duration] ", "[duration] -3", "[duration] 1e99", "duration 4", "[download] 4"}) {
+    EXPECT_FALSE(reportedDuration(none).has_value()) << none;
+  }
+  const PacketListing whole = listed("packet|pts_time=0|duration_time=4\nformat|duration=4\n", 4096);
+  const PacketListing cut = listed("packet|pts_time=0|duration_time=2.5\nformat|duration=62.9\n", 4096);
+  const PacketListing empty = listed("format|duration=4\n", 4096);
+  struct Case {
+    const char* name;
+    int status;
+    const PacketListing& listing;
+    std::optional<double> reported;
+    std::optional<std::string> failure;
+  } cases[] = {
+      {"whole by its header", 0, whole, std::nullopt, std::nullopt},
+      {"whole by the report, within a second", 0, whole, 4.9, std::nullopt},
+      {"short of the report", 0, whole, 5.1, "Download incomplete - 0:04 of 0:05 received"},
+      {"cut, by its header", 0, cut, std::nullopt, "Download incomplete - 0:02 of 1:02 received"},
+      {"an hour reported", 0, cut, 3725, "Download incomplete - 0:02 of 1:02:05 received"},
+      {"no packets", 0, empty, 4.0, "Downloaded file is damaged or missing"},
+      {"the tool failed", 1, whole, 4.0, "Downloaded file is damaged or missing"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(mediaCheckFailure(c.status, c.listing, c.reported), c.failure) << c.name;
+}
+
+// ---------------------------------------------------------------- working-file journal
+
+using tavix::engine_internal::WorkingFileJournal;
+using tavix::engine_internal::WorkingName;
+
+TEST(EngineJournal, RecordsRoundTripAndDamagedOnesNameNothing) {
+  const std::vector<WorkingName> names = {{"/home/u/Downloads", "Clip \"one\"_720"}, {"/tmp/x", "Ж_MP3"}};
+  EXPECT_EQ(WorkingFileJournal::decode(WorkingFileJournal::encode(names)), names);
+  EXPECT_EQ(WorkingFileJournal::decode(WorkingFileJournal::encode({})), std::vector<WorkingName>{});
+  for (const char* damaged : {"", "{", "[]", "{\"names\":{}}", "{\"names\":[1]}", "{\"names\":[{\"folder\":\"/a\"}]}",
+                              "{\"names\":[{\"folder\":\"relative\",\"stem\":\"x\"}]}",
+                              "{\"names\":[{\"folder\":\"/a\",\"stem\":\"a/b\"}]}",
+                              "{\"names\":[{\"folder\":\"/a\",\"stem\":\"..\"}]}",
+                              "{\"names\":[{\"folder\":\"/a\",\"stem\":\"\"}]}"}) {
+    EXPECT_FALSE(WorkingFileJournal::decode(damaged).has_value()) << damaged;
+  }
+  EXPECT_FALSE(WorkingFileJournal::decode(std::string(WorkingFileJournal::kMaxRecordBytes + 1, ' ')).has_value());
+}
+
+// A record left by a manager that is gone has its working files removed, but
+// only files of its names (stem + "."), and a damaged record removes nothing.
+TEST_F(EngineUnit, LeftoversOfGoneManagersAreRemoved) {
+  const std::string folder = home.file("journal");
+  for (const char* file : {"X_720.mp4.part", "X_720.f137.mp4", "X_720_12_00_00.mp4", "X_7200.mp4", "Y_720.mp4.part"}) {
+    ASSERT_FALSE(platform::fs::writeFile(downloads + "/" + file, "x"));
+  }
+  ASSERT_FALSE(platform::fs::createDirectory(downloads + "/X_720.d"));
+  WorkingFileJournal alive(folder);
+  alive.record({{downloads, "Y_720"}});
+  {
+    WorkingFileJournal gone(folder);
+    gone.record({{downloads, "X_720"}});
+    EXPECT_EQ(WorkingFileJournal(folder).removeLeftovers(), 0u) << "a running manager's files went";
+  }  // gone: quit or killed, its lock is free
+  ASSERT_FALSE(platform::fs::writeFile(folder + "/damaged.json", "{\"names\":[{\"folder\":\"/\",\"stem\":\"\"}]}"));
+  EXPECT_EQ(WorkingFileJournal(folder).removeLeftovers(), 2u);
+  auto left = platform::fs::contentsOfDirectory(downloads).value();
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"X_720.d", "X_7200.mp4", "X_720_12_00_00.mp4", "Y_720.mp4.part"}));
+  // Only the running manager's record and lock are left.
+  EXPECT_EQ(platform::fs::contentsOfDirectory(folder).value().size(), 2u);
+}

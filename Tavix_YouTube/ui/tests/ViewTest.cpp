@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
+#include <QLineF>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
@@ -18,6 +20,7 @@
 #include <cstdlib>
 
 #include "Tavix_YouTube/ui/Animations.h"
+#include "Tavix_YouTube/ui/BubblesView.h"
 #include "Tavix_YouTube/ui/CandyStripeBar.h"
 #include "Tavix_YouTube/ui/DownloadItemView.h"
 #include "Tavix_YouTube/ui/DownloadQueueView.h"
@@ -187,8 +190,10 @@ TEST_F(ViewTest, RowDecodesTheThumbnailOncePerChange) {
   EXPECT_FALSE(row.thumbnail()->hasImage());
 }
 
-// Titles and addresses too long for the row end in "…" within the line's
-// width; the whole text is in the tooltip above what a click does.
+// Titles too long for the row end in "…" within the line's width; addresses
+// (shown until the title arrives, also as the title of a started download)
+// lose their middle, so their differing ends stay. The whole text is in the
+// tooltip above what a click does.
 TEST_F(ViewTest, RowTitleElidesLongTextsWithFullTextInTooltip) {
   const std::string longTitle = "A very long video title that goes on and on about many things in great detail, "
                                 "longer than any row of this window could show on one line";
@@ -197,7 +202,8 @@ TEST_F(ViewTest, RowTitleElidesLongTextsWithFullTextInTooltip) {
   struct Case {
     const char* name;
     std::string title;  // empty: the address shows
-  } cases[] = {{"title", longTitle}, {"address", ""}};
+    bool middle;        // elided in the middle rather than at the end
+  } cases[] = {{"title", longTitle, false}, {"address", "", true}, {"address as title", longAddress, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     auto item = std::make_shared<tavix::DownloadItem>(longAddress, tavix::Quality::p720);
@@ -211,9 +217,19 @@ TEST_F(ViewTest, RowTitleElidesLongTextsWithFullTextInTooltip) {
     const QString full = QString::fromStdString(c.title.empty() ? longAddress : c.title);
     EXPECT_EQ(title->fullText(), full);
     EXPECT_TRUE(title->isElided());
-    EXPECT_TRUE(title->text().endsWith(QChar(0x2026))) << title->text().toStdString();
-    EXPECT_TRUE(full.startsWith(title->text().chopped(1)));
-    EXPECT_LE(QFontMetrics(title->font()).horizontalAdvance(title->text()), title->contentsRect().width());
+    const QString shown = title->text();
+    const qsizetype cut = shown.indexOf(QChar(0x2026));
+    ASSERT_GE(cut, 0) << shown.toStdString();
+    if (c.middle) {
+      EXPECT_GT(cut, 10) << shown.toStdString();
+      EXPECT_TRUE(full.startsWith(shown.left(cut)));
+      EXPECT_TRUE(full.endsWith(shown.mid(cut + 1))) << shown.toStdString();
+      EXPECT_TRUE(shown.endsWith("feature=shared"));
+    } else {
+      EXPECT_EQ(cut, shown.size() - 1) << shown.toStdString();
+      EXPECT_TRUE(full.startsWith(shown.chopped(1)));
+    }
+    EXPECT_LE(QFontMetrics(title->font()).horizontalAdvance(shown), title->contentsRect().width());
     EXPECT_EQ(title->toolTip(), full + "\nOpen in browser");
 
     // Room enough: the whole text, and the tooltip names only the action.
@@ -438,6 +454,120 @@ TEST_F(ViewTest, CandyStripeBarFillPixels) {
   EXPECT_TRUE(bar.isSliding());  // nothing stops it
 }
 
+// The background bubbles over a plain dark blue screen, as the main screen
+// shows them.
+class BubblesHost : public QWidget {
+ public:
+  BubblesHost() {
+    setAutoFillBackground(true);
+    QPalette palette;
+    palette.setColor(QPalette::Window, QColor::fromRgbF(0, 0.2, 0.6));
+    setPalette(palette);
+    resize(1000, 860);
+    bubbles = new BubblesView(this);
+    bubbles->setGeometry(rect());
+    bubbles->installEventFilter(this);
+  }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) painted.push_back(static_cast<QPaintEvent*>(event)->rect());
+    return false;
+  }
+  BubblesView* bubbles;
+  std::vector<QRect> painted;
+};
+
+int largestChannelChange(const QImage& a, const QImage& b) {
+  int largest = 0;
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width(); ++x) {
+      const QRgb p = a.pixel(x, y);
+      const QRgb q = b.pixel(x, y);
+      largest = std::max({largest, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                          std::abs(qBlue(p) - qBlue(q))});
+    }
+  }
+  return largest;
+}
+
+// Over two legs (40 s) the bubbles move in a few dozen steps a leg, each too
+// small to see as a jump (a bubble changes no pixel by more than the step's
+// colour levels; where bubbles overlap their changes add up), and a step
+// repaints the bubbles' own rectangles, never the whole screen.
+TEST_F(ViewTest, BubblesDriftInFewInvisibleSteps) {
+  EXPECT_EQ(BubblesView::stepPixels(0), 7);
+  EXPECT_EQ(BubblesView::stepPixels(1), 10);
+  EXPECT_EQ(BubblesView::stepPixels(2), 11);
+  BubblesHost host;
+  host.show();
+  settle();
+  QImage before = host.grab().toImage();
+  const QPointF start = host.bubbles->bubbleOffset(0);
+  int steps = 0;
+  int largest = 0;
+  for (qint64 t = 0; t <= 40000; t += 10) {
+    host.painted.clear();
+    host.bubbles->advanceTo(t);
+    if (host.painted.empty()) continue;
+    ++steps;
+    int area = 0;
+    for (const QRect& rect : host.painted) area += rect.width() * rect.height();
+    EXPECT_LT(area, 3 * 420 * 420) << "at " << t << " ms";
+    const QImage after = host.grab().toImage();
+    largest = std::max(largest, largestChannelChange(before, after));
+    before = after;
+  }
+  EXPECT_GE(steps, 2 * 30);
+  EXPECT_LE(steps, 2 * 70);
+  EXPECT_LE(largest, 2 * BubblesView::kLevelsPerStep);
+  EXPECT_GT(largest, 0);
+  // Back where it started after two legs, having been at the other end.
+  EXPECT_LT(QLineF(host.bubbles->bubbleOffset(0), start).length(), BubblesView::stepPixels(0));
+}
+
+// The drift, and a running progress bar's stripes, stop while the window is
+// hidden or minimised and go on from where they were.
+TEST_F(ViewTest, AnimationsPauseWhileTheWindowCannotBeSeen) {
+  BubblesHost host;
+  auto* bar = new CandyStripeBar(40, true, 200, 10, &host);
+  host.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return host.bubbles->isDrifting() && bar->isAnimating(); }));
+  for (const char* how : {"hidden", "minimised"}) {
+    SCOPED_TRACE(how);
+    if (std::string(how) == "hidden") {
+      host.hide();
+    } else {
+      host.showMinimized();
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !host.bubbles->isDrifting() && !bar->isAnimating(); }));
+    const qint64 pausedAt = host.bubbles->elapsed();
+    QTest::qWait(100);
+    EXPECT_EQ(host.bubbles->elapsed(), pausedAt) << "the drift went on while paused";
+    host.showNormal();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return host.bubbles->isDrifting() && bar->isAnimating(); }));
+    EXPECT_GE(host.bubbles->elapsed(), pausedAt);
+    EXPECT_LT(host.bubbles->elapsed(), pausedAt + 100);
+  }
+}
+
+// Under an X server: a window laid over the whole main window stops them too.
+TEST_F(ViewTest, AnimationsPauseWhileTheWindowIsCovered) {
+  if (QGuiApplication::platformName() != QLatin1String("xcb")) GTEST_SKIP() << "needs an X server";
+  BubblesHost host;
+  auto* bar = new CandyStripeBar(40, true, 200, 10, &host);
+  host.setGeometry(100, 100, 400, 300);
+  host.bubbles->setGeometry(host.rect());
+  host.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return host.bubbles->isDrifting() && bar->isAnimating(); }));
+  QWidget cover;
+  cover.setGeometry(50, 50, 600, 500);
+  cover.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !host.bubbles->isDrifting() && !bar->isAnimating(); }))
+      << "still drifting under a covering window";
+  cover.hide();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return host.bubbles->isDrifting() && bar->isAnimating(); }))
+      << "not drifting once uncovered";
+}
+
 TEST_F(ViewTest, MainScreenWiring) {
   MainWindow window;
   window.installMainScreen();
@@ -487,7 +617,7 @@ TEST_F(ViewTest, LayoutHoldsAtEveryWindowHeight) {
   struct Case {
     int rows;
     int height;
-  } cases[] = {{1, 400}, {1, 600}, {2, 740}, {3, 860}, {3, 400}, {5, 860}};
+  } cases[] = {{1, 400}, {1, 600}, {2, 740}, {3, 860}, {3, 400}, {5, 860}, {5, 400}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.rows) + " rows at " + std::to_string(c.height));
     const int sizingsBefore = windowSizings();
@@ -509,7 +639,9 @@ TEST_F(ViewTest, LayoutHoldsAtEveryWindowHeight) {
     ASSERT_TRUE(waitForWindowSizing(sizingsBefore + 2));
     window.resize(1000, c.height);
     settle();
-    ASSERT_EQ(window.height(), c.height);
+    // The window goes no lower than what shows a whole row (above 400 then).
+    ASSERT_EQ(window.height(), std::max(c.height, window.minimumHeight()));
+    EXPECT_GE(window.minimumHeight(), 400);
 
     DownloadQueueView* queue = screen->queueView();
     auto frameIn = [screen](const QWidget* widget) {
@@ -524,10 +656,28 @@ TEST_F(ViewTest, LayoutHoldsAtEveryWindowHeight) {
     EXPECT_EQ(queue->header()->height(), queue->header()->sizeHint().height());
     EXPECT_LE(frameIn(queue->titleLabel()).bottom(), frameIn(queue->countLabel()).top());
     EXPECT_GE(queue->countLabel()->height(), queue->countLabel()->sizeHint().height());
-    EXPECT_GE(queue->scrollArea()->height(), DownloadQueueView::kListMinimumHeight);
     const int rowsHeight = queue->rows().size() * queue->rows().front()->sizeHint().height();
     if (rowsHeight > queue->scrollArea()->height()) {
       EXPECT_GT(queue->scrollArea()->verticalScrollBar()->maximum(), 0);
+    }
+    if (c.rows == 1) {
+      EXPECT_EQ(queue->scrollArea()->verticalScrollBar()->maximum(), 0) << "one row scrolls";
+    }
+    // From the top of the list the newest row is seen whole, and the scroll
+    // button (there from 4 rows, once the end has been seen) covers no part
+    // of the list.
+    QScrollBar* bar = queue->scrollArea()->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    settle();
+    bar->setValue(0);
+    settle();
+    QWidget* viewport = queue->scrollArea()->viewport();
+    const DownloadItemView* newest = queue->rows().front();
+    EXPECT_TRUE(viewport->rect().contains(QRect(newest->mapTo(viewport, QPoint(0, 0)), newest->size())))
+        << "the newest row is cut";
+    EXPECT_EQ(queue->scrollButton()->isVisible(), c.rows >= 4);
+    if (queue->scrollButton()->isVisible()) {
+      EXPECT_FALSE(frameIn(queue->scrollButton()).intersects(frameIn(viewport))) << "the scroll button covers the list";
     }
   }
 }

@@ -26,7 +26,9 @@ class QueueViewModel {
   bool showsHeader() const { return count() > 0; }
   std::string countText() const;
   bool showsClearButton() const { return count() >= 2; }
-  bool showsScrollButton() const { return count() >= 4 && !m_isNearBottom; }
+  // From 4 items the list can show its scroll button.
+  bool mayShowScrollButton() const { return count() >= 4; }
+  bool showsScrollButton() const { return mayShowScrollButton() && !m_isNearBottom; }
   bool isNearBottom() const { return m_isNearBottom; }
   void setNearBottom(bool nearBottom) { m_isNearBottom = nearBottom; }
   DownloadList rowsNewestFirst() const;

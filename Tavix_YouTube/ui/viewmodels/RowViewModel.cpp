@@ -17,6 +17,8 @@ bool RowViewModel::isCompleted() const { return m_item->status.get() == Download
 
 bool RowViewModel::titleIsAddress() const { return m_item->displayTitle.get().empty(); }
 
+bool RowViewModel::titleShowsAddress() const { return titleIsAddress() || m_item->displayTitle.get() == m_item->url.get(); }
+
 std::string RowViewModel::titleText() const {
   return titleIsAddress() ? m_item->url.get() : m_item->displayTitle.get();
 }

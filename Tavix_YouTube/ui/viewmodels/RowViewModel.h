@@ -60,6 +60,9 @@ class RowViewModel {
   // Title line: the address (cyan, underlined) while no title is known.
   std::string titleText() const;
   bool titleIsAddress() const;
+  // The line shows the item's address (also as the display title a started
+  // download gets until its real title arrives).
+  bool titleShowsAddress() const;
   SystemColor titleColor() const;
   std::string qualityBadgeText() const;
 

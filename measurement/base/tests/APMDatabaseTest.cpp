@@ -258,7 +258,7 @@ TEST(APMDatabaseRawEvents, RowsMetadataAndReadingBack) {
   std::shared_ptr<APMDatabase> database = world.open();
   ASSERT_TRUE(database);
   auto metadata = APMPBMeasurementBundle::initWithMessageInfo(nullptr);
-  APMPBSetString(metadata.get(), 14, "1:1:ios:1");
+  APMPBSetString(metadata.get(), APMPBMeasurementBundleSlot::kAppID, "1:1:ios:1");
   ASSERT_TRUE(database->insertIfNotExistsRawEventMetadata(*metadata, nullptr));
   ASSERT_TRUE(database->insertIfNotExistsRawEventMetadata(*metadata, nullptr));
   const int64_t fingerprint = apm_64LSBMD5(*metadata->protoBuffer());
@@ -283,7 +283,7 @@ TEST(APMDatabaseRawEvents, RowsMetadataAndReadingBack) {
 
   std::shared_ptr<APMPBMeasurementBundle> stored = database->queryRawEventsMetadataWithFingerprint(fingerprint, nullptr);
   ASSERT_TRUE(stored);
-  EXPECT_EQ(APMPBGetString(stored.get(), 14), "1:1:ios:1");
+  EXPECT_EQ(APMPBGetString(stored.get(), APMPBMeasurementBundleSlot::kAppID), "1:1:ios:1");
   EXPECT_EQ(database->nextMetadataFingerprintToProcess(nullptr), platform::Value(static_cast<long long>(fingerprint)));
   EXPECT_EQ(database->containsRealtimeRawEventsWithError(nullptr), platform::Value(1));
 
@@ -352,7 +352,7 @@ TEST(APMDatabaseRawEvents, TrimmingAndStaleDeletion) {
   ASSERT_TRUE(database->insertRawEvent(event("a", "kept", kNow - maxQueueTime + 1).get(), 6, false, nullptr));
   ASSERT_TRUE(database->insertRawEvent(event("a", "future", kNow + maxQueueTime + 1).get(), 7, false, nullptr));
   auto metadata = APMPBMeasurementBundle::initWithMessageInfo(nullptr);
-  APMPBSetString(metadata.get(), 14, "1:1:ios:1");
+  APMPBSetString(metadata.get(), APMPBMeasurementBundleSlot::kAppID, "1:1:ios:1");
   ASSERT_TRUE(database->insertIfNotExistsRawEventMetadata(*metadata, nullptr));
   platform::Error error;
   EXPECT_FALSE(database->deleteStaleRawEventsDataOlderThanMaxAge(-1, &error));
@@ -372,7 +372,7 @@ TEST(APMDatabaseQueue, BundlesWithinTheLimits) {
   EXPECT_FALSE(database->insertBundle(*bundleOfSize(40, 0), false, &error));
   EXPECT_EQ(error.localizedDescription(), "Failed to insert bundle without valid timestamp");
   auto noApp = APMPBMeasurementBundle::initWithMessageInfo(nullptr);
-  APMPBSetInt64(noApp.get(), 5, end);
+  APMPBSetInt64(noApp.get(), APMPBMeasurementBundleSlot::kEndTimestamp, end);
   EXPECT_FALSE(database->insertBundle(*noApp, false, &error));
   EXPECT_EQ(error.localizedDescription(), "Failed to insert bundle without App ID");
 
@@ -382,7 +382,8 @@ TEST(APMDatabaseQueue, BundlesWithinTheLimits) {
   ASSERT_EQ(taken->size(), 2u);
   EXPECT_EQ((*taken)[0].second, 1);
   EXPECT_EQ((*taken)[1].second, 2);
-  EXPECT_FALSE(APMPBHasField((*taken)[0].first.get(), 35));  // retry count 0 leaves slot 35 alone
+  EXPECT_FALSE(APMPBHasField((*taken)[0].first.get(),
+                             APMPBMeasurementBundleSlot::kRetryCount));  // retry count 0 leaves it alone
   EXPECT_EQ(database->queryBundlesWithCountLimit(1, 1000, nullptr)->size(), 1u);
 
   ASSERT_TRUE(database->deleteBundlesWithRowIDs({platform::Value(1), platform::Value(2), platform::Value(3)}, nullptr));
@@ -403,15 +404,15 @@ TEST(APMDatabaseQueue, RetryCountsStopAtTheLimit) {
   ASSERT_TRUE(database);
   const int64_t end = static_cast<int64_t>(kNow * 1000);
   auto bundle = bundleOfSize(60, end);
-  APMPBSetInt32(bundle.get(), 35, 2147483646);
+  APMPBSetInt32(bundle.get(), APMPBMeasurementBundleSlot::kRetryCount, 2147483646);
   ASSERT_TRUE(database->insertBundle(*bundle, false, nullptr));
   ASSERT_TRUE(database->insertBundle(*bundleOfSize(60, end), false, nullptr));
   const std::vector<platform::Value> ids{platform::Value(1), platform::Value(2)};
   for (int round = 0; round < 3; ++round) ASSERT_TRUE(database->incrementRetryCounterForBundlesWithIDs(ids, nullptr));
   auto read = database->queryBundlesWithRowIDs(ids, nullptr);
   ASSERT_TRUE(read && read->size() == 2);
-  EXPECT_EQ(APMPBGetInt32((*read)[0].first.get(), 35), 2147483647);
-  EXPECT_EQ(APMPBGetInt32((*read)[1].first.get(), 35), 3);
+  EXPECT_EQ(APMPBGetInt32((*read)[0].first.get(), APMPBMeasurementBundleSlot::kRetryCount), 2147483647);
+  EXPECT_EQ(APMPBGetInt32((*read)[1].first.get(), APMPBMeasurementBundleSlot::kRetryCount), 3);
   EXPECT_TRUE(world.env.logged("The number of upload retries exceeds the limit. Will remain unchanged."));
   platform::Error error;
   EXPECT_FALSE(database->incrementRetryCounterForBundlesWithIDs({}, &error));
@@ -502,7 +503,9 @@ TEST(APMDatabaseAggregates, AppMetadataAndConfiguration) {
   EXPECT_FALSE(database->updateRemoteConfig(*measurementtest::configuration(""), &error));
   EXPECT_EQ(error.localizedDescription(), "Missing Zoruvu app ID in measurement configuration");
   ASSERT_TRUE(database->updateRemoteConfig(*measurementtest::configuration("1:2:ios:3"), nullptr));
-  EXPECT_EQ(APMPBGetString(database->queryMeasurementConfigWithError(nullptr).get(), 1), "1:2:ios:3");
+  EXPECT_EQ(
+      APMPBGetString(database->queryMeasurementConfigWithError(nullptr).get(), APMPBMeasurementConfigSlot::kAppID),
+      "1:2:ios:3");
   EXPECT_EQ(database->lastRemoteConfigUpdateTimestamp(nullptr), kNow);
   RawConnection raw(DatabaseWorld::path());
   raw.exec("UPDATE app_metadata SET remote_config_data = x'ffffff'");
@@ -590,9 +593,9 @@ TEST(APMDatabaseStores, FiltersResultsAndComplexEvents) {
   DatabaseWorld world;
   std::shared_ptr<APMDatabase> database = world.open();
   ASSERT_TRUE(database);
-  // An EventFilter with session scope (slot 7, tag 8) set.
+  // An EventFilter with session scope set.
   auto encodedFilter = APMPBEventFilter::initWithMessageInfo(nullptr);
-  APMPBSetBool(encodedFilter.get(), 7, true);
+  APMPBSetBool(encodedFilter.get(), APMPBEventFilterSlot::kSessionScoped, true);
   const platform::Bytes filterData = encodedFilter->protoBuffer().value();
   std::vector<std::shared_ptr<APMAudienceFilter>> filters{
       APMEventFilter::initWithAudienceID(1, 1, "purchase", filterData, true, false, false),

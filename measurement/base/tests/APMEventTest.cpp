@@ -140,16 +140,17 @@ TEST(APMEvent, WireFormBothWays) {
       "app", false, "purchase", 2, 1,
       {{"items", Value::array({Value::dict({{"item_id", "a"}}), Value::dict({{"item_id", "b"}})})}, {"n", int64_t(3)}});
   std::shared_ptr<APMPBEvent> proto = purchase->protoEvent();
-  EXPECT_EQ(APMPBGetInt64(proto.get(), 3), 1000);
-  std::optional<platform::Array> params = APMPBGetArray<APMPBEventParam>(proto.get(), 0);
+  EXPECT_EQ(APMPBGetInt64(proto.get(), APMPBEventSlot::kPreviousTimestamp), 1000);
+  std::optional<platform::Array> params = APMPBGetArray<APMPBEventParam>(proto.get(), APMPBEventSlot::kParams);
   ASSERT_EQ(params->size(), 3u);
   auto items = APMPBObjectFromValue<APMPBEventParam>((*params)[0]);
-  EXPECT_EQ(APMPBGetString(items.get(), 0), "items");
-  std::optional<platform::Array> elements = APMPBGetArray<APMPBEventParam>(items.get(), 5);
+  EXPECT_EQ(APMPBGetString(items.get(), APMPBEventParamSlot::kName), "items");
+  std::optional<platform::Array> elements =
+      APMPBGetArray<APMPBEventParam>(items.get(), APMPBEventParamSlot::kParamValue);
   ASSERT_EQ(elements->size(), 2u);
   auto first = APMPBObjectFromValue<APMPBEventParam>((*elements)[0]);
-  EXPECT_FALSE(APMPBHasField(first.get(), 0));
-  EXPECT_EQ(APMPBGetArray(first.get(), 5)->size(), 1u);
+  EXPECT_FALSE(APMPBHasField(first.get(), APMPBEventParamSlot::kName));
+  EXPECT_EQ(APMPBGetArray(first.get(), APMPBEventParamSlot::kParamValue)->size(), 1u);
   auto read = APMEvent::initWithEventProto(proto.get());
   ASSERT_NE(read, nullptr);
   EXPECT_FALSE(read->parameters().contains("items"));
@@ -215,7 +216,7 @@ TEST(APMEvent, WireFormGoldenBytes) {
     ASSERT_TRUE(event->encodeProtoEvent(bytes, true));
     EXPECT_EQ(hex(bytes), c.hex);
     // Without the name: the message with its name cleared.
-    APMPBClearField(proto.get(), 1);
+    APMPBClearField(proto.get(), APMPBEventSlot::kName);
     ASSERT_TRUE(event->encodeProtoEvent(bytes, false));
     EXPECT_EQ(bytes, proto->protoBuffer());
     // The bytes decode to a message that encodes to the same bytes.

@@ -141,6 +141,21 @@ TEST(APMMonitorEncoding, ConsoleLinesAndKeys) {
   EXPECT_EQ(APMMonitor::lastAPMSymbolFromException(nullptr), std::nullopt);
 }
 
+TEST_F(APMMonitorTest, TheReportObserverHearsEveryReportBeforeFiltering) {
+  std::shared_ptr<APMMonitor> monitor = makeMonitor();
+  std::vector<std::string> heard;
+  monitor->setReportObserver([&heard](int64_t level, int64_t code, const std::string& message) {
+    heard.push_back(std::to_string(level) + "/" + std::to_string(code) + " " + message);
+  });
+  monitor->logWithLevel(8, 4, "verbose only");
+  monitor->logWithLevel(5, 9, "silent", 1);
+  monitor->logWithLevel(1, 10, std::nullopt);
+  monitor->setReportObserver(nullptr);
+  monitor->logWithLevel(0, 11, "after removal");
+  waitFor(*monitor);
+  EXPECT_EQ(heard, (std::vector<std::string>{"8/4 verbose only", "5/9 silent", "1/10 "}));
+}
+
 TEST_F(APMMonitorTest, ReportsReachTheSinkOrTheSampleByLevel) {
   std::shared_ptr<APMMonitor> monitor = makeMonitor();
   monitor->setLogTag("<Tag>");

@@ -77,7 +77,11 @@ TEST_F(APMPersistedConfigTest, EveryKeyRoundTripsAcrossARestart) {
     for (const auto& [key, value] : values) config->setNumber(value, key);
     config->setMeasurementEnabledState(2);
   }  // destroyed with its write pending: written at once
+  // It holds the app instance ID: nobody else may read it.
+  EXPECT_EQ(platform::fs::attributes(filePath()).value().permissions, 0600u);
+  ASSERT_FALSE(platform::fs::setPermissions(filePath(), 0644));
   std::shared_ptr<APMPersistedConfig> config = open();
+  EXPECT_EQ(platform::fs::attributes(filePath()).value().permissions, 0600u);
   for (const auto& [key, value] : values) EXPECT_EQ(config->numberForKey(key), value) << key;
   EXPECT_EQ(config->measurementEnabledState(), 2);
   EXPECT_EQ(APMUserDefaults::sharedUserDefaults()->integerForKey(APMPersistedConfig::kMeasurementEnabledStateKey), 2);

@@ -200,7 +200,7 @@ TEST(APMRemoteConfigSettingsTest, ExperimentFlagsOverrideTheirSettings) {
 TEST(APMRemoteConfigSettingsTest, EventConfigurations) {
   MeasurementTestEnvironment env;
   auto config = configuration(kAppID, {{"measurement.upload.blacklist_public", "1"}});
-  APMPBSetArray(config.get(), 4,
+  APMPBSetArray(config.get(), APMPBMeasurementConfigSlot::kEventConfig,
                 items<APMPBEventConfig>({eventConfig("screen_view", true, true, 1), eventConfig("", true, {}, {}),
                                          eventConfig("_a", {}, {}, 0), eventConfig("_b", false, {}, 70000),
                                          eventConfig("_c", {}, false, 5), eventConfig("_d", {}, {}, 65535)}));
@@ -232,30 +232,33 @@ TEST(APMRemoteConfigSettingsTest, ConsentDataControlsAndPsm) {
 
   auto consentEntry = [](int32_t type, int32_t status) {
     auto entry = message<APMPBConsentDefaultEntry>();
-    APMPBSetInt32(entry.get(), 0, type);
-    APMPBSetInt32(entry.get(), 1, status);
+    APMPBSetInt32(entry.get(), APMPBConsentDefaultEntrySlot::kType, type);
+    APMPBSetInt32(entry.get(), APMPBConsentDefaultEntrySlot::kStatus, status);
     return entry;
   };
   auto delegation = message<APMPBConsentDelegationEntry>();
-  APMPBSetInt32(delegation.get(), 0, 3);
-  APMPBSetInt32(delegation.get(), 1, 1);
+  APMPBSetInt32(delegation.get(), APMPBConsentDelegationEntrySlot::kType, 3);
+  APMPBSetInt32(delegation.get(), APMPBConsentDelegationEntrySlot::kDelegateType, 1);
   auto service = message<APMPBCorePlatformServiceEntry>();
-  APMPBSetString(service.get(), 0, "svc");
+  APMPBSetString(service.get(), APMPBCorePlatformServiceEntrySlot::kName, "svc");
   auto consent = message<APMPBConsentConfig>();
-  APMPBSetArray(consent.get(), 0, items<APMPBConsentDefaultEntry>({consentEntry(1, 1), consentEntry(5, 2)}));
-  APMPBSetArray(consent.get(), 1, items<APMPBConsentDelegationEntry>({delegation}));
-  APMPBSetArray(consent.get(), 2, items<APMPBCorePlatformServiceEntry>({service}));
-  APMPBSetBool(consent.get(), 3, false);
-  APMPBSetArray(consent.get(), 4, items<APMPBConsentDefaultEntry>({consentEntry(2, 2)}));
+  APMPBSetArray(consent.get(), APMPBConsentConfigSlot::kDefaults,
+                items<APMPBConsentDefaultEntry>({consentEntry(1, 1), consentEntry(5, 2)}));
+  APMPBSetArray(consent.get(), APMPBConsentConfigSlot::kDelegations, items<APMPBConsentDelegationEntry>({delegation}));
+  APMPBSetArray(consent.get(), APMPBConsentConfigSlot::kCorePlatformServices,
+                items<APMPBCorePlatformServiceEntry>({service}));
+  APMPBSetBool(consent.get(), APMPBConsentConfigSlot::kDMARegion, false);
+  APMPBSetArray(consent.get(), APMPBConsentConfigSlot::kEnforcedDefaults,
+                items<APMPBConsentDefaultEntry>({consentEntry(2, 2)}));
   auto control = message<APMPBDataControl>();
-  APMPBSetString(control.get(), 0, "no_ads");
+  APMPBSetString(control.get(), APMPBDataControlSlot::kName, "no_ads");
   auto psm = message<APMPBPsmSetting>();
-  APMPBSetInt32(psm.get(), 0, 99);
-  APMPBSetInt32(psm.get(), 2, 1);
+  APMPBSetInt32(psm.get(), APMPBPsmSettingSlot::kPrefixEmail, 99);
+  APMPBSetInt32(psm.get(), APMPBPsmSettingSlot::kSignInDelay, 1);
   auto config = configuration(kAppID, {{"measurement.psm_prefix_phone", "99"}});
-  APMPBSetMessage(config.get(), 12, consent.get());
-  APMPBSetArray(config.get(), 9, items<APMPBDataControl>({control}));
-  APMPBSetMessage(config.get(), 13, psm.get());
+  APMPBSetMessage(config.get(), APMPBMeasurementConfigSlot::kConsentConfig, consent.get());
+  APMPBSetArray(config.get(), APMPBMeasurementConfigSlot::kDataControls, items<APMPBDataControl>({control}));
+  APMPBSetMessage(config.get(), APMPBMeasurementConfigSlot::kPsmSetting, psm.get());
 
   std::shared_ptr<APMRemoteConfig> settings = settingsWith(config);
   EXPECT_EQ(platform::Value(settings->consentDefaults()),
@@ -282,7 +285,7 @@ TEST(APMRemoteConfigSettingsTest, AnotherAppIDChangesNothing) {
   std::shared_ptr<APMRemoteConfig> settings =
       settingsWith(configuration(kAppID, {{"measurement.upload.interval", "60000"}}));
   auto other = configuration("1:999:ios:ffff", {{"measurement.upload.interval", "120000"}});
-  APMPBSetInt64(other.get(), 0, 9);
+  APMPBSetInt64(other.get(), APMPBMeasurementConfigSlot::kVersion, 9);
   EXPECT_FALSE(settings->updateMeasurementConfig(other));
   settings->parseRemoteConfigFromMeasurementConfig(other);
   EXPECT_EQ(settings->uploadingInterval(), 60);
@@ -296,12 +299,13 @@ TEST(APMRemoteConfigSettingsTest, AFailingProgramKeepsTheOldCaches) {
   APMEngineServices::setEventEditingFactory([editing] { return editing; });
   auto control = [](const std::string& name) {
     auto made = message<APMPBDataControl>();
-    APMPBSetString(made.get(), 0, name);
+    APMPBSetString(made.get(), APMPBDataControlSlot::kName, name);
     return made;
   };
   auto first = configuration(kAppID, {{"measurement.upload.interval", "60000"}});
-  APMPBSetArray(first.get(), 9, items<APMPBDataControl>({control("first")}));
-  APMPBSetArray(first.get(), 8, items<APMPBProgram>({message<APMPBProgram>(), message<APMPBProgram>()}));
+  APMPBSetArray(first.get(), APMPBMeasurementConfigSlot::kDataControls, items<APMPBDataControl>({control("first")}));
+  APMPBSetArray(first.get(), APMPBMeasurementConfigSlot::kDynamicEventEditing,
+                items<APMPBProgram>({message<APMPBProgram>(), message<APMPBProgram>()}));
   std::shared_ptr<APMRemoteConfig> settings = settingsWith(first);
   EXPECT_EQ(settings->eventEditing(), editing);
   EXPECT_EQ(editing->loadedPrograms(), 1);
@@ -327,8 +331,9 @@ TEST(APMRemoteConfigSettingsTest, AFailingProgramKeepsTheOldCaches) {
   // A program that fails to load ends the parse before data controls and consent.
   editing->setLoadError(platform::Error("APMPErrorDomain", 1));
   auto second = configuration(kAppID, {{"measurement.upload.interval", "120000"}});
-  APMPBSetArray(second.get(), 9, items<APMPBDataControl>({control("second")}));
-  APMPBSetArray(second.get(), 8, items<APMPBProgram>({message<APMPBProgram>()}));
+  APMPBSetArray(second.get(), APMPBMeasurementConfigSlot::kDataControls, items<APMPBDataControl>({control("second")}));
+  APMPBSetArray(second.get(), APMPBMeasurementConfigSlot::kDynamicEventEditing,
+                items<APMPBProgram>({message<APMPBProgram>()}));
   EXPECT_TRUE(settings->updateMeasurementConfig(second));
   EXPECT_EQ(settings->uploadingInterval(), 120);
   EXPECT_EQ(settings->dataControls(), (std::vector<std::string>{"first"}));
@@ -345,7 +350,7 @@ class APMRemoteConfigStorageTest : public testkit::VirtualClockFixture {
 TEST_F(APMRemoteConfigStorageTest, StoredLoadedAndExpired) {
   // Creation reads the stored configuration.
   auto stored = configuration(kAppID, {{"measurement.config.cache_time", "120000"}});
-  APMPBSetInt64(stored.get(), 0, 42);
+  APMPBSetInt64(stored.get(), APMPBMeasurementConfigSlot::kVersion, 42);
   storage->store(stored, clock->now());
   std::shared_ptr<APMRemoteConfig> settings =
       APMRemoteConfig::initWithAppIDPersistedConfig(kAppID, storage, nullptr, nullptr);
@@ -360,16 +365,16 @@ TEST_F(APMRemoteConfigStorageTest, StoredLoadedAndExpired) {
 
   // An update is stored with its time.
   auto next = configuration(kAppID);
-  APMPBSetInt64(next.get(), 0, 43);
+  APMPBSetInt64(next.get(), APMPBMeasurementConfigSlot::kVersion, 43);
   EXPECT_TRUE(settings->updateMeasurementConfig(next));
-  EXPECT_EQ(APMPBGetInt64(storage->stored().get(), 0), 43);
+  EXPECT_EQ(APMPBGetInt64(storage->stored().get(), APMPBMeasurementConfigSlot::kVersion), 43);
   EXPECT_FALSE(settings->isExpired());
   EXPECT_EQ(settings->lastRemoteConfigUpdateTimestamp(), clock->now());
 
   // A storage failure with an error refuses the update.
   storage->failWith(platform::Error("com.zoruvu.vod.measurement.ErrorDomain", 3, {}));
   auto refused = configuration(kAppID);
-  APMPBSetInt64(refused.get(), 0, 44);
+  APMPBSetInt64(refused.get(), APMPBMeasurementConfigSlot::kVersion, 44);
   EXPECT_FALSE(settings->updateMeasurementConfig(refused));
   EXPECT_EQ(settings->version(), 43);
   EXPECT_TRUE(env.logged("[I-ACS029005] Cannot store config into the database"));
@@ -393,7 +398,7 @@ TEST(APMRemoteConfigEndpointsTest, UploadAndConfigurationAddresses) {
   MeasurementTestEnvironment env;
   ::unsetenv("APP_SERVICES_URL");
   auto config = configuration(kAppID);
-  APMPBSetString(config.get(), 10, "sub");
+  APMPBSetString(config.get(), APMPBMeasurementConfigSlot::kUploadSubdomain, "sub");
   std::shared_ptr<APMRemoteConfig> settings = settingsWith(config);
   EXPECT_EQ(settings->uploadSubdomain(), "sub");
   EXPECT_EQ(settings->uploadURL(), "https://sub.app-measurement.ririvudu.com/a");
@@ -437,12 +442,12 @@ TEST(APMRemoteConfigEndpointsTest, SztmUploadRollout) {
   const int32_t bucket = static_cast<int32_t>(APMRemoteConfig::rolloutHash("0123456789ABCDEF0123456789ABCDEF") % 100);
   auto sztmConfig = [&](int32_t percentage, const std::string& url) {
     auto sztm = message<APMPBSztmSetting>();
-    APMPBSetString(sztm.get(), 0, url);
-    APMPBSetString(sztm.get(), 1, "preview-info");
-    APMPBSetString(sztm.get(), 2, "https://consented.example.org/g");
-    APMPBSetInt32(sztm.get(), 3, percentage);
+    APMPBSetString(sztm.get(), APMPBSztmSettingSlot::kUploadURL, url);
+    APMPBSetString(sztm.get(), APMPBSztmSettingSlot::kServerInfoHeader, "preview-info");
+    APMPBSetString(sztm.get(), APMPBSztmSettingSlot::kConsentUploadURL, "https://consented.example.org/g");
+    APMPBSetInt32(sztm.get(), APMPBSztmSettingSlot::kRolloutPercentage, percentage);
     auto config = configuration(kAppID);
-    APMPBSetMessage(config.get(), 14, sztm.get());
+    APMPBSetMessage(config.get(), APMPBMeasurementConfigSlot::kSztmSetting, sztm.get());
     return settingsWith(config, persisted);
   };
   EXPECT_FALSE(sztmConfig(100, "https://sztm.example.org/g")->SZTMUploadEnabled());  // no Info switch

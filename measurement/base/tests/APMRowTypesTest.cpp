@@ -94,23 +94,23 @@ TEST(APMRowTypes, RawEventDataAndUserAttributes) {
     APMValuePtr value;
     int32_t slot;
   };
-  const Case cases[] = {{APMValue::initWithDouble(2.5), 5},
-                        {APMValue::initWithInt64(7), 3},
-                        {APMValue::initWithString(platform::Value("x")), 2}};
+  const Case cases[] = {{APMValue::initWithDouble(2.5), APMPBUserAttributeSlot::kDoubleValue},
+                        {APMValue::initWithInt64(7), APMPBUserAttributeSlot::kIntValue},
+                        {APMValue::initWithString(platform::Value("x")), APMPBUserAttributeSlot::kStringValue}};
   for (const Case& entry : cases) {
     auto attribute = APMUserAttribute::initWithOrigin("app", "_ltv_USD", entry.value, 1.5);
     ASSERT_TRUE(attribute);
     EXPECT_FALSE(attribute->isPublic());
     std::shared_ptr<APMPBUserAttribute> proto = attribute->protoUserAttribute();
-    EXPECT_EQ(APMPBGetString(proto.get(), 1), "_ltv_USD");
-    EXPECT_EQ(APMPBGetInt64(proto.get(), 0), 1500);
+    EXPECT_EQ(APMPBGetString(proto.get(), APMPBUserAttributeSlot::kName), "_ltv_USD");
+    EXPECT_EQ(APMPBGetInt64(proto.get(), APMPBUserAttributeSlot::kSetTimestamp), 1500);
     EXPECT_TRUE(APMPBHasField(proto.get(), entry.slot));
   }
   // Times far outside the int64 range of milliseconds saturate.
   auto far = APMUserAttribute::initWithOrigin("app", "level", APMValue::initWithInt64(1), 1e300);
   ASSERT_TRUE(far);
   EXPECT_TRUE(far->isPublic());
-  EXPECT_EQ(APMPBGetInt64(far->protoUserAttribute().get(), 0), INT64_MAX);
+  EXPECT_EQ(APMPBGetInt64(far->protoUserAttribute().get(), APMPBUserAttributeSlot::kSetTimestamp), INT64_MAX);
   EXPECT_FALSE(APMUserAttribute::initWithOrigin("app", std::string(100, 'a'), APMValue::initWithInt64(1), 1));
 }
 
@@ -130,8 +130,8 @@ TEST(APMRowTypes, SequenceTimestamps) {
 
   auto messages = cache->sequenceFilterResultTimestamps();
   ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(APMPBGetInt32(messages[0].get(), 0), 1);
-  const auto sorted = APMPBGetArray(messages[0].get(), 1);
+  EXPECT_EQ(APMPBGetInt32(messages[0].get(), APMPBSequenceFilterResultTimestampSlot::kFilterID), 1);
+  const auto sorted = APMPBGetArray(messages[0].get(), APMPBSequenceFilterResultTimestampSlot::kEvalTimestamps);
   ASSERT_TRUE(sorted);
   EXPECT_EQ(sorted->size(), 2u);
   EXPECT_EQ((*sorted)[0], platform::Value(9));

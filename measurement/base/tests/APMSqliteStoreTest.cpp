@@ -6,6 +6,7 @@
 
 #include "measurement/base/tests/FaultySqliteFileSystem.h"
 #include "measurement/base/tests/MeasurementTestEnvironment.h"
+#include "platform/dispatch/DispatchQueue.h"
 #include "platform/storage/FileSystem.h"
 
 namespace {
@@ -103,6 +104,21 @@ TEST_F(APMSqliteStoreTest, AnImmutableFileIsMadeWritable) {
   ASSERT_FALSE(platform::fs::setPermissions(path(), 0444));
   EXPECT_TRUE(store->closeAndDeleteDatabase());
   EXPECT_FALSE(platform::fs::exists(path()));
+}
+
+TEST_F(APMSqliteStoreTest, TheDatabaseIsTheUsersAloneFromItsCreation) {
+  std::unique_ptr<APMSqliteStore> store = open();
+  ASSERT_TRUE(store);
+  EXPECT_EQ(platform::fs::attributes(path()).value().permissions, 0600u);
+  EXPECT_EQ(platform::fs::attributes(platform::fs::parentPath(path())).value().permissions, 0700u);
+  store.reset();
+  // A copy found readable by others is made private when opened.
+  ASSERT_FALSE(platform::fs::setPermissions(path(), 0644));
+  ASSERT_FALSE(platform::fs::setPermissions(platform::fs::parentPath(path()), 0755));
+  store = open();
+  ASSERT_TRUE(store);
+  EXPECT_EQ(platform::fs::attributes(path()).value().permissions, 0600u);
+  EXPECT_EQ(platform::fs::attributes(platform::fs::parentPath(path())).value().permissions, 0700u);
 }
 
 TEST_F(APMSqliteStoreTest, StatementCacheRule) {
@@ -331,6 +347,30 @@ TEST_F(APMSqliteStoreTest, SchemaMigrationKeepsRowsAndKeys) {
   EXPECT_EQ(error.localizedDescription(), "Table contains unknown non-optional columns");
   EXPECT_FALSE(store->ensureTableWithName("f", kColumns, {}, &error));
   EXPECT_EQ(error.localizedDescription(), "Table is missing required columns");
+}
+
+// A store belongs to the queue it was made on: there it serves every call;
+// in builds that check, a call from another queue stops the process with a
+// line that names both queues.
+TEST_F(APMSqliteStoreTest, ACallFromAnotherQueueAborts) {
+  platform::SerialQueue owner("com.zoruvu.test.store-owner");
+  const bool served = owner.sync([&] {
+    std::unique_ptr<APMSqliteStore> store = open();
+    return store && store->ensureTableWithName("t", kColumns, {}, nullptr) &&
+           store->upsertRecord({{"name", "a"}, {"n", 1}}, "t", nullptr) && count(*store, "t") == 1;
+  });
+  EXPECT_TRUE(served);
+  if (!APMSqliteStore::kChecksQueue) GTEST_SKIP() << "queues are checked in debug and sanitizer builds";
+
+  // The dispatch threads are running: the child starts afresh.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        std::unique_ptr<APMSqliteStore> store = open();
+        platform::SerialQueue("com.zoruvu.test.other").sync([&] { store->tableExists("t", nullptr); });
+      },
+      "APMSqliteStore: tableExists called on queue \"com.zoruvu.test.other\", but the store at .*store.sql "
+      "belongs to queue \"[^\"]+\"");
 }
 
 }  // namespace

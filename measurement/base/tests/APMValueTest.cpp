@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <limits>
 #include <vector>
 
 #include "measurement/base/APMDataUtil.h"
@@ -197,6 +198,51 @@ TEST(APMDecimalTest, ParsingWithThePrecisionCheck) {
   EXPECT_LT(*APMDecimal::parse("1.49"), *APMDecimal::parse("1.5"));
   EXPECT_GT(*APMDecimal::parse("-1.49"), *APMDecimal::parse("-1.5"));
   EXPECT_EQ(*APMDecimal::parse("1.50"), *APMDecimal::parse("1.5"));
+}
+
+TEST(APMDecimalTest, ScaledRoundingIsExactAndChecked) {
+  struct Row {
+    const char* text;
+    int64_t factor;
+    int shift;
+    std::optional<int64_t> expected;
+  };
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+  const Row rows[] = {
+      {"2.01", 1, 6, 2010000},  // 2.01 * 1e6 in doubles is 2009999.9999999998
+      {"2.01", 3, 6, 6030000},
+      {"0.99", 7, 6, 6930000},
+      {"0.0000015", 1, 6, 2},  // half away from zero
+      {"0.0000014", 1, 6, 1},
+      {"-0.0000015", 1, 6, -2},
+      {"0.0000015", -1, 6, -2},
+      {"0.0000004", 1, 6, 0},
+      {"1.5", 1, 0, 2},
+      {"-2.5", 1, 0, -3},
+      {"0", 5, 6, 0},
+      {"4.99", 0, 6, 0},
+      {"9223372036854.775807", 1, 6, kMax},
+      {"9223372036854.775808", 1, 6, std::nullopt},
+      {"-9223372036854.775808", 1, 6, kMin},
+      {"-9223372036854.775809", 1, 6, std::nullopt},
+      {"9223372036854.7758074", 1, 6, kMax},  // rounds down onto the limit
+      {"9223372036854.7758075", 1, 6, std::nullopt},  // rounds up past it
+      {"1", kMax, 0, kMax},
+      {"1", kMin, 0, kMin},
+      {"2", kMax, 0, std::nullopt},
+      {"4.99", kMax, 6, std::nullopt},
+      {"12345678901234567890123456789012345678", 1, 0, std::nullopt},
+      {"18446744073709551616", 1, 0, std::nullopt},  // 2^64
+      {"1", 1, 127, std::nullopt},
+      {"1", 1, -200, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.text) + " x " + std::to_string(row.factor) + " e" + std::to_string(row.shift));
+    std::optional<APMDecimal> number = APMDecimal::parse(row.text);
+    ASSERT_TRUE(number.has_value());
+    EXPECT_EQ(number->roundedInt64(row.factor, row.shift), row.expected);
+  }
 }
 
 TEST(APMDecimalTest, AFailedCompilationIsReportedAndRetried) {

@@ -101,9 +101,9 @@ class RawConnection {
 // exactly `size` bytes (padding the app ID).
 inline std::shared_ptr<APMPBMeasurementBundle> bundleOfSize(size_t size, int64_t endMilliseconds) {
   auto bundle = APMPBMeasurementBundle::initWithMessageInfo(nullptr);
-  APMPBSetInt64(bundle.get(), 5, endMilliseconds);
+  APMPBSetInt64(bundle.get(), APMPBMeasurementBundleSlot::kEndTimestamp, endMilliseconds);
   for (size_t length = 1; length < size; ++length) {
-    APMPBSetString(bundle.get(), 14, std::string(length, 'a'));
+    APMPBSetString(bundle.get(), APMPBMeasurementBundleSlot::kAppID, std::string(length, 'a'));
     if (bundle->protoBuffer().value_or(platform::Bytes()).size() == size) return bundle;
   }
   ADD_FAILURE() << "no bundle of " << size << " bytes";

@@ -34,18 +34,18 @@ platform::Array items(const std::vector<std::shared_ptr<W>>& messages) {
 
 inline std::shared_ptr<APMPBSetting> setting(const std::string& name, const std::optional<std::string>& value) {
   auto made = message<APMPBSetting>();
-  APMPBSetString(made.get(), 0, name);
-  if (value) APMPBSetString(made.get(), 1, *value);
+  APMPBSetString(made.get(), APMPBSettingSlot::kName, name);
+  if (value) APMPBSetString(made.get(), APMPBSettingSlot::kValue, *value);
   return made;
 }
 
 inline std::shared_ptr<APMPBEventConfig> eventConfig(const std::string& name, std::optional<bool> blocklisted,
                                                      std::optional<bool> conversion, std::optional<int32_t> rate) {
   auto made = message<APMPBEventConfig>();
-  APMPBSetString(made.get(), 0, name);
-  if (blocklisted) APMPBSetBool(made.get(), 1, *blocklisted);
-  if (conversion) APMPBSetBool(made.get(), 2, *conversion);
-  if (rate) APMPBSetInt32(made.get(), 3, *rate);
+  APMPBSetString(made.get(), APMPBEventConfigSlot::kName, name);
+  if (blocklisted) APMPBSetBool(made.get(), APMPBEventConfigSlot::kBlocklisted, *blocklisted);
+  if (conversion) APMPBSetBool(made.get(), APMPBEventConfigSlot::kCustomConversion, *conversion);
+  if (rate) APMPBSetInt32(made.get(), APMPBEventConfigSlot::kSamplingRate, *rate);
   return made;
 }
 
@@ -53,10 +53,10 @@ inline std::shared_ptr<APMPBEventConfig> eventConfig(const std::string& name, st
 inline std::shared_ptr<APMPBMeasurementConfig> configuration(
     const std::string& appID, const std::vector<std::pair<std::string, std::string>>& settings = {}) {
   auto config = message<APMPBMeasurementConfig>();
-  APMPBSetString(config.get(), 1, appID);
+  APMPBSetString(config.get(), APMPBMeasurementConfigSlot::kAppID, appID);
   std::vector<std::shared_ptr<APMPBSetting>> entries;
   for (const auto& [name, value] : settings) entries.push_back(setting(name, value));
-  APMPBSetArray(config.get(), 3, items(entries));
+  APMPBSetArray(config.get(), APMPBMeasurementConfigSlot::kSettings, items(entries));
   return config;
 }
 

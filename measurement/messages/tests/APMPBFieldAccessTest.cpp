@@ -26,36 +26,36 @@ class APMPBFieldAccess : public ::testing::Test {
 
 TEST_F(APMPBFieldAccess, PresenceAndScalarKinds) {
   auto event = APMPBEvent::initWithMessageInfo(nullptr);
-  EXPECT_TRUE(APMPBHasField(event.get(), 0));   // repeated, empty
-  EXPECT_FALSE(APMPBHasField(event.get(), 2));  // never set
-  APMPBSetInt64(event.get(), 2, -5);
-  EXPECT_TRUE(APMPBHasField(event.get(), 2));
-  EXPECT_EQ(APMPBGetInt64(event.get(), 2), -5);
-  APMPBClearField(event.get(), 2);
-  EXPECT_FALSE(APMPBHasField(event.get(), 2));
-  EXPECT_EQ(APMPBGetInt64(event.get(), 2), 0);
+  EXPECT_TRUE(APMPBHasField(event.get(), APMPBEventSlot::kParams));      // repeated, empty
+  EXPECT_FALSE(APMPBHasField(event.get(), APMPBEventSlot::kTimestamp));  // never set
+  APMPBSetInt64(event.get(), APMPBEventSlot::kTimestamp, -5);
+  EXPECT_TRUE(APMPBHasField(event.get(), APMPBEventSlot::kTimestamp));
+  EXPECT_EQ(APMPBGetInt64(event.get(), APMPBEventSlot::kTimestamp), -5);
+  APMPBClearField(event.get(), APMPBEventSlot::kTimestamp);
+  EXPECT_FALSE(APMPBHasField(event.get(), APMPBEventSlot::kTimestamp));
+  EXPECT_EQ(APMPBGetInt64(event.get(), APMPBEventSlot::kTimestamp), 0);
 
-  APMPBSetString(event.get(), 1, "_vs");
-  EXPECT_EQ(APMPBGetString(event.get(), 1), "_vs");
-  APMPBSetString(event.get(), 1, std::nullopt);
-  EXPECT_FALSE(APMPBHasField(event.get(), 1));
+  APMPBSetString(event.get(), APMPBEventSlot::kName, "_vs");
+  EXPECT_EQ(APMPBGetString(event.get(), APMPBEventSlot::kName), "_vs");
+  APMPBSetString(event.get(), APMPBEventSlot::kName, std::nullopt);
+  EXPECT_FALSE(APMPBHasField(event.get(), APMPBEventSlot::kName));
   EXPECT_EQ(event->protoBuffer(), std::optional<platform::Bytes>(platform::Bytes{}));
 
   auto config = APMPBEventConfig::initWithMessageInfo(nullptr);
-  EXPECT_FALSE(APMPBGetBool(config.get(), 1));
-  APMPBSetBool(config.get(), 1, true);
-  EXPECT_TRUE(APMPBGetBool(config.get(), 1));
+  EXPECT_FALSE(APMPBGetBool(config.get(), APMPBEventConfigSlot::kBlocklisted));
+  APMPBSetBool(config.get(), APMPBEventConfigSlot::kBlocklisted, true);
+  EXPECT_TRUE(APMPBGetBool(config.get(), APMPBEventConfigSlot::kBlocklisted));
 
   // int32 reads enum and uint32-kind slots as their 32 bits.
   auto batch = APMPBMeasurementBatch::initWithMessageInfo(nullptr);
-  APMPBSetInt32(batch.get(), 3, -7);
-  EXPECT_EQ(APMPBGetInt32(batch.get(), 3), -7);
+  APMPBSetInt32(batch.get(), APMPBMeasurementBatchSlot::kField9, -7);
+  EXPECT_EQ(APMPBGetInt32(batch.get(), APMPBMeasurementBatchSlot::kField9), -7);
 
   // Invalid UTF-8 reads as absent.
   auto invalid = APMPBEvent::initWithBuffer(wiretest::fromHex("1202c328"));
-  EXPECT_TRUE(APMPBHasField(invalid.get(), 1));
-  EXPECT_EQ(APMPBGetString(invalid.get(), 1), std::nullopt);
-  EXPECT_EQ(APMPBGetBytes(invalid.get(), 1), (platform::Bytes{0xc3, 0x28}));
+  EXPECT_TRUE(APMPBHasField(invalid.get(), APMPBEventSlot::kName));
+  EXPECT_EQ(APMPBGetString(invalid.get(), APMPBEventSlot::kName), std::nullopt);
+  EXPECT_EQ(APMPBGetBytes(invalid.get(), APMPBEventSlot::kName), (platform::Bytes{0xc3, 0x28}));
   EXPECT_TRUE(takeLines().empty());
 }
 
@@ -149,13 +149,16 @@ TEST_F(APMPBFieldAccess, UninitialisedMessagesReadAsAbsent) {
 
 TEST_F(APMPBFieldAccess, Arrays) {
   auto bundle = APMPBMeasurementBundle::initWithMessageInfo(nullptr);
-  EXPECT_EQ(APMPBGetArray(bundle.get(), 44)->size(), 0u);
+  EXPECT_EQ(APMPBGetArray(bundle.get(), APMPBMeasurementBundleSlot::kRedactedFields)->size(), 0u);
 
-  APMPBSetArray(bundle.get(), 44, platform::Array{"a", "b"});
-  EXPECT_EQ(platform::Value(*APMPBGetArray(bundle.get(), 44)), platform::Value::array({"a", "b"}));
+  APMPBSetArray(bundle.get(), APMPBMeasurementBundleSlot::kRedactedFields, platform::Array{"a", "b"});
+  EXPECT_EQ(platform::Value(*APMPBGetArray(bundle.get(), APMPBMeasurementBundleSlot::kRedactedFields)),
+            platform::Value::array({"a", "b"}));
   // Numbers into uint32 items keep their low 32 bits; int64 items take any number.
-  APMPBSetArray(bundle.get(), 37, platform::Array{int64_t(1) << 32 | 5, true, 2.9});
-  EXPECT_EQ(platform::Value(*APMPBGetArray(bundle.get(), 37)), platform::Value::array({5u, 1u, 2u}));
+  APMPBSetArray(bundle.get(), APMPBMeasurementBundleSlot::kExperimentIDs,
+                platform::Array{int64_t(1) << 32 | 5, true, 2.9});
+  EXPECT_EQ(platform::Value(*APMPBGetArray(bundle.get(), APMPBMeasurementBundleSlot::kExperimentIDs)),
+            platform::Value::array({5u, 1u, 2u}));
 
   struct Case {
     int32_t slot;
@@ -163,12 +166,15 @@ TEST_F(APMPBFieldAccess, Arrays) {
     const char* line;
   };
   const std::vector<Case> cases = {
-      {44, platform::Array{"a", "b", 3}, "<ERROR> Invalid object type. String fields expect NSString. Type: NSNumber"},
-      {37, platform::Array{1, "2"}, "<ERROR> Invalid object type. Int32 fields expect NSNumber. Type: NSString"},
-      {1, platform::Array{APMPBObjectValue(APMPBEvent::initWithMessageInfo(nullptr)),
-                          APMPBObjectValue(APMPBEventParam::initWithMessageInfo(nullptr))},
+      {APMPBMeasurementBundleSlot::kRedactedFields, platform::Array{"a", "b", 3},
+       "<ERROR> Invalid object type. String fields expect NSString. Type: NSNumber"},
+      {APMPBMeasurementBundleSlot::kExperimentIDs, platform::Array{1, "2"},
+       "<ERROR> Invalid object type. Int32 fields expect NSNumber. Type: NSString"},
+      {APMPBMeasurementBundleSlot::kEvents,
+       platform::Array{APMPBObjectValue(APMPBEvent::initWithMessageInfo(nullptr)),
+                       APMPBObjectValue(APMPBEventParam::initWithMessageInfo(nullptr))},
        "<ERROR> Invalid object type. Message fields expect NANOMessageBase. Type: APMPBEventParam"},
-      {1, platform::Array{platform::Value::data(platform::Bytes{1})},
+      {APMPBMeasurementBundleSlot::kEvents, platform::Array{platform::Value::data(platform::Bytes{1})},
        "<ERROR> Invalid object type. Message fields expect NANOMessageBase. Type: NSData"},
   };
   for (const Case& c : cases) {
@@ -181,20 +187,20 @@ TEST_F(APMPBFieldAccess, Arrays) {
 
   // Message items come back as copies of the given class; another class gives none.
   auto event = APMPBEvent::initWithMessageInfo(nullptr);
-  APMPBSetString(event.get(), 1, "e");
-  APMPBSetArray(bundle.get(), 1, platform::Array{APMPBObjectValue(event)});
-  APMPBSetString(event.get(), 1, "changed");
-  std::optional<platform::Array> events = APMPBGetArray<APMPBEvent>(bundle.get(), 1);
+  APMPBSetString(event.get(), APMPBEventSlot::kName, "e");
+  APMPBSetArray(bundle.get(), APMPBMeasurementBundleSlot::kEvents, platform::Array{APMPBObjectValue(event)});
+  APMPBSetString(event.get(), APMPBEventSlot::kName, "changed");
+  std::optional<platform::Array> events = APMPBGetArray<APMPBEvent>(bundle.get(), APMPBMeasurementBundleSlot::kEvents);
   ASSERT_EQ(events->size(), 1u);
-  EXPECT_EQ(APMPBGetString(APMPBObjectFromValue<APMPBEvent>((*events)[0]).get(), 1), "e");
-  EXPECT_EQ(APMPBGetArray<APMPBEventParam>(bundle.get(), 1)->size(), 0u);
+  EXPECT_EQ(APMPBGetString(APMPBObjectFromValue<APMPBEvent>((*events)[0]).get(), APMPBEventSlot::kName), "e");
+  EXPECT_EQ(APMPBGetArray<APMPBEventParam>(bundle.get(), APMPBMeasurementBundleSlot::kEvents)->size(), 0u);
   // A type without a wrapper class cannot be handed out.
   auto campaign = APMPBAdCampaignInfo::initWithBuffer(wiretest::fromHex("52020a00"));
-  EXPECT_EQ(APMPBGetArray(campaign.get(), 9)->size(), 0u);
+  EXPECT_EQ(APMPBGetArray(campaign.get(), APMPBAdCampaignInfoSlot::kMarketReferrerGadParams)->size(), 0u);
   EXPECT_EQ(takeLines(), std::vector<std::string>{"<ERROR> Provided class doesn't implement initWithMessageInfo: "
                                                   "method. Class: APMPBMarketReferrerGadParamsEntry"});
-  APMPBSetArray(bundle.get(), 1, std::nullopt);
-  EXPECT_EQ(APMPBGetArray(bundle.get(), 1)->size(), 0u);
+  APMPBSetArray(bundle.get(), APMPBMeasurementBundleSlot::kEvents, std::nullopt);
+  EXPECT_EQ(APMPBGetArray(bundle.get(), APMPBMeasurementBundleSlot::kEvents)->size(), 0u);
 }
 
 // Fills an event through the operations: scalars, texts (one too long for
@@ -202,42 +208,43 @@ TEST_F(APMPBFieldAccess, Arrays) {
 // a text replaced, a field cleared and set again, an item's value replaced,
 // bytes stored into existing cells.
 void fillEvent(NANOMessageBase* event) {
-  APMPBSetString(event, 1, "purchase");
-  APMPBSetInt64(event, 2, 1700000000250);
-  APMPBSetInt64(event, 3, -5);
+  APMPBSetString(event, APMPBEventSlot::kName, "purchase");
+  APMPBSetInt64(event, APMPBEventSlot::kTimestamp, 1700000000250);
+  APMPBSetInt64(event, APMPBEventSlot::kPreviousTimestamp, -5);
   for (int index = 0; index < 6; ++index) {
-    std::optional<APMPBMessageView> param = APMPBAppendMessage(event, 0);
+    std::optional<APMPBMessageView> param = APMPBAppendMessage(event, APMPBEventSlot::kParams);
     ASSERT_TRUE(param.has_value());
-    APMPBSetString(&*param, 0, "p" + std::to_string(index));
-    if (index % 3 == 0) APMPBSetString(&*param, 1, std::string(size_t(40 * index), 't'));
-    if (index % 3 == 1) APMPBSetDouble(&*param, 4, -0.25 * index);
+    APMPBSetString(&*param, APMPBEventParamSlot::kName, "p" + std::to_string(index));
+    if (index % 3 == 0)
+      APMPBSetString(&*param, APMPBEventParamSlot::kStringValue, std::string(size_t(40 * index), 't'));
+    if (index % 3 == 1) APMPBSetDouble(&*param, APMPBEventParamSlot::kDoubleValue, -0.25 * index);
     if (index % 3 == 2) {
       for (int child = 0; child < 3; ++child) {
-        std::optional<APMPBMessageView> item = APMPBAppendMessage(&*param, 5);
+        std::optional<APMPBMessageView> item = APMPBAppendMessage(&*param, APMPBEventParamSlot::kParamValue);
         ASSERT_TRUE(item.has_value());
-        std::optional<APMPBMessageView> field = APMPBAppendMessage(&*item, 5);
+        std::optional<APMPBMessageView> field = APMPBAppendMessage(&*item, APMPBEventParamSlot::kParamValue);
         ASSERT_TRUE(field.has_value());
-        APMPBSetString(&*field, 0, "c");
-        APMPBSetInt64(&*field, 2, int64_t(child) << 33);
-        APMPBSetFloat(&*field, 3, 1.5f);
+        APMPBSetString(&*field, APMPBEventParamSlot::kName, "c");
+        APMPBSetInt64(&*field, APMPBEventParamSlot::kIntValue, int64_t(child) << 33);
+        APMPBSetFloat(&*field, APMPBEventParamSlot::kField4, 1.5f);
       }
     }
   }
-  APMPBSetString(event, 1, "purchase again");
-  APMPBClearField(event, 3);
-  APMPBSetInt64(event, 3, 300);
-  APMPBSetInt32(event, 4, -1);
-  std::optional<APMPBMessageView> last = APMPBAppendMessage(event, 0);
+  APMPBSetString(event, APMPBEventSlot::kName, "purchase again");
+  APMPBClearField(event, APMPBEventSlot::kPreviousTimestamp);
+  APMPBSetInt64(event, APMPBEventSlot::kPreviousTimestamp, 300);
+  APMPBSetInt32(event, APMPBEventSlot::kField5, -1);
+  std::optional<APMPBMessageView> last = APMPBAppendMessage(event, APMPBEventSlot::kParams);
   ASSERT_TRUE(last.has_value());
-  APMPBSetString(&*last, 1, "first");
-  APMPBSetString(&*last, 1, std::string(300, 'r'));
-  APMPBSetString(&*last, 1, "third");
-  APMPBClearField(&*last, 1);
-  APMPBSetInt64(&*last, 2, 7);
+  APMPBSetString(&*last, APMPBEventParamSlot::kStringValue, "first");
+  APMPBSetString(&*last, APMPBEventParamSlot::kStringValue, std::string(300, 'r'));
+  APMPBSetString(&*last, APMPBEventParamSlot::kStringValue, "third");
+  APMPBClearField(&*last, APMPBEventParamSlot::kStringValue);
+  APMPBSetInt64(&*last, APMPBEventParamSlot::kIntValue, 7);
   // Bytes stored into a cell that exists are held apart from it.
-  ASSERT_TRUE(APMPBStoreString(&event->messageInfo()->slots[1], "apart", 5));
-  APMPBSetString(&*last, 0, "last");
-  ASSERT_TRUE(APMPBStoreString(&last->messageInfo()->slots[0], "item apart", 10));
+  ASSERT_TRUE(APMPBStoreString(&event->messageInfo()->slots[APMPBEventSlot::kName], "apart", 5));
+  APMPBSetString(&*last, APMPBEventParamSlot::kName, "last");
+  ASSERT_TRUE(APMPBStoreString(&last->messageInfo()->slots[APMPBEventParamSlot::kName], "item apart", 10));
 }
 
 TEST_F(APMPBFieldAccess, ItemsFilledInPlaceAndMessagesInABlock) {
@@ -257,72 +264,83 @@ TEST_F(APMPBFieldAccess, ItemsFilledInPlaceAndMessagesInABlock) {
     // Copies, read items and replaced items live apart from the block.
     auto copy = APMPBEvent::initWithMessageInfo(event->messageInfo());
     EXPECT_EQ(wiretest::dump(copy->messageInfo()), expected);
-    std::optional<platform::Array> params = APMPBGetArray<APMPBEventParam>(event.get(), 0);
+    std::optional<platform::Array> params = APMPBGetArray<APMPBEventParam>(event.get(), APMPBEventSlot::kParams);
     ASSERT_EQ(params->size(), 7u);
-    APMPBSetArray(event.get(), 0, platform::Array{(*params)[6], (*params)[0]});
-    APMPBSetString(event.get(), 1, std::nullopt);
-    EXPECT_EQ(APMPBGetArray(event.get(), 0)->size(), 2u);
-    APMPBSetArray(copy.get(), 0, platform::Array{(*params)[6], (*params)[0]});
-    APMPBClearField(copy.get(), 1);
+    APMPBSetArray(event.get(), APMPBEventSlot::kParams, platform::Array{(*params)[6], (*params)[0]});
+    APMPBSetString(event.get(), APMPBEventSlot::kName, std::nullopt);
+    EXPECT_EQ(APMPBGetArray(event.get(), APMPBEventSlot::kParams)->size(), 2u);
+    APMPBSetArray(copy.get(), APMPBEventSlot::kParams, platform::Array{(*params)[6], (*params)[0]});
+    APMPBClearField(copy.get(), APMPBEventSlot::kName);
     EXPECT_EQ(event->protoBuffer(), copy->protoBuffer());
     // An item seen in place encodes as the item read out.
-    std::optional<APMPBMessageView> added = APMPBAppendMessage(event.get(), 0);
+    std::optional<APMPBMessageView> added = APMPBAppendMessage(event.get(), APMPBEventSlot::kParams);
     ASSERT_TRUE(added.has_value());
-    APMPBSetString(&*added, 0, "added");
-    std::optional<platform::Array> items = APMPBGetArray<APMPBEventParam>(event.get(), 0);
+    APMPBSetString(&*added, APMPBEventParamSlot::kName, "added");
+    std::optional<platform::Array> items = APMPBGetArray<APMPBEventParam>(event.get(), APMPBEventSlot::kParams);
     ASSERT_EQ(items->size(), 3u);
     EXPECT_EQ(added->protoBuffer(), APMPBObjectFromValue<APMPBEventParam>((*items)[2])->protoBuffer());
     EXPECT_STREQ(added->messageID(), "EventParam");
+    // Items seen in place are the items themselves, not copies.
+    std::vector<APMPBMessageView> views = APMPBGetMessageViews(event.get(), 0);
+    ASSERT_EQ(views.size(), 3u);
+    EXPECT_EQ(views[2].messageInfo(), added->messageInfo());
+    EXPECT_EQ(APMPBGetString(&views[2], 0), "added");
   }
   EXPECT_TRUE(takeLines().empty());
 
   // Only repeated message fields take items.
   auto bundle = APMPBMeasurementBundle::initWithMessageInfo(nullptr);
-  EXPECT_FALSE(APMPBAppendMessage(bundle.get(), 44).has_value());
+  EXPECT_FALSE(APMPBAppendMessage(bundle.get(), APMPBMeasurementBundleSlot::kRedactedFields).has_value());
   auto filter = APMPBPropertyFilter::initWithMessageInfo(nullptr);
-  EXPECT_FALSE(APMPBAppendMessage(filter.get(), 2).has_value());
+  EXPECT_FALSE(APMPBAppendMessage(filter.get(), APMPBPropertyFilterSlot::kFilter).has_value());
   EXPECT_FALSE(APMPBAppendMessage(filter.get(), 99).has_value());
   EXPECT_FALSE(APMPBAppendMessage(nullptr, 0).has_value());
+  EXPECT_TRUE(APMPBGetMessageViews(filter.get(), 2).empty());
   EXPECT_EQ(takeLines(), (std::vector<std::string>{
                              "<Nano/Failure> Field type isn't REPEATED MESSAGE. Message: MeasurementBundle, field ID: 44",
                              "<Nano/Failure> Field type isn't REPEATED MESSAGE. Message: PropertyFilter, field ID: 2",
                              "<Nano/Failure> Field type isn't REPEATED MESSAGE. Message: PropertyFilter, field ID: 99",
-                             "ProtocolBuffer message hasn't been initialized. AppendMessage can't be performed"}));
+                             "ProtocolBuffer message hasn't been initialized. AppendMessage can't be performed",
+                             "<Nano/Failure> Field type isn't REPEATED MESSAGE. Message: PropertyFilter, field ID: 2"}));
 }
 
 TEST_F(APMPBFieldAccess, SubMessagesAreCopiedBothWays) {
   auto filter = APMPBPropertyFilter::initWithMessageInfo(nullptr);
   auto inner = APMPBFilter::initWithMessageInfo(nullptr);
-  APMPBSetString(inner.get(), 3, "p");
-  APMPBSetMessage(filter.get(), 2, inner.get());
-  APMPBSetString(inner.get(), 3, "changed");
+  APMPBSetString(inner.get(), APMPBFilterSlot::kParamName, "p");
+  APMPBSetMessage(filter.get(), APMPBPropertyFilterSlot::kFilter, inner.get());
+  APMPBSetString(inner.get(), APMPBFilterSlot::kParamName, "changed");
 
-  auto read = APMPBGetMessage<APMPBFilter>(filter.get(), 2);
+  auto read = APMPBGetMessage<APMPBFilter>(filter.get(), APMPBPropertyFilterSlot::kFilter);
   ASSERT_NE(read, nullptr);
-  EXPECT_EQ(APMPBGetString(read.get(), 3), "p");
-  APMPBSetString(read.get(), 3, "also changed");
-  EXPECT_EQ(APMPBGetString(APMPBGetMessage<APMPBFilter>(filter.get(), 2).get(), 3), "p");
+  EXPECT_EQ(APMPBGetString(read.get(), APMPBFilterSlot::kParamName), "p");
+  APMPBSetString(read.get(), APMPBFilterSlot::kParamName, "also changed");
+  EXPECT_EQ(APMPBGetString(APMPBGetMessage<APMPBFilter>(filter.get(), APMPBPropertyFilterSlot::kFilter).get(),
+                           APMPBFilterSlot::kParamName),
+            "p");
   // A wrapper class of another type reads nothing.
-  EXPECT_EQ(APMPBGetMessage<APMPBEvent>(filter.get(), 2), nullptr);
+  EXPECT_EQ(APMPBGetMessage<APMPBEvent>(filter.get(), APMPBPropertyFilterSlot::kFilter), nullptr);
   EXPECT_TRUE(takeLines().empty());
 
   // A value of another type is refused and the field stays as it was.
   auto other = APMPBEvent::initWithMessageInfo(nullptr);
-  APMPBSetMessage(filter.get(), 2, other.get());
+  APMPBSetMessage(filter.get(), APMPBPropertyFilterSlot::kFilter, other.get());
   EXPECT_EQ(takeLines(),
             std::vector<std::string>{"<Nano/Failure> Field type isn't a scalar MESSAGE. Message: PropertyFilter, field ID: 2"});
-  EXPECT_EQ(APMPBGetString(APMPBGetMessage<APMPBFilter>(filter.get(), 2).get(), 3), "p");
+  EXPECT_EQ(APMPBGetString(APMPBGetMessage<APMPBFilter>(filter.get(), APMPBPropertyFilterSlot::kFilter).get(),
+                           APMPBFilterSlot::kParamName),
+            "p");
 
-  APMPBSetMessage(filter.get(), 2, nullptr);
-  EXPECT_FALSE(APMPBHasField(filter.get(), 2));
+  APMPBSetMessage(filter.get(), APMPBPropertyFilterSlot::kFilter, nullptr);
+  EXPECT_FALSE(APMPBHasField(filter.get(), APMPBPropertyFilterSlot::kFilter));
 }
 
 TEST_F(APMPBFieldAccess, WrappersCopyTheirInstances) {
   auto event = APMPBEvent::initWithMessageInfo(nullptr);
-  APMPBSetString(event.get(), 1, "a");
+  APMPBSetString(event.get(), APMPBEventSlot::kName, "a");
   auto copy = APMPBEvent::initWithMessageInfo(event->messageInfo());
-  APMPBSetString(copy.get(), 1, "b");
-  EXPECT_EQ(APMPBGetString(event.get(), 1), "a");
+  APMPBSetString(copy.get(), APMPBEventSlot::kName, "b");
+  EXPECT_EQ(APMPBGetString(event.get(), APMPBEventSlot::kName), "a");
   EXPECT_EQ(APMPBFilter::initWithMessageInfo(event->messageInfo()), nullptr);
   EXPECT_EQ(APMPBEvent::initWithBuffer({})->protoBuffer(), std::optional<platform::Bytes>(platform::Bytes{}));
   EXPECT_STREQ(event->messageID(), "Event");

@@ -2,16 +2,17 @@
 // the published shape of every type (slot count, repeated slots, message
 // slots, wrapper class).
 #include <gtest/gtest.h>
+#include <pb_common.h>
 
+#include <cctype>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
-#include <pb_common.h>
-
 #include "measurement/messages/APMPBMessage.h"
 #include "measurement/messages/APMPBMessageType.h"
+#include "measurement/messages/APMPBSlots.h"
 
 namespace {
 
@@ -166,6 +167,58 @@ TEST(APMPBSlotTable, BundleSlotsFollowTheirOwnOrder) {
   EXPECT_EQ(kAPMPBMeasurementBundle.flags[37], kAPMPBFieldRepeated | kAPMPBFieldUInt32);
   EXPECT_EQ(kAPMPBMeasurementBundle.flags[41], kAPMPBFieldSingular | kAPMPBFieldEnum);
   EXPECT_EQ(kAPMPBMeasurementBundle.flags[44], kAPMPBFieldRepeated | kAPMPBFieldString);
+}
+
+struct SlotName {
+  int32_t slot;
+  uint32_t tag;
+  std::string name;
+};
+struct NamedTable {
+  const APMPBMessageType* type;
+  std::vector<SlotName> names;
+};
+#define TEST_SLOT_NAME(name, slot, tag) {slot, tag, #name},
+#define TEST_NAMED_TABLE(message) {&kAPMPB##message, {APMPB_SLOTS_##message(TEST_SLOT_NAME)}},
+const std::vector<NamedTable> kNamedTables = {APMPB_SLOT_TABLES(TEST_NAMED_TABLE)};
+
+std::string lowerWithoutUnderscores(const std::string& text) {
+  std::string result;
+  for (char c : text) {
+    if (c != '_') result.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  }
+  return result;
+}
+
+// Every slot of every type has one name, in slot order, with the table's tag;
+// a schema field name is the slot's name; only a field without one is named
+// after its tag.
+TEST(APMPBSlotTable, SlotNamesMatchTheTables) {
+  std::set<const APMPBMessageType*> named;
+  for (const NamedTable& table : kNamedTables) {
+    SCOPED_TRACE(table.type->name);
+    EXPECT_TRUE(named.insert(table.type).second);
+    ASSERT_EQ(table.names.size(), table.type->slotCount);
+    for (size_t index = 0; index < table.names.size(); ++index) {
+      const SlotName& slot = table.names[index];
+      SCOPED_TRACE(slot.name);
+      EXPECT_EQ(slot.slot, static_cast<int32_t>(index));
+      EXPECT_EQ(slot.tag, table.type->slots[index].tag);
+      const std::string fieldName = table.type->slots[index].fieldName;
+      const std::string tagName = "field_" + std::to_string(slot.tag);
+      if (fieldName == tagName) {
+        if (slot.name.starts_with("Field")) {
+          EXPECT_EQ(slot.name, "Field" + std::to_string(slot.tag));
+        }
+      } else {
+        EXPECT_EQ(lowerWithoutUnderscores(slot.name), lowerWithoutUnderscores(fieldName));
+      }
+    }
+  }
+  EXPECT_EQ(named.size(), APMPBAllMessageTypes().size());
+  // The two bundle slots whose order differs from their tags'.
+  EXPECT_EQ(kAPMPBMeasurementBundle.slots[APMPBMeasurementBundleSlot::kPreviousBundleStartTimestamp].tag, 26u);
+  EXPECT_EQ(kAPMPBMeasurementBundle.slots[APMPBMeasurementBundleSlot::kPreviousBundleEndTimestamp].tag, 7u);
 }
 
 TEST(APMPBSlotTable, WrapperClassesCarryTheirTypes) {

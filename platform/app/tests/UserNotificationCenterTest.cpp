@@ -19,7 +19,7 @@ UserNotificationRequest request(std::string id, std::optional<CalendarNotificati
   r.content.badge = 1;
   r.content.sound = "default";
   r.content.categoryIdentifier = "cat";
-  r.content.userInfo = Dictionary{{"gcm.message_id", r.identifier}};
+  r.content.userInfo = Dictionary{{"zcm.message_id", r.identifier}};
   r.trigger = std::move(trigger);
   return r;
 }
@@ -88,7 +88,7 @@ TEST(UserNotificationCenterTest, HooksRunBeforeTheDelegateWhichRunsOnce) {
 
   auto delegate = std::make_shared<UserNotificationCenterDelegate>();
   delegate->willPresent = [&](UserNotificationCenter&, const UserNotification& n, auto completion) {
-    log.push_back("delegate present " + n.request.content.userInfo.get("gcm.message_id").stringValue());
+    log.push_back("delegate present " + n.request.content.userInfo.get("zcm.message_id").stringValue());
     completion(UserNotificationPresentation::Alert);
     completion(UserNotificationPresentation::Sound);  // a second call does nothing
   };

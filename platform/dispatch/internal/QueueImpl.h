@@ -4,7 +4,9 @@
 // thread pool. Not part of the public surface.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -29,8 +31,16 @@ class QueueImpl : public std::enable_shared_from_this<QueueImpl> {
   const std::string& label() const { return m_label; }
   bool isSerial() const { return m_serial; }
   bool isMain() const { return m_main; }
+  // Tasks queued so far on a serial queue, counted under the queue's lock
+  // together with the task's place in it (the exit drain compares it across a
+  // round to see that no work arrived).
+  uint64_t enqueuedCount() const { return m_enqueued.load(); }
+
+ protected:
+  void countEnqueued() { m_enqueued.fetch_add(1); }
 
  private:
+  std::atomic<uint64_t> m_enqueued{0};
   const std::string m_label;
   const bool m_serial;
   const bool m_main;

@@ -3,6 +3,8 @@
 #include <sys/resource.h>
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -65,6 +67,28 @@ INSTANTIATE_TEST_SUITE_P(
                       TargetCase{"concurrent", [] { return std::optional<DispatchQueue>(ConcurrentQueue("test.c")); }},
                       TargetCase{"serial", [] { return std::optional<DispatchQueue>(SerialQueue("test.t")); }}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SerialQueueTest, PendingTasksCountUntilTheyFinish) {
+  SerialQueue queue("pending-count");
+  const size_t before = pendingTaskCount();  // other tests' work, if any
+  std::mutex gate;
+  std::unique_lock held(gate);
+  std::atomic<bool> started{false};
+  queue.async([&] {
+    started = true;
+    std::lock_guard wait(gate);
+  });
+  queue.async([] {});
+  while (!started) std::this_thread::yield();
+  EXPECT_GE(pendingTaskCount(), 2u);
+  held.unlock();
+  queue.sync([] {});
+  // Both counted tasks are done once the count is back where it was.
+  for (int tries = 0; tries < 5000 && pendingTaskCount() > before; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_LE(pendingTaskCount(), before);
+}
 
 TEST(SerialQueueTest, SyncSeesPriorAsyncsReturnsValueAndRethrows) {
   SerialQueue queue("test.sync");

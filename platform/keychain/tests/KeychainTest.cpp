@@ -78,6 +78,20 @@ TEST_F(KeychainTest, FolderIs0700AndItemFiles0600EvenWhenFoundWider) {
   EXPECT_EQ(modeOf(files[0]), 0600u);
 }
 
+TEST_F(KeychainTest, OpeningAFolderFoundWiderRestrictsItAndItsItemsBeforeAnyWrite) {
+  ASSERT_EQ(keychain.add(addQuery("svc", "acct", "secret")), kKeychainSuccess);
+  ASSERT_EQ(::chmod(root.c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(itemFiles(root)[0].c_str(), 0644), 0);
+  // A root this process never opened: a plain read finds it as it is.
+  const std::string moved = home.file("other/keychain");
+  ASSERT_FALSE(fs::createDirectory(fs::parentPath(moved)));
+  ASSERT_FALSE(fs::moveItem(root, moved));
+  Keychain reader(moved);
+  EXPECT_EQ(reader.copyMatching(readQuery("svc", "acct")).status, kKeychainSuccess);
+  EXPECT_EQ(modeOf(moved), 0700u);
+  EXPECT_EQ(modeOf(itemFiles(moved)[0]), 0600u);
+}
+
 TEST_F(KeychainTest, ReadsOfAMissingRootCreateNothing) {
   EXPECT_EQ(keychain.copyMatching(readQuery("svc", "acct")).status, kKeychainItemNotFound);
   EXPECT_EQ(keychain.remove(readQuery("svc", "acct")), kKeychainItemNotFound);

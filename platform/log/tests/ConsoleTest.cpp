@@ -76,5 +76,26 @@ TEST(ConsoleTest, CaptureKeepsLinesFromAllThreadsAndRestoresWriter) {
   EXPECT_EQ(outer, std::vector<std::string>{"after"});
 }
 
+// Control characters from outside text are written escaped: a title with a
+// terminal escape neither colours the terminal nor breaks the line.
+TEST(ConsoleTest, ControlCharactersAreWrittenEscaped) {
+  struct Case {
+    std::string text;
+    std::string written;
+  } cases[] = {
+      {"plain \xE2\x9C\x93 text", "plain \xE2\x9C\x93 text"},
+      {"\x1b[31mred\x1b[0m", "\\e[31mred\\e[0m"},
+      {"two\nlines\r\tand a bell\x07 and DEL\x7f", "two\\nlines\\r\\tand a bell\\x07 and DEL\\x7f"},
+      {std::string("nul\0byte", 8), "nul\\x00byte"},
+      // C1 controls (U+0080..U+009F, e.g. the one-byte CSI), not other
+      // characters of that lead byte, nor ill-formed bytes.
+      {"csi\xC2\x9B" "31m \xC2\xA9 \xC2 \xFF", "csi\\u009b31m \xC2\xA9 \xC2 \xFF"},
+  };
+  ConsoleCapture capture;
+  for (const Case& c : cases) console::line(c.text);
+  ASSERT_EQ(capture.lines().size(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(capture.lines()[i], cases[i].written) << i;
+}
+
 }  // namespace
 }  // namespace platform

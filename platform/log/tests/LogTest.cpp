@@ -107,10 +107,12 @@ TEST_F(FileLogSinkTest, AppendsOneLinePerWriteAndKeepsEarlierContent) {
     Log log("s", "c");
     log.write(LogType::Info, "first");
     log.write(LogType::Error, "100% done");
+    // A server's text with a line break and a terminal escape stays one line.
+    log.write(LogType::Error, "bad answer: \x1b[2Jgone\nfake line");
   }
   auto again = FileLogSink::open(path.string());
   again->write(LogRecord{"s", "c", LogType::Info, "third"});
-  EXPECT_EQ(read(path), "earlier\nfirst\n100% done\nthird\n");
+  EXPECT_EQ(read(path), "earlier\nfirst\n100% done\nbad answer: \\e[2Jgone\\nfake line\nthird\n");
 }
 
 TEST_F(FileLogSinkTest, UnopenableFileIsAnErrorNotASilentSink) {

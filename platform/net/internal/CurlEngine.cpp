@@ -105,6 +105,12 @@ void CurlEngine::cancel(std::shared_ptr<CurlTransfer> transfer) {
   });
 }
 
+void CurlEngine::resume(std::shared_ptr<CurlTransfer> transfer) {
+  post([this, transfer] {
+    if (m_active.count(transfer->easy())) curl_easy_pause(transfer->easy(), CURLPAUSE_CONT);
+  });
+}
+
 void CurlEngine::drainCommands() {
   std::vector<std::function<void()>> commands;
   {

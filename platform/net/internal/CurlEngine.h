@@ -8,7 +8,7 @@
 // CURLE_ABORTED_BY_CALLBACK and `cancelled` = true). The libcurl callbacks of
 // the easy handle also run on the worker thread.
 //
-// Thread safety: `start`, `cancel` and `post` may be called from any thread.
+// Thread safety: `start`, `cancel`, `resume` and `post` may be called from any thread.
 // The engine lives for the whole process (it is never destroyed, so no
 // transfer can outlive it).
 #pragma once
@@ -46,6 +46,9 @@ class CurlEngine {
 
   void start(std::shared_ptr<CurlTransfer> transfer);
   void cancel(std::shared_ptr<CurlTransfer> transfer);
+  // Lets a transfer whose write callback paused it receive again (nothing
+  // when it already ended).
+  void resume(std::shared_ptr<CurlTransfer> transfer);
   // Runs `fn` on the worker thread.
   void post(std::function<void()> fn);
 

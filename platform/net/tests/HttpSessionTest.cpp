@@ -14,10 +14,14 @@
 #include <thread>
 
 #include "platform/dispatch/MainQueue.h"
+#include "platform/net/HttpActivity.h"
 #include "platform/net/HttpSession.h"
+#include "platform/net/ServiceAddress.h"
 #include "platform/net/URLError.h"
+#include "testing/LogCapture.h"
 #include "testing/LoopbackServer.h"
 #include "testing/MainQueuePump.h"
+#include "testing/ScopedEnvironment.h"
 
 namespace platform {
 namespace {
@@ -112,6 +116,85 @@ TEST_F(HttpSessionTest, SendsMethodHeadersAndBodyAndReadsTheAnswer) {
   EXPECT_EQ(requests[1].body, big);
   EXPECT_EQ(requests[1].header("Content-Type"), "application/x-www-form-urlencoded");
   EXPECT_FALSE(requests[1].hasHeader("Expect"));
+}
+
+TEST_F(HttpSessionTest, ActivityCountsTasksInFlightAndReportsEachEnd) {
+  server.on("POST", "/report", Answer::text(201, "made").after(0.2));
+  Inbox<HttpActivityRecord> ends;
+  HttpActivity::setObserver([&ends](const HttpActivityRecord& record) { ends.put(record); });
+  const size_t before = HttpActivity::inFlightCount();
+  Inbox<HttpResult> results;
+  auto task = session->dataTask(HttpRequest(server.url("/report?x=1"), "POST"),
+                                [&](HttpResult r) { results.put(std::move(r)); });
+  auto never = session->dataTask(HttpRequest(server.url("/never")), [](HttpResult) {});
+  never->cancel();  // ended without being resumed: not counted, not reported
+  task->resume();
+  EXPECT_EQ(HttpActivity::inFlightCount(), before + 1);
+  std::vector<HttpActivityRecord> reported = ends.waitFor(1);
+  HttpActivity::setObserver(nullptr);
+  ASSERT_EQ(reported.size(), 1u);
+  EXPECT_EQ(reported[0].method, "POST");
+  EXPECT_EQ(reported[0].url, server.url("/report?x=1"));
+  EXPECT_EQ(reported[0].statusCode, 201);
+  EXPECT_GT(reported[0].startTime, 0);
+  EXPECT_EQ(results.size(), 1u);  // the completion ran first
+  // The task counts until its observer has heard it.
+  for (int tries = 0; tries < 5000 && HttpActivity::inFlightCount() != before; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_EQ(HttpActivity::inFlightCount(), before);
+}
+
+TEST_F(HttpSessionTest, SendsNoHeaderTheCallerDidNotAsk) {
+  // The library's own "Accept: */*" stays home; a caller's Accept goes as given.
+  HttpRequest plain(server.url("/plain"), "POST");
+  plain.setBody("x");
+  plain.setValue("application/x-protobuf", "Content-Type");
+  HttpRequest own(server.url("/own"));
+  own.setValue("application/json", "Accept");
+  fetch(plain);
+  fetch(own);
+  auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  std::vector<std::string> names;
+  for (const auto& [name, value] : requests[0].headers) names.push_back(name);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"Accept-Encoding", "Content-Length", "Content-Type", "Host"}));
+  EXPECT_EQ(requests[1].header("Accept"), "application/json");
+}
+
+TEST_F(HttpSessionTest, UnusableServiceOverrideRefusesEveryServiceRequest) {
+  // The loopback server stands for the real service: a mistyped override must
+  // not let a request reach it, and says so once per value in the log.
+  server.on("GET", "/v1/x", Answer::text(200, "reached"));
+  testkit::LogCapture logs;
+  testkit::ScopedEnvironment environment;
+  for (const std::string value : {"file:///tmp/services", "ftp://127.0.0.1:21", "127.0.0.1:8080",
+                                  " http://127.0.0.1:8080", "http://127.0.0.1:8080 ", "http://127.0.0.1:99999"}) {
+    SCOPED_TRACE("[" + value + "]");
+    environment.set(ServiceAddress::kOverrideVariable, value);
+    logs.clear();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      auto answer = fetch(HttpRequest(ServiceAddress::resolve(server.url("/v1/x"))));
+      ASSERT_TRUE(answer.error);
+      EXPECT_EQ(answer.error->domain, URLError::kDomain);
+      EXPECT_EQ(answer.error->code, URLError::kBadURL);
+      EXPECT_NE(answer.error->localizedDescription().find("APP_SERVICES_URL is set to \""), std::string::npos)
+          << answer.error->localizedDescription();
+      EXPECT_FALSE(answer.response);
+    }
+    auto lines = logs.texts();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.find("APP_SERVICES_URL") != std::string::npos; }),
+              1)
+        << testing::PrintToString(lines);
+  }
+  EXPECT_TRUE(server.requests().empty());
+
+  environment.set(ServiceAddress::kOverrideVariable, server.url("/ignored-path"));
+  auto answer = fetch(HttpRequest(ServiceAddress::resolve("https://service.example.net/v1/x")));
+  ASSERT_FALSE(answer.error) << answer.error->description();
+  EXPECT_EQ(answer.text(), "reached");
 }
 
 TEST_F(HttpSessionTest, GzipAnswerIsDecodedTransparently) {
@@ -242,6 +325,16 @@ TEST_F(HttpSessionTest, TransportFailuresMapToStableCodes) {
   }
 }
 
+TEST_F(HttpSessionTest, AResponseHeadWithoutEndIsRefused) {
+  Answer padded = Answer::text(200, "body");
+  for (int index = 0; index < 300; ++index) padded.withHeader("X-Pad-" + std::to_string(index), std::string(1000, 'p'));
+  server.on("GET", "/padded", padded);
+  auto answer = fetch(HttpRequest(server.url("/padded")));
+  ASSERT_TRUE(answer.error);
+  EXPECT_EQ(answer.error->code, URLError::kBadServerResponse);
+  EXPECT_FALSE(answer.response);
+}
+
 TEST_F(HttpSessionTest, ResourceTimeoutBoundsTheWholeTransfer) {
   // Bytes keep coming, so only the whole-transfer limit can end it.
   server.on("GET", "/trickle", Answer::streamed(std::vector<std::string>(100, "x"), 0.2));
@@ -342,6 +435,75 @@ TEST_F(HttpSessionTest, StreamArrivesCompleteAndInOrderAcrossArbitraryChunks) {
     std::lock_guard<std::mutex> lock(recorder->mutex);
     EXPECT_EQ(std::string(recorder->data.begin(), recorder->data.end()), payload);
   }
+}
+
+// A delegate that holds its queue: the server sends 16 MiB at once, but
+// no more than 1 MiB is ever taken from the connection for the delegate to
+// read; once it reads again everything arrives, complete and in order.
+TEST_F(HttpSessionTest, AStreamFasterThanItsDelegatePausesInsteadOfQueueing) {
+  constexpr size_t kLimit = size_t(1) << 20;
+  std::vector<std::string> pieces;
+  std::string round;
+  for (int i = 0; i < 16; ++i) {
+    pieces.push_back(std::string(64 * 1024, static_cast<char>('a' + i)));
+    round += pieces.back();
+  }
+  Answer answer = Answer::streamed(pieces);
+  answer.repeat = 16;
+  server.on("GET", "/flood", answer);
+
+  struct Slow : Recorder {
+    void didReceiveData(HttpTask& task, const Bytes& chunk) override {
+      std::unique_lock<std::mutex> lock(gate);
+      opened.wait(lock, [&] { return open; });
+      lock.unlock();
+      Recorder::didReceiveData(task, chunk);
+    }
+    std::mutex gate;
+    std::condition_variable opened;
+    bool open = false;
+  };
+  auto slow = std::make_shared<Slow>();
+  auto streaming = HttpSession::create(HttpSessionConfiguration::defaultConfiguration(), slow);
+  auto task = streaming->streamTask(HttpRequest(server.url("/flood")));
+  task->resume();
+  ASSERT_TRUE(testkit::runUntil([&] { return task->countOfBytesReceived() >= int64_t(kLimit / 2); }));
+  testkit::runFor(0.3);  // time for a flood to show; the bound holds however long this is
+  EXPECT_LE(task->countOfBytesReceived(), int64_t(kLimit));
+  {
+    std::lock_guard<std::mutex> lock(slow->gate);
+    slow->open = true;
+  }
+  slow->opened.notify_all();
+  auto events = slow->events.waitFor(3, 60);
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[2], "complete:" + std::to_string(task->taskIdentifier()) + ":none");
+  std::string expected;
+  for (int i = 0; i < 16; ++i) expected += round;
+  std::lock_guard<std::mutex> lock(slow->mutex);
+  EXPECT_TRUE(std::string(slow->data.begin(), slow->data.end()) == expected);
+}
+
+// A stream carries its request's headers and nothing the layer would add
+// for decoding; an answer compressed anyway is still decoded.
+TEST_F(HttpSessionTest, AStreamSendsOnlyItsOwnHeaders) {
+  server.on("POST", "/stream", Answer::gzip(200, "{\"a\": 1}", "application/json"));
+  auto recorder = std::make_shared<Recorder>();
+  auto streaming = HttpSession::create(HttpSessionConfiguration::defaultConfiguration(), recorder);
+  HttpRequest request(server.url("/stream"), "POST");
+  request.setValue("application/json", "Accept");
+  request.setBody(Bytes{'{', '}'});
+  streaming->streamTask(request)->resume();
+  ASSERT_EQ(recorder->events.waitFor(3).size(), 3u);
+  ASSERT_EQ(server.requestCount(), 1u);
+  EXPECT_FALSE(server.requests()[0].hasHeader("Accept-Encoding"));
+  EXPECT_EQ(server.requests()[0].header("Accept"), "application/json");
+  std::lock_guard<std::mutex> lock(recorder->mutex);
+  EXPECT_EQ(std::string(recorder->data.begin(), recorder->data.end()), "{\"a\": 1}");
+
+  // Data tasks still ask for compressed answers.
+  fetch(HttpRequest(server.url("/stream"), "POST"));
+  EXPECT_TRUE(server.requests().back().hasHeader("Accept-Encoding"));
 }
 
 TEST_F(HttpSessionTest, InvalidateAndCancelEndsEveryTaskThenTheSession) {

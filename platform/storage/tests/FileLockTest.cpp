@@ -22,6 +22,9 @@ TEST_F(FileLockTest, OneHolderAtATime) {
   std::unique_ptr<platform::FileLock> first = platform::FileLock::tryLock(lockPath(), &error);
   ASSERT_TRUE(first);
   EXPECT_TRUE(std::filesystem::exists(lockPath()));
+  // Nobody else can open it and hold the lock.
+  EXPECT_EQ(std::filesystem::status(lockPath()).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
   // A second open of the same file does not get it, in this process or another.
   EXPECT_FALSE(platform::FileLock::tryLock(lockPath(), &error));

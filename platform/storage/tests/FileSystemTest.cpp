@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <map>
 
@@ -96,6 +97,38 @@ TEST_F(FileSystemTest, CreateDirectoryRemoveAndAttributes) {
 
   ASSERT_FALSE(fs::removeItem(path("a")));
   EXPECT_FALSE(fs::exists(path("a")));
+}
+
+TEST_F(FileSystemTest, RestrictToOwnerTakesGroupAndOthersBitsOnly) {
+  ASSERT_FALSE(fs::createDirectory(path("d"), true, 0755));
+  ASSERT_FALSE(fs::setPermissions(path("d"), 0755));
+  const struct {
+    const char* name;
+    mode_t before, after;
+  } files[] = {{"d/wide", 0644, 0600}, {"d/private", 0600, 0600}, {"d/readonly", 0444, 0400}, {"d/exec", 0775, 0700}};
+  for (const auto& f : files) {
+    ASSERT_FALSE(fs::writeFile(path(f.name), std::string_view("x")));
+    ASSERT_FALSE(fs::setPermissions(path(f.name), f.before));
+    EXPECT_FALSE(fs::restrictToOwner(path(f.name))) << f.name;
+    EXPECT_EQ(fs::attributes(path(f.name))->permissions, static_cast<uint32_t>(f.after)) << f.name;
+  }
+  EXPECT_FALSE(fs::restrictToOwner(path("d")));
+  EXPECT_EQ(fs::attributes(path("d"))->permissions, 0700u);
+  // A link is not followed; a missing item is no error.
+  ASSERT_EQ(::symlink(path("d/wide").c_str(), path("link").c_str()), 0);
+  ASSERT_FALSE(fs::setPermissions(path("d/wide"), 0644));
+  EXPECT_FALSE(fs::restrictToOwner(path("link")));
+  EXPECT_EQ(fs::attributes(path("d/wide"))->permissions, 0644u);
+  EXPECT_FALSE(fs::restrictToOwner(path("missing")));
+
+  // A store's file before its library opens it: created 0600, else restricted.
+  EXPECT_FALSE(fs::ensurePrivateFile(path("d/new.db")));
+  EXPECT_EQ(fs::attributes(path("d/new.db"))->permissions, 0600u);
+  EXPECT_EQ(fs::attributes(path("d/new.db"))->size, 0u);
+  EXPECT_FALSE(fs::ensurePrivateFile(path("d/wide")));
+  EXPECT_EQ(fs::attributes(path("d/wide"))->permissions, 0600u);
+  EXPECT_EQ(readText(path("d/wide")), "x");
+  EXPECT_TRUE(fs::ensurePrivateFile(path("no-folder/new.db")));
 }
 
 TEST_F(FileSystemTest, WalkSkipsHiddenItemsAndGoesOnPastUnreadableFolders) {

@@ -191,6 +191,18 @@ TEST_F(UserDefaultsTest, OpeningASuiteRemovesOnlyItsOwnStaleTemporaryFiles) {
   testkit::expectLeftoversCleaned(folder, leftovers);
 }
 
+TEST_F(UserDefaultsTest, ASuiteFoundReadableByOthersIsMadePrivateWhenOpened) {
+  ASSERT_TRUE(UserDefaults::suite("private")->set("id", Value("identifier")));
+  const std::string file = UserDefaults::suite("private")->filePath();
+  EXPECT_EQ(fs::attributes(file)->permissions, 0600u);
+  ASSERT_FALSE(fs::setPermissions(file, 0644));
+  ASSERT_FALSE(fs::setPermissions(fs::parentPath(file), 0755));
+  UserDefaults::resetForTesting();
+  EXPECT_EQ(UserDefaults::suite("private")->string("id"), "identifier");  // a read alone
+  EXPECT_EQ(fs::attributes(file)->permissions, 0600u);
+  EXPECT_EQ(fs::attributes(fs::parentPath(file))->permissions, 0700u);
+}
+
 TEST_F(UserDefaultsTest, PreferencesApiSharesTheSuites) {
   EXPECT_TRUE(Preferences::setMultiple(Dictionary{{"a", Value(1)}, {"b", Value("t")}}, {}, "dom"));
   EXPECT_TRUE(Preferences::setValue("c", Value(true), "dom"));

@@ -121,6 +121,25 @@ TEST(VirtualClockTest, AdvanceStepsThroughDeadlinesInOrderMovingBothAxes) {
   clock.detach(&timers);
 }
 
+TEST(VirtualClockTest, NextDeadlineIsTheEarliestOfTheSleepers) {
+  VirtualClock clock(1000000.0, 10.0);
+  FakeTimers first(clock);
+  FakeTimers second(clock);
+  EXPECT_EQ(clock.nextDeadline(), std::nullopt);
+  clock.attach(&first);
+  clock.attach(&second);
+  EXPECT_EQ(clock.nextDeadline(), std::nullopt);
+  first.add("first", 40.0);
+  second.add("second", 25.0);
+  EXPECT_EQ(clock.nextDeadline(), 25.0);
+  clock.advance(20.0);
+  EXPECT_EQ(clock.nextDeadline(), 40.0);
+  clock.advance(20.0);
+  EXPECT_EQ(clock.nextDeadline(), std::nullopt);
+  clock.detach(&first);
+  clock.detach(&second);
+}
+
 TEST(VirtualClockTest, RepeatingSleeperReArmsWithinOneAdvance) {
   VirtualClock clock(0.0, 0.0);
   FakeTimers timers(clock);

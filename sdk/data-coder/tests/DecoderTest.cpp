@@ -374,7 +374,8 @@ TEST(DecoderTest, UnkeyedContainer) {
     return std::make_pair(decoder, decoder->unkeyedContainer());
   };
   {
-    auto [decoder, c] = over("[]");
+    auto [decoder, unkeyed] = over("[]");
+    auto& c = unkeyed;  // lambdas below capture it: clang 14 cannot capture a binding
     EXPECT_EQ(c.count(), 0u);
     EXPECT_TRUE(c.isAtEnd());
     EXPECT_EQ(failure([&] { c.decode<coding::Int>(); }), "valueNotFound: Unkeyed container is at end.");
@@ -401,7 +402,8 @@ TEST(DecoderTest, UnkeyedContainer) {
     EXPECT_EQ(c.decode<coding::Int>(), 1);
   }
   {
-    auto [decoder, c] = over("[null]");
+    auto [decoder, unkeyed] = over("[null]");
+    auto& c = unkeyed;  // lambdas below capture it: clang 14 cannot capture a binding
     EXPECT_EQ(failure([&] { c.decode<coding::Int>(); }), "valueNotFound: Expected Int but found null instead.");
     EXPECT_EQ(failure([&] { c.decode<coding::Date>(); }), "valueNotFound: Expected Date but found null instead.");
     EXPECT_EQ(failure([&] { c.nestedContainer(); }),
@@ -413,7 +415,8 @@ TEST(DecoderTest, UnkeyedContainer) {
     EXPECT_TRUE(c.decodeNil());
   }
   {
-    auto [decoder, c] = over(R"(["s", {"firstName": "Di"}, 5])");
+    auto [decoder, unkeyed] = over(R"(["s", {"firstName": "Di"}, 5])");
+    auto& c = unkeyed;  // lambdas below capture it: clang 14 cannot capture a binding
     EXPECT_EQ(failure([&] { c.decode<coding::Int>(); }),
               "typeMismatch: Expected to decode Int but found a string/data instead.");
     EXPECT_EQ(failurePath([&] { c.decode<coding::Int>(); }), "[Index 0]");

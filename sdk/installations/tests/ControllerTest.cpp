@@ -282,6 +282,34 @@ TEST_F(InstallationsFlowTest, KeychainErrorsNeverReplaceTheRegisteredIdentity) {
   EXPECT_NE(replaced.item->ririvuduInstallationID(), fid);
 }
 
+TEST_F(InstallationsFlowTest, TokensAHeaderWouldAlterAreRefusedAndTheStoredRegistrationStays) {
+  using testkit::Answer;
+  // A refresh token holding U+0000 would reach the service without it.
+  service.script(Kind::Create, {Answer::json(200, R"({"refreshToken":"refresh\u0000x",)"
+                                                  R"("authToken":{"token":"t","expiresIn":"3600s"}})")});
+  Outcome refused = settle(controller()->getAuthTokenForcingRefresh(false));
+  ASSERT_TRUE(refused.error);
+  EXPECT_EQ(refused.error->failureReason(),
+            "The response field with name refreshToken holds characters that an HTTP header cannot carry unchanged");
+  Outcome unregistered = settle(controller()->getInstallationItem());
+  ASSERT_FALSE(unregistered.error);
+  EXPECT_NE(unregistered.item->registrationStatus(), RIRInstallationStatusRegistered);
+
+  now += 24 * 3600;  // past any back-off
+  Outcome registered = settle(controller()->getAuthTokenForcingRefresh(false));
+  ASSERT_FALSE(registered.error) << registered.error->description();
+  const std::string refreshToken = *registered.item->refreshToken();
+  // A new auth token with a line break is refused; the stored one stays.
+  service.script(Kind::GenerateToken, {Answer::json(200, R"({"token":"token\r\nX-Injected: 1","expiresIn":"3600s"})")});
+  Outcome forced = settle(controller()->getAuthTokenForcingRefresh(true));
+  ASSERT_TRUE(forced.error);
+  Outcome kept = settle(controller()->getInstallationItem());
+  ASSERT_FALSE(kept.error);
+  EXPECT_EQ(kept.item->registrationStatus(), RIRInstallationStatusRegistered);
+  EXPECT_EQ(kept.item->refreshToken(), refreshToken);
+  EXPECT_EQ(kept.item->authToken()->token(), registered.item->authToken()->token());
+}
+
 TEST_F(InstallationsFlowTest, DebugLinesRedactSecrets) {
   RIRLogSetLevelDebug();
   auto ids = controller();

@@ -20,7 +20,9 @@ using ProbeRun = testkit::ProgramRun;
 class InstallationsProbeTest : public ::testing::Test {
  protected:
   ProbeRun run(const std::string& arguments) {
-    return testkit::runCommand("APP_SERVICES_URL='" + service.url() + "' APP_RESOURCES='" + testkit::binFolder() +
+    // The installations alone: without analytics, which asks for the
+    // identifier (and so registers) whenever the SDK is configured.
+    return testkit::runCommand("SDK_PROBE_WITHOUT_ANALYTICS=1 APP_SERVICES_URL='" + service.url() + "' APP_RESOURCES='" + testkit::binFolder() +
                                "/../resources' '" + testkit::builtProgram("sdk-probe") + "' " + arguments + " 2>>'" +
                                home.file("stderr.txt") + "'");
   }

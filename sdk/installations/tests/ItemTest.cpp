@@ -186,6 +186,15 @@ TEST(InstallationsItem, ParsesRegistrationAndTokenAnswers) {
        "A required response field with name authToken.token is missing"},
       {R"({"refreshToken":"r","authToken":{"token":"t","expiresIn":5}})", nullptr,
        "A required response field with name authToken.expiresIn is missing"},
+      // Tokens go back in headers, which would drop, break or trim these.
+      {R"({"refreshToken":"r\u0000","authToken":{"token":"t","expiresIn":"1s"}})", nullptr,
+       "The response field with name refreshToken holds characters that an HTTP header cannot carry unchanged"},
+      {R"({"refreshToken":"r\nX: y","authToken":{"token":"t","expiresIn":"1s"}})", nullptr,
+       "The response field with name refreshToken holds characters that an HTTP header cannot carry unchanged"},
+      {R"({"refreshToken":"r ","authToken":{"token":"t","expiresIn":"1s"}})", nullptr,
+       "The response field with name refreshToken holds characters that an HTTP header cannot carry unchanged"},
+      {R"({"refreshToken":"r","authToken":{"token":"\u007ft","expiresIn":"1s"}})", nullptr,
+       "The response field with name authToken.token holds characters that an HTTP header cannot carry unchanged"},
   };
   for (const Case& c : cases) {
     auto result = sent.registeredInstallationWithJSONData(bytes(c.body), 100);

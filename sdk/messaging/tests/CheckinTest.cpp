@@ -153,6 +153,8 @@ TEST_F(CheckinTest, StoreKeepsCredentialsInTheKeychainAndTheRestInThePlist) {
   platform::Result<Dictionary> plist =
       platform::PropertyList::readDictionary(rcmtest::MessagingTestEnvironment::supportPath(kPlist));
   ASSERT_TRUE(plist);
+  EXPECT_EQ(platform::fs::attributes(rcmtest::MessagingTestEnvironment::supportPath(kPlist)).value().permissions,
+            0600u);
   EXPECT_EQ(Value(plist.value()),
             Value(Dictionary{{"ZMSInstanceIDDigestKey", Value("d1")},
                              {"ZMSInstanceIDVersionInfo", Value("v1")},
@@ -244,6 +246,14 @@ TEST_F(CheckinTest, ResponsesAreReadExactlyAndStrictly) {
        nullptr, 0, 0},
       {R"({"android_id":"0042","security_token":1,"time_msec":1800000000000})", "0042", nullptr, 0, 1700000000000},
       {R"({"android_id":1.5e18,"security_token":1})", nullptr, "com.zoruvu.rcm", 7, 0},
+      // 0 is the request's "no device"; IDs and secrets are positive 64-bit integers.
+      {R"({"android_id":0,"security_token":0})", nullptr, "com.zoruvu.rcm", 7, 0},
+      {R"({"android_id":"0000","security_token":1})", nullptr, "com.zoruvu.rcm", 7, 0},
+      {R"({"android_id":-5,"security_token":1})", nullptr, "com.zoruvu.rcm", 7, 0},
+      {R"({"android_id":"18446744073709551616","security_token":1})", nullptr, "com.zoruvu.rcm", 7, 0},
+      {R"({"android_id":1,"security_token":-1})", nullptr, "com.zoruvu.rcm", 7, 0},
+      {R"({"android_id":1,"security_token":"0"})", nullptr, "com.zoruvu.rcm", 7, 0},
+      {R"({"android_id":1})", nullptr, "com.zoruvu.rcm", 7, 0},
       {R"({"android_id":"12a","security_token":1})", nullptr, "com.zoruvu.rcm", 7, 0},
       {R"({"security_token":1})", nullptr, "com.zoruvu.rcm", 7, 0},
       {R"([{"android_id":1}])", nullptr, "NSCocoaErrorDomain", 3840, 0},
@@ -360,6 +370,37 @@ TEST_F(CheckinTest, FailedAnswersReachEveryWaitingHandler) {
   ASSERT_TRUE(noID.error);
   EXPECT_EQ(noID.error->code, 7);
   EXPECT_FALSE(auth->checkinPreferences());
+}
+
+// A stored check-in that is due again survives every refused answer.
+TEST_F(CheckinTest, RefusedAnswersKeepTheStoredCheckin) {
+  auto auth = RIRMessagingAuthService::create();
+  ASSERT_FALSE(fetch(*auth).error);
+  const std::optional<std::string> stored = keychainItem();
+  ASSERT_TRUE(stored);
+  EXPECT_TRUE(auth->hasValidCheckinInfo());  // the first look also notes the locale
+  const struct {
+    int status;
+    const char* body;
+    int64_t code;
+  } answers[] = {
+      {500, R"({"android_id":42,"security_token":43})", 0},
+      {302, R"({"android_id":42,"security_token":43})", 0},
+      {200, R"({"android_id":0,"security_token":0})", 7},
+      {200, R"({"android_id":42,"security_token":-43})", 7},
+  };
+  for (const auto& c : answers) {
+    SCOPED_TRACE(std::to_string(c.status) + " " + c.body);
+    auth->checkinPreferences()->setLastCheckinTimestampMillis(1);
+    service.script(Kind::Checkin, {testkit::Answer::json(c.status, c.body)});
+    Outcome refused = fetch(*auth);
+    ASSERT_TRUE(refused.error);
+    EXPECT_EQ(refused.error->domain, "com.zoruvu.rcm");
+    EXPECT_EQ(refused.error->code, c.code);
+    EXPECT_EQ(keychainItem(), stored);
+    EXPECT_EQ(RIRMessagingAuthService::create()->checkinPreferences()->deviceID(), "3987654321012345678");
+  }
+  EXPECT_TRUE(env.env.logged("[I-RCM027000] Device checkin HTTP fetch error. Error Code: 500"));
 }
 
 TEST_F(CheckinTest, StopFetchingCancelsAHangingRequestAndEndsTheService) {

@@ -73,6 +73,7 @@ TEST_F(MessageStoreTest, ANewInstallCreatesTheFourTablesAndAnOldOneIsMigrated) {
   open();
   EXPECT_EQ(path(), rcmtest::MessagingTestEnvironment::supportPath("Zoruvu/RirivuduMessaging/rmq2.sqlite"));
   EXPECT_EQ(Database(path()).tables(), kAllTables);
+  EXPECT_EQ(platform::fs::attributes(path()).value().permissions, 0600u);  // the user's alone
 
   // A database of the older layout: integer received IDs, no sync messages.
   ASSERT_FALSE(platform::fs::removeItem(path()));
@@ -85,6 +86,7 @@ TEST_F(MessageStoreTest, ANewInstallCreatesTheFourTablesAndAnOldOneIsMigrated) {
   }
   auto store = open();
   EXPECT_EQ(Database(path()).tables(), kAllTables);
+  EXPECT_EQ(platform::fs::attributes(path()).value().permissions, 0600u);  // found wider: restricted
   store->loadRmqId();
   EXPECT_EQ(store->rmqId(), 42);  // the last saved ID + 1
   EXPECT_EQ(store->nextRmqId(), 43);

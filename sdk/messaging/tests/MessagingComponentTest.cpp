@@ -155,6 +155,36 @@ TEST_F(MessagingComponentTest, AutoInitFollowsUserDefaultsThenInfoPlistThenDataC
   defaults->removeObjectForKey(kRIRMessagingAutoInitEnabledKey);
 }
 
+TEST_F(MessagingComponentTest, SwitchingAutoInitOnAsksForTheTokenOnceAndTheSwitchIsKept) {
+  auto messaging = configure();
+  RIRApp::defaultApp()->setDataCollectionDefaultEnabled(false);
+  ASSERT_FALSE(messaging->isAutoInitEnabled());
+  // Without a push token the token request it starts is declined, visibly.
+  auto requests = [&] {
+    size_t count = 0;
+    for (const std::string& text : env.env.texts()) {
+      count += text.find("Declining request for RCM Token since no APNS Token specified") != std::string::npos;
+    }
+    return count;
+  };
+  messaging->setAutoInitEnabled(false);
+  EXPECT_EQ(requests(), 0u);
+  messaging->setAutoInitEnabled(true);  // off to on: asks for the default token
+  messaging->setAutoInitEnabled(true);  // already on: nothing more
+  EXPECT_EQ(requests(), 1u);
+  EXPECT_TRUE(messaging->isAutoInitEnabled());
+
+  platform::UserDefaults::resetForTesting();  // read back from the file, as a relaunch does
+  EXPECT_TRUE(ZULUserDefaults::standardUserDefaults()->boolForKey(kRIRMessagingAutoInitEnabledKey));
+  messaging = relaunch();
+  EXPECT_TRUE(messaging->isAutoInitEnabled());
+  messaging->setAutoInitEnabled(false);  // switching off starts nothing
+  EXPECT_FALSE(messaging->isAutoInitEnabled());
+  EXPECT_EQ(requests(), 1u);
+  platform::UserDefaults::resetForTesting();
+  EXPECT_FALSE(ZULUserDefaults::standardUserDefaults()->boolForKey(kRIRMessagingAutoInitEnabledKey));
+}
+
 TEST_F(MessagingComponentTest, TheSamePushTokenIsAnnouncedOnce) {
   auto messaging = configure();
   int posts = 0;

@@ -122,6 +122,23 @@ TEST_F(TokenManagerTest, TheDefaultTokenIsAnnouncedThenReusedWhileFresh) {
   EXPECT_EQ(events.size(), 1u);
 }
 
+// A launch re-caches the stored default token before any push token is
+// known; the next request with the push token it was issued for reuses it.
+TEST_F(TokenManagerTest, ARelaunchReusesTheDefaultTokenForTheSamePushToken) {
+  manager = makeManager();
+  installationID();
+  Outcome first = token(apns({0x01, 0xAB}));
+  ASSERT_TRUE(first.token);
+
+  manager = makeManager();  // the next launch: the stored records only
+  manager->saveDefaultTokenInfoInKeychain(*first.token);
+  std::shared_ptr<RIRMessagingTokenInfo> cached = manager->cachedTokenInfoWithAuthorizedEntity(kSender, "*");
+  ASSERT_TRUE(cached);
+  EXPECT_TRUE(cached->APNSInfo() && cached->APNSInfo()->deviceToken() == (Bytes{0x01, 0xAB}));
+  EXPECT_EQ(token(apns({0x01, 0xAB})).token, first.token);
+  EXPECT_EQ(messagingService.count(Kind::Register), 1u);
+}
+
 TEST_F(TokenManagerTest, ACancelledFetchIsAnErrorAndSavesNothing) {
   manager = makeManager();
   installationID();

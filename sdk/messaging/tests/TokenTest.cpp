@@ -301,6 +301,7 @@ TEST_F(TokenOperationTest, FetchAnswersAndDeleteAnswers) {
     const char* token;
     int64_t code;
     const char* reason;
+    int status = 200;
   } fetches[] = {
       {"token=abc", RIRMessagingTokenOperationSucceeded, "abc", 0, nullptr},
       {"token=abc\nfoo=bar", RIRMessagingTokenOperationSucceeded, "abc", 0, nullptr},
@@ -311,10 +312,13 @@ TEST_F(TokenOperationTest, FetchAnswersAndDeleteAnswers) {
       {"", RIRMessagingTokenOperationError, nullptr, 0, "Empty response."},
       {"<html>oops</html>", RIRMessagingTokenOperationError, nullptr, 0,
        "Invalid fetch response, expected 'token' or 'Error' key"},
+      // The status decides before the body does.
+      {"token=abc", RIRMessagingTokenOperationError, nullptr, 0, "The server answered with HTTP status 500.", 500},
+      {"token=abc", RIRMessagingTokenOperationError, nullptr, 0, "The server answered with HTTP status 404.", 404},
   };
   for (const auto& c : fetches) {
-    SCOPED_TRACE(c.body);
-    messagingService.script(Kind::Register, {testkit::Answer::text(200, c.body)});
+    SCOPED_TRACE(std::to_string(c.status) + " " + c.body);
+    messagingService.script(Kind::Register, {testkit::Answer::text(c.status, c.body)});
     Outcome outcome = run(fetch());
     EXPECT_EQ(outcome.result, c.result);
     EXPECT_EQ(outcome.token, c.token ? std::optional<std::string>(c.token) : std::nullopt);
@@ -331,10 +335,11 @@ TEST_F(TokenOperationTest, FetchAnswersAndDeleteAnswers) {
   const struct {
     const char* body;
     bool ok;
-  } deletes[] = {{"deleted=fid", true}, {"token=x", true}, {"nope", false}, {"", false}};
+    int status = 200;
+  } deletes[] = {{"deleted=fid", true}, {"token=x", true}, {"nope", false}, {"", false}, {"deleted=fid", false, 503}};
   for (const auto& c : deletes) {
-    SCOPED_TRACE(c.body);
-    messagingService.script(Kind::Register, {testkit::Answer::text(200, c.body)});
+    SCOPED_TRACE(std::to_string(c.status) + " " + c.body);
+    messagingService.script(Kind::Register, {testkit::Answer::text(c.status, c.body)});
     Outcome outcome = run(std::make_shared<RIRMessagingTokenDeleteOperation>(
         "123456789012", "*", checkin(), installationID(), RIRMessagingTokenActionDeleteToken, nullptr));
     EXPECT_EQ(outcome.result, c.ok ? RIRMessagingTokenOperationSucceeded : RIRMessagingTokenOperationError);

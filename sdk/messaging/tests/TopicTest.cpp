@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <mutex>
 
 #include "platform/net/URLError.h"
@@ -42,7 +44,10 @@ class ScriptedDelegate : public RIRMessagingPendingTopicsListDelegate {
     }
     completion(outcome);
   }
-  void pendingTopicsListDidUpdate(RIRMessagingPendingTopicsList&) override { ++updates; }
+  void pendingTopicsListDidUpdate(RIRMessagingPendingTopicsList& list) override {
+    if (beforeSave) beforeSave(list);
+    ++updates;
+  }
   bool pendingTopicsListCanRequestTopicUpdates(RIRMessagingPendingTopicsList&) override { return canRequest; }
 
   std::vector<std::string> sentTopics() {
@@ -57,6 +62,8 @@ class ScriptedDelegate : public RIRMessagingPendingTopicsListDelegate {
   bool hold = false;
   std::atomic<bool> canRequest{true};
   std::atomic<int> updates{0};
+  // Called at each save, before it is counted.
+  std::function<void(RIRMessagingPendingTopicsList&)> beforeSave;
 };
 
 class PendingTopicsTest : public testkit::MainQueuePump {
@@ -99,6 +106,34 @@ TEST_F(PendingTopicsTest, RequestsKeepTheirOrderInBatchesOfOneAction) {
   ASSERT_TRUE(runUntil([&] { return completed.size() == 3; }));
   EXPECT_EQ(completed, (std::vector<std::string>{"A1", "-A", "-A again"}));
   EXPECT_EQ(list->numberOfBatches(), 0u);
+}
+
+// A program may end right after a completion: the finished topic must be
+// off the saved list by then, or the next launch sends it again.
+TEST_F(PendingTopicsTest, AFinishedTopicIsSavedBeforeItsCompletionIsReported) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool reported = false;
+  int savesWhenReported = -1;
+  // The save of the finished topic holds on for a while: a completion
+  // reported before it runs meanwhile, as the main queue is being pumped.
+  delegate->beforeSave = [&](RIRMessagingPendingTopicsList& list) {
+    if (list.numberOfBatches() != 0) return;
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait_for(lock, std::chrono::milliseconds(500), [&] { return reported; });
+  };
+  auto list = makeList();
+  list->addOperationForTopic("/topics/A", RIRMessagingTopicActionSubscribe, [&](std::optional<platform::Error>) {
+    std::lock_guard<std::mutex> lock(mutex);
+    savesWhenReported = delegate->updates;
+    reported = true;
+    changed.notify_all();
+  });
+  ASSERT_TRUE(runUntil([&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return reported;
+  }));
+  EXPECT_EQ(savesWhenReported, 2);  // the topic's addition and its end
 }
 
 TEST_F(PendingTopicsTest, RecoverableFailuresWaitForTheNextResume) {
@@ -275,11 +310,13 @@ TEST_F(TopicFrontTest, TopicChangesPostTheirFormsAndReadTheAnswer) {
   const struct {
     const char* answer;
     const char* reason;
+    int status = 200;
   } answers[] = {{"", "Invalid registration response - zero length."},
                  {"Error=TOO_MANY_TOPICS", "Invalid registration response :'Error=TOO_MANY_TOPICS'. It is missing 'token' field."},
-                 {"tokens=x", "Invalid registration response :'tokens=x'. It is missing 'token' field."}};
+                 {"tokens=x", "Invalid registration response :'tokens=x'. It is missing 'token' field."},
+                 {"token=x", "The server answered with HTTP status 500.", 500}};
   for (const auto& c : answers) {
-    messagingService.script(Kind::Topic, {testkit::Answer::text(200, c.answer)});
+    messagingService.script(Kind::Topic, {testkit::Answer::text(c.status, c.answer)});
     std::optional<platform::Error> error = await([&](auto handler) { pubsub->subscribeToTopic("/topics/x", handler); });
     ASSERT_TRUE(error) << c.answer;
     EXPECT_EQ(error->code, 0);
@@ -293,6 +330,39 @@ TEST_F(TopicFrontTest, TopicChangesPostTheirFormsAndReadTheAnswer) {
             }),
             std::nullopt);
   EXPECT_TRUE(env.env.logged("[I-RCM009001] Invalid options passed to RIRMessagingPubSub with non-string keys or values."));
+}
+
+// Debug logging is on: the check-in secret and the registration token never
+// reach the log; the message codes and the rest of each line stay.
+TEST_F(TopicFrontTest, TheDebugLogShowsNoSecrets) {
+  obtainDefaultToken();
+  pubsub = RIRMessagingPubSub::initWithTokenManager(manager);
+  ASSERT_EQ(await([&](auto handler) { pubsub->subscribeToTopic("/topics/news", handler); }), std::nullopt);
+  // Due again, the check-in sends the secret it holds.
+  manager->authService()->checkinPreferences()->setLastCheckinTimestampMillis(1);
+  std::atomic<bool> checkedIn{false};
+  manager->authService()->fetchCheckinInfoWithHandler(
+      [&](std::shared_ptr<RIRMessagingCheckinPreferences>, std::optional<platform::Error>) { checkedIn = true; });
+  ASSERT_TRUE(runUntil([&] { return checkedIn.load(); }));
+  ASSERT_EQ(messagingService.count(Kind::Checkin), 2u);
+
+  const std::string token = manager->defaultRCMToken().value_or("?");
+  const std::string secret = manager->secretToken();
+  ASSERT_FALSE(secret.empty());
+  for (const std::string& text : env.env.texts()) {
+    EXPECT_EQ(text.find(token), std::string::npos) << text;
+    EXPECT_EQ(text.find(secret), std::string::npos) << text;
+  }
+  EXPECT_TRUE(env.env.logged("[I-RCM034001] Token fetch successful, token: <redacted>, authorizedEntity: 123456789012, "
+                             "scope:*"));
+  EXPECT_TRUE(env.env.logged("[I-RCM017000] Topic subscription request: sender=<redacted>&app=com.tavix.app&device=" +
+                             manager->deviceAuthID() + "&app_ver=1.0&X-zcm.topic=/topics/news&X-scope=/topics/news"));
+  bool parameters = false;
+  for (const std::string& text : env.env.texts()) {
+    parameters |= text.find("[I-RCM027006] Checkin parameters: ") != std::string::npos &&
+                  text.find("<redacted>") != std::string::npos && text.find("digest-1") != std::string::npos;
+  }
+  EXPECT_TRUE(parameters);
 }
 
 TEST_F(TopicFrontTest, TheEndpointCanBeReplacedByTheEnvironment) {

@@ -37,6 +37,13 @@ class ContentTest : public rctest::RemoteConfigTest {
     return found == ns->second.end() ? "<none>" : found->second->stringValue();
   }
   std::set<std::string> updated() { return content->getConfigUpdateForNamespace(kNamespace)->updatedKeys(); }
+  // Makes a change of the content and commits what it wrote to the database.
+  void change(const std::function<void(RCNConfigDBWrites&)>& make) {
+    RCNConfigDBWrites writes;
+    make(writes);
+    manager->commitWrites(std::move(writes));
+    manager->waitForDatabaseOperationQueue();
+  }
 
   std::shared_ptr<RCNConfigDBManager> manager;
   std::shared_ptr<RCNConfigContent> content;
@@ -55,8 +62,8 @@ TEST_F(ContentTest, DefaultsOfEveryKind) {
       {"unwritable", Value::array({Value::data(platform::Bytes{1})})},
       {"null", Value()},
   };
-  content->copyFromDictionary(std::optional<platform::Dictionary>(platform::Dictionary{{kNamespace, Value(defaults)}}),
-                              RCNDBSourceDefault, kNamespace);
+  change([&](RCNConfigDBWrites& w) { content->copyFromDictionary(std::optional<platform::Dictionary>(platform::Dictionary{{kNamespace, Value(defaults)}}),
+                              RCNDBSourceDefault, kNamespace, w); });
   for (auto configs : {content->defaultConfig(), reloaded()->defaultConfig()}) {
     EXPECT_EQ(text(configs, "number"), "1");
     EXPECT_EQ(text(configs, "bool"), "1");
@@ -71,78 +78,72 @@ TEST_F(ContentTest, DefaultsOfEveryKind) {
   }
   EXPECT_TRUE(logged("Invalid array value for key 'unwritable'"));
 
-  content->copyFromDictionary(std::optional<platform::Dictionary>(), RCNDBSourceDefault, kNamespace);
+  change([&](RCNConfigDBWrites& w) { content->copyFromDictionary(std::optional<platform::Dictionary>(), RCNDBSourceDefault, kNamespace, w); });
   EXPECT_TRUE(logged("I-RCN000007"));
-  content->copyFromDictionary(std::optional<platform::Dictionary>(platform::Dictionary()), RCNDBSourceFetched, kNamespace);
+  change([&](RCNConfigDBWrites& w) { content->copyFromDictionary(std::optional<platform::Dictionary>(platform::Dictionary()), RCNDBSourceFetched, kNamespace, w); });
   EXPECT_TRUE(logged("I-RCN000008"));
 }
 
 TEST_F(ContentTest, ResponseStatesAndActivation) {
-  content->updateConfigContentWithResponse(platform::Dictionary{{"entries", Value::dict({{"k", "v"}})}}, kNamespace);
+  change([&](RCNConfigDBWrites& w) { content->updateConfigContentWithResponse(platform::Dictionary{{"entries", Value::dict({{"k", "v"}})}}, kNamespace, w); });
   EXPECT_TRUE(logged("State field in fetch response is nil."));
   EXPECT_EQ(text(content->fetchedConfig(), "k"), "<no namespace>");
 
-  content->updateConfigContentWithResponse(platform::Dictionary{{"state", "NO_CHANGE"}}, kNamespace);
+  change([&](RCNConfigDBWrites& w) { content->updateConfigContentWithResponse(platform::Dictionary{{"state", "NO_CHANGE"}}, kNamespace, w); });
   EXPECT_EQ(text(content->fetchedConfig(), "k"), "<none>");
-  content->updateConfigContentWithResponse(
-      platform::Dictionary{{"state", "UPDATE"}, {"entries", Value::dict({{"k", "v"}, {"empty", ""}})}}, kNamespace);
+  change([&](RCNConfigDBWrites& w) { content->updateConfigContentWithResponse(platform::Dictionary{{"state", "UPDATE"}, {"entries", Value::dict({{"k", "v"}, {"empty", ""}})}}, kNamespace, w); });
   EXPECT_EQ(text(content->fetchedConfig(), "k"), "v");
   EXPECT_EQ(text(content->fetchedConfig(), "empty"), "<none>");
   EXPECT_EQ(text(reloaded()->fetchedConfig(), "k"), "v");
   EXPECT_TRUE(reloaded()->activeRolloutMetadata().empty());
 
-  content->copyFromDictionary(std::optional<RCNNamespaceConfigs>(content->fetchedConfig()), RCNDBSourceActive,
-                              kNamespace);
+  change([&](RCNConfigDBWrites& w) { content->copyFromDictionary(std::optional<RCNNamespaceConfigs>(content->fetchedConfig()), RCNDBSourceActive,
+                              kNamespace, w); });
   EXPECT_EQ(text(content->activeConfig(), "k"), "v");
   EXPECT_EQ(text(reloaded()->activeConfig(), "k"), "v");
   EXPECT_EQ(content->getConfigAndMetadataForNamespace(kNamespace).entries.size(), 1u);
 
-  content->updateConfigContentWithResponse(platform::Dictionary{{"state", "EMPTY_CONFIG"}}, kNamespace);
+  change([&](RCNConfigDBWrites& w) { content->updateConfigContentWithResponse(platform::Dictionary{{"state", "EMPTY_CONFIG"}}, kNamespace, w); });
   EXPECT_EQ(text(content->fetchedConfig(), "k"), "<none>");
   EXPECT_EQ(text(reloaded()->fetchedConfig(), "k"), "<no namespace>");
-  content->updateConfigContentWithResponse(platform::Dictionary{{"state", "NO_TEMPLATE"}}, kNamespace);
+  change([&](RCNConfigDBWrites& w) { content->updateConfigContentWithResponse(platform::Dictionary{{"state", "NO_TEMPLATE"}}, kNamespace, w); });
   EXPECT_EQ(text(content->fetchedConfig(), "k"), "<no namespace>");
-  content->updateConfigContentWithResponse(platform::Dictionary{{"state", "SOMETHING"}}, kNamespace);
+  change([&](RCNConfigDBWrites& w) { content->updateConfigContentWithResponse(platform::Dictionary{{"state", "SOMETHING"}}, kNamespace, w); });
   EXPECT_EQ(text(content->activeConfig(), "k"), "v");
 }
 
 TEST_F(ContentTest, WrongTypedResponseFieldsStoreNothing) {
-  content->updateConfigContentWithResponse(
-      platform::Dictionary{{"state", "UPDATE"},
+  change([&](RCNConfigDBWrites& w) { content->updateConfigContentWithResponse(platform::Dictionary{{"state", "UPDATE"},
                            {"entries", Value::dict({{"good", "1"}, {"number", 2}, {"list", Value::array({})}})},
                            {"personalizationMetadata", Value::dict({{"good", Value::dict()}, {"bad", "x"}})},
                            {"rolloutMetadata", Value::array({Value::dict(), "x"})}},
-      kNamespace);
+      kNamespace, w); });
   EXPECT_EQ(text(content->fetchedConfig(), "good"), "1");
   EXPECT_EQ(content->fetchedConfig()[kNamespace].size(), 1u);
   size_t lines = 0;
   ZULLogFlush();
   for (const std::string& line : logs.texts()) lines += line.find("I-RCN000077") != std::string::npos;
   EXPECT_EQ(lines, 1u);
-  content->activatePersonalization();
+  change([&](RCNConfigDBWrites& w) { content->activatePersonalization(w); });
   EXPECT_TRUE(content->activePersonalization().empty());
-  std::atomic<bool> activated = false;  // set on the database queue
-  content->activateRolloutMetadata([&](bool) { activated = true; });
-  ASSERT_TRUE(testkit::runUntil([&] { return activated.load(); }));
+  change([&](RCNConfigDBWrites& w) { content->activateRolloutMetadata(w); });
   EXPECT_TRUE(content->activeRolloutMetadata().empty());
 
-  content->updateConfigContentWithResponse(platform::Dictionary{{"state", "UPDATE"}, {"entries", "text"}}, kNamespace);
+  change([&](RCNConfigDBWrites& w) { content->updateConfigContentWithResponse(platform::Dictionary{{"state", "UPDATE"}, {"entries", "text"}}, kNamespace, w); });
   EXPECT_TRUE(content->fetchedConfig()[kNamespace].empty());
-  content->updateConfigContentWithResponse(platform::Dictionary{{"state", 5}}, kNamespace);
+  change([&](RCNConfigDBWrites& w) { content->updateConfigContentWithResponse(platform::Dictionary{{"state", 5}}, kNamespace, w); });
 }
 
 TEST_F(ContentTest, UpdateDiff) {
   auto apply = [&](platform::Dictionary response) {
     response.set("state", "UPDATE");
-    content->updateConfigContentWithResponse(response, kNamespace);
+    change([&](RCNConfigDBWrites& w) { content->updateConfigContentWithResponse(response, kNamespace, w); });
   };
   auto activate = [&] {
-    content->copyFromDictionary(std::optional<RCNNamespaceConfigs>(content->fetchedConfig()), RCNDBSourceActive,
-                                kNamespace);
-    content->activatePersonalization();
-    std::atomic<bool> done = false;  // set on the database queue
-    content->activateRolloutMetadata([&](bool) { done = true; });
-    ASSERT_TRUE(testkit::runUntil([&] { return done.load(); }));
+    change([&](RCNConfigDBWrites& w) { content->copyFromDictionary(std::optional<RCNNamespaceConfigs>(content->fetchedConfig()), RCNDBSourceActive,
+                                kNamespace, w); });
+    change([&](RCNConfigDBWrites& w) { content->activatePersonalization(w); });
+    change([&](RCNConfigDBWrites& w) { content->activateRolloutMetadata(w); });
   };
   apply(platform::Dictionary{{"entries", Value::dict({{"k", "1"}})}});
   activate();

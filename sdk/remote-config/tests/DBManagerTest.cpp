@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 
@@ -95,6 +96,9 @@ TEST_F(DBManagerTest, CreatesTheSchemaInANewFile) {
   EXPECT_EQ(raw.rows("SELECT type FROM pragma_table_info('personalization')"),
             (std::vector<std::string>{"INTEGER", "INTEGER", "BLOB"}));
   EXPECT_TRUE(std::filesystem::exists(databasePath() + ".lock"));
+  // Created for the user alone.
+  EXPECT_EQ(std::filesystem::status(databasePath()).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST_F(DBManagerTest, MigratesFirstVersionNamespacesAndRemovesTheFirstGenerationFile) {
@@ -145,7 +149,8 @@ TEST_F(DBManagerTest, ABusyFileKeepsItsRowsAndTheManagerWorksWithoutAConnection)
     manager->insertMainTableWithValues(row("n:a", "k2", "v"), RCNDBSourceFetched, done);
   }));
   EXPECT_TRUE(logged("I-RCN000016"));
-  EXPECT_TRUE(logged("I-RCN000015"));
+  EXPECT_TRUE(logged("Error message: no database connection."));
+  EXPECT_FALSE(logged("out of memory"));
   ASSERT_EQ(raw.exec("COMMIT"), SQLITE_OK);
   EXPECT_EQ(raw.rows("SELECT key FROM main"), (std::vector<std::string>{"k"}));
 }
@@ -263,6 +268,115 @@ TEST_F(DBManagerTest, MetadataRowsAndColumnUpdates) {
   // A deleted row loads as nothing.
   manager->deleteRecordWithBundleIdentifier(rctest::kBundleIdentifier, "n:a");
   EXPECT_TRUE(manager->loadMetadataWithBundleIdentifier(rctest::kBundleIdentifier, "n:a").empty());
+}
+
+// Writes that belong together land all or not at all: a set whose last
+// step fails leaves every table as it was; the same set without it replaces
+// each part whole.
+TEST_F(DBManagerTest, AWriteSetCommitsWholeOrNotAtAll) {
+  auto manager = open();
+  auto commit = [&](RCNConfigDBWrites writes) {
+    std::optional<bool> committed;
+    manager->commitWrites(std::move(writes), platform::mainQueue(), [&](bool done) { committed = done; });
+    EXPECT_TRUE(testkit::runUntil([&] { return committed.has_value(); }));
+    return committed.value_or(false);
+  };
+  auto everything = [&](const std::string& tag) {
+    RCNConfigDBWrites writes;
+    RCNConfigRows rows;
+    for (int index = 0; index < 50; ++index) {
+      rows.emplace_back("k" + std::to_string(index), platform::Bytes(tag.begin(), tag.end()));
+    }
+    writes.replaceMainRows(rctest::kBundleIdentifier, "n:a", RCNDBSourceActive, rows);
+    writes.replacePersonalization(platform::Dictionary{{"p", Value::dict({{"tag", tag}})}}, RCNDBSourceActive);
+    writes.replaceRollout(RCNRolloutTableKeyActiveMetadata, platform::Array{Value::dict({{"rolloutId", tag}})});
+    writes.replaceExperimentRows(RCNExperimentTableKeyActivePayload,
+                                 {platform::Bytes(tag.begin(), tag.end()), platform::Bytes{'2'}});
+    writes.replaceExperimentMetadata(platform::Bytes(tag.begin(), tag.end()));
+    return writes;
+  };
+  RawDatabase raw(databasePath());
+  auto state = [&] {
+    std::vector<std::string> rows = raw.rows("SELECT DISTINCT value, count(*) FROM main_active GROUP BY value");
+    for (const char* sql : {"SELECT value FROM personalization", "SELECT value FROM rollout",
+                            "SELECT value FROM experiment ORDER BY _id"}) {
+      for (std::string& row : raw.rows(sql)) rows.push_back(std::move(row));
+    }
+    return rows;
+  };
+  ASSERT_TRUE(commit(everything("old")));
+  const std::vector<std::string> old = state();
+  ASSERT_EQ(old.front(), "old|50");
+
+  RCNConfigDBWrites failing = everything("new");
+  failing.updateMetadata(RCNUpdateOptionFetchStatus, "n:a", platform::Array{Value(1)});  // wrong length: fails
+  EXPECT_FALSE(commit(std::move(failing)));
+  EXPECT_EQ(state(), old);
+
+  ASSERT_TRUE(commit(everything("new")));
+  const std::vector<std::string> now = state();
+  EXPECT_EQ(now.front(), "new|50");
+  EXPECT_EQ(now.size(), old.size());
+  for (size_t index = 1; index < now.size(); ++index) EXPECT_EQ(now[index].find("old"), std::string::npos) << now[index];
+  EXPECT_TRUE(commit(RCNConfigDBWrites()));
+}
+
+// Damage found after the open, by a read (the open reads only the config
+// tables, the damage is in the experiment rows): the file is moved aside with
+// its journal, a new database takes its place and works, observers hear it
+// once; damage of the new file closes the connection for good.
+TEST_F(DBManagerTest, ADamagedFileIsMovedAsideAndMadeAnew) {
+  {
+    auto manager = open();
+    RCNConfigDBWrites writes;
+    writes.replaceExperimentRows(RCNExperimentTableKeyPayload,
+                                 std::vector<platform::Bytes>(3000, platform::Bytes(100, '7')));
+    manager->commitWrites(std::move(writes));
+    manager->waitForDatabaseOperationQueue();
+  }
+  const auto size = std::filesystem::file_size(databasePath());
+  ASSERT_GT(size, 64u * 1024);
+  {
+    std::fstream file(databasePath(), std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(size / 2));
+    std::string noise(16 * 1024, '\0');
+    uint32_t seed = 12345;
+    for (char& c : noise) c = static_cast<char>((seed = seed * 1103515245 + 12345) >> 16);
+    file.write(noise.data(), static_cast<std::streamsize>(noise.size()));
+  }
+  logs.clear();
+  auto manager = open();
+  ASSERT_TRUE(manager->isOpen());
+  std::atomic<int> recreated{0};
+  manager->addRecreationObserver([&] { ++recreated; });
+  std::optional<platform::Dictionary> experiments;
+  manager->loadExperimentWithCompletionHandler([&](bool, std::optional<platform::Dictionary> result) {
+    experiments = result.value_or(platform::Dictionary());
+  });
+  ASSERT_TRUE(testkit::runUntil([&] { return experiments.has_value() && recreated == 1; }));
+  // Rows that could not be read whole are given as none, not in part.
+  EXPECT_EQ(experiments->get(RCNExperimentTableKeyPayload), Value::array());
+  EXPECT_TRUE(logged("I-RCN000081"));
+  EXPECT_TRUE(std::filesystem::exists(databasePath() + ".corrupt"));
+  EXPECT_TRUE(manager->isOpen());
+  EXPECT_TRUE(manager->isNewDatabase());
+  EXPECT_TRUE(finished([&](RCNDBCompletion done) {
+    manager->insertMainTableWithValues(row("n:a", "k", "v"), RCNDBSourceFetched, done);
+  }));
+  std::optional<std::tuple<RCNNamespaceConfigs, RCNNamespaceConfigs, RCNNamespaceConfigs, platform::Dictionary>> loaded;
+  manager->loadMainWithBundleIdentifier(rctest::kBundleIdentifier, keep(loaded));
+  ASSERT_TRUE(testkit::runUntil([&] { return loaded.has_value(); }));
+  EXPECT_EQ(std::get<0>(*loaded)["n:a"]["k"]->stringValue(), "v");
+
+  // The new file damaged too: no second recreation, no connection.
+  {
+    std::fstream file(databasePath(), std::ios::in | std::ios::out | std::ios::binary);
+    file.write(std::string(512, 'x').data(), 512);
+  }
+  EXPECT_TRUE(manager->loadMetadataWithBundleIdentifier(rctest::kBundleIdentifier, "n:a").empty());
+  EXPECT_TRUE(logged("I-RCN000082"));
+  EXPECT_FALSE(manager->isOpen());
+  EXPECT_EQ(recreated.load(), 1);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "sdk/remote-config/tests/RemoteConfigTestSupport.h"
 #include "sdk/transport/ZDTCORUploadCoordinator.h"
 #include "testing/MainQueuePump.h"
+#include "testing/Quiescence.h"
 #include "testing/fakes/installations/FakeInstallationsService.h"
 #include "testing/fakes/remote-config/FakeRemoteConfigService.h"
 
@@ -66,6 +67,9 @@ class FacadeFixture : public RemoteConfigTest {
 
   void TearDown() override {
     settle();
+    // Configuring started analytics too: its engine's work ends in this home,
+    // before the process may exit under it.
+    EXPECT_TRUE(testkit::waitForQuiescence());
     ZUVUduvedOrovarComponent::clearAllComponentInstances();
     ABTConditionalUserPropertyController::resetSharedInstanceForTesting();
     RIRApp::resetForTesting();

@@ -3,6 +3,11 @@
 // personalization logging and the typed layer.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
 #include "platform/notifications/NotificationCenter.h"
 #include "platform/storage/Json.h"
 #include "platform/values/Exception.h"
@@ -96,6 +101,41 @@ TEST_F(FacadeTest, Activation) {
   EXPECT_EQ(other->configValueForKey("x")->stringValue(), "9");
   EXPECT_EQ(config->configValueForKey("x")->source(), ZUVUduvedOrovarSourceStatic);
   platform::NotificationCenter::defaultCenter().removeObserver(token);
+}
+
+// Activating 3,000 keys while the database queue is held: a read from
+// another thread answers with the activated value at once, and the
+// activation reports its end only once its rows are committed.
+TEST_F(FacadeTest, ReadsDuringALargeActivationDoNotWaitForTheDatabase) {
+  auto config = facade();
+  std::string entries = "{";
+  for (int index = 0; index < 3000; ++index) {
+    entries += (index ? ",\"k" : "\"k") + std::to_string(index) + "\":\"v" + std::to_string(index) + "\"";
+  }
+  service.script({FakeRemoteConfigService::update(entries + "}")});
+  ASSERT_EQ(fetch(*config).status, ZUVUduvedOrovarFetchStatusSuccess);
+
+  std::atomic<bool> held{false};
+  std::atomic<bool> release{false};
+  RCNConfigDBManager::sharedInstance()->databaseOperationQueue().async([&] {
+    held = true;
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  ASSERT_TRUE(runUntil([&] { return held.load(); }));
+  clock->advance(1);
+  std::atomic<bool> completed{false};
+  config->activateWithCompletion([&](bool changed, std::optional<platform::Error>) { completed = changed; });
+  auto read = std::async(std::launch::async, [&] { return config->configValueForKey("k2999")->stringValue(); });
+  const bool answered = read.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+  const bool completedWhileHeld = completed;
+  release = true;
+  ASSERT_TRUE(answered);
+  EXPECT_EQ(read.get(), "v2999");
+  EXPECT_FALSE(completedWhileHeld);
+  ASSERT_TRUE(runUntil([&] { return completed.load(); }));
+  settle();
+  auto reloaded = RCNConfigContent::initWithDBManager(RCNConfigDBManager::sharedInstance());
+  EXPECT_EQ(reloaded->activeConfig()[config->ririvuduNamespace()].size(), 3000u);
 }
 
 TEST_F(FacadeTest, FetchAndActivate) {

@@ -3,6 +3,10 @@
 // on a virtual clock and the ETag cycle.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
+#include "platform/storage/FileLock.h"
 #include "sdk/remote-config/tests/FacadeFixture.h"
 #include "sdk/utilities/ZULAppEnvironmentUtil.h"
 
@@ -81,7 +85,7 @@ TEST_F(FetchTest, TheGate) {
   EXPECT_EQ(service.fetchCount(), 2u);
 
   // In progress, after an earlier success: the last status, no error.
-  service.script({Answer::json(200, R"({"state":"NO_CHANGE"})").after(1.5)});
+  service.hold();
   std::optional<rctest::FetchOutcome> first;
   clock->advance(1);
   config->fetchWithExpirationDuration(0, [&](int64_t status, std::optional<platform::Error> error) {
@@ -92,13 +96,14 @@ TEST_F(FetchTest, TheGate) {
   EXPECT_EQ(second.status, ZUVUduvedOrovarFetchStatusSuccess);
   EXPECT_FALSE(second.error);
   EXPECT_TRUE(logged("A fetch is already in progress. Using previous fetch results."));
+  service.release();
   ASSERT_TRUE(testkit::runUntil([&] { return first.has_value(); }, 30));
   EXPECT_EQ(service.fetchCount(), 3u);
 }
 
 TEST_F(FetchTest, InProgressBeforeAnySuccessIsAFailureWithoutError) {
   auto config = facade();
-  service.script({Answer::json(200, R"({"state":"NO_CHANGE"})").after(1.5)});
+  service.hold();
   std::optional<rctest::FetchOutcome> first;
   clock->advance(1);
   config->fetchWithExpirationDuration(0, [&](int64_t status, std::optional<platform::Error> error) {
@@ -109,6 +114,7 @@ TEST_F(FetchTest, InProgressBeforeAnySuccessIsAFailureWithoutError) {
   EXPECT_EQ(second.status, ZUVUduvedOrovarFetchStatusFailure);
   EXPECT_FALSE(second.error);
   EXPECT_TRUE(logged("A fetch is already in progress. Ignoring duplicate request."));
+  service.release();
   ASSERT_TRUE(testkit::runUntil([&] { return first.has_value(); }, 30));
 }
 
@@ -277,6 +283,67 @@ TEST_F(FetchTest, TheETagCycle) {
   EXPECT_GT(config->settings()->lastETagUpdateTime(), stamped);
   fetch(*config);
   EXPECT_FALSE(service.fetches()[2].hasHeader("if-none-match"));
+}
+
+// The answer's rows cannot be committed (another holder keeps the database
+// closed to us): the fetch fails, and no ETag is stored for rows that are
+// not there.
+TEST_F(FetchTest, AnAnswerWhoseRowsCannotBeSavedFailsAndStoresNoETag) {
+  std::filesystem::create_directories(std::filesystem::path(databasePath()).parent_path());
+  auto held = platform::FileLock::tryLock(databasePath() + ".lock");
+  ASSERT_TRUE(held);
+  auto config = facade();
+  service.script({testkit::FakeRemoteConfigService::update(R"({"a":"1"})")});
+  rctest::FetchOutcome outcome = fetch(*config);
+  EXPECT_EQ(outcome.status, ZUVUduvedOrovarFetchStatusFailure);
+  ASSERT_TRUE(outcome.error);
+  EXPECT_EQ(outcome.error->code, kZUVUduvedOrovarErrorInternalError);
+  EXPECT_EQ(outcome.error->localizedDescription(), "Failed to save the fetched config.");
+  EXPECT_FALSE(config->settings()->lastETag());
+  EXPECT_EQ(config->lastFetchStatus(), ZUVUduvedOrovarFetchStatusFailure);
+}
+
+// The settings file cannot be written (a folder stands where it goes): a
+// fetch whose ETag and time are not stored is no success, and custom signals
+// that are not stored are refused.
+TEST_F(FetchTest, AStoreThatCannotBeWrittenFailsTheFetchAndTheSignals) {
+  auto config = facade();
+  const std::string suiteFile =
+      platform::UserDefaults::suite(RCNUserDefaultsManager::userDefaultsSuiteNameForBundleIdentifier(rctest::kBundleIdentifier))
+          ->filePath();
+  std::filesystem::remove(suiteFile);
+  ASSERT_TRUE(std::filesystem::create_directories(suiteFile));
+  service.script({testkit::FakeRemoteConfigService::update(R"({"a":"1"})")});
+  rctest::FetchOutcome outcome = fetch(*config);
+  EXPECT_EQ(outcome.status, ZUVUduvedOrovarFetchStatusFailure);
+  ASSERT_TRUE(outcome.error);
+  EXPECT_EQ(outcome.error->localizedDescription(), "Failed to save the fetch state.");
+
+  std::optional<std::optional<platform::Error>> stored;
+  config->setCustomSignals(platform::Dictionary{{"tier", 5}}, [&](std::optional<platform::Error> error) { stored = error; });
+  ASSERT_TRUE(testkit::runUntil([&] { return stored.has_value(); }));
+  ASSERT_TRUE(*stored);
+  EXPECT_EQ((*stored)->localizedDescription(), "Failed to save the custom signals.");
+}
+
+// The database is found damaged after a fetch stored its rows and ETag: it
+// is made anew without those rows, so the ETag that described them is
+// forgotten and the next fetch asks for the whole template again.
+TEST_F(FetchTest, ADatabaseMadeAnewForgetsTheETagOfItsRows) {
+  auto config = facade();
+  service.script({testkit::FakeRemoteConfigService::update(R"({"a":"1"})")});
+  ASSERT_EQ(fetch(*config).status, ZUVUduvedOrovarFetchStatusSuccess);
+  ASSERT_TRUE(config->settings()->lastETag());
+  {
+    std::fstream file(databasePath(), std::ios::in | std::ios::out | std::ios::binary);
+    file.write(std::string(100, 'x').data(), 100);
+  }
+  config->settings()->loadConfigFromMetadataTable();  // meets the damage
+  ASSERT_TRUE(testkit::runUntil([&] { return !config->settings()->lastETag(); }));
+  EXPECT_TRUE(logged("I-RCN000081"));
+  EXPECT_EQ(fetch(*config).status, ZUVUduvedOrovarFetchStatusSuccess);
+  ASSERT_EQ(service.fetchCount(), 2u);
+  EXPECT_FALSE(service.fetches()[1].hasHeader("if-none-match"));
 }
 
 }  // namespace

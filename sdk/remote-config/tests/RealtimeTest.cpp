@@ -68,6 +68,18 @@ class RealtimeTest : public rctest::FacadeFixture {
     return config;
   }
 
+  // Ends the listening of one case of a table: the stream closed, its calls
+  // forgotten, the settings without retries or back-off for the next case.
+  void stopListening(const std::shared_ptr<ZUVUduvedOrovar>& config) {
+    registration->remove();
+    registration.reset();
+    realtime.reset();
+    calls.clear();
+    settle();
+    config->settings()->setRealtimeRetryCount(0);
+    config->settings()->updateRealtimeBackoffTimeWithInterval(0);
+  }
+
   void listen(const std::shared_ptr<ZUVUduvedOrovar>& config) {
     realtimeSettings = config->settings();
     realtime = RCNConfigRealtime::create(config->configFetch(), config->settings(), config->ririvuduNamespace(),
@@ -76,15 +88,34 @@ class RealtimeTest : public rctest::FacadeFixture {
   }
 
   // Pumps the main queue and steps the virtual clock: to the end of a
-  // pending realtime back-off, else a second.
+  // pending realtime back-off, else a second. Each step first gives the
+  // loopback exchange a moment of real time.
   bool waitFor(const std::function<bool()>& done, double virtualSeconds = 10) {
     const double start = clock->now();
     while (clock->now() - start <= virtualSeconds) {
-      if (testkit::runUntil(done, 0.5)) return true;
-      const double backoff = realtimeSettings ? realtimeSettings->getRealtimeBackoffInterval() : 0;
-      clock->advance(std::max(1.0, backoff + 0.5));
+      if (testkit::runUntil(done, 0.05)) return true;
+      advance();
     }
     return testkit::runUntil(done, 5);
+  }
+  // Moves the clock once the stream's queue is between tasks: a task that
+  // reads the time and then sets a timer must not see the clock jump in
+  // between (its timer would fire that much later).
+  void advance(double seconds = 0) {
+    if (realtime) realtime->queue().sync([] {});
+    const double backoff = realtimeSettings ? realtimeSettings->getRealtimeBackoffInterval() : 0;
+    clock->advance(seconds > 0 ? seconds : std::max(1.0, backoff + 0.5));
+  }
+  // The virtual times at which each of the first `count` connections came.
+  std::vector<double> connectionTimes(size_t count, double virtualSeconds) {
+    std::vector<double> times;
+    waitFor(
+        [&] {
+          while (times.size() < stream.connectionCount() && times.size() < count) times.push_back(clock->now());
+          return times.size() >= count;
+        },
+        virtualSeconds);
+    return times;
   }
 
   FakeRealtimeService stream{installations.server()};
@@ -114,6 +145,7 @@ TEST_F(RealtimeTest, RequestAndAnUpdate) {
   EXPECT_EQ(request.header("X-Zoruvu-ZFE-Can-Retry"), "true");
   EXPECT_EQ(request.header("X-Zoruvu-Api-Key"), rctest::kAPIKey);
   EXPECT_EQ(request.header("X-Ios-Bundle-Identifier"), rctest::kBundleIdentifier);
+  EXPECT_FALSE(request.hasHeader("Accept-Encoding"));  // only the stream's own headers
   const auto installation = installations.installations().begin()->second;
   EXPECT_EQ(request.header("x-zoruvu-ririvudu-installations-auth"), installation.authToken);
   EXPECT_EQ(request.body, "{project:'470815926123', namespace:'ririvudu', lastKnownVersionNumber:'1', appId:'" +
@@ -156,13 +188,22 @@ TEST_F(RealtimeTest, MessagesAcrossAndWithinWrites) {
     listen(config);
     ASSERT_TRUE(waitFor([&] { return calls.size() == 1; }));
     EXPECT_EQ(calls.lines()[0], "update a");
-    registration->remove();
-    registration.reset();
-    realtime.reset();
-    calls.clear();
-    settle();
+    stopListening(config);
   }
   EXPECT_TRUE(logged("Realtime message buffer over 65536 bytes discarded."));
+
+  // One connection overflowing again and again: one line.
+  logs.clear();
+  auto config = configAtVersion1();
+  stream.script({FakeRealtimeService::streaming({std::string(300000, '{'), FakeRealtimeService::message(1)})});
+  listen(config);
+  ASSERT_TRUE(testkit::runUntil([&] { return logged("Realtime message buffer over 65536 bytes discarded."); }));
+  realtime->queue().sync([] {});
+  testkit::runFor(0.1);
+  ZULLogFlush();
+  size_t lines = 0;
+  for (const std::string& line : logs.texts()) lines += line.find("I-RCN000079") != std::string::npos;
+  EXPECT_EQ(lines, 1u);
 }
 
 TEST_F(RealtimeTest, ErrorMessages) {
@@ -185,11 +226,7 @@ TEST_F(RealtimeTest, ErrorMessages) {
     listen(config);
     ASSERT_TRUE(waitFor([&] { return calls.size() == 1; }));
     EXPECT_EQ(calls.lines()[0], c.line);
-    registration->remove();
-    registration.reset();
-    realtime.reset();
-    calls.clear();
-    settle();
+    stopListening(config);
   }
 }
 
@@ -210,7 +247,7 @@ TEST_F(RealtimeTest, FeatureDisabledNeverReconnects) {
   stream.script({FakeRealtimeService::streaming({"{\"featureDisabled\": true}"})});
   listen(config);
   ASSERT_TRUE(waitFor([&] { return calls.size() == 1; }));
-  clock->advance(3600);
+  advance(3600);
   testkit::runFor(0.5);
   EXPECT_EQ(stream.connectionCount(), 1u);
 }
@@ -219,9 +256,8 @@ TEST_F(RealtimeTest, RetryIntervalDelaysTheNextConnection) {
   auto config = configAtVersion1();
   stream.script({FakeRealtimeService::closing({"{\"retryIntervalSeconds\": 120}"})});
   listen(config);
-  ASSERT_TRUE(testkit::runUntil([&] { return stream.connectionCount() == 1; }));
-  testkit::runFor(1);
-  clock->advance(110);
+  ASSERT_TRUE(testkit::runUntil([&] { return config->settings()->getRealtimeBackoffInterval() > 110; }));
+  advance(110);
   testkit::runFor(0.5);
   EXPECT_EQ(stream.connectionCount(), 1u);
   EXPECT_TRUE(waitFor([&] { return stream.connectionCount() == 2; }, 15));
@@ -245,27 +281,141 @@ TEST_F(RealtimeTest, RetryBudgets) {
     ASSERT_TRUE(waitFor([&] { return calls.size() == 1; }, 40000));
     EXPECT_EQ(calls.lines()[0], "error 8001 Unable to connect to the server. Check your connection and try again.");
     EXPECT_EQ(stream.connectionCount() - before, c.connections);
-    registration->remove();
-    registration.reset();
-    realtime.reset();
-    calls.clear();
-    settle();
-    config->settings()->setRealtimeRetryCount(0);
-    config->settings()->updateRealtimeBackoffTimeWithInterval(0);
+    stopListening(config);
   }
 }
 
-TEST_F(RealtimeTest, A500ClosesWithoutRetry) {
+// A failed head ends the answer: its JSON error body, as real services send
+// it, is no message (no version in it would target 1 and fetch from version
+// 0). 500 closes with a log line only; 429 and 503 back off and retry.
+TEST_F(RealtimeTest, AFailedAnswersBodyIsNoMessage) {
+  struct Case {
+    int status;
+    bool retries;
+  };
+  for (const Case& c : {Case{500, false}, Case{429, true}, Case{503, true}}) {
+    SCOPED_TRACE(c.status);
+    auto config = facade();
+    ASSERT_EQ(config->configFetch()->templateVersionNumber(), "0");
+    const size_t before = stream.connectionCount();
+    stream.script({Answer::json(c.status, R"({"error": {"code": )" + std::to_string(c.status) +
+                                              R"(, "message": "try later", "status": "UNAVAILABLE"}})")});
+    listen(config);
+    ASSERT_TRUE(testkit::runUntil([&] { return stream.connectionCount() == before + 1; }));
+    ASSERT_TRUE(testkit::runUntil([&] { return config->settings()->getRealtimeBackoffInterval() > 0; }));
+    realtime->queue().sync([] {});
+    testkit::runFor(0.1);
+    advance(10);
+    testkit::runFor(0.1);
+    EXPECT_EQ(service.fetchCount(), 0u);
+    EXPECT_EQ(calls.size(), 0u);
+    if (!c.retries) {
+      advance(3600);
+      testkit::runFor(0.2);
+      EXPECT_EQ(stream.connectionCount(), before + 1);
+      EXPECT_TRUE(logged("Http Status code: 500"));
+    } else {
+      EXPECT_TRUE(waitFor([&] { return stream.connectionCount() == before + 2; }, 400));
+    }
+    stopListening(config);
+  }
+}
+
+// A service that answers 200 and closes at once: each such stream counts as
+// a failed connection, so the waits between connections grow (the draws of
+// these tests shorten each to half the interval: 60, 120, 240 s) and the
+// retry budget is spent; without the rule it reconnected hundreds of times a
+// second.
+TEST_F(RealtimeTest, StreamsThatCloseRightAfterTheirHeadBackOff) {
   auto config = configAtVersion1();
-  stream.script({Answer::json(500, "{}")});
+  stream.script({FakeRealtimeService::closing({"\n"}), FakeRealtimeService::closing({"\n"}),
+                 FakeRealtimeService::closing({"\n"})});
+  listen(config);
+  const std::vector<double> times = connectionTimes(4, 2000);
+  ASSERT_EQ(times.size(), 4u);
+  EXPECT_GE(times[1] - times[0], 60);
+  EXPECT_GE(times[2] - times[1], 120);
+  EXPECT_GE(times[3] - times[2], 240);
+  EXPECT_EQ(config->settings()->realtimeExponentialBackoffRetryInterval(), 480);
+  EXPECT_EQ(realtime->remainingRetryCount(), 4);
+}
+
+// After a stream that stayed open (its 200 brought the retry count back to
+// 0) and closed, the reconnection answered 503 starts the back-off: with a
+// stored interval of 0 the doubling used to stay at 0 and it reconnected at
+// once, again and again.
+TEST_F(RealtimeTest, A503AfterAHealthyStreamEntersTheBackoff) {
+  auto config = configAtVersion1();
+  config->settings()->setRealtimeRetryCount(2);
+  stream.script({FakeRealtimeService::closing({"\n", "\n"}, 0.3), Answer::json(503, "{}"), Answer::json(503, "{}")});
   listen(config);
   ASSERT_TRUE(testkit::runUntil([&] { return stream.connectionCount() == 1; }));
-  testkit::runFor(0.5);
-  clock->advance(3600);
-  testkit::runFor(0.5);
-  EXPECT_EQ(stream.connectionCount(), 1u);
-  EXPECT_EQ(calls.size(), 0u);
-  EXPECT_TRUE(logged("Http Status code: 500"));
+  // Open for longer than the healthy time (virtual) before the service closes it.
+  ASSERT_TRUE(testkit::runUntil([&] {
+    advance(1);
+    return realtime->remainingRetryCount() == kRCNRealtimeMaxRetries;
+  }));
+  EXPECT_EQ(config->settings()->realtimeRetryCount(), 0);
+  ASSERT_TRUE(testkit::runUntil([&] { return stream.connectionCount() == 2; }));
+  ASSERT_TRUE(testkit::runUntil([&] { return config->settings()->getRealtimeBackoffInterval() > 0; }));
+  EXPECT_EQ(config->settings()->realtimeExponentialBackoffRetryInterval(), 120);
+  EXPECT_EQ(config->settings()->getRealtimeBackoffInterval(), 60);
+  const std::vector<double> times = connectionTimes(3, 200);
+  ASSERT_EQ(times.size(), 3u);
+  EXPECT_GE(times[2] - times[1], 60);
+}
+
+// Server-given numbers out of bounds: a template version that is no whole
+// number in range is no version (no fetch at version 1); a retry interval of
+// 1e300 s waits 24 hours, not for ever.
+TEST_F(RealtimeTest, OutlandishNumbersInMessages) {
+  for (const char* message : {R"({"latestTemplateVersionNumber": 1e300})", R"({"latestTemplateVersionNumber": 2.5})",
+                              R"({"latestTemplateVersionNumber": "99999999999999999999"})"}) {
+    SCOPED_TRACE(message);
+    auto config = configAtVersion1();
+    const size_t fetches = service.fetchCount();
+    stream.script({FakeRealtimeService::streaming({message, FakeRealtimeService::message(1)})});
+    listen(config);
+    ASSERT_TRUE(testkit::runUntil([&] { return stream.connectionCount() > 0 && logged("I-RCN000015"); }));
+    realtime->queue().sync([] {});
+    advance(10);
+    testkit::runFor(0.1);
+    EXPECT_EQ(service.fetchCount(), fetches);
+    EXPECT_EQ(calls.size(), 0u);
+    stopListening(config);
+    logs.clear();
+  }
+
+  auto config = configAtVersion1();
+  stream.script({FakeRealtimeService::closing({R"({"retryIntervalSeconds": 1e300})"})});
+  const size_t before = stream.connectionCount();
+  listen(config);
+  ASSERT_TRUE(testkit::runUntil([&] { return config->settings()->getRealtimeBackoffInterval() > 3600; }));
+  EXPECT_LE(config->settings()->getRealtimeBackoffInterval(), 24 * 3600);
+  EXPECT_TRUE(waitFor([&] { return stream.connectionCount() == before + 2; }, 24 * 3600 + 10));
+}
+
+// A burst of version messages starts one automatic fetch: repeats of the
+// version being fetched start nothing, a newer one raises the target of the
+// fetch under way.
+TEST_F(RealtimeTest, OneAutomaticFetchAtATime) {
+  auto config = configAtVersion1();
+  std::vector<std::string> chunks;
+  for (int index = 0; index < 40; ++index) chunks.push_back(FakeRealtimeService::message(2));
+  chunks.push_back(FakeRealtimeService::message(3) + FakeRealtimeService::message(3));
+  stream.script({FakeRealtimeService::streaming(chunks, 0.001)});
+  // The first fetch answers version 2 (below the raised target), the second 3.
+  service.script({FakeRemoteConfigService::update(R"({"a":"2"})", "2").after(0.3),
+                  FakeRemoteConfigService::update(R"({"a":"3"})", "3")});
+  listen(config);
+  ASSERT_TRUE(waitFor([&] { return calls.size() == 1; }));
+  EXPECT_EQ(calls.lines()[0], "update a");
+  EXPECT_EQ(config->configFetch()->templateVersionNumber(), "3");
+  advance(10);
+  testkit::runFor(0.2);
+  ASSERT_EQ(service.fetchCount(), 3u);  // the first fetch of configAtVersion1, then two attempts of one chain
+  EXPECT_EQ(service.fetches()[1].header("X-Ririvudu-RC-Fetch-Type"), "REALTIME/1");
+  EXPECT_EQ(service.fetches()[2].header("X-Ririvudu-RC-Fetch-Type"), "REALTIME/2");
 }
 
 TEST_F(RealtimeTest, NormalCloseReconnectsAndA200RestoresTheBudget) {
@@ -275,20 +425,31 @@ TEST_F(RealtimeTest, NormalCloseReconnectsAndA200RestoresTheBudget) {
   listen(config);
   EXPECT_EQ(realtime->remainingRetryCount(), 4);
   ASSERT_TRUE(waitFor([&] { return stream.connectionCount() == 2; }));
-  ASSERT_TRUE(testkit::runUntil([&] { return realtime->remainingRetryCount() == 7; }));
+  const double connected = clock->now();
+  // The budget comes back once the second stream stayed open for a while.
+  EXPECT_EQ(realtime->remainingRetryCount(), 3);
+  ASSERT_TRUE(testkit::runUntil([&] {
+    advance(1);
+    return realtime->remainingRetryCount() == 7;
+  }));
+  EXPECT_GE(clock->now() - connected, kRCNRealtimeHealthyStreamSeconds);
   EXPECT_EQ(config->settings()->realtimeRetryCount(), 0);
 }
 
 TEST_F(RealtimeTest, RemovingTheLastListenerCancelsWithoutBackoff) {
   auto config = configAtVersion1();
+  config->settings()->setRealtimeRetryCount(1);
   listen(config);
-  ASSERT_TRUE(testkit::runUntil([&] { return stream.connectionCount() == 1; }));
-  testkit::runFor(0.3);
+  // Open: its 200 arrived and the stream stayed (the budget came back).
+  ASSERT_TRUE(testkit::runUntil([&] {
+    advance(1);
+    return realtime->remainingRetryCount() == kRCNRealtimeMaxRetries;
+  }));
   const double end = config->settings()->realtimeExponentialBackoffThrottleEndTime();
   registration->remove();
   registration.reset();
   testkit::runFor(0.5);
-  clock->advance(600);
+  advance(600);
   testkit::runFor(0.3);
   EXPECT_EQ(config->settings()->realtimeExponentialBackoffThrottleEndTime(), end);
   EXPECT_EQ(stream.connectionCount(), 1u);

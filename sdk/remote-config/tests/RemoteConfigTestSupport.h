@@ -6,11 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "platform/app/Bundle.h"
@@ -22,27 +19,10 @@
 #include "sdk/remote-config/RCNConfigDBManager.h"
 #include "sdk/remote-config/RCNUserDefaultsManager.h"
 #include "testing/LogCapture.h"
+#include "testing/ScopedEnvironment.h"
 #include "testing/TempHome.h"
 
 namespace rctest {
-
-// Sets environment variables for its lifetime; nullopt unsets one.
-class ScopedEnvironment {
- public:
-  void set(const std::string& name, std::optional<std::string> value) {
-    if (!m_saved.count(name)) {
-      const char* old = std::getenv(name.c_str());
-      m_saved[name] = old ? std::optional<std::string>(old) : std::nullopt;
-    }
-    value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
-  }
-  ~ScopedEnvironment() {
-    for (auto& [name, value] : m_saved) value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
-  }
-
- private:
-  std::map<std::string, std::optional<std::string>> m_saved;
-};
 
 inline constexpr const char* kBundleIdentifier = "com.tavix.rctest";
 
@@ -50,8 +30,8 @@ class RemoteConfigTest : public ::testing::Test {
  protected:
   void SetUp() override {
     environment.set("LANGUAGE", "en_US");
-    environment.set("LC_ALL", std::nullopt);
-    environment.set("LC_MESSAGES", std::nullopt);
+    environment.unset("LC_ALL");
+    environment.unset("LC_MESSAGES");
     environment.set("LANG", "en_US.UTF-8");
     environment.set("TZ", "Europe/Berlin");
     environment.set("APP_RESOURCES", home.file("bundle"));
@@ -92,7 +72,7 @@ class RemoteConfigTest : public ::testing::Test {
   std::string databasePath() const { return RCNConfigDBManager::remoteConfigPathForDatabase(); }
 
   testkit::TempHome home;
-  ScopedEnvironment environment;
+  testkit::ScopedEnvironment environment;
   testkit::LogCapture logs;
 };
 

@@ -211,6 +211,14 @@ TEST_F(SettingsTest, RealtimeBackoffSurvivesARestartAndANewDatabaseResetsTheStor
     EXPECT_EQ(later->realtimeExponentialBackoffRetryInterval(), 240);
   }
 
+  // An end stored by an earlier process far beyond any allowed wait is held
+  // to 24 hours from now (it used to hold the stream off for good).
+  {
+    auto s = settings();
+    s->userDefaultsManager().setRealtimeThrottleEndTime(9.2e18);
+  }
+  EXPECT_EQ(settings(restart())->getRealtimeBackoffInterval(), 24 * 3600);
+
   // The database file is gone: a new one resets the stored values.
   restart()->removeDatabaseOnDatabaseQueueAtPath(databasePath());
   auto fresh = settings(restart());

@@ -232,6 +232,10 @@ TEST_F(ZDTCCTUploaderTest, HeadersAndCompression) {
   EXPECT_FALSE(first.hasHeader("X-Zoruvu-Api-Key"));
   EXPECT_FALSE(first.hasHeader("Content-Encoding"));
   for (const auto& [name, value] : plainHeaders) EXPECT_EQ(first.header(name), value) << name;
+  // Nothing else but what HTTP itself needs (no "Accept" of the HTTP library).
+  std::set<std::string> names;
+  for (const auto& [name, value] : first.headers) names.insert(name);
+  EXPECT_EQ(names, (std::set<std::string>{"Accept-Encoding", "Content-Length", "Content-Type", "Host", "User-Agent"}));
   EXPECT_EQ(requests[0].eventCount(), 1u);
 
   const auto& second = requests[1].raw;
@@ -276,6 +280,26 @@ TEST_F(ZDTCCTUploaderTest, RedirectsAreRebuiltForTheOwnTargetAndTheKeyStaysOnThe
     ASSERT_NE(moved.source(1249), nullptr);
     EXPECT_EQ(moved.source(1249)->events.size(), 1u);
   }
+}
+
+TEST_F(ZDTCCTUploaderTest, ARedirectThatDropsTheBodyFailsTheUploadAndKeepsTheEvents) {
+  // After a 303 the request would go on as a GET without the batch; a 200 to
+  // that must not count as delivered.
+  collector.script({{303, {}, {{"Location", "/moved"}}, {}}, {200, {}, {}, {}}});
+  storeEvents(1001, 2);
+  std::shared_ptr<ZDTCCTUploadOperation> operation = upload(1001, kForced);
+  EXPECT_TRUE(operation->uploadAttempted());
+  EXPECT_EQ(operation->responseStatusCode(), 0);
+  EXPECT_EQ(storedEvents(1001), 2u);
+  ASSERT_EQ(collector.requests().size(), 1u);
+  EXPECT_EQ(collector.requests()[0].raw.method, "POST");
+  // The next upload delivers them.
+  collector.script({{200, {}, {}, {}}});
+  upload(1001, kForced);
+  EXPECT_EQ(storedEvents(1001), 0u);
+  ASSERT_EQ(collector.requests().size(), 2u);
+  ASSERT_NE(collector.requests()[1].source(1249), nullptr);
+  EXPECT_EQ(collector.requests()[1].source(1249)->events.size(), 2u);
 }
 
 // An event no request could carry never blocks its target: the storage

@@ -8,6 +8,7 @@
 #include "sdk/transport/ZDTCORRegistrar.h"
 #include "sdk/transport/ZDTCORUploadCoordinator.h"
 #include "sdk/transport/tests/TransportTesting.h"
+#include "testing/Fixtures.h"
 
 namespace {
 
@@ -176,6 +177,37 @@ TEST_F(ZDTCORFlatFileStorageTest, SelectionFiltersByIdentifierTierAndDecodedMapp
   drain();
   EXPECT_TRUE(hasEvents);
   EXPECT_FALSE(hasNone);
+}
+
+TEST_F(ZDTCORFlatFileStorageTest, OpeningTheFoldersRemovesCrashLeftoversAndMakesThemPrivate) {
+  // Temporary files of atomic writes that a kill interrupted: never selected,
+  // never deleted by anything else. Those older than this process go; one
+  // that a running writer may still rename stays (and counts for nothing).
+  auto event = makeEvent("1249", 1000, 3);
+  const std::string name = "." + fs::lastPathComponent(ZDTCORFlatFileStorage::pathForTarget(
+                                     1000, event->eventID(), 3, event->expirationDate(), "1249"));
+  const std::vector<std::pair<std::string, std::vector<testkit::Leftover>>> folders = {
+      {eventFolder(1000), {{name + ".a1B2c3", 3600, true}, {".keep", 3600, false}}},
+      {eventFolder(1002), {{name + ".Zz9Yy8", 3600, true}}},
+      {eventFolder(1001), {{name + ".n0w000", 0, false}}},
+      {libraryFolder(), {{".ZDTCORFlatFileStorageBatchIDCounter.q1w2e3", 3600, true}}},
+  };
+  for (const auto& [folder, leftovers] : folders) {
+    ASSERT_FALSE(fs::createDirectory(folder));
+    testkit::writeLeftovers(folder, leftovers);
+  }
+  ASSERT_FALSE(fs::writeFile(eventFolder(1001) + "/" + name + ".b1g000",
+                             std::string(ZDTCORFlatFileStorage::kSizeLimit, 'x')));
+  ASSERT_FALSE(fs::setPermissions(root(), 0755));
+
+  EXPECT_TRUE(store(event).first);  // the fresh leftover's 20 MB do not count
+  for (const auto& [folder, leftovers] : folders) testkit::expectLeftoversCleaned(folder, leftovers);
+  EXPECT_TRUE(logs.contains("Removed 3 temporary files of interrupted writes from "));
+  EXPECT_EQ(fs::attributes(root())->permissions, 0700u);  // events carry identifiers
+  uint64_t size = 0;
+  storage->storageSizeWithCallback([&](uint64_t value) { size = value; });
+  drain();
+  EXPECT_EQ(size, ZDTCOREncodeArchive(*event).data->size());
 }
 
 TEST(ZDTCORDirectorySizeTrackerTest, CachesTheWalkAndAdjustsWithoutGoingBelowZero) {

@@ -13,7 +13,7 @@ TEST(ZULAppEnvironmentUtilTest, SystemVersionDropsAZeroPatch) {
   EXPECT_EQ(ZULAppEnvironmentUtil::formatSystemVersion(14, 0, 0), "14.0");
   EXPECT_EQ(ZULAppEnvironmentUtil::formatSystemVersion(14, 2, 1), "14.2.1");
   const std::pair<const char*, const char*> releases[] = {
-      {"6.1.0-18-amd64", "6.1"}, {"6.18.44", "6.18.44"}, {"5.15.133.1-microsoft-standard-WSL2", "5.15.133"},
+      {"6.1.0-18-amd64", "6.1"}, {"6.18.44", "6.18.44"}, {"5.15.133.1-vendor-standard-2", "5.15.133"},
       {"4.19", "4.19"},          {"6", "6.0"},           {"garbage", "0.0"},
   };
   for (const auto& [release, expected] : releases) {

@@ -341,8 +341,13 @@ class ZULNetworkURLSessionTest : public testkit::MainQueuePump {
 
 TEST_F(ZULNetworkURLSessionTest, BackgroundPostUploadsFromASpoolFileThatIsRemovedAfterwards) {
   std::vector<std::string> filesDuringUpload;
+  std::vector<uint32_t> modesDuringUpload;  // the body may hold identifiers: the user's alone
   server.on("POST", "/spool", [&](const testkit::RecordedRequest&) {
     filesDuringUpload = temporaryFiles();
+    modesDuringUpload = {platform::fs::attributes(temporaryDirectory()).value().permissions};
+    for (const std::string& name : filesDuringUpload) {
+      modesDuringUpload.push_back(platform::fs::attributes(temporaryDirectory() + "/" + name).value().permissions);
+    }
     return testkit::Answer::text(200, "ok");
   });
   auto session = ZULNetworkURLSession::initWithNetworkLoggerDelegate(logger);
@@ -358,6 +363,7 @@ TEST_F(ZULNetworkURLSessionTest, BackgroundPostUploadsFromASpoolFileThatIsRemove
   EXPECT_EQ(outcome->text(), "ok");
   EXPECT_EQ(server.requests().at(0).body, "spooled body");
   EXPECT_EQ(filesDuringUpload, std::vector<std::string>{"ZULUpload_temp_" + *sessionID});
+  EXPECT_EQ(modesDuringUpload, (std::vector<uint32_t>{0700, 0600}));
   EXPECT_TRUE(temporaryFiles().empty());
   EXPECT_EQ(ZULNetworkURLSession::sessionFromFetcherMapForSessionID(*sessionID), nullptr);
 }

@@ -23,9 +23,23 @@ void FakeRemoteConfigService::setDefaultAnswer(Answer answer) {
   m_defaultAnswer = std::move(answer);
 }
 
-Answer FakeRemoteConfigService::answer(const RecordedRequest& request) {
+void FakeRemoteConfigService::hold() {
   std::lock_guard<std::mutex> lock(m_mutex);
+  m_holding = true;
+}
+
+void FakeRemoteConfigService::release() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_holding = false;
+  }
+  m_released.notify_all();
+}
+
+Answer FakeRemoteConfigService::answer(const RecordedRequest& request) {
+  std::unique_lock<std::mutex> lock(m_mutex);
   if (!request.path.ends_with(":fetch")) return Answer::json(404, R"({"error":{"code":404}})");
+  m_released.wait(lock, [&] { return !m_holding; });
   if (m_script.empty()) return m_defaultAnswer;
   Answer next = std::move(m_script.front());
   m_script.pop_front();
@@ -59,6 +73,9 @@ Answer FakeRemoteConfigService::update(const std::string& entriesJson, const std
   return Answer::json(200, body + "}").withHeader("etag", "etag-" + std::to_string(++tags));
 }
 
-FakeRemoteConfigService::~FakeRemoteConfigService() { m_server.stop(); }
+FakeRemoteConfigService::~FakeRemoteConfigService() {
+  release();
+  m_server.stop();
+}
 
 }  // namespace testkit

@@ -8,11 +8,14 @@
 // script (status, JSON or raw body, headers such as "etag", delays), in order;
 // once it is used up every fetch gets the default answer (200 {"state":
 // "NO_CHANGE"} unless set). Every fetch is recorded with its method, path,
-// query, headers and gunzipped body.
+// query, headers and gunzipped body. hold() keeps the answers of the fetches
+// that arrive from then on until release() (or the fake's end), so a test
+// can act while a fetch is in flight without guessing a delay.
 //
 // Thread safety: every member may be called from any thread.
 #pragma once
 
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -33,6 +36,8 @@ class FakeRemoteConfigService {
   // The next fetches get these answers, in order.
   void script(std::vector<Answer> answers);
   void setDefaultAnswer(Answer answer);
+  void hold();
+  void release();
   // Fetch requests so far, oldest first.
   std::vector<RecordedRequest> fetches() const;
   size_t fetchCount() const { return fetches().size(); }
@@ -51,6 +56,8 @@ class FakeRemoteConfigService {
   mutable std::mutex m_mutex;
   std::deque<Answer> m_script;
   Answer m_defaultAnswer;
+  std::condition_variable m_released;
+  bool m_holding = false;
 };
 
 }  // namespace testkit

@@ -28,10 +28,12 @@ std::shared_ptr<DownloadManager> manager() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // Sizes from disk are looked up under a folder of our own.
+  // Sizes from disk, and the manager's journal, are looked up under a folder
+  // of our own.
   static char folder[] = "/tmp/fuzz-downloader-XXXXXX";
   if (mkdtemp(folder) != nullptr) {
     setenv("HOME", folder, 1);
+    unsetenv("XDG_DATA_HOME");
   }
   return 0;
 }

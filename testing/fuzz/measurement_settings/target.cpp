@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::shared_ptr<APMPBMeasurementConfig> config = APMPBMeasurementConfig::initWithBuffer(std::span(data, size));
   if (!config) return 0;
   // The settings accept only their own app's configuration: take its app ID.
-  const std::optional<std::string> appID = APMPBGetString(config.get(), 1);
+  const std::optional<std::string> appID = APMPBGetString(config.get(), APMPBMeasurementConfigSlot::kAppID);
   std::shared_ptr<APMRemoteConfig> settings = APMRemoteConfig::initWithAppID(
       appID.value_or("1:1:ios:1"), {}, config, nullptr, nullptr);
   FUZZ_CHECK(settings != nullptr);

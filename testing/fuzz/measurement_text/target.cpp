@@ -2,10 +2,12 @@
 // decimal numbers (audience filter values from the configuration). Parsing
 // never crashes; a parsed argument dictionary writes back to a query string
 // that parses to the same dictionary; an accepted decimal's canonical text
-// parses back to an equal number.
+// parses back to an equal number and rounds to money symmetrically.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -44,6 +46,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::optional<APMDecimal> again = APMDecimal::parse(number->canonicalText());
     FUZZ_CHECK(again && *again == *number);
     FUZZ_CHECK(APMIsDecimalString(text));
+    // Money in millionths rounds half away from zero: symmetric in the sign,
+    // and a factor of -1 is the negated number.
+    std::optional<int64_t> millionths = number->roundedInt64(1, 6);
+    std::optional<int64_t> negated = number->negated().roundedInt64(1, 6);
+    FUZZ_CHECK(number->roundedInt64(-1, 6) == negated);
+    if (millionths && negated && *millionths != std::numeric_limits<int64_t>::min()) {
+      FUZZ_CHECK(*negated == -*millionths);
+    }
   }
   // The monitor's lines are written before the next input (or the exit).
   APMEngineServices::monitor()->monitorQueue().sync([] {});

@@ -1,8 +1,11 @@
 // Measurement wire messages from outside (configuration responses, stored
 // bundles and events): the first byte picks one of the 46 types, the rest is
-// decoded as that type. Decoding never crashes or hangs; whatever decodes
-// re-encodes, the re-encoding decodes to the same fields and encodes to the
-// same bytes again, and a copy encodes the same.
+// decoded as that type. Decoding never crashes or hangs, and what it holds
+// on the heap afterwards stays within the decode's bound, whatever the input
+// asks for; whatever decodes re-encodes, the re-encoding decodes to the same
+// fields and encodes to the same bytes again, and a copy encodes the same.
+#include <malloc.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,7 +16,28 @@
 #include "platform/log/Console.h"
 #include "testing/fuzz/FuzzCheck.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define FUZZ_HEAP_FROM_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FUZZ_HEAP_FROM_SANITIZER 1
+#endif
+#endif
+#ifdef FUZZ_HEAP_FROM_SANITIZER
+// The address sanitizer's allocator keeps the heap (g++ ships no header for it).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
 namespace {
+
+// Bytes in use on the heap now.
+size_t heapInUse() {
+#ifdef FUZZ_HEAP_FROM_SANITIZER
+  return __sanitizer_get_current_allocated_bytes();
+#else
+  return mallinfo2().uordblks;
+#endif
+}
 
 std::vector<uint8_t> encoded(const APMPBMessageInfo* info, bool* ok) {
   uint8_t* buffer = nullptr;
@@ -37,8 +61,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const auto types = APMPBAllMessageTypes();
   const APMPBMessageType& type = *types[data[0] % types.size()];
+  const size_t before = heapInUse();
   APMPBMessageInfo* info = type.newMessageInfo();
-  if (type.decode(data + 1, size - 1, info)) {
+  const bool decoded = type.decode(data + 1, size - 1, info);
+  // What the decode keeps (or left behind on failure) is within its bound;
+  // a little room for the diagnostic lines' text.
+  const size_t after = heapInUse();
+  FUZZ_CHECK(after < before || after - before <= kAPMPBMaxDecodeMemory + (size_t(64) << 10));
+  if (decoded) {
     bool ok = false;
     const std::vector<uint8_t> once = encoded(info, &ok);
     FUZZ_CHECK(ok);

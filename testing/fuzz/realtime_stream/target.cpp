@@ -8,7 +8,10 @@
 // refusal text and message. Checked promises: nothing above the limit stays
 // buffered; each message is a balanced object cut from the stream, in
 // order; when no chunking drops, refuses or stops early, every chunking
-// yields the same messages. Every message is then decoded as the stream does.
+// yields the same messages; the memory the buffer reserves stays within
+// twice the limit plus the largest chunk, however long the stream. Every
+// message is then decoded as the stream does.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -99,6 +102,7 @@ Run feed(std::string_view stream, const std::vector<size_t>& cuts, size_t limit)
   RCNRealtimeMessageBuffer buffer(limit);
   Model model(limit);
   Run run;
+  size_t largestChunk = 0;
   size_t from = 0;
   for (size_t i = 0; i <= cuts.size(); ++i) {
     const size_t to = i < cuts.size() ? cuts[i] : stream.size();
@@ -113,6 +117,8 @@ Run feed(std::string_view stream, const std::vector<size_t>& cuts, size_t limit)
     const Appended appended = buffer.append(chunk);
     FUZZ_CHECK(appended == modelled);
     FUZZ_CHECK(buffer.size() <= limit);
+    largestChunk = std::max(largestChunk, chunk.size());
+    FUZZ_CHECK(buffer.capacity() <= 2 * (limit + largestChunk) + 64);
     if (appended == Appended::Forbidden) FUZZ_CHECK(buffer.forbiddenText() == refused);
     if (appended != Appended::Buffered) {
       FUZZ_CHECK(buffer.size() == 0);

@@ -26,6 +26,8 @@
 //                        folder, sorted by name
 //
 // A step it cannot read ends the session with "=> error ..." and status 2.
+// At the end of its input (or on such an error) the session stops every
+// process its downloads started, as the application does when it quits.
 //
 // The bundle is that of APP_RESOURCES; files go below the current HOME.
 #include <cstdio>
@@ -207,8 +209,17 @@ std::vector<std::string> words(const std::string& line) {
   return parts;
 }
 
+int runSession(DownloadManager& manager);
+
 int session() {
   auto manager = DownloadManager::create();
+  const int status = runSession(*manager);
+  manager->stopProcesses();
+  return status;
+}
+
+int runSession(DownloadManager& managerRef) {
+  DownloadManager* manager = &managerRef;
   std::vector<std::shared_ptr<DownloadItem>> items;  // in order of adding, kept after removal
   auto fail = [](const std::string& step, const std::string& why) {
     result("error " + why + ": " + step);

@@ -214,7 +214,7 @@ int dbBundles(const std::vector<std::string>& arguments) {
   for (const auto& [bundle, rowID] : *bundles) {
     const size_t length = bundle->protoBuffer().value_or(platform::Bytes()).size();
     result("bundle " + std::to_string(rowID) + " " + std::to_string(length) + " " +
-           std::to_string(APMPBGetInt32(bundle.get(), 35)));
+           std::to_string(APMPBGetInt32(bundle.get(), APMPBMeasurementBundleSlot::kRetryCount)));
   }
   result("count " + std::to_string(bundles->size()));
   return 0;

@@ -83,8 +83,8 @@ std::vector<Subcommand> coderSubcommands();
 // transport-upload, transport-metrics-encode.
 std::vector<Subcommand> transportSubcommands();
 
-// Remote configuration: rc-value, rc-db-open, rc-device-context, rc-body,
-// rc-backoff, rc-ud-set, rc-ud-get.
+// Remote configuration: rc-value, rc-db-open, rc-db-rows, rc-device-context,
+// rc-body, rc-backoff, rc-ud-set, rc-ud-get.
 std::vector<Subcommand> remoteConfigSubcommands();
 // Remote-config facade: rc-fetch, rc-activate, rc-fetch-activate, rc-get,
 // rc-keys, rc-defaults, rc-signals, rc-settings, rc-listen,
@@ -110,6 +110,29 @@ std::vector<Subcommand> measurementDatabaseSubcommands();
 // Measurement validation and events: validate-params, validator,
 // error-code-name, event, event-from-proto.
 std::vector<Subcommand> measurementEventSubcommands();
+// Measurement script runtime: script-eval, script-edit.
+std::vector<Subcommand> scriptSubcommands();
+
+// Analytics (AnalyticsSession.h): analytics-start, analytics-advance,
+// analytics-log, analytics-log-internal, analytics-defaults, analytics-raw,
+// analytics-props, analytics-monitor, analytics-consent,
+// analytics-consent-state, bundle-consent, asl-log, prev-hour.
+std::vector<Subcommand> analyticsSubcommands();
+// Campaigns, TCF and experiments in the analytics session: launch-url,
+// open-url, open-activity, campaign-info, sztm-headers, tcf-set, tcf-stored,
+// exp-flag.
+std::vector<Subcommand> campaignSubcommands();
+// With SDK_PROBE_WITHOUT_ANALYTICS set, takes the analytics interface out of
+// the runtime (called after the libraries' registration), so configuring the
+// SDK starts neither analytics nor its request for the installation ID.
+void withoutAnalyticsIfAsked();
+// Purchases, ads and conversion (in the analytics session): purchase-store,
+// ads-token, psm-fake, conversion-fake, purchase-emit, ad-exposure,
+// analytics-user-data.
+std::vector<Subcommand> purchaseAdsSubcommands();
+// Analytics bundling and configuration: analytics-config, analytics-bundle,
+// analytics-log-n.
+std::vector<Subcommand> analyticsBundleSubcommands();
 // Messaging: checkin, checkin-stored, token, pending-topics, subscribe,
 // unsubscribe, message-receive, delivery-metrics, messaging-start.
 std::vector<Subcommand> messagingSubcommands();

@@ -18,10 +18,22 @@
 //   rc-ud-set NAMESPACE KEY JSON / rc-ud-get NAMESPACE KEY
 //                             the user-defaults store's typed setter /
 //                             getter of KEY: "=> ok" / "=> JSON|nil"
+//                             ("=> error not written" when the store's
+//                             file could not be written)
+//   rc-db-rows                the config database as this process finds it
+//                             (opened by the shared manager, which plays
+//                             back or discards an unfinished transaction):
+//                             per table and namespace (config tables) or key
+//                             (the others), sorted, one line
+//                             "=> TABLE NAME rows=N values=JSON" with the
+//                             distinct values as a sorted JSON array of texts
 //
 // JSON arguments are inline or "@PATH".
+#include <sqlite3.h>
+
 #include <functional>
 #include <map>
+#include <set>
 #include <memory>
 #include <optional>
 #include <string>
@@ -75,7 +87,7 @@ int usageError(const std::string& text) {
 struct StoreKey {
   enum class Kind { Text, Number, Integer, Boolean, Dictionary };
   Kind kind;
-  std::function<void(RCNUserDefaultsManager&, const Value&)> set;
+  std::function<bool(RCNUserDefaultsManager&, const Value&)> set;
   std::function<Value(const RCNUserDefaultsManager&)> get;
 };
 
@@ -88,41 +100,41 @@ const std::map<std::string, StoreKey>& storeKeys() {
   using M = RCNUserDefaultsManager;
   using K = StoreKey::Kind;
   static const std::map<std::string, StoreKey> keys = {
-      {M::kLastETagKey, {K::Text, [](M& m, const Value& v) { m.setLastETag(textArgument(v)); },
+      {M::kLastETagKey, {K::Text, [](M& m, const Value& v) { return m.setLastETag(textArgument(v)); },
                          [](const M& m) { return text(m.lastETag()); }}},
-      {M::kTemplateVersionKey, {K::Text, [](M& m, const Value& v) { m.setLastFetchedTemplateVersion(textArgument(v)); },
+      {M::kTemplateVersionKey, {K::Text, [](M& m, const Value& v) { return m.setLastFetchedTemplateVersion(textArgument(v)); },
                                 [](const M& m) { return Value(m.lastFetchedTemplateVersion()); }}},
       {M::kActiveTemplateVersionKey,
-       {K::Text, [](M& m, const Value& v) { m.setLastActiveTemplateVersion(textArgument(v)); },
+       {K::Text, [](M& m, const Value& v) { return m.setLastActiveTemplateVersion(textArgument(v)); },
         [](const M& m) { return Value(m.lastActiveTemplateVersion()); }}},
-      {M::kLastFetchStatusKey, {K::Text, [](M& m, const Value& v) { m.setLastFetchStatus(textArgument(v)); },
+      {M::kLastFetchStatusKey, {K::Text, [](M& m, const Value& v) { return m.setLastFetchStatus(textArgument(v)); },
                                 [](const M& m) { return text(m.lastFetchStatus()); }}},
       {M::kCustomSignalsKey,
        {K::Dictionary,
         [](M& m, const Value& v) {
           std::optional<platform::Dictionary> d = v.asDictionary();
-          m.setCustomSignals(d);
+          return m.setCustomSignals(d);
         },
         [](const M& m) { return Value(m.customSignals()); }}},
-      {M::kLastETagUpdateTimeKey, {K::Number, [](M& m, const Value& v) { m.setLastETagUpdateTime(v.doubleValue()); },
+      {M::kLastETagUpdateTimeKey, {K::Number, [](M& m, const Value& v) { return m.setLastETagUpdateTime(v.doubleValue()); },
                                    [](const M& m) { return Value(m.lastETagUpdateTime()); }}},
-      {M::kLastSuccessfulFetchTimeKey, {K::Number, [](M& m, const Value& v) { m.setLastFetchTime(v.doubleValue()); },
+      {M::kLastSuccessfulFetchTimeKey, {K::Number, [](M& m, const Value& v) { return m.setLastFetchTime(v.doubleValue()); },
                                         [](const M& m) { return Value(m.lastFetchTime()); }}},
       {M::kIsClientThrottledKey,
-       {K::Boolean, [](M& m, const Value& v) { m.setIsClientThrottledWithExponentialBackoff(v.boolValue()); },
+       {K::Boolean, [](M& m, const Value& v) { return m.setIsClientThrottledWithExponentialBackoff(v.boolValue()); },
         [](const M& m) { return Value(m.isClientThrottledWithExponentialBackoff()); }}},
-      {M::kThrottleEndTimeKey, {K::Number, [](M& m, const Value& v) { m.setThrottleEndTime(v.doubleValue()); },
+      {M::kThrottleEndTimeKey, {K::Number, [](M& m, const Value& v) { return m.setThrottleEndTime(v.doubleValue()); },
                                 [](const M& m) { return Value(m.throttleEndTime()); }}},
       {M::kCurrentThrottlingRetryIntervalKey,
-       {K::Number, [](M& m, const Value& v) { m.setCurrentThrottlingRetryIntervalSeconds(v.doubleValue()); },
+       {K::Number, [](M& m, const Value& v) { return m.setCurrentThrottlingRetryIntervalSeconds(v.doubleValue()); },
         [](const M& m) { return Value(m.currentThrottlingRetryIntervalSeconds()); }}},
-      {M::kRealtimeRetryCountKey, {K::Integer, [](M& m, const Value& v) { m.setRealtimeRetryCount(v.intValue()); },
+      {M::kRealtimeRetryCountKey, {K::Integer, [](M& m, const Value& v) { return m.setRealtimeRetryCount(v.intValue()); },
                                    [](const M& m) { return Value(m.realtimeRetryCount()); }}},
       {M::kRealtimeThrottleEndTimeKey,
-       {K::Number, [](M& m, const Value& v) { m.setRealtimeThrottleEndTime(v.doubleValue()); },
+       {K::Number, [](M& m, const Value& v) { return m.setRealtimeThrottleEndTime(v.doubleValue()); },
         [](const M& m) { return Value(m.realtimeThrottleEndTime()); }}},
       {M::kCurrentRealtimeThrottlingRetryIntervalKey,
-       {K::Number, [](M& m, const Value& v) { m.setCurrentRealtimeThrottlingRetryIntervalSeconds(v.doubleValue()); },
+       {K::Number, [](M& m, const Value& v) { return m.setCurrentRealtimeThrottlingRetryIntervalSeconds(v.doubleValue()); },
         [](const M& m) { return Value(m.currentRealtimeThrottlingRetryIntervalSeconds()); }}},
   };
   return keys;
@@ -137,6 +149,54 @@ bool fits(StoreKey::Kind kind, const Value& value) {
     case StoreKey::Kind::Dictionary: return value.isDictionary() || value.isNull();
   }
   return false;
+}
+
+// Groups the rows of `sql` (name, value) by name: rows and distinct values.
+void printGroups(sqlite3* db, const std::string& table, const std::string& sql) {
+  std::map<std::string, std::pair<size_t, std::set<std::string>>> groups;
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+    result(table + " error " + sqlite3_errmsg(db));
+    return;
+  }
+  while (sqlite3_step(statement) == SQLITE_ROW) {
+    auto text = [&](int column) {
+      const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
+      return bytes ? std::string(bytes, static_cast<size_t>(sqlite3_column_bytes(statement, column))) : std::string();
+    };
+    auto& group = groups[text(0)];
+    ++group.first;
+    group.second.insert(text(1));
+  }
+  sqlite3_finalize(statement);
+  for (const auto& [name, group] : groups) {
+    platform::Array values;
+    for (const std::string& value : group.second) values.append(Value(value));
+    result(table + " " + name + " rows=" + std::to_string(group.first) + " values=" + compactJson(Value(values)));
+  }
+}
+
+int dbRowsCommand(const std::vector<std::string>&) {
+  std::shared_ptr<RCNConfigDBManager> manager = RCNConfigDBManager::sharedInstance();
+  manager->waitForDatabaseOperationQueue();
+  if (!manager->isOpen()) {
+    result("error not open " + manager->databasePath());
+    return 1;
+  }
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(manager->databasePath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    result(std::string("error ") + sqlite3_errmsg(db));
+    sqlite3_close(db);
+    return 1;
+  }
+  for (const char* table : {"main", "main_active", "main_default"}) {
+    printGroups(db, table, std::string("SELECT namespace, value FROM ") + table);
+  }
+  printGroups(db, "personalization", "SELECT CAST(key AS TEXT), value FROM personalization");
+  printGroups(db, "rollout", "SELECT key, value FROM rollout");
+  printGroups(db, "experiment", "SELECT key, value FROM experiment");
+  sqlite3_close(db);
+  return 0;
 }
 
 }  // namespace
@@ -208,10 +268,14 @@ std::vector<Subcommand> remoteConfigSubcommands() {
          std::optional<Value> value = parseJsonArgument(arguments[2], error);
          if (!value) return usageError(error);
          if (!fits(key->second.kind, *value)) return usageError("a value of another kind for '" + arguments[1] + "'");
-         key->second.set(*store(arguments[0]), *value);
+         if (!key->second.set(*store(arguments[0]), *value)) {
+           result("error not written");
+           return 1;
+         }
          result("ok");
          return 0;
        }},
+      {"rc-db-rows", 0, "rc-db-rows", dbRowsCommand},
       {"rc-ud-get", 2, "rc-ud-get NAMESPACE KEY",
        [](const std::vector<std::string>& arguments) {
          auto key = storeKeys().find(arguments[1]);

@@ -18,7 +18,7 @@
 #include "measurement/base/APMEngineServices.h"
 #include "measurement/base/APMMonitor.h"
 #include "measurement/messages/APMPBFieldAccess.h"
-#include "measurement/messages/APMPBFlag.h"
+#include "measurement/base/APMPBFlag.h"
 #include "platform/crypto/Digest.h"
 #include "platform/storage/FileSystem.h"
 #include "platform/storage/Json.h"

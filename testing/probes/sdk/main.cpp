@@ -8,7 +8,8 @@
 // begin with "-" and a letter are launch arguments for the SDK (for example
 // -RIRDebugEnabled) and may appear anywhere. An SDK exception is printed as
 // "=> exception NAME: REASON" and ends the run with status 1. The bundle is
-// that of APP_RESOURCES, the folders those of HOME.
+// that of APP_RESOURCES, the folders those of HOME. With SDK_PROBE_WITHOUT_ANALYTICS
+// set (tests of another library alone), configuring the SDK starts no analytics.
 #include <cctype>
 #include <cstdio>
 #include <functional>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "platform/app/Application.h"
+#include "platform/dispatch/ExitDrain.h"
 #include "platform/log/Console.h"
 #include "platform/runtime/EndProcess.h"
 #include "platform/values/Exception.h"
@@ -56,7 +58,12 @@ std::vector<Subcommand> allSubcommands() {
       measurementSettingsSubcommands(),
       measurementDatabaseSubcommands(),
       measurementEventSubcommands(),
+      scriptSubcommands(),
       messagingSubcommands(),
+      analyticsSubcommands(),
+      purchaseAdsSubcommands(),
+      analyticsBundleSubcommands(),
+      campaignSubcommands(),
   };
   std::vector<Subcommand> all;
   for (auto& area : areas) all.insert(all.end(), area.begin(), area.end());
@@ -69,10 +76,11 @@ int usage(const std::vector<Subcommand>& subcommands) {
   return 2;
 }
 
-// The SDK's queued work may still run; the process ends without exit-time
-// destructors under it.
+// What the stores have queued is written; the rest of the SDK's queued work
+// may still run: the process ends without exit-time destructors under it.
 [[noreturn]] void finish(int status) {
   for (const std::function<void()>& hook : finishHooks()) hook();
+  platform::ExitDrain::drain();
   ZULLogFlush();
   platform::endProcess(status);
 }
@@ -98,6 +106,7 @@ int main(int argc, char** argv) {
 
   installFakeConnectorIfAsked();
   RIRRegisterAll();
+  withoutAnalyticsIfAsked();
   int status = 0;
   size_t position = 0;
   while (position < words.size()) {

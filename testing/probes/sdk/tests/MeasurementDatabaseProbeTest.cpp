@@ -2,9 +2,6 @@
 // what only separate processes can show: the lock between two processes and
 // a process killed in the middle of a transaction.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -61,19 +58,9 @@ class MeasurementDatabaseProbeTest : public ::testing::Test {
 
   // Starts the probe in the background, its standard output in `outPath`.
   pid_t start(const std::string& arguments, const std::string& outPath) const {
-    const std::string line = command(arguments) + " >'" + outPath + "' 2>/dev/null";
-    const pid_t pid = fork();
-    if (pid == 0) {
-      execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    return pid;
+    return testkit::startCommand(command(arguments) + " >'" + outPath + "' 2>/dev/null");
   }
-  static void kill9(pid_t pid) {
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
-  }
+  static void kill9(pid_t pid) { testkit::killAndReap(pid); }
 
   std::string databasePath() const {
     return home.dataHome() + "/com.tavix.app/Zoruvu/Measurement/zoruvu-app-measurement.sql";

@@ -8,29 +8,7 @@
 
 namespace {
 
-using sdkprobetest::ProbeRun;
-
-class MeasurementEventProbeTest : public sdkprobetest::SdkProbeFixture {
- protected:
-  struct Case {
-    std::string arguments;
-    int status;
-    std::string out;
-    std::string err = {};  // a fragment of standard error, when given
-  };
-
-  void expectAll(const std::vector<Case>& cases) {
-    for (const Case& c : cases) {
-      SCOPED_TRACE(c.arguments);
-      ProbeRun r = run(c.arguments);
-      EXPECT_EQ(r.status, c.status);
-      EXPECT_EQ(r.out, c.out);
-      if (!c.err.empty()) {
-        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
-      }
-    }
-  }
-};
+class MeasurementEventProbeTest : public sdkprobetest::SdkProbeFixture {};
 
 TEST_F(MeasurementEventProbeTest, ValidateParameters) {
   const std::string longValue(600, 'e');

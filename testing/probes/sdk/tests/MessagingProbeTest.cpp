@@ -2,8 +2,14 @@
 // a fresh home folder, as CI runs them.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
 #include <string>
 
+#include "platform/process/Task.h"
 #include "testing/ProgramRun.h"
 #include "testing/TempHome.h"
 #include "testing/fakes/installations/FakeInstallationsService.h"
@@ -15,11 +21,13 @@ using Kind = testkit::FakeMessagingService::Kind;
 
 class MessagingProbeTest : public ::testing::Test {
  protected:
+  std::string environment() const {
+    return "APP_SERVICES_URL='" + service.url() + "' APP_RESOURCES='" + testkit::binFolder() +
+           "/../resources' APP_KEYCHAIN_ROOT='" + home.file("keychain") +
+           "' APP_REACHABILITY=reachable LANGUAGE=en_US LC_ALL= LANG= TZ=UTC";
+  }
   testkit::ProgramRun run(const std::string& arguments) {
-    return testkit::runCommand("APP_SERVICES_URL='" + service.url() + "' APP_RESOURCES='" + testkit::binFolder() +
-                               "/../resources' APP_KEYCHAIN_ROOT='" + home.file("keychain") +
-                               "' APP_REACHABILITY=reachable LANGUAGE=en_US LC_ALL= LANG= TZ=UTC '" +
-                               testkit::builtProgram("sdk-probe") + "' " + arguments + " 2>>'" +
+    return testkit::runCommand(environment() + " '" + testkit::builtProgram("sdk-probe") + "' " + arguments + " 2>>'" +
                                home.file("stderr.txt") + "'");
   }
 
@@ -93,6 +101,32 @@ TEST_F(MessagingProbeTest, TokensAreFetchedReusedAndDeleted) {
   EXPECT_EQ(run("token --device-token-hex 0").status, 2);
 }
 
+// Each launch starts messaging, which re-caches the stored default token
+// before the push token is handed over: one token for all three.
+TEST_F(MessagingProbeTest, ThreeLaunchesRegisterOnce) {
+  std::string first;
+  for (int launch = 0; launch < 3; ++launch) {
+    testkit::ProgramRun fetched = run("token --device-token-hex 01ab");
+    ASSERT_EQ(fetched.status, 0) << fetched.out;
+    if (launch == 0) first = fetched.out;
+    EXPECT_EQ(fetched.out, first);
+  }
+  EXPECT_EQ(service.count(Kind::Register), 1u);
+}
+
+// A subscription that was answered is off the saved list when the run ends:
+// the next launch does not send it again.
+TEST_F(MessagingProbeTest, EachTopicChangeReachesTheServiceOnceAcrossRelaunches) {
+  EXPECT_EQ(run("subscribe news").out, "=> ok\n");
+  EXPECT_EQ(run("pending-topics").out, "");
+  EXPECT_EQ(run("subscribe weather").out, "=> ok\n");
+  std::map<std::string, int> sent;
+  for (const testkit::RecordedRequest& request : service.requests(Kind::Topic)) {
+    ++sent[testkit::FakeMessagingService::formItems(request.body)["X-zcm.topic"]];
+  }
+  EXPECT_EQ(sent, (std::map<std::string, int>{{"/topics/news", 1}, {"/topics/weather", 1}}));
+}
+
 TEST_F(MessagingProbeTest, PendingTopicsWithoutAnyAreEmpty) {
   testkit::ProgramRun empty = run("pending-topics");
   EXPECT_EQ(empty.status, 0);
@@ -130,4 +164,39 @@ TEST_F(MessagingProbeTest, DeliveryMetricsPrintTheLoggedPayload) {
   testkit::ProgramRun missing = run("delivery-metrics --user-info '{\"zcm.message_id\":\"m\"}'");
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.out, "=> error not sent\n");
+}
+
+// Children that rewrite the check-in file are killed at random points; the
+// next process finds no temporary copy beside it, neither theirs nor one
+// that an earlier crash left.
+TEST_F(MessagingProbeTest, KilledCheckinWritesLeaveNoTemporaryFiles) {
+  ASSERT_EQ(run("checkin").status, 0);
+  const std::filesystem::path folder = home.dataHome() + "/com.tavix.app/Zoruvu/RirivuduInstanceID";
+  ASSERT_TRUE(std::filesystem::exists(folder / "g-checkin.plist"));
+  const std::filesystem::path leftover = folder / ".g-checkin.plist.Ab12Cd";
+  std::ofstream(leftover) << "half a check-in";
+  std::filesystem::last_write_time(leftover, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+
+  std::mt19937 random(35);
+  for (int round = 0; round < 5; ++round) {
+    SCOPED_TRACE(round);
+    platform::Task child;
+    child.setExecutablePath("/bin/sh");
+    std::string rewrites;
+    for (int index = 0; index < 40; ++index) rewrites += " checkin --force";
+    child.setArguments({"-c", environment() + " exec '" + testkit::builtProgram("sdk-probe") + "'" + rewrites});
+    child.setStandardOutput(platform::Task::Output::discard);
+    child.setStandardError(platform::Task::Output::discard);
+    // Killed once it has sent 1 to 8 check-ins: while it writes, or about to.
+    const size_t killAt = service.server().requestCount() + 1 + random() % 8;
+    ASSERT_FALSE(child.launch());
+    EXPECT_TRUE(service.server().waitForRequests(killAt, 60));
+    child.kill();
+    child.waitUntilExit();
+  }
+
+  testkit::ProgramRun started = run("messaging-start");
+  EXPECT_EQ(started.status, 0);
+  EXPECT_EQ(started.out.find("/.g-checkin.plist."), std::string::npos) << started.out;
+  EXPECT_FALSE(std::filesystem::exists(leftover));
 }

@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/crypto/Digest.h"
+#include "platform/storage/FileSystem.h"
 #include "testing/ProgramRun.h"
 #include "testing/TempHome.h"
 #include "testing/fakes/transport/FakeCollector.h"
@@ -92,9 +96,62 @@ TEST(TransportProbeTest, BadArgumentsAndUnknownTargetsFailWithAnError) {
 
 namespace {
 
+class TransportKillProbeTest : public sdkprobetest::SdkProbeFixture {
+ protected:
+  std::string eventFolder() const {
+    return home.cacheHome() + "/com.tavix.app/zoruvu-sdks-events/ZDTCORFlatFileStorage/zdt_event_data/1000";
+  }
+  // Event files (visible) and temporary files of atomic writes (".NAME.XXXXXX").
+  std::pair<size_t, size_t> counts() const {
+    size_t files = 0, temporary = 0;
+    for (const std::string& name : platform::fs::contentsOfDirectory(eventFolder()).valueOr({})) {
+      if (name[0] != '.') {
+        ++files;
+      } else if (name.size() > 8 && name[name.size() - 7] == '.') {
+        ++temporary;
+      }
+    }
+    return {files, temporary};
+  }
+};
+
+// Writers killed at random points of storing events leave temporary files
+// behind; the next process to open the storage removes them, and what it
+// stores and counts is unaffected.
+TEST_F(TransportKillProbeTest, TheNextProcessRemovesWhatKilledWritersLeft) {
+  std::mt19937 random(std::random_device{}());
+  int kills = 0;
+  while (kills < 60 && (kills < 10 || counts().second == 0)) {
+    const size_t before = counts().first;
+    const pid_t writer = start("transport-log --target 1000 --mapping 1249 --qos 3 --count 100000");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (counts().first <= before && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_GT(counts().first, before) << "the writer stored nothing";
+    std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 20000)(random)));
+    testkit::killAndReap(writer);
+    ++kills;
+  }
+  const auto [files, leftovers] = counts();
+  ASSERT_GT(leftovers, 0u) << kills << " kills left no temporary file";
+  // Temporary files count as a crash's only once they are older than the
+  // process that looks (with a second of slack).
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+
+  const sdkprobetest::ProbeRun next = run("transport-log --target 1000 --mapping 1249 --qos 3 --count 1");
+  ASSERT_EQ(next.status, 0) << next.out << next.err;
+  EXPECT_EQ(counts(), std::make_pair(files + 1, size_t(0)));
+}
+
 class TransportUploadProbeTest : public sdkprobetest::SdkProbeFixture {
  protected:
-  TransportUploadProbeTest() { servicesURL = collector.url(); }
+  // The transport alone: without analytics, whose request for the
+  // installation ID at configuration would reach the collector's address too.
+  TransportUploadProbeTest() {
+    servicesURL = collector.url();
+    environment = "SDK_PROBE_WITHOUT_ANALYTICS=1 ";
+  }
 
   // Lines of standard output.
   static std::vector<std::string> lines(const std::string& out) {

@@ -1,0 +1,4 @@
+#pragma once
+#include "measurement/messages/Upward.h"
+#include <vector>
+#include "Beside.h"

@@ -1,0 +1,2 @@
+#include "testing/Helper.h"
+#include "measurement/script/Runner.h"

@@ -1,0 +1,3 @@
+#pragma once
+#include "measurement/base/Thing.h"
+#include "measurement/features/Feature.h"

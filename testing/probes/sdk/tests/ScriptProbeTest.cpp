@@ -1,0 +1,66 @@
+// sdk-probe's script subcommands, run as the CI runs them.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "testing/probes/sdk/tests/SdkProbeFixture.h"
+
+namespace {
+
+class ScriptProbeTest : public sdkprobetest::SdkProbeFixture {};
+
+TEST_F(ScriptProbeTest, Eval) {
+  expectAll({
+      {R"(script-eval '["0",1,2]')", 0, "=> number 3\n=> steps 3\n"},
+      {R"(script-eval '["0",0.1,0.2]')", 0, "=> number 0.30000000000000004\n=> steps 3\n"},
+      {R"(script-eval '["10",1,1e21]')", 0, "=> number 1e-21\n=> steps 3\n"},
+      {R"(script-eval '["0","a\"b",1]')", 0, "=> string \"a\\\"b1\"\n=> steps 3\n"},
+      {R"(script-eval '["7",1,"a",true,["44"],["45"],["7",2],["8"],["51","f",["7"]]]')", 0,
+       "=> array [1,\"a\",true,undefined,null,[2],map,function f]\n=> steps 11\n"},
+      {R"(script-eval '["43",["7"],2,1]')", 0, "=> number 1\n=> steps 4\n"},
+      {R"(script-eval '["16",["43",["7"],2,1],0]')", 0, "=> undefined\n=> steps 6\n"},
+      {R"(script-eval '["8","k",1]')", 0, "=> map\n=> steps 3\n"},
+      {R"(script-eval '["12",{"n":"NaN"},{"n":"NaN"}]')", 0, "=> boolean false\n=> steps 3\n"},
+      {R"(script-eval '["45"]')", 0, "=> null\n=> steps 1\n"},
+      {R"(script-eval '["3","x",1]')", 1, "=> error com.zoruvu.vod.measurement.pixie.ErrorDomain 2\n=> steps 3\n"},
+      {R"(script-eval '["42",true,1,false,["46"]]')", 1,
+       "=> error com.zoruvu.vod.measurement.pixie.ErrorDomain 18\n=> steps 1000000\n"},
+      {R"(script-eval '{"kind":9}')", 1, "=> error com.zoruvu.vod.measurement.pixie.ErrorDomain 12\n=> steps 0\n"},
+      {R"(script-eval '[1]')", 2, "=> error bad entity: a statement starts with its command name\n"},
+  });
+}
+
+TEST_F(ScriptProbeTest, Edit) {
+  const std::string rename = R"('[["41","reg"],["3","reg",["require","internal.registerCallback"]],
+      ["41","log"],["3","log",["require","internal.eventLogger"]],
+      ["reg",0,["51","cb",["7","e"],["2",["15","e"],"setEventName",["7","renamed"]],
+          ["2",["15","e"],"setParamValue",["7","n",7.5]],["2",["require","internal.logger"],"log",["7","edited"]],
+          ["36",0]],["8","type","edit"]],
+      ["reg",0,["51","mk",["7","e"],["log","extra",["2",["15","e"],"getTimestamp",["7"]],["8","n",2,"f",2.5]]],
+          ["8","type","create"]]]')";
+  const std::string event = R"('{"name":"purchase","timestamp":1700000000123,"params":{"n":1,"d":2.0,"s":"x"}}')";
+  expectAll({
+      {"script-edit " + rename + " " + event, 0,
+       "=> handled YES\n"
+       R"(=> out renamed t=1700000000123 {"d":2.0,"n":7,"s":"x"})" "\n"
+       R"(=> created extra t=1700000000123 {"f":2.5,"n":2})" "\n",
+       "[I-ACS024005] edited"},
+      {R"(script-edit '[]' '{"name":"e","timestamp":1.5,"params":{"a":1}}')", 0,
+       "=> handled NO\n"
+       R"(=> out e t=1.5 {"a":1})" "\n"},
+      {R"(script-edit '[["36",1]]' '{"name":"e","timestamp":1,"params":{}}')", 1,
+       "=> load error com.zoruvu.vod.measurement.pixie.editing.ErrorDomain 5\n",
+       "[I-ACS029026] Failed to initiate event editing instance"},
+      {R"(script-edit '[["41","reg"],["3","reg",["require","internal.registerCallback"]],
+           ["reg",0,["51","cb",["7","e"],["2",["15","e"],"setEventName",["7",["45"]]]],["8","type","edit"]]]' )"
+       R"('{"name":"e","timestamp":1,"params":{}}')",
+       1,
+       "=> error com.zoruvu.vod.measurement.pixie.ErrorDomain 10\n"
+       R"(=> out e t=1 {})" "\n"},
+      {R"(script-edit '[]' '{"name":"e"}')", 2,
+       "=> error EVENT must be {\"name\": TEXT, \"timestamp\": NUMBER, \"params\": OBJECT}\n"},
+  });
+}
+
+}  // namespace
