@@ -60,23 +60,33 @@ int64_t RandomSource::int64() {
     return static_cast<int64_t>(value);
 }
 
+namespace {
+constexpr int kMaxUniformDraws = 64;
+}  // namespace
+
 uint32_t RandomSource::uniform(uint32_t upperBound) {
     if (upperBound < 2) return 0;
     // Values below 2^32 mod upperBound would make the low results more likely.
     const uint32_t minimum = static_cast<uint32_t>(-upperBound) % upperBound;
-    for (;;) {
-        uint32_t r = uint32();
-        if (r >= minimum) return r % upperBound;
+    uint32_t r = 0;
+    // A working source is rejected with probability below 1/2 per draw; a broken
+    // or scripted one (all zeros) must not spin forever.
+    for (int draw = 0; draw < kMaxUniformDraws; ++draw) {
+        r = uint32();
+        if (r >= minimum) break;
     }
+    return r % upperBound;
 }
 
 uint64_t RandomSource::uniform64(uint64_t upperBound) {
     if (upperBound < 2) return 0;
     const uint64_t minimum = static_cast<uint64_t>(-upperBound) % upperBound;
-    for (;;) {
-        uint64_t r = static_cast<uint64_t>(int64());
-        if (r >= minimum) return r % upperBound;
+    uint64_t r = 0;
+    for (int draw = 0; draw < kMaxUniformDraws; ++draw) {
+        r = static_cast<uint64_t>(int64());
+        if (r >= minimum) break;
     }
+    return r % upperBound;
 }
 
 bool RandomSource::parityBit() {

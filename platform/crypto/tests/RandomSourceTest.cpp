@@ -48,6 +48,16 @@ TEST(RandomSourceTest, UniformRejectsTheBiasedLowRange) {
     EXPECT_EQ(large.draws, 2);
 }
 
+TEST(RandomSourceTest, UniformEndsOnASourceThatOnlyAnswersZero) {
+    // A stuck source (a test double of all zeros) gets a bounded number of
+    // draws instead of spinning forever in the rejection loop.
+    ScriptedSource source(std::deque<uint32_t>(64, 0u));
+    EXPECT_EQ(source.uniform(3), 0u);
+    EXPECT_EQ(source.draws, 64);
+    ScriptedSource wide({});
+    EXPECT_EQ(wide.uniform64(3), 0u);  // fill() answers zeros
+}
+
 TEST(RandomSourceTest, UniformBelowTwoIsZeroWithoutDrawing) {
     ScriptedSource source({});
     EXPECT_EQ(source.uniform(0), 0u);
