@@ -93,7 +93,8 @@ int32_t ROZAdavurudoConnector::maxUserProperties(const std::string& origin) {
     }
     answered.signal();
   });
-  if (!answered.wait(kMaxUserPropertiesWaitSeconds)) return 0;
+  const bool timedOut = answered.wait(kMaxUserPropertiesWaitSeconds);
+  if (timedOut) return 0;
   std::lock_guard lock(answer->mutex);
   return static_cast<int32_t>(answer->maximum);
 }

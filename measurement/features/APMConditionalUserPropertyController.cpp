@@ -194,9 +194,9 @@ APMConditionalUserPropertyController::conditionalUserPropertiesWithNamePrefix(co
     monitor()->logWithLevel(3, 11005, "Cannot query for conditional user properties. Analytics is disabled");
     return std::nullopt;
   }
-  const bool inTime = answered.wait(kQueryWaitSeconds);
+  const bool timedOut = answered.wait(kQueryWaitSeconds);
   std::lock_guard lock(answer->mutex);
-  if (!inTime) {
+  if (timedOut) {
     // A late answer is dropped.
     answer->abandoned = true;
     return std::nullopt;

@@ -31,7 +31,7 @@
 #include "platform/dispatch/MainQueue.h"
 #include "platform/text/NumberText.h"
 #include "sdk/core/RIRApp.h"
-#include "sdk/core/RIRComponentContainer.h"
+#include "sdk/core/RIRComponentType.h"
 #include "sdk/core/ROZAdavurudoInterop.h"
 #include "testing/probes/sdk/AnalyticsSession.h"
 #include "testing/probes/sdk/ProbeCommand.h"
