@@ -59,6 +59,12 @@ TEST_F(ConnectorProbeTest, FetchedExperimentsBecomeConditionalUserPropertiesOfTh
             "=> uprop e1=\"v1\"\n");
 }
 
+TEST_F(ConnectorProbeTest, TheConnectorLibraryIsInTheUserAgent) {
+  testkit::ProgramRun r = run("configure useragent");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find(" riri-analytics/12.5.0 "), std::string::npos) << r.out;
+}
+
 TEST_F(ConnectorProbeTest, ConnectorSubcommands) {
   testkit::ProgramRun r = run(
       "analytics-start 1700000100 "
