@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "measurement/base/APMEngineServices.h"
 #include "measurement/engine/ROZAdavurudoConnector.h"
 #include "platform/storage/Json.h"
 #include "testing/fuzz/FuzzCheck.h"
@@ -17,6 +18,8 @@ using platform::Value;
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The monitor keeps its samples in a preferences suite.
   fuzzing::useTemporaryHome("analytics-connector");
+  // The monitor's start-up work runs now, not during the exit.
+  APMEngineServices::monitor()->monitorQueue().sync([] {});
   return 0;
 }
 
@@ -40,5 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& [key, entry] : ROZAdavurudoConnector::simplifiedParametersFromEventParameters(*dictionary)) {
     FUZZ_CHECK(entry.isString() || entry.isNumber());
   }
+  // The monitor's lines are written before the next input (or the exit).
+  APMEngineServices::monitor()->monitorQueue().sync([] {});
   return 0;
 }
