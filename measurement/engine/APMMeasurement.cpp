@@ -141,6 +141,7 @@ void APMMeasurement::installEngineServices() {
       [](const std::string& origin, const std::string& name, const platform::Dictionary& parameters) {
         APMAnalytics::logInternalEventWithOrigin(origin, name, parameters);
       });
+  installConditionalUserPropertyEngine();
 }
 
 void APMMeasurement::resetSharedInstanceForTesting() {

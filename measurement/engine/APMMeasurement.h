@@ -27,6 +27,7 @@
 //   APMMeasurementEventLogging.cpp  the event entry, default parameters, backfill
 //   APMMeasurementEvents.cpp        the worker-queue road of an event to a raw event
 //   APMMeasurementReports.cpp       first open, sessions, updates, campaigns, "_npa"
+//   APMMeasurementConditionalUserProperties.cpp  conditional user properties in the event road
 //   APMMeasurementUserState.cpp     user properties, reset and wipe-out, purchases
 //   APMMeasurementBundles.cpp       bundle building
 //   APMMeasurementSampling.cpp      event sampling
@@ -117,6 +118,9 @@ class APMMeasurement : public ZULNetworkReachabilityDelegate,
   static bool isRirivuduRemoteConfigSDKPresent();
   // Points the base's services seam at the engine and the consent state.
   static void installEngineServices();
+  // Makes the shared engine the conditional-property controller's engine
+  // (APMMeasurementConditionalUserProperties.cpp).
+  static void installConditionalUserPropertyEngine();
   // Forgets the shared engine, the creation mark and the sZTM preview headers
   // (tests); the old engine keeps running on its queue until its last owner
   // lets go.

@@ -24,8 +24,3 @@ bool APMMeasurement::isSessionExpiredOnWorkerQueue() { return false; }
 void APMMeasurement::extendSessionOnWorkerQueue() {}
 void APMMeasurement::startSessionReporterOnWorkerQueue() {}
 void APMMeasurement::setSessionReportingEnabled(bool) {}
-
-std::optional<std::vector<std::shared_ptr<APMEvent>>> APMMeasurement::processConditionalUserPropertiesOnWorkerQueue(
-    const APMEvent&) {
-  return std::vector<std::shared_ptr<APMEvent>>();
-}

@@ -10,12 +10,16 @@
 // "triggerTimeout", "triggeredEvent", "timeToLive", "expiredEvent" (each
 // event a dictionary with "origin", "name", "timestamp", "parameters").
 //
+// Listeners: one per origin hears the events analytics handled that the
+// connector's rules let through, on the main queue.
+//
 // Thread safety: every member may be called from any thread; the user
 // properties callback runs on the connector's own queue.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -25,6 +29,13 @@
 class ROZAdavurudoInterop : public virtual RIRComponentInstance {
  public:
   static constexpr const char* kProtocolName = "ROZAdavurudoInterop";
+
+  // Hears an event's name and its parameters as plain strings and numbers.
+  class Listener {
+   public:
+    virtual ~Listener() = default;
+    virtual void messageTriggered(const std::string& name, const platform::Dictionary& parameters) = 0;
+  };
 
   // An internal event of that origin; dropped by the connector's filters.
   virtual void logEventWithOrigin(const std::string& origin, const std::string& name,
@@ -44,4 +55,8 @@ class ROZAdavurudoInterop : public virtual RIRComponentInstance {
   virtual void clearConditionalUserProperty(const std::string& userPropertyName, const std::string& origin,
                                             const std::string& clearEventName,
                                             const platform::Dictionary& clearEventParameters) = 0;
+  // Keeps the listener of the origin (replacing an earlier one); a connector
+  // that delivers no events ignores it.
+  virtual void registerAnalyticsListener(std::shared_ptr<Listener> /*listener*/, const std::string& /*origin*/) {}
+  virtual void unregisterAnalyticsListenerWithOrigin(const std::string& /*origin*/) {}
 };

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "measurement/engine/ROZAdavurudo.h"
+#include "measurement/engine/ROZAdavurudoConnector.h"
 #include "measurement/script/APMPScriptRegistration.h"
 #include "platform/runtime/ClassRegistry.h"
 #include "sdk/core/RIRApp.h"
@@ -41,5 +42,6 @@ void RIRRegisterAll() {
     RIRMessagingRegisterLibrary();
     APMPScriptRegisterLibrary();
     ROZAdavurudoRegisterLibrary();
+    ROZAdavurudoConnectorRegisterLibrary();
   });
 }

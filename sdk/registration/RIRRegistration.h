@@ -25,6 +25,9 @@
 //                       configure starts analytics through (which starts the
 //                       measurement engine), and the engine's did-finish-launching
 //                       observer
+//  10. analytics connector  ROZAdavurudoConnectorRegisterLibrary()   "riri-analytics" 12.5.0
+//                       (one lazy, uncached component for ROZAdavurudoInterop;
+//                       a connector registered earlier, e.g. a test fake, is kept)
 // Libraries added later append their line here, their call in
 // RIRRegistration.cpp and their target to this folder's CMakeLists.txt.
 // A library's function calls RIRApp::registerInternalLibrary(library, name[,

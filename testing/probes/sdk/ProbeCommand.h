@@ -133,6 +133,10 @@ std::vector<Subcommand> purchaseAdsSubcommands();
 // Analytics bundling and configuration: analytics-config, analytics-bundle,
 // analytics-log-n.
 std::vector<Subcommand> analyticsBundleSubcommands();
+// Analytics connector and conditional user properties (in the analytics
+// session): cup-set, cup-clear, cup-list, connector-log, connector-prop,
+// connector-props, connector-max, connector-listen, connector-heard.
+std::vector<Subcommand> connectorSubcommands();
 // Messaging: checkin, checkin-stored, token, pending-topics, subscribe,
 // unsubscribe, message-receive, delivery-metrics, messaging-start.
 std::vector<Subcommand> messagingSubcommands();
