@@ -117,9 +117,9 @@ class APMMeasurement : public ZULNetworkReachabilityDelegate,
   static bool isRirivuduRemoteConfigSDKPresent();
   // Points the base's services seam at the engine and the consent state.
   static void installEngineServices();
-  // Forgets the shared engine, the creation mark and the sZTM preview headers
-  // (tests); the old engine keeps running on its queue until its last owner
-  // lets go.
+  // Forgets the shared engine, the creation mark, the shared experiment
+  // manager and the sZTM preview headers (tests); the old engine keeps running
+  // on its queue until its last owner lets go.
   static void resetSharedInstanceForTesting();
 
   // --- creation -----------------------------------------------------------------------------
