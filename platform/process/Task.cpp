@@ -18,6 +18,7 @@
 #include <cstring>
 #include <mutex>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 extern char** environ;
@@ -474,8 +475,37 @@ std::optional<Error> Task::launch() {
         return fail(EALREADY, "The task was already launched");
     }
     pid_t pid = 0;
-    int rc = ::posix_spawn(&pid, m_executablePath.c_str(), &setup.actions, &setup.attr, argv.data(),
-                           envp.data());
+    int rc = 0;
+    auto spawn = [&] {
+        rc = ::posix_spawn(&pid, m_executablePath.c_str(), &setup.actions, &setup.attr, argv.data(), envp.data());
+    };
+    if (m_niceIncrement > 0) {
+        // The nice value is a thread's own and a child starts with its spawning
+        // thread's: spawning from a short-lived thread lowered first gives the
+        // child its priority before its first instruction (set afterwards, the
+        // child ran for a while at ours). Lowering needs no privilege; failing
+        // only costs speed.
+        errno = 0;
+        const int current = ::getpriority(PRIO_PROCESS, 0);
+        const int wanted = std::min(current + m_niceIncrement, 19);
+        const int readError = errno;  // errno is the calling thread's own
+        std::string problem;
+        try {
+            std::thread spawner([&] {
+                if (readError != 0 || ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), wanted) != 0) {
+                    problem = "cannot lower the priority of a child process: " + errnoText(readError ? readError : errno);
+                }
+                spawn();
+            });
+            spawner.join();
+        } catch (const std::system_error&) {
+            problem = "cannot lower the priority of a child process: no thread to spawn it from";
+            spawn();
+        }
+        if (!problem.empty()) logProblem(problem);
+    } else {
+        spawn();
+    }
     closeFd(outPipe[1]);
     closeFd(errPipe[1]);
     if (rc != 0) {
@@ -485,14 +515,6 @@ std::optional<Error> Task::launch() {
     m_state->pid = pid;
     m_state->ownGroup = m_ownProcessGroup;
     m_state->launched = true;
-    if (m_niceIncrement > 0) {
-        // Lowering a child's priority needs no privilege; failing only costs speed.
-        errno = 0;
-        const int current = ::getpriority(PRIO_PROCESS, 0);
-        if (errno != 0 || ::setpriority(PRIO_PROCESS, static_cast<id_t>(pid), std::min(current + m_niceIncrement, 19)) != 0) {
-            logProblem("cannot lower the priority of process " + std::to_string(pid) + ": " + errnoText(errno));
-        }
-    }
     int pidfd = openPidfd(pid);
     m_state->pidfd = pidfd >= 0 ? moveAboveStandardStreams(pidfd) : -1;
     try {
