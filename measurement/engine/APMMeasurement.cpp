@@ -17,6 +17,7 @@
 #include "measurement/engine/APMBackwardCompatibilityUtil.h"
 #include "measurement/engine/APMMeasurementUtil.h"
 #include "measurement/features/APMConsentSettingsUtil.h"
+#include "measurement/features/experiments/APMEManager.h"
 #include "platform/notifications/ApplicationNotifications.h"
 #include "platform/runtime/ClassRegistry.h"
 #include "platform/storage/FileSystem.h"
@@ -76,8 +77,10 @@ void APMMeasurement::initializeSharedInstanceWithAppID(const std::string& appID,
   shared.creationAttempted = true;
   if (appID.empty()) return;
   monitor();
+  // Making the experiment manager starts its task manager: the experiment
+  // database opens and the first fetch is planned 10 s from now.
   shared.engine = initWithAppID(appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated,
-                                safelistedEvents.value_or(std::vector<std::string>()), nullptr);
+                                safelistedEvents.value_or(std::vector<std::string>()), APMEManager::sharedInstance());
 }
 
 bool APMMeasurement::hasSharedInstance() {
@@ -149,6 +152,7 @@ void APMMeasurement::resetSharedInstanceForTesting() {
   std::lock_guard lock(shared.mutex);
   shared.creationAttempted = false;
   shared.engine = nullptr;
+  APMEManager::resetSharedInstanceForTesting();
   resetSZTMPreviewHeadersForTesting();
 }
 

@@ -121,9 +121,9 @@ class APMMeasurement : public ZULNetworkReachabilityDelegate,
   // Makes the shared engine the conditional-property controller's engine
   // (APMMeasurementConditionalUserProperties.cpp).
   static void installConditionalUserPropertyEngine();
-  // Forgets the shared engine, the creation mark and the sZTM preview headers
-  // (tests); the old engine keeps running on its queue until its last owner
-  // lets go.
+  // Forgets the shared engine, the creation mark, the shared experiment
+  // manager and the sZTM preview headers (tests); the old engine keeps running
+  // on its queue until its last owner lets go.
   static void resetSharedInstanceForTesting();
 
   // --- creation -----------------------------------------------------------------------------

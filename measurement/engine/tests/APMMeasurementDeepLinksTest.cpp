@@ -19,6 +19,7 @@
 #include "platform/app/UserActivity.h"
 #include "platform/notifications/ApplicationNotifications.h"
 #include "platform/runtime/ClassRegistry.h"
+#include "testing/fakes/measurement/FakeMeasurementConfigService.h"
 
 namespace {
 
@@ -373,6 +374,29 @@ protected:
         return world.services.requests(APMMeasurement::kDeferredDeepLinkPath);
     }
 };
+
+TEST_F(DeferredDeepLinkTest, AStartWithoutSettingsAsksOnceTheConfigurationHasArrived) {
+    testkit::FakeMeasurementConfigService configs(world.services);
+    world.services.on("GET", APMMeasurement::kDeferredDeepLinkPath,
+                      testkit::Answer::json(200, R"({"deeplink":"tavix://open?gclid=G"})"));
+    // The start found no settings yet: the request waits for them.
+    world.advance(14);
+    EXPECT_TRUE(requests().empty());
+    APMAnalytics::logEventWithName("tap", Dictionary());
+    world.settle();
+    world.advance(15);
+    ASSERT_EQ(configs.fetchCount(), 1u);
+    ASSERT_EQ(requests().size(), 1u);
+    EXPECT_EQ(requests()[0].query, "sdk_version=120500&rdid=" + std::string(kAdvertisingID) +
+                                       "&id_type=idfa&bundleid=com.tavix.app&retry=0&gcs=" +
+                                       APMConsentSettingsUtil::consentSignals() + "&dma=1");
+    EXPECT_TRUE(world.engine()->persistedConfig()->deferredDeepLinkRetrievalComplete());
+    // Asked once: later configurations do not ask again.
+    world.onWorkerQueue([](APMMeasurement& engine) { engine.fetchRemoteConfig(); });
+    world.settle();
+    EXPECT_EQ(configs.fetchCount(), 2u);
+    EXPECT_EQ(requests().size(), 1u);
+}
 
 TEST_F(DeferredDeepLinkTest, FailedAttemptsCountUpToTheLimit) {
     world.services.on("GET", APMMeasurement::kDeferredDeepLinkPath,

@@ -1,11 +1,13 @@
 // The whole road of a first open, from the SDK's configuration at launch to
 // the bytes at the fake services: no configuration is stored, so 15 s after
 // the event the configuration is fetched, and at once the first batch goes
-// out, checked field by field.
+// out, checked field by field. TCF values the consent tool left before the
+// start are in force by then: their "_tcf" event and consent are in it.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "measurement/base/APMUserDefaults.h"
 #include "measurement/engine/tests/BundleTestSupport.h"
 #include "testing/fakes/measurement/FakeMeasurementConfigService.h"
 #include "testing/fakes/measurement/FakeMeasurementUploadService.h"
@@ -65,6 +67,50 @@ TEST(MeasurementFullStackTest, AFirstOpenReachesTheUploadServiceAfterTheConfigur
   // Uploaded bundles leave the queue; the next upload waits for new data.
   EXPECT_EQ(measurementtest::rawDatabase()->count("queue"), 0);
   EXPECT_EQ(measurementtest::rawDatabase()->count("raw_events"), 0);
+}
+
+TEST(MeasurementFullStackTest, TCFDataFoundAtTheStartIsInTheFirstUpload) {
+  MeasurementEngineWorld world;
+  testkit::FakeMeasurementConfigService configs(world.services);
+  testkit::FakeMeasurementUploadService uploads(world.services);
+  // What a consent tool writes: the vendor (index 754) and the purposes for
+  // ad storage, personalisation and ad user data consented, policy version 4.
+  std::string vendors(755, '0');
+  vendors[754] = '1';
+  const platform::Dictionary values{{"IABTCF_EnableAdvertiserConsentMode", 1},
+                                    {"IABTCF_gdprApplies", 1},
+                                    {"IABTCF_PolicyVersion", 4},
+                                    {"IABTCF_CmpSdkID", 300},
+                                    {"IABTCF_VendorConsents", vendors},
+                                    {"IABTCF_VendorLegitimateInterests", vendors},
+                                    {"IABTCF_PurposeConsents", "10110010000"},
+                                    {"IABTCF_PurposeLegitimateInterests", "00000010000"}};
+  for (const auto& [key, value] : values) APMUserDefaults::sharedUserDefaults()->setObject(value, key);
+  world.configureApp();
+  ASSERT_TRUE(world.engine());
+
+  ROZAdavurudo::logEventWithName("tap", platform::Dictionary());
+  world.settle();
+  world.advance(15);
+  ASSERT_EQ(configs.fetchCount(), 1u);
+  ASSERT_EQ(uploads.uploadCount(), 1u);
+  const std::vector<testkit::UploadedBatch> batches = uploads.batches();
+  std::vector<testkit::UploadedEvent> tcf;
+  std::vector<testkit::UploadedEvent> taps;
+  for (const testkit::UploadedBundle& bundle : batches[0].bundles) {
+    for (const testkit::UploadedEvent& event : bundle.eventsNamed("_tcf")) tcf.push_back(event);
+    for (const testkit::UploadedEvent& event : bundle.eventsNamed("tap")) taps.push_back(event);
+    // Ad storage, ad user data and personalisation granted by the TCF data
+    // (diagnostic digit 7), analytics storage not said (9).
+    EXPECT_EQ(APMPBGetString(bundle.message.get(), Bundle::kConsentSignals), "G11-");
+    EXPECT_EQ(APMPBGetString(bundle.message.get(), Bundle::kConsentDiagnostics), "17977");
+  }
+  ASSERT_EQ(tcf.size(), 1u);
+  EXPECT_EQ(tcf[0].params.get("_o"), platform::Value("auto"));
+  EXPECT_EQ(tcf[0].params.get("_tcfm"), platform::Value("01"));
+  EXPECT_TRUE(tcf[0].hasParam("_tcfd"));
+  EXPECT_TRUE(tcf[0].hasParam("_tcfd2"));
+  EXPECT_EQ(taps.size(), 1u);
 }
 
 }  // namespace

@@ -287,6 +287,11 @@ void APMETaskManager::handleFetchingExperimentsResponse(const std::optional<plat
               [&] { return m_database->upsertPendingExperimentSnapshots(*snapshots, &upsertError); })) {
         monitor().logWithLevel(1, 820022, "Cannot upsert pending snapshots. Error, snapshots", upsertError,
                                static_cast<int64_t>(snapshots->size()));
+        // Nothing was kept of this answer: it counts as a failed fetch, so the
+        // retry ladder fetches the snapshots again instead of waiting 4 hours.
+        m_persistedStorage->setDouble(current, kFailureTimestampKey);
+        scheduleFetchingExperimentsOnWorkerQueue();
+        return;
       }
     }
     // The success time follows the snapshots it stands for.

@@ -20,8 +20,9 @@
 //
 // An answer 200 or 204 is a success: its snapshots are stored as pending
 // (not manually activated), then S = now and F, B removed, then the delegate
-// hears of them. Any other status, or none, is a failure (F = now, and B =
-// now for 429 and 503). An answer whose body does not inflate counts as an
+// hears of them; when the snapshots cannot be stored (820022) the answer is a
+// failure instead (F = now) and the delegate hears nothing. Any other status,
+// or none, is a failure (F = now, and B = now for 429 and 503). An answer whose body does not inflate counts as an
 // empty body. Bodies are bounded (kMaxResponseBytes, before and after
 // inflating).
 //

@@ -4,6 +4,7 @@
 #include "measurement/features/experiments/APMETaskManager.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "measurement/features/experiments/tests/ExperimentTestSupport.h"
 #include "measurement/messages/APMPBFieldAccess.h"
@@ -180,6 +181,36 @@ TEST(ExperimentTaskManagerTest, SnapshotsOfASuccessfulAnswerBecomePendingRows) {
   std::shared_ptr<APMPBFlag> ratio = pending[0]->flagByName("ratio");
   ASSERT_NE(ratio, nullptr);
   EXPECT_EQ(APMPBGetDouble(ratio.get(), APMPBFlagSlot::kDoubleValue), 0.5);
+}
+
+TEST(ExperimentTaskManagerTest, SnapshotsThatCannotBeStoredMakeTheAnswerAFailure) {
+  ExperimentWorld world;
+  const ExperimentAnswer answer = ExperimentAnswer::response({{"app_measurement", {{7, {{"f", 1}}}}}});
+  world.service.script({answer, answer});
+  world.start();
+  const auto exec = [&world](const char* statement) {
+    sqlite3* handle = nullptr;
+    ASSERT_EQ(sqlite3_open(world.databasePath().c_str(), &handle), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(handle, statement, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(handle);
+    sqlite3_close(handle);
+  };
+  exec("CREATE TRIGGER refuse BEFORE INSERT ON pending_snapshot_table BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+  world.advanceTo(world.t0 + 10);
+  EXPECT_TRUE(world.env.logged("I-ACS820022"));
+  // Not a success: no success time, the delegate hears nothing, and the retry
+  // ladder (from the creation, as nothing succeeded yet) fetches again.
+  EXPECT_EQ(world.stored(APMETaskManager::kSuccessTimestampKey), std::nullopt);
+  EXPECT_EQ(world.stored(APMETaskManager::kFailureTimestampKey), world.t0 + 10);
+  EXPECT_TRUE(world.recorder->fetched.empty());
+  EXPECT_EQ(world.scheduled(), world.t0 + 1800);
+
+  exec("DROP TRIGGER refuse");
+  world.advanceTo(world.t0 + 1800);
+  EXPECT_EQ(world.service.fetchCount(), 2u);
+  EXPECT_EQ(world.stored(APMETaskManager::kSuccessTimestampKey), world.t0 + 1800);
+  EXPECT_EQ(world.stored(APMETaskManager::kFailureTimestampKey), std::nullopt);
+  ASSERT_EQ(world.recorder->fetched.size(), 1u);
+  EXPECT_EQ(world.withDatabase([](APMEDatabase& db) { return *db.fetchAllPendingSnapshots(nullptr); }).size(), 1u);
 }
 
 TEST(ExperimentTaskManagerTest, SnapshotsMayComeThroughTheSdkResponsesUnderTheirNames) {

@@ -3,16 +3,38 @@
 // ad campaign info, sZTM headers, the TCF values and the experiment fetch.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "testing/LoopbackServer.h"
+#include "testing/fakes/measurement/FakeExperimentService.h"
+#include "testing/fakes/measurement/FakeMeasurementConfigService.h"
+#include "testing/fakes/measurement/FakeMeasurementUploadService.h"
 #include "testing/probes/sdk/tests/SdkProbeFixture.h"
 
 namespace {
 
 using sdkprobetest::ProbeRun;
 
-class CampaignProbeTest : public sdkprobetest::SdkProbeFixture {};
+class CampaignProbeTest : public sdkprobetest::SdkProbeFixture {
+protected:
+    // The output lines that begin with one of the prefixes, in order.
+    static std::vector<std::string> lines(const std::string& out,
+                                          const std::vector<std::string>& prefixes) {
+        std::vector<std::string> found;
+        std::istringstream stream(out);
+        for (std::string line; std::getline(stream, line);) {
+            for (const std::string& prefix : prefixes) {
+                if (line.starts_with(prefix)) {
+                    found.push_back(line);
+                    break;
+                }
+            }
+        }
+        return found;
+    }
+};
 
 TEST_F(CampaignProbeTest, LaunchAddressOpenedAddressesAndTheirCampaigns) {
     ProbeRun r = run(
@@ -66,6 +88,36 @@ TEST_F(CampaignProbeTest, OrderAndArgumentsAreChecked) {
         EXPECT_EQ(r.status, c.status);
         EXPECT_TRUE(r.out.ends_with(c.out)) << r.out;
     }
+}
+
+// The running application asks for its experiments 10 s after the engine
+// starts; the fetched snapshot is put in force once an upload leaves nothing
+// to send, and its flags then answer the look-up.
+TEST_F(CampaignProbeTest, ExperimentsAreFetchedTenSecondsAfterTheStartAndThenAnswerFlags) {
+    testkit::LoopbackServer server;
+    testkit::FakeExperimentService experiments(server);
+    testkit::FakeMeasurementConfigService configs(server);
+    testkit::FakeMeasurementUploadService uploads(server);
+    experiments.script({testkit::ExperimentAnswer::response(
+        {{"app_measurement", {{7, {{"ratio", 0.25}}}, {0, {{"rollout", "on"}}}}}})});
+    servicesURL = server.url();
+    reachability = "reachable";
+    ProbeRun r = run(
+        "analytics-start 1709251200 analytics-advance 9.9 analytics-advance 0.1 "
+        "exp-flag app_measurement rollout analytics-log tap '{}' analytics-advance 15 "
+        "exp-flag app_measurement rollout exp-flag app_measurement ratio "
+        "exp-flag app_measurement missing exp-flag other_sdk rollout");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(lines(r.out, {"=> http POST /sdk-exp", "=> http POST /a ", "=> nil", "=> on", "=> 0"}),
+              (std::vector<std::string>{"=> http POST /sdk-exp at=+10.000 status=200", "=> nil",
+                                        "=> http POST /a at=+25.000 status=204", "=> on", "=> 0.25",
+                                        "=> nil", "=> nil"}))
+        << r.out;
+    ASSERT_EQ(experiments.fetchCount(), 1u);
+    const testkit::ExperimentFetch fetch = experiments.fetches()[0];
+    ASSERT_EQ(fetch.clients.size(), 1u);
+    EXPECT_EQ(fetch.clients[0].name, "app_measurement");
+    EXPECT_EQ(fetch.clients[0].version, 120500);
 }
 
 }  // namespace

@@ -63,4 +63,35 @@ TEST_F(ScriptProbeTest, Edit) {
   });
 }
 
+// A program delivered by the measurement configuration edits the events the
+// application logs: the renamed event and the one the program creates are
+// what the bundle carries; events the program leaves alone stay as logged.
+TEST_F(ScriptProbeTest, AConfigurationProgramEditsAndCreatesBundledEvents) {
+  // Renames checkouts and sets their "n"; logs a receipt beside each of them
+  // (create callbacks run after the edits and see the renamed event).
+  const auto named = [](const std::string& name) {
+    return R"(["20",["2",["15","e"],"getEventName",["7"]],")" + name + R"("])";
+  };
+  const std::string program =
+      R"([["41","reg"],["3","reg",["require","internal.registerCallback"]],)"
+      R"(["41","log"],["3","log",["require","internal.eventLogger"]],)"
+      R"(["reg",0,["51","cb",["7","e"],["22",)" + named("checkout") +
+      R"(,["46",["2",["15","e"],"setEventName",["7","bought"]],["2",["15","e"],"setParamValue",["7","n",7.5]]]],)"
+      R"(["36",0]],["8","type","edit"]],)"
+      R"(["reg",0,["51","mk",["7","e"],["22",)" + named("bought") +
+      R"(,["log","receipt",["2",["15","e"],"getTimestamp",["7"]],["8","items",2]]]],["8","type","create"]]])";
+  sdkprobetest::ProbeRun r =
+      run("analytics-start 1709251200 analytics-config '{\"version\": 3, \"programs\": [" + program +
+          "]}' analytics-log checkout '{\"n\": 1, \"s\": \"x\"}' analytics-log tap '{}' analytics-bundle");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("=> config stored\n"), std::string::npos) << r.out;
+  const size_t bundle = r.out.find("=> bundle 1 ");
+  ASSERT_NE(bundle, std::string::npos) << r.out;
+  EXPECT_TRUE(r.out.substr(bundle).starts_with(
+      R"(=> bundle 1 event bought t=1709251200000 {"_o":"app","n":7,"s":"x"})" "\n"
+      R"(=> bundle 1 event receipt t=1709251200000 {"_o":"app","items":2.0})" "\n"
+      R"(=> bundle 1 event tap t=1709251200000 {"_o":"app"})" "\n"))
+      << r.out;
+}
+
 }  // namespace
