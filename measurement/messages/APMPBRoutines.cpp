@@ -13,6 +13,7 @@
 // in place and handled by nanopb in the parent's pass.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -77,7 +78,7 @@ struct FieldPlace {
 };
 
 uint32_t wireTypeOf(uint8_t ltype);
-size_t varintSize(uint64_t value);
+inline size_t varintSize(uint64_t value);
 
 // The fields of a type in descriptor order, how many repeated message
 // contexts one structure of the type needs (nested sub-messages included),
@@ -405,16 +406,9 @@ uint32_t wireTypeOf(uint8_t ltype) {
   }
 }
 
-size_t varintSize(uint64_t value) {
-  size_t size = 1;
-  while (value >= 0x80) {
-    value >>= 7;
-    ++size;
-  }
-  return size;
-}
+inline size_t varintSize(uint64_t value) { return size_t(std::bit_width(value | 1) + 6) / 7; }
 
-uint8_t* putVarint(uint8_t* out, uint64_t value) {
+inline uint8_t* putVarint(uint8_t* out, uint64_t value) {
   while (value >= 0x80) {
     *out++ = static_cast<uint8_t>(value | 0x80);
     value >>= 7;
@@ -429,7 +423,7 @@ uint8_t* putFixed(uint8_t* out, uint64_t value, size_t bytes) {
 }
 
 // The varint or fixed payload of a scalar cell (see Encoding).
-uint64_t payloadOf(Encoding encoding, const APMPBValueCell& cell) {
+[[gnu::always_inline]] inline uint64_t payloadOf(Encoding encoding, const APMPBValueCell& cell) {
   const auto low = static_cast<uint32_t>(cell.u64);
   switch (encoding) {
     case Encoding::kInt32: return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(low)));
@@ -618,7 +612,7 @@ class BackWriter {
 bool writeBack(const APMPBMessageType& type, const APMPBMessageInfo* info, BackWriter& out);
 
 // One value or item with its tag; false where measure() refuses it.
-inline bool writeValueBack(const FieldPlace& place, const void* value, BackWriter& out) {
+[[gnu::always_inline]] inline bool writeValueBack(const FieldPlace& place, const void* value, BackWriter& out) {
   switch (place.encoding) {
     case Encoding::kBytes: {
       const auto* cell = static_cast<const APMPBBytesCell*>(value);
@@ -638,11 +632,20 @@ inline bool writeValueBack(const FieldPlace& place, const void* value, BackWrite
       putVarint(putVarint(at, place.tagWord), length);
       return true;
     }
-    default: {
+    case Encoding::kFloat:
+    case Encoding::kFixed32:
+    case Encoding::kFixed64: {
       const auto& cell = *static_cast<const APMPBValueCell*>(value);
       uint8_t* at = out.room(place.tagSize + scalarLength(place.encoding, cell));
       if (at == nullptr) return false;
       putScalar(putVarint(at, place.tagWord), place.encoding, cell);
+      return true;
+    }
+    default: {
+      const uint64_t payload = payloadOf(place.encoding, *static_cast<const APMPBValueCell*>(value));
+      uint8_t* at = out.room(place.tagSize + varintSize(payload));
+      if (at == nullptr) return false;
+      putVarint(putVarint(at, place.tagWord), payload);
       return true;
     }
   }
