@@ -611,6 +611,13 @@ class BackWriter {
 
 bool writeBack(const APMPBMessageType& type, const APMPBMessageInfo* info, BackWriter& out);
 
+// A field's tag: almost always one byte.
+[[gnu::always_inline]] inline uint8_t* putTag(uint8_t* out, const FieldPlace& place) {
+  if (place.tagSize != 1) return putVarint(out, place.tagWord);
+  *out = static_cast<uint8_t>(place.tagWord);
+  return out + 1;
+}
+
 // One value or item with its tag; false where measure() refuses it.
 [[gnu::always_inline]] inline bool writeValueBack(const FieldPlace& place, const void* value, BackWriter& out) {
   switch (place.encoding) {
@@ -619,7 +626,7 @@ bool writeBack(const APMPBMessageType& type, const APMPBMessageInfo* info, BackW
       if (cell->bytes == nullptr) return false;
       uint8_t* at = out.room(place.tagSize + varintSize(cell->length) + cell->length);
       if (at == nullptr) return false;
-      at = putVarint(putVarint(at, place.tagWord), cell->length);
+      at = putVarint(putTag(at, place), cell->length);
       if (cell->length > 0) std::memcpy(at, cell->bytes, cell->length);
       return true;
     }
@@ -629,7 +636,7 @@ bool writeBack(const APMPBMessageType& type, const APMPBMessageInfo* info, BackW
       const size_t length = out.written() - from;
       uint8_t* at = out.room(place.tagSize + varintSize(length));
       if (at == nullptr) return false;
-      putVarint(putVarint(at, place.tagWord), length);
+      putVarint(putTag(at, place), length);
       return true;
     }
     case Encoding::kFloat:
@@ -645,7 +652,7 @@ bool writeBack(const APMPBMessageType& type, const APMPBMessageInfo* info, BackW
       const uint64_t payload = payloadOf(place.encoding, *static_cast<const APMPBValueCell*>(value));
       uint8_t* at = out.room(place.tagSize + varintSize(payload));
       if (at == nullptr) return false;
-      putVarint(putVarint(at, place.tagWord), payload);
+      putVarint(putTag(at, place), payload);
       return true;
     }
   }
@@ -656,8 +663,9 @@ bool writeBack(const APMPBMessageType& type, const APMPBMessageInfo* info, BackW
 bool writeBack(const APMPBMessageType& type, const APMPBMessageInfo* info, BackWriter& out) {
   if (!validInstance(type, info)) return false;
   const std::vector<FieldPlace>& fields = layoutOf(type).fields;
+  void* const* slots = info->slots;
   for (auto place = fields.rbegin(); place != fields.rend(); ++place) {
-    const void* value = info->slots[place->slot];
+    const void* value = slots[place->slot];
     if (!place->repeated) {
       if (value != nullptr && !writeValueBack(*place, value, out)) return false;
       continue;
