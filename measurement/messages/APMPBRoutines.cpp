@@ -618,6 +618,18 @@ bool writeBack(const APMPBMessageType& type, const APMPBMessageInfo* info, BackW
   return out + 1;
 }
 
+// A sub-message with its tag and length.
+[[gnu::always_inline]] inline bool writeMessageBack(const FieldPlace& place, const APMPBMessageInfo* value,
+                                                    BackWriter& out) {
+  const size_t from = out.written();
+  if (!writeBack(*place.messageType, value, out)) return false;
+  const size_t length = out.written() - from;
+  uint8_t* at = out.room(place.tagSize + varintSize(length));
+  if (at == nullptr) return false;
+  putVarint(putTag(at, place), length);
+  return true;
+}
+
 // One value or item with its tag; false where measure() refuses it.
 [[gnu::always_inline]] inline bool writeValueBack(const FieldPlace& place, const void* value, BackWriter& out) {
   switch (place.encoding) {
@@ -630,15 +642,7 @@ bool writeBack(const APMPBMessageType& type, const APMPBMessageInfo* info, BackW
       if (cell->length > 0) std::memcpy(at, cell->bytes, cell->length);
       return true;
     }
-    case Encoding::kMessage: {
-      const size_t from = out.written();
-      if (!writeBack(*place.messageType, static_cast<const APMPBMessageInfo*>(value), out)) return false;
-      const size_t length = out.written() - from;
-      uint8_t* at = out.room(place.tagSize + varintSize(length));
-      if (at == nullptr) return false;
-      putVarint(putTag(at, place), length);
-      return true;
-    }
+    case Encoding::kMessage: return writeMessageBack(place, static_cast<const APMPBMessageInfo*>(value), out);
     case Encoding::kFloat:
     case Encoding::kFixed32:
     case Encoding::kFixed64: {
@@ -674,6 +678,13 @@ bool writeBack(const APMPBMessageType& type, const APMPBMessageInfo* info, BackW
     if (record == nullptr) return false;
     if (record->count == 0) continue;
     if (record->items == nullptr) return false;
+    if (place->encoding == Encoding::kMessage) {
+      // A missing item is no valid instance.
+      for (uint32_t index = record->count; index-- > 0;) {
+        if (!writeMessageBack(*place, static_cast<const APMPBMessageInfo*>(record->items[index]), out)) return false;
+      }
+      continue;
+    }
     for (uint32_t index = record->count; index-- > 0;) {
       const void* item = record->items[index];
       if (item == nullptr || !writeValueBack(*place, item, out)) return false;
