@@ -366,6 +366,59 @@ TEST(APMPBWire, TheWriterWritesWhatTheEncoderWrites) {
   EXPECT_EQ(std::optional<platform::Bytes>(nested), reference->protoBuffer());
 }
 
+// A message the encoder cannot write gives nothing from either entry point,
+// with the line that names the fault, wherever in the message the fault sits
+// (after much of it is written); mended, it encodes whole again.
+TEST(APMPBWire, AFaultAnywhereFailsTheWholeEncoding) {
+  auto event = APMPBEvent::initWithMessageInfo(nullptr);
+  platform::Array params;
+  for (int index = 0; index < 3; ++index) {
+    auto param = APMPBEventParam::initWithMessageInfo(nullptr);
+    APMPBSetString(param.get(), APMPBEventParamSlot::kName, "p" + std::to_string(index));
+    APMPBSetInt64(param.get(), APMPBEventParamSlot::kIntValue, index);
+    params.append(APMPBObjectValue(param));
+  }
+  APMPBSetArray(event.get(), APMPBEventSlot::kParams, params);
+  APMPBSetString(event.get(), APMPBEventSlot::kName, std::string(300, 'n'));
+  const std::optional<platform::Bytes> whole = event->protoBuffer();
+  ASSERT_TRUE(whole);
+  APMPBMessageInfo* info = event->messageInfo();
+  auto* items = static_cast<APMPBRepeatedField*>(info->slots[APMPBEventSlot::kParams]);
+  ASSERT_EQ(items->count, 3u);
+  auto* middle = static_cast<APMPBMessageInfo*>(items->items[1]);
+  APMPBBytesCell noBytes{};
+  struct Case {
+    const char* name;
+    void** slot;
+    void* fault;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"a repeated record never made", &info->slots[APMPBEventSlot::kParams], nullptr,
+       "<ERROR> Event Encoder: 'params' should have been allocated"},
+      {"a nested record never made", &middle->slots[APMPBEventParamSlot::kParamValue], nullptr,
+       "<ERROR> EventParam Encoder: 'param_value' should have been allocated"},
+      {"a string without bytes", &middle->slots[APMPBEventParamSlot::kName], &noBytes, nullptr},
+      {"a missing item", &items->items[1], nullptr, nullptr},
+      {"an item of another type", &items->items[1], info, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    void* kept = *c.slot;
+    *c.slot = c.fault;
+    platform::ConsoleCapture lines;
+    EXPECT_EQ(event->protoBuffer(), std::nullopt);
+    uint8_t* buffer = whole->empty() ? nullptr : const_cast<uint8_t*>(whole->data());
+    EXPECT_EQ(kAPMPBEvent.encode(info, &buffer), -1);
+    EXPECT_EQ(buffer, nullptr);
+    *c.slot = kept;
+    std::vector<std::string> expected;
+    if (c.line != nullptr) expected.assign(2, c.line);
+    EXPECT_EQ(lines.lines(), expected);
+    EXPECT_EQ(event->protoBuffer(), whole);
+  }
+}
+
 // Fields out of tag order, given twice, of another kind or outside the type
 // are left out with their line; finish() then says NO, as it does for
 // messages not ended or ended twice.
