@@ -653,7 +653,9 @@ bool writeBack(const APMPBMessageType& type, const APMPBMessageInfo* info, BackW
       return true;
     }
     default: {
-      const uint64_t payload = payloadOf(place.encoding, *static_cast<const APMPBValueCell*>(value));
+      // 64-bit varints, the common scalar, straight from the cell.
+      const auto& cell = *static_cast<const APMPBValueCell*>(value);
+      const uint64_t payload = place.encoding == Encoding::kVarint ? cell.u64 : payloadOf(place.encoding, cell);
       uint8_t* at = out.room(place.tagSize + varintSize(payload));
       if (at == nullptr) return false;
       putVarint(putTag(at, place), payload);
