@@ -406,7 +406,11 @@ uint32_t wireTypeOf(uint8_t ltype) {
   }
 }
 
-inline size_t varintSize(uint64_t value) { return size_t(std::bit_width(value | 1) + 6) / 7; }
+inline size_t varintSize(uint64_t value) {
+  // Most tags, lengths and values take one byte.
+  if (value < 0x80) return 1;
+  return size_t(std::bit_width(value) + 6) / 7;
+}
 
 inline uint8_t* putVarint(uint8_t* out, uint64_t value) {
   while (value >= 0x80) {
