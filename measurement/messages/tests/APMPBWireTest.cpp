@@ -366,6 +366,28 @@ TEST(APMPBWire, TheWriterWritesWhatTheEncoderWrites) {
   EXPECT_EQ(std::optional<platform::Bytes>(nested), reference->protoBuffer());
 }
 
+// Every string length near the encoder's copying steps, and lengths whose
+// prefix takes one, two and three bytes, give the field whole: tag, length,
+// the bytes in order (each byte different, so a misplaced move shows).
+TEST(APMPBWire, StringsOfEveryShortLengthEncodeWhole) {
+  std::vector<size_t> lengths;
+  for (size_t length = 0; length <= 40; ++length) lengths.push_back(length);
+  for (size_t length : {127, 128, 129, 16383, 16384}) lengths.push_back(length);
+  for (size_t length : lengths) {
+    SCOPED_TRACE(length);
+    std::string text(length, '\0');
+    for (size_t index = 0; index < length; ++index) text[index] = static_cast<char>('a' + index % 26 + index / 26 % 5);
+    auto param = APMPBEventParam::initWithMessageInfo(nullptr);
+    APMPBSetString(param.get(), APMPBEventParamSlot::kName, text);
+    APMPBSetInt64(param.get(), APMPBEventParamSlot::kIntValue, 300);
+    std::vector<uint8_t> expected = {0x0a};
+    appendVarint(expected, length);
+    expected.insert(expected.end(), text.begin(), text.end());
+    expected.insert(expected.end(), {0x18, 0xac, 0x02});
+    EXPECT_EQ(param->protoBuffer(), std::optional<platform::Bytes>(expected));
+  }
+}
+
 // A message the encoder cannot write gives nothing from either entry point,
 // with the line that names the fault, wherever in the message the fault sits
 // (after much of it is written); mended, it encodes whole again.
