@@ -552,23 +552,48 @@ bool measure(const APMPBMessageType& type, const APMPBMessageInfo* info, Lengths
   return true;
 }
 
+// The thread's scratch buffer of the encoder, kept between encodings while
+// it stays small. Plain data, so it stays readable until the thread ends: a
+// releaser frees the buffer at thread exit and marks it gone, after which an
+// encoding (from a later exit-time destructor) uses a buffer of its own.
+struct EncodeScratch {
+  uint8_t* buffer;
+  size_t capacity;
+  bool releaserMade;
+  bool gone;
+};
+thread_local EncodeScratch t_encodeScratch{};
+
+struct EncodeScratchReleaser {
+  ~EncodeScratchReleaser() {
+    delete[] t_encodeScratch.buffer;
+    t_encodeScratch = {nullptr, 0, true, true};
+  }
+};
+
 // Writes one encoding from the end of a buffer towards its front, last field
 // first: a sub-message's length is then what was written since it started, so
-// nothing is sized twice. The buffer is the thread's scratch, kept between
-// encodings while it stays small.
+// nothing is sized twice.
 class BackWriter {
  public:
   BackWriter() {
-    Scratch& scratch = threadScratch();
-    m_buffer = std::move(scratch.buffer);
-    m_capacity = m_buffer ? scratch.capacity : 0;
+    EncodeScratch& scratch = t_encodeScratch;
+    if (scratch.buffer != nullptr) {
+      m_buffer.reset(scratch.buffer);
+      m_capacity = scratch.capacity;
+      scratch.buffer = nullptr;
+    }
     m_at = m_buffer.get() + m_capacity;
   }
   ~BackWriter() {
-    if (m_capacity > kKeptScratch) return;
-    Scratch& scratch = threadScratch();
-    scratch.buffer = std::move(m_buffer);
+    EncodeScratch& scratch = t_encodeScratch;
+    if (m_capacity > kKeptScratch || scratch.gone || scratch.buffer != nullptr) return;
+    if (!scratch.releaserMade) {
+      static thread_local EncodeScratchReleaser releaser;
+      scratch.releaserMade = true;
+    }
     scratch.capacity = m_capacity;
+    scratch.buffer = m_buffer.release();
   }
   BackWriter(const BackWriter&) = delete;
   BackWriter& operator=(const BackWriter&) = delete;
@@ -586,14 +611,6 @@ class BackWriter {
 
  private:
   static constexpr size_t kKeptScratch = size_t(64) << 10;
-  struct Scratch {
-    std::unique_ptr<uint8_t[]> buffer;
-    size_t capacity = 0;
-  };
-  static Scratch& threadScratch() {
-    static thread_local Scratch scratch;
-    return scratch;
-  }
 
   [[gnu::noinline]] bool grow(size_t count) {
     const size_t used = written();
