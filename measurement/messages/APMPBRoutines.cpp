@@ -4,8 +4,8 @@
 // of member offsets, says where its member sits in the type's nanopb
 // structure.
 //
-// Encoding writes the wire form straight from the slots (see "encoding"
-// below). Decoding goes through nanopb: the nanopb structure is a temporary
+// Encoding writes the wire form straight from the slots, back to front in one
+// pass (see BackWriter below). Decoding goes through nanopb: the nanopb structure is a temporary
 // of one decode. Strings, bytes and repeated fields are callback members
 // whose argument is the slot's cell address or the repeated record; repeated
 // messages get a small context (record, element type, nesting depth) that
@@ -13,6 +13,7 @@
 // in place and handled by nanopb in the parent's pass.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -77,7 +78,7 @@ struct FieldPlace {
 };
 
 uint32_t wireTypeOf(uint8_t ltype);
-size_t varintSize(uint64_t value);
+inline size_t varintSize(uint64_t value);
 
 // The fields of a type in descriptor order, how many repeated message
 // contexts one structure of the type needs (nested sub-messages included),
@@ -405,16 +406,13 @@ uint32_t wireTypeOf(uint8_t ltype) {
   }
 }
 
-size_t varintSize(uint64_t value) {
-  size_t size = 1;
-  while (value >= 0x80) {
-    value >>= 7;
-    ++size;
-  }
-  return size;
+inline size_t varintSize(uint64_t value) {
+  // Most tags, lengths and values take one byte.
+  if (value < 0x80) return 1;
+  return size_t(std::bit_width(value) + 6) / 7;
 }
 
-uint8_t* putVarint(uint8_t* out, uint64_t value) {
+inline uint8_t* putVarint(uint8_t* out, uint64_t value) {
   while (value >= 0x80) {
     *out++ = static_cast<uint8_t>(value | 0x80);
     value >>= 7;
@@ -429,7 +427,7 @@ uint8_t* putFixed(uint8_t* out, uint64_t value, size_t bytes) {
 }
 
 // The varint or fixed payload of a scalar cell (see Encoding).
-uint64_t payloadOf(Encoding encoding, const APMPBValueCell& cell) {
+[[gnu::always_inline]] inline uint64_t payloadOf(Encoding encoding, const APMPBValueCell& cell) {
   const auto low = static_cast<uint32_t>(cell.u64);
   switch (encoding) {
     case Encoding::kInt32: return static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(low)));
@@ -477,7 +475,6 @@ bool validInstance(const APMPBMessageType& type, const APMPBMessageInfo* info) {
 }
 
 bool measure(const APMPBMessageType& type, const APMPBMessageInfo* info, Lengths& lengths, uint64_t& size);
-uint8_t* write(const APMPBMessageType& type, const APMPBMessageInfo* info, Lengths& lengths, uint8_t* out);
 
 // The payload of a scalar cell: its length, and writing it.
 inline size_t scalarLength(Encoding encoding, const APMPBValueCell& cell) {
@@ -522,22 +519,6 @@ inline bool measureValue(const FieldPlace& place, const void* value, Lengths& le
   }
 }
 
-inline uint8_t* writeValue(const FieldPlace& place, const void* value, Lengths& lengths, uint8_t* out) {
-  out = putVarint(out, place.tagWord);
-  switch (place.encoding) {
-    case Encoding::kBytes: {
-      const auto* cell = static_cast<const APMPBBytesCell*>(value);
-      out = putVarint(out, cell->length);
-      if (cell->length > 0) std::memcpy(out, cell->bytes, cell->length);
-      return out + cell->length;
-    }
-    case Encoding::kMessage:
-      out = putVarint(out, lengths.next());
-      return write(*place.messageType, static_cast<const APMPBMessageInfo*>(value), lengths, out);
-    default: return putScalar(out, place.encoding, *static_cast<const APMPBValueCell*>(value));
-  }
-}
-
 // The encoded length of a message, or false when it cannot be encoded: a
 // foreign or missing instance, a repeated record that was never made, a
 // string cell without bytes, a missing item.
@@ -571,18 +552,182 @@ bool measure(const APMPBMessageType& type, const APMPBMessageInfo* info, Lengths
   return true;
 }
 
-// Writes what measure() measured (and accepted).
-uint8_t* write(const APMPBMessageType& type, const APMPBMessageInfo* info, Lengths& lengths, uint8_t* out) {
-  for (const FieldPlace& place : layoutOf(type).fields) {
-    const void* value = info->slots[place.slot];
-    if (!place.repeated) {
-      if (value != nullptr) out = writeValue(place, value, lengths, out);
+// The thread's scratch buffer of the encoder, kept between encodings while
+// it stays small. Plain data, so it stays readable until the thread ends: a
+// releaser frees the buffer at thread exit and marks it gone, after which an
+// encoding (from a later exit-time destructor) uses a buffer of its own.
+struct EncodeScratch {
+  uint8_t* buffer;
+  size_t capacity;
+  bool releaserMade;
+  bool gone;
+};
+thread_local EncodeScratch t_encodeScratch{};
+
+struct EncodeScratchReleaser {
+  ~EncodeScratchReleaser() {
+    delete[] t_encodeScratch.buffer;
+    t_encodeScratch = {nullptr, 0, true, true};
+  }
+};
+
+// Writes one encoding from the end of a buffer towards its front, last field
+// first: a sub-message's length is then what was written since it started, so
+// nothing is sized twice.
+class BackWriter {
+ public:
+  BackWriter() {
+    EncodeScratch& scratch = t_encodeScratch;
+    if (scratch.buffer != nullptr) {
+      m_buffer.reset(scratch.buffer);
+      m_capacity = scratch.capacity;
+      scratch.buffer = nullptr;
+    }
+    m_at = m_buffer.get() + m_capacity;
+  }
+  ~BackWriter() {
+    EncodeScratch& scratch = t_encodeScratch;
+    if (m_capacity > kKeptScratch || scratch.gone || scratch.buffer != nullptr) return;
+    if (!scratch.releaserMade) {
+      static thread_local EncodeScratchReleaser releaser;
+      scratch.releaserMade = true;
+    }
+    scratch.capacity = m_capacity;
+    scratch.buffer = m_buffer.release();
+  }
+  BackWriter(const BackWriter&) = delete;
+  BackWriter& operator=(const BackWriter&) = delete;
+
+  size_t written() const { return size_t(m_buffer.get() + m_capacity - m_at); }
+  const uint8_t* data() const { return m_at; }
+
+  // Room for count bytes in front of what was written, to be filled from its
+  // start; NULL past INT32_MAX bytes in all or when memory runs out.
+  uint8_t* room(size_t count) {
+    if (count > size_t(m_at - m_buffer.get()) && !grow(count)) return nullptr;
+    m_at -= count;
+    return m_at;
+  }
+
+ private:
+  static constexpr size_t kKeptScratch = size_t(64) << 10;
+
+  [[gnu::noinline]] bool grow(size_t count) {
+    const size_t used = written();
+    if (count > size_t(INT32_MAX) - used) return false;
+    const size_t capacity = std::max({m_capacity * 2, used + count, size_t(4096)});
+    std::unique_ptr<uint8_t[]> grown(new (std::nothrow) uint8_t[capacity]);
+    if (!grown) return false;
+    if (used > 0) std::memcpy(grown.get() + capacity - used, m_at, used);
+    m_buffer = std::move(grown);
+    m_capacity = capacity;
+    m_at = m_buffer.get() + capacity - used;
+    return true;
+  }
+
+  std::unique_ptr<uint8_t[]> m_buffer;
+  size_t m_capacity = 0;
+  uint8_t* m_at = nullptr;
+};
+
+bool writeBack(const APMPBMessageType& type, const APMPBMessageInfo* info, BackWriter& out);
+
+// Copies a string's bytes; names and short values (most strings) without a
+// call, as two overlapping fixed-size moves.
+[[gnu::always_inline]] inline void copyBytes(uint8_t* out, const uint8_t* bytes, size_t length) {
+  if (length >= 8 && length <= 16) {
+    std::memcpy(out, bytes, 8);
+    std::memcpy(out + length - 8, bytes + length - 8, 8);
+  } else if (length >= 4 && length < 8) {
+    std::memcpy(out, bytes, 4);
+    std::memcpy(out + length - 4, bytes + length - 4, 4);
+  } else if (length > 0) {
+    std::memcpy(out, bytes, length);
+  }
+}
+
+// A field's tag: almost always one byte.
+[[gnu::always_inline]] inline uint8_t* putTag(uint8_t* out, const FieldPlace& place) {
+  if (place.tagSize != 1) return putVarint(out, place.tagWord);
+  *out = static_cast<uint8_t>(place.tagWord);
+  return out + 1;
+}
+
+// A sub-message with its tag and length.
+[[gnu::always_inline]] inline bool writeMessageBack(const FieldPlace& place, const APMPBMessageInfo* value,
+                                                    BackWriter& out) {
+  const size_t from = out.written();
+  if (!writeBack(*place.messageType, value, out)) return false;
+  const size_t length = out.written() - from;
+  uint8_t* at = out.room(place.tagSize + varintSize(length));
+  if (at == nullptr) return false;
+  putVarint(putTag(at, place), length);
+  return true;
+}
+
+// One value or item with its tag; false where measure() refuses it.
+[[gnu::always_inline]] inline bool writeValueBack(const FieldPlace& place, const void* value, BackWriter& out) {
+  switch (place.encoding) {
+    case Encoding::kBytes: {
+      const auto* cell = static_cast<const APMPBBytesCell*>(value);
+      if (cell->bytes == nullptr) return false;
+      uint8_t* at = out.room(place.tagSize + varintSize(cell->length) + cell->length);
+      if (at == nullptr) return false;
+      at = putVarint(putTag(at, place), cell->length);
+      copyBytes(at, cell->bytes, cell->length);
+      return true;
+    }
+    case Encoding::kMessage: return writeMessageBack(place, static_cast<const APMPBMessageInfo*>(value), out);
+    case Encoding::kFloat:
+    case Encoding::kFixed32:
+    case Encoding::kFixed64: {
+      const auto& cell = *static_cast<const APMPBValueCell*>(value);
+      uint8_t* at = out.room(place.tagSize + scalarLength(place.encoding, cell));
+      if (at == nullptr) return false;
+      putScalar(putVarint(at, place.tagWord), place.encoding, cell);
+      return true;
+    }
+    default: {
+      // 64-bit varints, the common scalar, straight from the cell.
+      const auto& cell = *static_cast<const APMPBValueCell*>(value);
+      const uint64_t payload = place.encoding == Encoding::kVarint ? cell.u64 : payloadOf(place.encoding, cell);
+      uint8_t* at = out.room(place.tagSize + varintSize(payload));
+      if (at == nullptr) return false;
+      putVarint(putTag(at, place), payload);
+      return true;
+    }
+  }
+}
+
+// The fields in reverse encoding order, each repeated field's items last
+// first; false (nothing said) wherever measure() fails.
+bool writeBack(const APMPBMessageType& type, const APMPBMessageInfo* info, BackWriter& out) {
+  if (!validInstance(type, info)) return false;
+  const std::vector<FieldPlace>& fields = layoutOf(type).fields;
+  void* const* slots = info->slots;
+  for (auto place = fields.rbegin(); place != fields.rend(); ++place) {
+    const void* value = slots[place->slot];
+    if (!place->repeated) {
+      if (value != nullptr && !writeValueBack(*place, value, out)) return false;
       continue;
     }
     const auto* record = static_cast<const APMPBRepeatedField*>(value);
-    for (uint32_t index = 0; index < record->count; ++index) out = writeValue(place, record->items[index], lengths, out);
+    if (record == nullptr) return false;
+    if (record->count == 0) continue;
+    if (record->items == nullptr) return false;
+    if (place->encoding == Encoding::kMessage) {
+      // A missing item is no valid instance.
+      for (uint32_t index = record->count; index-- > 0;) {
+        if (!writeMessageBack(*place, static_cast<const APMPBMessageInfo*>(record->items[index]), out)) return false;
+      }
+      continue;
+    }
+    for (uint32_t index = record->count; index-- > 0;) {
+      const void* item = record->items[index];
+      if (item == nullptr || !writeValueBack(*place, item, out)) return false;
+    }
   }
-  return out;
+  return true;
 }
 
 bool copyCell(APMPBFieldFlags flags, const APMPBSlot& slotInfo, void** destination, const void* source) {
@@ -804,27 +949,34 @@ std::optional<size_t> measuredSize(const APMPBMessageType& type, const APMPBMess
   return size_t(size);
 }
 
+// The encoding written back to front; when it fails the measuring pass runs
+// for the reason's line (the writer itself says nothing).
+bool encodeBack(const APMPBMessageType& type, const APMPBMessageInfo* info, BackWriter& out) {
+  if (writeBack(type, info, out)) return true;
+  Lengths lengths;
+  measuredSize(type, info, lengths);
+  return false;
+}
+
 }  // namespace
 
 int32_t APMPBMessageType::encode(const APMPBMessageInfo* info, uint8_t** buffer) const {
   if (buffer == nullptr) return -1;
   *buffer = nullptr;
-  Lengths lengths;
-  const std::optional<size_t> size = measuredSize(*this, info, lengths);
-  if (!size) return -1;
-  auto* bytes = static_cast<uint8_t*>(std::malloc(*size == 0 ? 1 : *size));
+  BackWriter out;
+  if (!encodeBack(*this, info, out)) return -1;
+  const size_t size = out.written();
+  auto* bytes = static_cast<uint8_t*>(std::malloc(size == 0 ? 1 : size));
   if (bytes == nullptr) return -1;
-  write(*this, info, lengths, bytes);
+  if (size > 0) std::memcpy(bytes, out.data(), size);
   *buffer = bytes;
-  return static_cast<int32_t>(*size);
+  return static_cast<int32_t>(size);
 }
 
 bool APMPBMessageType::encodeInto(const APMPBMessageInfo* info, std::vector<uint8_t>& bytes) const {
-  Lengths lengths;
-  const std::optional<size_t> size = measuredSize(*this, info, lengths);
-  if (!size) return false;
-  bytes.resize(*size);
-  write(*this, info, lengths, bytes.data());
+  BackWriter out;
+  if (!encodeBack(*this, info, out)) return false;
+  bytes.assign(out.data(), out.data() + out.written());
   return true;
 }
 

@@ -366,6 +366,81 @@ TEST(APMPBWire, TheWriterWritesWhatTheEncoderWrites) {
   EXPECT_EQ(std::optional<platform::Bytes>(nested), reference->protoBuffer());
 }
 
+// Every string length near the encoder's copying steps, and lengths whose
+// prefix takes one, two and three bytes, give the field whole: tag, length,
+// the bytes in order (each byte different, so a misplaced move shows).
+TEST(APMPBWire, StringsOfEveryShortLengthEncodeWhole) {
+  std::vector<size_t> lengths;
+  for (size_t length = 0; length <= 40; ++length) lengths.push_back(length);
+  for (size_t length : {127, 128, 129, 16383, 16384}) lengths.push_back(length);
+  for (size_t length : lengths) {
+    SCOPED_TRACE(length);
+    std::string text(length, '\0');
+    for (size_t index = 0; index < length; ++index) text[index] = static_cast<char>('a' + index % 26 + index / 26 % 5);
+    auto param = APMPBEventParam::initWithMessageInfo(nullptr);
+    APMPBSetString(param.get(), APMPBEventParamSlot::kName, text);
+    APMPBSetInt64(param.get(), APMPBEventParamSlot::kIntValue, 300);
+    std::vector<uint8_t> expected = {0x0a};
+    appendVarint(expected, length);
+    expected.insert(expected.end(), text.begin(), text.end());
+    expected.insert(expected.end(), {0x18, 0xac, 0x02});
+    EXPECT_EQ(param->protoBuffer(), std::optional<platform::Bytes>(expected));
+  }
+}
+
+// A message the encoder cannot write gives nothing from either entry point,
+// with the line that names the fault, wherever in the message the fault sits
+// (after much of it is written); mended, it encodes whole again.
+TEST(APMPBWire, AFaultAnywhereFailsTheWholeEncoding) {
+  auto event = APMPBEvent::initWithMessageInfo(nullptr);
+  platform::Array params;
+  for (int index = 0; index < 3; ++index) {
+    auto param = APMPBEventParam::initWithMessageInfo(nullptr);
+    APMPBSetString(param.get(), APMPBEventParamSlot::kName, "p" + std::to_string(index));
+    APMPBSetInt64(param.get(), APMPBEventParamSlot::kIntValue, index);
+    params.append(APMPBObjectValue(param));
+  }
+  APMPBSetArray(event.get(), APMPBEventSlot::kParams, params);
+  APMPBSetString(event.get(), APMPBEventSlot::kName, std::string(300, 'n'));
+  const std::optional<platform::Bytes> whole = event->protoBuffer();
+  ASSERT_TRUE(whole);
+  APMPBMessageInfo* info = event->messageInfo();
+  auto* items = static_cast<APMPBRepeatedField*>(info->slots[APMPBEventSlot::kParams]);
+  ASSERT_EQ(items->count, 3u);
+  auto* middle = static_cast<APMPBMessageInfo*>(items->items[1]);
+  APMPBBytesCell noBytes{};
+  struct Case {
+    const char* name;
+    void** slot;
+    void* fault;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"a repeated record never made", &info->slots[APMPBEventSlot::kParams], nullptr,
+       "<ERROR> Event Encoder: 'params' should have been allocated"},
+      {"a nested record never made", &middle->slots[APMPBEventParamSlot::kParamValue], nullptr,
+       "<ERROR> EventParam Encoder: 'param_value' should have been allocated"},
+      {"a string without bytes", &middle->slots[APMPBEventParamSlot::kName], &noBytes, nullptr},
+      {"a missing item", &items->items[1], nullptr, nullptr},
+      {"an item of another type", &items->items[1], info, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    void* kept = *c.slot;
+    *c.slot = c.fault;
+    platform::ConsoleCapture lines;
+    EXPECT_EQ(event->protoBuffer(), std::nullopt);
+    uint8_t* buffer = whole->empty() ? nullptr : const_cast<uint8_t*>(whole->data());
+    EXPECT_EQ(kAPMPBEvent.encode(info, &buffer), -1);
+    EXPECT_EQ(buffer, nullptr);
+    *c.slot = kept;
+    std::vector<std::string> expected;
+    if (c.line != nullptr) expected.assign(2, c.line);
+    EXPECT_EQ(lines.lines(), expected);
+    EXPECT_EQ(event->protoBuffer(), whole);
+  }
+}
+
 // Fields out of tag order, given twice, of another kind or outside the type
 // are left out with their line; finish() then says NO, as it does for
 // messages not ended or ended twice.
