@@ -45,6 +45,7 @@
 #include "measurement/engine/APMMeasurement.h"
 #include "measurement/engine/ROZAdavurudo.h"
 #include "measurement/features/APMConsentSettingsUtil.h"
+#include "measurement/features/APMScreenViewReporter.h"
 #include "measurement/features/experiments/APMEManager.h"
 #include "platform/time/Clock.h"
 #include "sdk/core/RIRApp.h"
@@ -203,6 +204,7 @@ class MeasurementEngineWorld {
     APMMeasurement::resetSharedInstanceForTesting();
     APMEManager::resetSharedInstanceForTesting();
     APMConsentSettingsUtil::resetForTesting();
+    APMScreenViewReporter::resetSharedInstanceForTesting();
     APMIdentity::setSharedInstanceForTesting(nullptr);
     APMPersistedConfig::setSharedInstanceForTesting(nullptr);
     APMIdentity::resetAppIDFromVODGuardForTesting();
