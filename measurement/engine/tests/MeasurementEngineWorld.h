@@ -105,6 +105,27 @@ class MeasurementEngineWorld {
     settle();
   }
 
+  // Starts as a returning user: the database already holds the first open
+  // of an earlier run, so this start reports none and the raw events are the
+  // test's own.
+  void startReturning(platform::Dictionary options = defaultOptions()) {
+    seedEarlierFirstOpen();
+    start(std::move(options));
+  }
+
+  // Writes "_fot" of a first open a day before the epoch into the database
+  // the engine will open.
+  static void seedEarlierFirstOpen() {
+    platform::Error error;
+    std::shared_ptr<APMDatabase> database = APMDatabase::initWithDatabaseName(
+        APMDatabase::kDatabaseName, APMPersistedConfig::sharedInstance(), &error);
+    ASSERT_TRUE(database);
+    const double earlier = kEpoch - 86400;
+    std::shared_ptr<APMUserAttribute> firstOpen = APMUserAttribute::initWithOrigin(
+        "auto", "_fot", APMValue::initWithInt64(static_cast<int64_t>(earlier) * 1000 + 3600000), earlier);
+    ASSERT_TRUE(database->updateUserAttribute(firstOpen.get(), &error));
+  }
+
   // Starts the whole SDK as the application delegate does.
   void configureApp() {
     env.writeOptions(fullOptions());
