@@ -85,7 +85,7 @@ void APMAnalytics::setUserPropertyString(const std::optional<std::string>& value
     logInvalidPublicName(name, failure);
     return;
   }
-  if (!APMDataTypeValidator::isValidPublicUserAttributeValue(Value(*value), &failure)) {
+  if (!APMDataTypeValidator::isValidPublicUserAttributeValue(APMValue::objectWithString(*value), &failure)) {
     if (failure == 2) APMLogErrorEvent(7, Value(name), kUserPropertyErrorLength, Value(*value));
     return;
   }

@@ -64,6 +64,7 @@ std::vector<Subcommand> allSubcommands() {
       purchaseAdsSubcommands(),
       analyticsBundleSubcommands(),
       campaignSubcommands(),
+      sessionSubcommands(),
   };
   std::vector<Subcommand> all;
   for (auto& area : areas) all.insert(all.end(), area.begin(), area.end());
