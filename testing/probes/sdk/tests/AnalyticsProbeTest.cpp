@@ -130,4 +130,25 @@ TEST_F(AnalyticsProbeTest, LogSinkLinesAndThePreviousHour) {
   EXPECT_NE(r.err.find("[I-ACS023001] debug"), std::string::npos) << r.err;
 }
 
+TEST_F(AnalyticsProbeTest, SessionsScreensAndUserStateThroughTheProbe) {
+  ProbeRun r = run(
+      "analytics-start 1709251200 analytics-session-id analytics-activate analytics-screen Home HomeView "
+      "analytics-advance 2 analytics-screen Detail - analytics-session-id analytics-prop plan pro "
+      "analytics-user-id u1 analytics-user-id - analytics-session-timeout 60 analytics-resign analytics-props "
+      "analytics-reset");
+  EXPECT_EQ(r.status, 0) << r.err;
+  const auto has = [&r](const std::string& line) { return r.out.find(line + "\n") != std::string::npos; };
+  EXPECT_TRUE(has("=> error 13 Session expired")) << r.out;
+  EXPECT_TRUE(has("=> activated"));
+  EXPECT_TRUE(has("=> logged screen_view"));
+  EXPECT_TRUE(has("=> session_id 1709251200")) << r.out;
+  EXPECT_TRUE(has("=> user property set plan"));
+  EXPECT_TRUE(has("=> session timeout set"));
+  EXPECT_TRUE(has("=> resigned"));
+  EXPECT_TRUE(has(R"(=> prop plan="pro" set=1709251202000)")) << r.out;
+  EXPECT_TRUE(has("=> prop _sno=1 set=1709251200000")) << r.out;
+  EXPECT_EQ(r.out.find("=> prop _id="), std::string::npos) << r.out;
+  EXPECT_TRUE(has("=> reset done"));
+}
+
 }  // namespace
