@@ -1,6 +1,7 @@
 #include "Tavix_YouTube/ui/MainWindow.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QPropertyAnimation>
 #include <QScreen>
@@ -11,6 +12,8 @@
 #include "Tavix_YouTube/ui/VideoDownloadView.h"
 #include "Tavix_YouTube/ui/viewmodels/LocalizationHelper.h"
 #include "Tavix_YouTube/ui/viewmodels/VideoDownloadScreenModel.h"
+#include "platform/notifications/ApplicationNotifications.h"
+#include "platform/notifications/NotificationCenter.h"
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   // The window frame shows the screen's title and the mascot.
@@ -96,4 +99,11 @@ void QtWindowHost::animateFirstWindow(const WindowFrame& frame, double durationS
   animation->setEasingCurve(QEasingCurve::InOutQuad);
   animation->setEndValue(target);
   animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && !isActiveWindow()) {
+    platform::NotificationCenter::defaultCenter().post(platform::kWindowDidResignKeyNotification);
+  }
 }

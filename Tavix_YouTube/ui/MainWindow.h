@@ -4,7 +4,9 @@
 // to show a whole row), the main screen as its central widget, default font of size
 // 18, dark. QtWindowHost gives the window-size manager the first window
 // and its screen's visible frame in bottom-left-origin coordinates and
-// animates the resize (0.3 s, ease in-out).
+// animates the resize (0.3 s, ease in-out). When the window stops being the
+// active (key) window it posts platform::kWindowDidResignKeyNotification on
+// the default notification centre, object = none.
 //
 // GUI thread only.
 #pragma once
@@ -26,6 +28,9 @@ class MainWindow : public QMainWindow {
   // on the given pasteboard reader, download manager, window-size manager).
   void installMainScreen();
   VideoDownloadView* mainScreen() const { return m_screen; }
+
+ protected:
+  void changeEvent(QEvent* event) override;
 
  private:
   VideoDownloadView* m_screen = nullptr;

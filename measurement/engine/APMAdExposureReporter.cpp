@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "measurement/base/APMEngineServices.h"
-#include "platform/app/Application.h"
+#include "measurement/features/APMScreenViewReporter.h"
 #include "platform/time/Clock.h"
 
 using platform::Dictionary;
@@ -29,8 +29,9 @@ Dictionary withParameters(const Dictionary& screenParameters, std::initializer_l
 }  // namespace
 
 std::shared_ptr<APMAdExposureReporter> APMAdExposureReporter::sharedInstance() {
-  static const auto* const shared = new std::shared_ptr<APMAdExposureReporter>(initWithScreenFacts(
-      {[] { return platform::Application::shared()->isActive(); }, [] { return Dictionary(); }}));
+  static const auto* const shared = new std::shared_ptr<APMAdExposureReporter>(
+      initWithScreenFacts({[] { return APMScreenViewReporter::sharedInstance()->isAppActive(); },
+                           [] { return APMScreenViewReporter::sharedInstance()->screenParameters(); }}));
   return *shared;
 }
 

@@ -16,8 +16,8 @@
 // Times are seconds since boot (platform::Clock::current()->sinceBoot(), so a
 // virtual clock drives them), taken on the caller's thread before the queue is
 // entered. Where the application's activity and current screen come from is
-// the reporter's ScreenFacts; the shared instance asks the platform's
-// application and has no screen parameters of its own.
+// the reporter's ScreenFacts; the shared instance asks the shared screen-view
+// reporter, which also drives its screen and activity hooks.
 //
 // Concurrency: the unit tables and the span start live on the serial queue
 // "APMAdExposureReporter". Begin enters it asynchronously (holding the

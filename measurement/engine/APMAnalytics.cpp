@@ -1,4 +1,5 @@
 #include "measurement/engine/APMAnalytics.h"
+#include "measurement/features/APMScreenViewReporter.h"
 
 #include <atomic>
 #include <map>
@@ -83,10 +84,15 @@ std::shared_ptr<platform::OperationQueue> operationQueue() {
 
 std::shared_ptr<APMMonitor> monitor() { return APMEngineServices::monitor(); }
 
-// The screen-view reporter is not built yet: no screen is current, and a
-// "screen_view" of the public path has nobody to report it.
-std::optional<Dictionary> currentScreenParameters() { return std::nullopt; }
-void trackScreenView(const Dictionary&, double) {}
+// The shared screen-view reporter knows the current screen and reports the
+// screens of the public "screen_view".
+std::optional<Dictionary> currentScreenParameters() {
+  Dictionary parameters = APMScreenViewReporter::sharedInstance()->screenParameters();
+  return parameters.empty() ? std::nullopt : std::optional<Dictionary>(std::move(parameters));
+}
+void trackScreenView(const Dictionary& parameters, double timestamp) {
+  APMScreenViewReporter::sharedInstance()->trackScreenWithParameters(parameters, timestamp);
+}
 
 // The transactions that passed the engine's filter go to the purchase reporter.
 void reportFilteredTransactions(const std::vector<platform::PaymentTransaction>& transactions) {

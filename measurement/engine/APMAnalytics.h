@@ -193,8 +193,28 @@ class APMAnalytics : public platform::PaymentTransactionObserver {
 
   // --- user properties, user ID, session and reset (APMAnalyticsUserState.cpp) --------------
   using SessionIDCompletion = std::function<void(int64_t sessionID, std::optional<platform::Error> error)>;
+  using UserPropertiesCallback = std::function<void(platform::Dictionary properties)>;
+  using MaxUserPropertiesCallback = std::function<void(int64_t maximum)>;
   static void setUserPropertyString(const std::optional<std::string>& value, const std::string& name);
   static void setUserID(const std::optional<std::string>& userID);
+  // Removes a user property with a valid public name.
+  static void removeUserAttributeForName(const std::string& name);
+  // A floating-point number becomes a double value, any other number a
+  // 64-bit one (origin "auto"); other values are ignored.
+  static void setUserAttributeNumber(const platform::Value& number, const std::string& name);
+  // Internal names allowed; the origin must be 1 to 32 characters; none removes.
+  static void setInternalUserProperty(const std::optional<platform::Value>& value, const std::string& name,
+                                      const std::string& origin);
+  static void removeInternalUserAttributeForName(const std::string& name);
+  // The callback runs on the queue (on the main queue with an empty answer
+  // when the queue is missing).
+  static void userPropertiesIncludingInternal(bool includingInternal,
+                                              const std::optional<platform::DispatchQueue>& queue,
+                                              UserPropertiesCallback callback);
+  // Refused on the caller's thread (callback never called) for an empty
+  // origin, a missing queue or callback.
+  static void maxUserPropertiesForOrigin(const std::string& origin, const std::optional<platform::DispatchQueue>& queue,
+                                         MaxUserPropertiesCallback callback);
   static void setSessionTimeoutInterval(double seconds);
   // The completion runs on the global queue of default priority.
   static void sessionIDWithCompletion(SessionIDCompletion completion);

@@ -30,9 +30,11 @@ std::optional<Dictionary> storedDictionary(const char* key) {
   return APMAnalytics::frontSuite()->dictionaryForKey(key);
 }
 
-// The user property "allow_personalized_ads" does not exist yet: the consent
-// alone carries the ad-personalization choice.
-void followAdPersonalization(bool) {}
+// The ad-personalization consent is mirrored in the user property
+// "allow_personalized_ads" (and so in "_npa").
+void followAdPersonalization(bool allowed) {
+  APMAnalytics::setUserPropertyString(std::string(allowed ? "YES" : "NO"), "allow_personalized_ads");
+}
 
 }  // namespace
 

@@ -12,12 +12,14 @@
 #include "measurement/base/APMRemoteConfig.h"
 #include "measurement/base/APMScheduler.h"
 #include "measurement/base/APMUserDefaults.h"
-#include "measurement/base/APMAlarm.h"
+#include "measurement/engine/APMAdExposureReporter.h"
 #include "measurement/engine/APMAnalytics.h"
 #include "measurement/engine/APMBackwardCompatibilityUtil.h"
 #include "measurement/engine/APMMeasurementUtil.h"
 #include "measurement/features/APMConsentSettingsUtil.h"
 #include "measurement/features/experiments/APMEManager.h"
+#include "measurement/features/APMScreenViewReporter.h"
+#include "measurement/features/APMSessionReporter.h"
 #include "platform/notifications/ApplicationNotifications.h"
 #include "platform/runtime/ClassRegistry.h"
 #include "platform/storage/FileSystem.h"
@@ -145,6 +147,38 @@ void APMMeasurement::installEngineServices() {
         APMAnalytics::logInternalEventWithOrigin(origin, name, parameters);
       });
   installConditionalUserPropertyEngine();
+  installScreenViewReporterHooks();
+}
+
+void APMMeasurement::installScreenViewReporterHooks() {
+  auto initializedEngine = []() -> std::shared_ptr<APMMeasurement> {
+    if (!hasSharedInstance()) return nullptr;
+    std::shared_ptr<APMMeasurement> engine = sharedInstance();
+    return engine && engine->didInitializeComponents() ? engine : nullptr;
+  };
+  APMScreenViewReporter::Hooks hooks;
+  hooks.sessionReporter = [initializedEngine]() -> std::shared_ptr<APMSessionReporter> {
+    std::shared_ptr<APMMeasurement> engine = initializedEngine();
+    return engine ? engine->sessionReporter() : nullptr;
+  };
+  hooks.efficientEngagementReportingEnabled = [initializedEngine] {
+    std::shared_ptr<APMMeasurement> engine = initializedEngine();
+    std::shared_ptr<APMRemoteConfig> settings = engine ? engine->remoteConfigInstance() : nullptr;
+    return settings && settings->efficientEngagementReportingEnabled();
+  };
+  hooks.adExposureScreenDidChange = [](const std::optional<platform::Dictionary>& from,
+                                       const std::optional<platform::Dictionary>& to) {
+    APMAdExposureReporter::sharedInstance()->handleScreenDidChangeFromScreen(from, to);
+  };
+  hooks.adExposureDidBecomeActive = [] { APMAdExposureReporter::sharedInstance()->handleAppDidBecomeActive(); };
+  hooks.adExposureWillResignActive = [] {
+    APMAdExposureReporter::sharedInstance()->handleAppWillResignActiveWithScreen(std::nullopt);
+  };
+  hooks.logInternalEvent = [](const std::string& origin, const std::string& name, double timestamp,
+                              const platform::Dictionary& parameters) {
+    APMAnalytics::logInternalEventWithOrigin(origin, name, timestamp, parameters);
+  };
+  APMScreenViewReporter::installHooks(std::move(hooks));
 }
 
 void APMMeasurement::resetSharedInstanceForTesting() {

@@ -78,6 +78,7 @@ class APMPSMContext;
 class APMRemoteConfig;
 class APMScheduler;
 class APMSearchAdReporter;
+class APMSessionReporter;
 class ODCConversionService;
 class APMTCFClient;
 
@@ -121,6 +122,9 @@ class APMMeasurement : public ZULNetworkReachabilityDelegate,
   // Makes the shared engine the conditional-property controller's engine
   // (APMMeasurementConditionalUserProperties.cpp).
   static void installConditionalUserPropertyEngine();
+  // Gives the shared screen-view reporter the engine's session reporter, the
+  // ad exposure reporter and the front's event logging.
+  static void installScreenViewReporterHooks();
   // Forgets the shared engine, the creation mark, the shared experiment
   // manager and the sZTM preview headers (tests); the old engine keeps running
   // on its queue until its last owner lets go.
@@ -253,7 +257,15 @@ class APMMeasurement : public ZULNetworkReachabilityDelegate,
   void removeSessionUserPropertiesOnWorkerQueue();
   void reportAppUpdateOnWorkerQueue();
   void reportOSUpdateOnWorkerQueue();
-  void reportStoredCampaignEventOnWorkerQueue(const std::optional<platform::Dictionary>& campaign);
+  // The click time in milliseconds, none when unknown.
+  void reportStoredCampaignEventOnWorkerQueue(const std::optional<int64_t>& clickTimestampMillis);
+  // 1 (no personalized ads), 0, or none when nothing says.
+  std::optional<int64_t> shouldDisableAdPersonalization();
+  void updateAdPersonalizationConsentFromNPAValue(const std::optional<int64_t>& value);
+  // The next whole hour after the time (an exact hour moves one hour on).
+  static int64_t timestampMillisRoundedUpToNextHour(int64_t milliseconds);
+  // YES when no app version was stored yet or the stored one is the running one.
+  bool isVersionSameAsOriginalVersion();
   // The screen-view and session reporters' part of the road and of start-up
   // (the screen-view reporter is made when launching has finished).
   static void startScreenViewReporter();
@@ -262,15 +274,36 @@ class APMMeasurement : public ZULNetworkReachabilityDelegate,
   void extendSessionOnWorkerQueue();
   void startSessionReporterOnWorkerQueue();
   void setSessionReportingEnabled(bool enabled);
+  // The session reporter made by the start-up sequence (or the last reset).
+  std::shared_ptr<APMSessionReporter> sessionReporter() const;
+  void setSessionTimeoutInterval(double seconds);
   // The conditional user properties an event triggers (none on failure).
   std::optional<std::vector<std::shared_ptr<APMEvent>>> processConditionalUserPropertiesOnWorkerQueue(
       const APMEvent& event);
 
   // --- user properties, reset and wipe-out, purchases (APMMeasurementUserState.cpp) ------------
+  using SessionIDCompletion = std::function<void(int64_t sessionID, std::optional<platform::Error> error)>;
+  using UserPropertiesCallback = std::function<void(platform::Dictionary properties)>;
   bool wipeoutAnalyticsDataAndResetComponents();
+  // Called off the worker queue and the main thread: waits for the worker queue.
+  bool resetAnalyticsDataWithAppInstanceID(const std::optional<std::string>& appInstanceID);
+  void setUserAttribute(const std::shared_ptr<APMUserAttribute>& attribute);
+  void removeUserAttribute(const std::shared_ptr<APMUserAttribute>& attribute);
+  bool setUserAttributeOnWorkerQueue(const std::shared_ptr<APMUserAttribute>& attribute);
+  void removeUserAttributeOnWorkerQueue(const std::shared_ptr<APMUserAttribute>& attribute);
   // Stores a user property under the per-origin limits; NO on failure.
   bool setUserPropertyInDatabaseOnWorkerQueue(const std::shared_ptr<APMUserAttribute>& attribute);
+  void userAttributeWithName(const std::string& name,
+                             std::function<void(std::shared_ptr<APMUserAttribute>)> callback);
+  void userPropertiesIncludingInternal(bool includingInternal, UserPropertiesCallback callback);
+  void maxUserPropertiesForOrigin(const std::string& origin, std::function<void(int64_t)> callback);
+  // The completion runs on the worker queue.
+  void sessionIDWithCompletion(SessionIDCompletion completion);
+  // Seconds of the first open, 0 when unknown (worker queue).
+  double firstOpenTimestamp();
   void setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
+  bool hasUserPropertyUserIDOnWorkerQueue();
+  static bool shouldAllowAdNetworkRegistration();
   // Only the purchased ones of the transactions that were not reported yet.
   void filterPurchaseTransactions(const std::vector<platform::PaymentTransaction>& transactions,
                                   std::function<void(std::vector<platform::PaymentTransaction>)> callback);
@@ -498,7 +531,7 @@ class APMMeasurement : public ZULNetworkReachabilityDelegate,
   std::optional<std::string> m_previousVODAppID;
   double m_initTimestamp = 0;
   double m_suspendedUploadTimestamp = 0;
-  bool m_foundAdPersonalizationPlistFlag = false;
+  std::atomic<bool> m_foundAdPersonalizationPlistFlag{false};  // also set from the analytics queue
   bool m_shouldUpdateNPAUserProperty = false;
   bool m_shouldRequestDeferredDeepLinkAfterConfigFetch = false;
   std::shared_ptr<APMTCFClient> m_tcfClient;
@@ -513,6 +546,9 @@ class APMMeasurement : public ZULNetworkReachabilityDelegate,
 
   mutable std::mutex m_delegateMutex;
   std::weak_ptr<APMMeasurementDelegate> m_measurementDelegate;
+
+  mutable std::mutex m_sessionReporterMutex;  // guards the one below (the screen reporter asks from the main thread)
+  std::shared_ptr<APMSessionReporter> m_sessionReporter;
 
   // Search ads and on-device conversion; worker queue only.
   std::shared_ptr<APMSearchAdReporter> m_searchAdReporter;

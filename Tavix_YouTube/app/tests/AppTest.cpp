@@ -270,23 +270,30 @@ TEST_F(EndToEndTest, PasteAtActivationDownloadAndComplete) {
 }
 
 // The launch starts the SDK, which starts analytics and the measurement
-// engine; the window's usage events become raw events of its database.
+// engine; the engine reports the first open and the window's usage events
+// become raw events of its database.
 TEST_F(EndToEndTest, LaunchStoresTheUsageEventsAsRawEvents) {
-  std::vector<std::pair<std::string, std::string>> stored;  // name, origin
+  using Row = std::pair<std::string, std::string>;  // name, origin
+  std::vector<Row> stored;
   {
     AppShell shell(shellArgc(), shellArgv());
     shell.start();
     ASSERT_TRUE(waitFor([&] {
       stored = storedRawEvents();
-      return !stored.empty();
-    })) << "no raw event stored";
+      return std::find(stored.begin(), stored.end(), Row{"app_launch", "app"}) != stored.end();
+    })) << "no app_launch stored";
     shell.window().close();
   }
-  EXPECT_EQ(stored.at(0), (std::pair<std::string, std::string>{"app_launch", "app"}));
+  // The first open, the session the active application starts, its engagement.
+  ASSERT_GE(stored.size(), 4u);
+  EXPECT_EQ(stored.at(0), (Row{"_f", "auto"}));
+  EXPECT_EQ(stored.at(1), (Row{"_s", "auto"}));
+  EXPECT_EQ(stored.at(2), (Row{"_e", "auto"}));
 }
 
 // With no configuration stored, the first launch fetches one and uploads its
-// first bundle, with "app_launch", 15 s after its first event.
+// first bundles, with its first open and "app_launch", 15 s after its first
+// event.
 TEST_F(EndToEndTest, TheFirstLaunchUploadsItsFirstBundle15SecondsAfterItsFirstEvent) {
   testkit::LoopbackServer services;
   testkit::FakeMeasurementConfigService configs(services);
@@ -298,6 +305,8 @@ TEST_F(EndToEndTest, TheFirstLaunchUploadsItsFirstBundle15SecondsAfterItsFirstEv
   struct ClockCleanup {
     ~ClockCleanup() { platform::Clock::setCurrent(nullptr); }
   } clockCleanup;
+  // The front takes its load time (the first open's time) on the virtual clock.
+  measurementtest::MeasurementEngineWorld::resetProcessState();
   {
     AppShell shell(shellArgc(), shellArgv());
     shell.start();
@@ -314,8 +323,14 @@ TEST_F(EndToEndTest, TheFirstLaunchUploadsItsFirstBundle15SecondsAfterItsFirstEv
   EXPECT_EQ(configs.fetchCount(), 1u);
   const std::vector<testkit::UploadedBatch> batches = uploads.batches();
   ASSERT_EQ(batches.size(), 1u);
-  ASSERT_EQ(batches[0].bundles.size(), 1u);
-  const std::vector<testkit::UploadedEvent> launches = batches[0].bundles[0].eventsNamed("app_launch");
+  std::vector<testkit::UploadedEvent> launches;
+  std::vector<testkit::UploadedEvent> firstOpens;
+  for (const testkit::UploadedBundle& bundle : batches[0].bundles) {
+    for (const testkit::UploadedEvent& event : bundle.eventsNamed("app_launch")) launches.push_back(event);
+    for (const testkit::UploadedEvent& event : bundle.eventsNamed("_f")) firstOpens.push_back(event);
+  }
+  ASSERT_EQ(firstOpens.size(), 1u);
+  EXPECT_EQ(firstOpens[0].timestampMs, static_cast<int64_t>(measurementtest::MeasurementEngineWorld::kEpoch * 1000));
   ASSERT_EQ(launches.size(), 1u);
   EXPECT_EQ(launches[0].timestampMs, static_cast<int64_t>(measurementtest::MeasurementEngineWorld::kEpoch * 1000));
 }

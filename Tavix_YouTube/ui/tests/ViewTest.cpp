@@ -29,6 +29,8 @@
 #include "Tavix_YouTube/ui/Theme.h"
 #include "Tavix_YouTube/ui/VideoDownloadView.h"
 #include "Tavix_YouTube/ui/viewmodels/tests/ViewModelSupport.h"
+#include "platform/notifications/ApplicationNotifications.h"
+#include "platform/notifications/NotificationCenter.h"
 
 using tavix::DownloadStatus;
 
@@ -734,6 +736,22 @@ TEST_F(ViewTest, ButtonsShowHoverAndPress) {
     EXPECT_NE(rest, pressed);
     EXPECT_EQ(look(), rest);
   }
+}
+
+// Losing the active state posts window-did-resign-key; other changes do not.
+TEST_F(ViewTest, TheWindowPostsResignKeyWhenItStopsBeingActive) {
+  MainWindow window;
+  int posted = 0;
+  platform::NotificationCenter& center = platform::NotificationCenter::defaultCenter();
+  platform::ObserverToken token =
+      center.addObserver(platform::kWindowDidResignKeyNotification, {}, [&](const platform::Notification&) { ++posted; });
+  QEvent title(QEvent::WindowTitleChange);
+  QApplication::sendEvent(&window, &title);
+  EXPECT_EQ(posted, 0);
+  QEvent activation(QEvent::ActivationChange);
+  QApplication::sendEvent(&window, &activation);  // never shown, so not the active window
+  EXPECT_EQ(posted, 1);
+  center.removeObserver(token);
 }
 
 // Rendered window with rows in several states, kept as a build artifact.

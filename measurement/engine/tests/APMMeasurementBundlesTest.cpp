@@ -35,7 +35,7 @@ std::vector<size_t> eventCounts(const std::vector<APMDatabase::QueuedBundle>& bu
 
 class BundlingTest : public ::testing::Test {
  protected:
-  void SetUp() override { world.start(); }
+  void SetUp() override { world.startReturning(); }
 
   int64_t rawEventCount() { return measurementtest::rawDatabase()->count("raw_events"); }
 

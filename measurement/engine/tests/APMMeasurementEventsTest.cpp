@@ -49,7 +49,7 @@ class EventRoadTest : public ::testing::Test {
 TEST_F(EventRoadTest, AnEventLoggedBeforeStartKeepsItsTimeAndArrivesAfterTheEngineStarted) {
   APMAnalytics::logEventWithName("early_event", Dictionary{{"size", 3}});
   world.clock()->advance(5);  // no timer is armed yet: only time moves
-  world.start();
+  world.startReturning();
   std::vector<RawEventRow> rows = world.rawEvents();
   ASSERT_EQ(names(rows), (std::vector<std::string>{"early_event"}));
   EXPECT_EQ(rows[0].timestamp, MeasurementEngineWorld::kEpoch);
@@ -72,7 +72,7 @@ TEST_F(EventRoadTest, EveryDropSaysWhy) {
     std::function<void()> log;  // what is logged after the start
     int64_t code;
   };
-  world.start();
+  world.startReturning();
   measurementtest::useConfiguration(world, [] {
     auto config = measurementtest::configuration(measurementtest::MeasurementTestEnvironment::kAppID);
     APMPBSetArray(config.get(), APMPBMeasurementConfigSlot::kEventConfig,
@@ -117,7 +117,7 @@ TEST_F(EventRoadTest, EveryDropSaysWhy) {
 TEST_F(EventRoadTest, ASafelistLetsOnlyItsEventsThroughAndMarksThem) {
   Dictionary options = MeasurementEngineWorld::defaultOptions();
   options.set(APMAnalytics::kSafelistedEventsOption, Array{"kept_event"});
-  world.start(options);
+  world.startReturning(options);
   APMAnalytics::logEventWithName("kept_event", {});
   APMAnalytics::logEventWithName("other_event", {});
   world.settle();
@@ -130,13 +130,13 @@ TEST_F(EventRoadTest, ASafelistLetsOnlyItsEventsThroughAndMarksThem) {
 TEST_F(EventRoadTest, ASafelistWithOneInvalidNameIsDroppedWhole) {
   Dictionary options = MeasurementEngineWorld::defaultOptions();
   options.set(APMAnalytics::kSafelistedEventsOption, Array{"kept_event", "not valid!"});
-  world.start(options);
+  world.startReturning(options);
   EXPECT_TRUE(world.reported(25035));
   EXPECT_TRUE(world.engine()->safelistedEvents().empty());
 }
 
 TEST_F(EventRoadTest, DailyLimitsDropAndCountAsSpecified) {
-  world.start();
+  world.startReturning();
   const int64_t day = today();
   struct Case {
     const char* name;
@@ -184,7 +184,7 @@ TEST_F(EventRoadTest, DailyLimitsDropAndCountAsSpecified) {
 }
 
 TEST_F(EventRoadTest, AnErrorEventOverTheErrorLimitLogsNoFurtherErrorEvent) {
-  world.start();
+  world.startReturning();
   setDailyCounts("day = " + std::to_string(today()) + ", daily_events_count = 1000, daily_error_events_count = 1000");
   APMAnalytics::logInternalEventWithOrigin("auto", "_err", Dictionary{{"_err", 5}});
   world.settle();
@@ -195,7 +195,7 @@ TEST_F(EventRoadTest, AnErrorEventOverTheErrorLimitLogsNoFurtherErrorEvent) {
 }
 
 TEST_F(EventRoadTest, ArrayItemsCountAsEvents) {
-  world.start();
+  world.startReturning();
   const Array items{Dictionary{{"item_id", "a"}}, Dictionary{{"item_id", "b"}}, Dictionary{{"item_id", "c"}}};
   APMAnalytics::logEventWithName("view_item_list", Dictionary{{"items", items}});
   world.settle();
@@ -205,7 +205,7 @@ TEST_F(EventRoadTest, ArrayItemsCountAsEvents) {
 }
 
 TEST_F(EventRoadTest, RealTimeMarksFollowTheDailyRealTimeLimitAndDebugMode) {
-  world.start();
+  world.startReturning();
   setDailyCounts("day = " + std::to_string(today()) + ", daily_real_time_conversion_events_count = 10");
   const Dictionary purchase{{"value", 2.5}, {"currency", "EUR"}};
   APMAnalytics::logEventWithName("purchase", purchase);
@@ -239,7 +239,7 @@ TEST_F(EventRoadTest, RealTimeMarksFollowTheDailyRealTimeLimitAndDebugMode) {
 }
 
 TEST_F(EventRoadTest, NewPublicNamesStopAtTheNameLimit) {
-  world.start();
+  world.startReturning();
   {
     std::unique_ptr<measurementtest::RawConnection> db = measurementtest::rawDatabase();
     db->exec("BEGIN");
@@ -265,7 +265,7 @@ TEST_F(EventRoadTest, NewPublicNamesStopAtTheNameLimit) {
 }
 
 TEST_F(EventRoadTest, AFailedRawEventInsertLeavesCountsAndAggregatesAsTheyWere) {
-  world.start();
+  world.startReturning();
   measurementtest::rawDatabase()->exec(
       "CREATE TRIGGER refuse_raw BEFORE INSERT ON raw_events BEGIN SELECT RAISE(ABORT, 'disk trouble'); END");
   APMAnalytics::logEventWithName("refused_event", {});
@@ -278,7 +278,7 @@ TEST_F(EventRoadTest, AFailedRawEventInsertLeavesCountsAndAggregatesAsTheyWere) 
 }
 
 TEST_F(EventRoadTest, AFailedPruneOfSubscriptionIDsKeepsThePurchase) {
-  world.start();
+  world.startReturning();
   {
     std::unique_ptr<measurementtest::RawConnection> db = measurementtest::rawDatabase();
     db->exec("BEGIN");
@@ -300,7 +300,7 @@ TEST_F(EventRoadTest, AFailedPruneOfSubscriptionIDsKeepsThePurchase) {
 }
 
 TEST_F(EventRoadTest, RolloutsSessionStartsAreDedupedAndExceptionsCarryTheRollouts) {
-  world.start();
+  world.startReturning();
   APMAnalytics::logInternalEventWithOrigin("auto", "_ssr", Dictionary{{"_ffr", "flag_a"}});
   APMAnalytics::logInternalEventWithOrigin("auto", "_ssr", Dictionary{{"_ffr", "flag_a"}});
   APMAnalytics::logInternalEventWithOrigin("auto", "_ae", {});
@@ -340,7 +340,7 @@ class ScriptedEventEditing : public APMRecordingEventEditing {
 TEST_F(EventRoadTest, EditingFailureKeepsTheEventAndEditsAndCreationsAreWritten) {
   auto editing = std::make_shared<ScriptedEventEditing>();
   APMEngineServices::setEventEditingFactory([editing] { return editing; });
-  world.start();
+  world.startReturning();
   auto config = measurementtest::configuration(measurementtest::MeasurementTestEnvironment::kAppID);
   APMPBSetArray(config.get(), APMPBMeasurementConfigSlot::kDynamicEventEditing,
                 measurementtest::items(std::vector<std::shared_ptr<APMPBProgram>>{

@@ -24,7 +24,7 @@ using Bundle = APMPBMeasurementBundleSlot;
 class UploadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    world.start();
+    world.startReturning();
     // A fresh configuration: uploads need no fetch first.
     configs.script({testkit::MeasurementConfigAnswer::configuration(platform::Value::dict())});
     world.onWorkerQueue([](APMMeasurement& engine) { engine.fetchRemoteConfig(); });

@@ -45,6 +45,7 @@
 #include "measurement/engine/APMMeasurement.h"
 #include "measurement/engine/ROZAdavurudo.h"
 #include "measurement/features/APMConsentSettingsUtil.h"
+#include "measurement/features/APMScreenViewReporter.h"
 #include "measurement/features/experiments/APMEManager.h"
 #include "platform/time/Clock.h"
 #include "sdk/core/RIRApp.h"
@@ -102,6 +103,27 @@ class MeasurementEngineWorld {
   void start(platform::Dictionary options = defaultOptions()) {
     APMAnalytics::startWithAppID(MeasurementTestEnvironment::kAppID, "fa", options);
     settle();
+  }
+
+  // Starts as a returning user: the database already holds the first open
+  // of an earlier run, so this start reports none and the raw events are the
+  // test's own.
+  void startReturning(platform::Dictionary options = defaultOptions()) {
+    seedEarlierFirstOpen();
+    start(std::move(options));
+  }
+
+  // Writes "_fot" of a first open a day before the epoch into the database
+  // the engine will open.
+  static void seedEarlierFirstOpen() {
+    platform::Error error;
+    std::shared_ptr<APMDatabase> database = APMDatabase::initWithDatabaseName(
+        APMDatabase::kDatabaseName, APMPersistedConfig::sharedInstance(), &error);
+    ASSERT_TRUE(database);
+    const double earlier = kEpoch - 86400;
+    std::shared_ptr<APMUserAttribute> firstOpen = APMUserAttribute::initWithOrigin(
+        "auto", "_fot", APMValue::initWithInt64(static_cast<int64_t>(earlier) * 1000 + 3600000), earlier);
+    ASSERT_TRUE(database->updateUserAttribute(firstOpen.get(), &error));
   }
 
   // Starts the whole SDK as the application delegate does.
@@ -203,6 +225,7 @@ class MeasurementEngineWorld {
     APMMeasurement::resetSharedInstanceForTesting();
     APMEManager::resetSharedInstanceForTesting();
     APMConsentSettingsUtil::resetForTesting();
+    APMScreenViewReporter::resetSharedInstanceForTesting();
     APMIdentity::setSharedInstanceForTesting(nullptr);
     APMPersistedConfig::setSharedInstanceForTesting(nullptr);
     APMIdentity::resetAppIDFromVODGuardForTesting();

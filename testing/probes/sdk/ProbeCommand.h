@@ -122,6 +122,9 @@ std::vector<Subcommand> analyticsSubcommands();
 // open-url, open-activity, campaign-info, sztm-headers, tcf-set, tcf-stored,
 // exp-flag.
 std::vector<Subcommand> campaignSubcommands();
+// analytics-activate, analytics-resign, analytics-screen, analytics-prop, analytics-user-id,
+// analytics-session-timeout, analytics-session-id, analytics-reset (SessionSubcommands.cpp).
+std::vector<Subcommand> sessionSubcommands();
 // With SDK_PROBE_WITHOUT_ANALYTICS set, takes the analytics interface out of
 // the runtime (called after the libraries' registration), so configuring the
 // SDK starts neither analytics nor its request for the installation ID.

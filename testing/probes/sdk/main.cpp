@@ -65,6 +65,7 @@ std::vector<Subcommand> allSubcommands() {
       analyticsBundleSubcommands(),
       campaignSubcommands(),
       connectorSubcommands(),
+      sessionSubcommands(),
   };
   std::vector<Subcommand> all;
   for (auto& area : areas) all.insert(all.end(), area.begin(), area.end());

@@ -43,6 +43,9 @@ TEST_F(AnalyticsBundleProbeTest, ConfigurationsAreStoredOrRefusedWithTheirCode) 
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(lines(r.out, {"=> config", "=> bundle 1 event", "=> bundle 1 t35=", "=> bundle 2"}),
             (std::vector<std::string>{"=> config stored", "=> config refused 23136",
+                                      // The first open the start reported.
+                                      R"(=> bundle 1 event _f t=1709251200000 elt=1709251200000 {"_c":1,"_o":"auto","_pfo":0,"_r":1,"_uwa":0})",
+                                      R"(=> bundle 1 event _e t=1709251200000 {"_et":1,"_o":"auto"})",
                                       // The block-listed event became error event 11 at logging.
                                       R"(=> bundle 1 event _err t=1709251200000 {"_err":11,"_ev":"spam","_o":"auto"})",
                                       R"(=> bundle 1 event kept t=1709251200000 {"_o":"app"})", "=> bundle 1 t35=7"}));
@@ -61,16 +64,27 @@ TEST_F(AnalyticsBundleProbeTest, BundlingPrintsEveryQueuedBundle) {
       lines(r.out, {"=> logged", "=> bundle 1 event", "=> bundle 1 t1=", "=> bundle 1 t5=", "=> bundle 1 t6=",
                     "=> bundle 1 t23=", "=> bundle 1 t77=", "=> bundle 2"}),
       (std::vector<std::string>{
-          "=> logged _f", "=> logged 3", R"(=> bundle 1 event _f t=1709251200000 elt=5 {"_c":1,"_o":"auto","_r":1})",
+          "=> logged _f", "=> logged 3",
+          // The start's own first open and engagement, then the logged events.
+          R"(=> bundle 1 event _f t=1709251200000 elt=1709251200000 {"_c":1,"_o":"auto","_pfo":0,"_r":1,"_uwa":0})",
+          R"(=> bundle 1 event _e t=1709251200000 {"_et":1,"_o":"auto"})",
+          R"(=> bundle 1 event _f t=1709251200000 elt=5 {"_c":1,"_o":"auto","_r":1})",
           R"(=> bundle 1 event tap t=1709251200000 {"_o":"app","n":1})",
           R"(=> bundle 1 event tap t=1709251200000 {"_o":"app","n":1})",
           R"(=> bundle 1 event tap t=1709251200000 {"_o":"app","n":1})", "=> bundle 1 t1=1",
-          "=> bundle 1 t5=1709251200000", "=> bundle 1 t6=1709251200000", "=> bundle 1 t23=4", "=> bundle 1 t77=1"}));
+          "=> bundle 1 t5=1709251200000", "=> bundle 1 t6=1709251200000", "=> bundle 1 t23=6", "=> bundle 1 t77=1"}));
 }
 
 TEST_F(AnalyticsBundleProbeTest, AnEmptyQueueAndABadCount) {
-  ProbeRun r = run("analytics-start 1709251200 analytics-bundle analytics-log-n 100001 tap '{}'");
+  // The start queues its first open; once it is uploaded the queue is empty.
+  testkit::LoopbackServer server;
+  testkit::FakeMeasurementConfigService configs(server);
+  testkit::FakeMeasurementUploadService uploads(server);
+  servicesURL = server.url();
+  reachability = "reachable";
+  ProbeRun r = run("analytics-start 1709251200 analytics-advance 20 analytics-bundle analytics-log-n 100001 tap '{}'");
   EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(uploads.uploadCount(), 1u);
   EXPECT_NE(r.out.find("=> bundle none\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("=> error: COUNT must be an integer from 0 to 100000"), std::string::npos) << r.out;
 }
@@ -81,20 +95,20 @@ TEST_F(AnalyticsBundleProbeTest, TheFirstUploadFollowsTheConfiguration15SecondsA
   testkit::FakeMeasurementUploadService uploads(server);
   servicesURL = server.url();
   reachability = "reachable";
-  ProbeRun r =
-      run("analytics-start 1709251200 analytics-advance 10 "
-          R"(analytics-log-internal auto _f '{"_elt": 5}' analytics-advance 20)");
+  // The first event is the first open the start reports.
+  ProbeRun r = run("analytics-start 1709251200 analytics-advance 14.9 analytics-advance 10");
   EXPECT_EQ(r.status, 0) << r.err;
   const std::vector<std::string> requests = lines(r.out, {"=> http GET /config/app/", "=> http POST /a"});
   ASSERT_EQ(requests.size(), 2u) << r.out;
-  EXPECT_TRUE(requests[0].ends_with(" at=+25.000 status=200")) << requests[0];
-  EXPECT_EQ(requests[1], "=> http POST /a at=+25.000 status=204");
+  EXPECT_TRUE(requests[0].ends_with(" at=+15.000 status=200")) << requests[0];
+  EXPECT_EQ(requests[1], "=> http POST /a at=+15.000 status=204");
   const std::vector<testkit::UploadedBatch> batches = uploads.batches();
   ASSERT_EQ(batches.size(), 1u);
   ASSERT_EQ(batches[0].bundles.size(), 1u);
   const testkit::UploadedBundle& bundle = batches[0].bundles[0];
   ASSERT_EQ(bundle.eventsNamed("_f").size(), 1u);
-  EXPECT_EQ(bundle.eventsNamed("_f")[0].eltValue, 5);
+  EXPECT_EQ(bundle.eventsNamed("_f")[0].eltValue, 1709251200000);
+  EXPECT_EQ(bundle.eventsNamed("_e").size(), 1u);
 }
 
 }  // namespace

@@ -32,12 +32,17 @@ TEST_F(AnalyticsProbeTest, EventsOfTheSessionAreStoredWithTheirTimeAndMarks) {
             "=> at +2.500\n"
             "=> logged _f\n"
             "=> logged bad name\n"
+            // The start's own first open (real-time) and its engagement.
+            R"(=> raw _f t=1709251200000 rt=1 {"_c":1,"_elt":1709251200000,"_o":"auto","_pfo":0,"_uwa":0})" "\n"
+            R"(=> raw _e t=1709251200000 rt=0 {"_et":1,"_o":"auto"})" "\n"
             R"(=> raw button_tap t=1709251200000 rt=0 {"_o":"app","half":0.5,"id":3,"name":"x","ratio":2})" "\n"
             // A first open is a conversion outside the real-time limit.
             R"(=> raw _f t=1709251202500 rt=1 {"_c":1,"_o":"auto"})" "\n"
             // The invalid public name became error event 2.
             R"(=> raw _err t=1709251202500 rt=0 {"_err":2,"_ev":"bad name","_o":"auto"})" "\n"
-            "=> prop none\n");
+            // First open after install (no earlier version stored), at the next whole hour.
+            "=> prop _fi=1 set=1709251200000\n"
+            "=> prop _fot=1709254800000 set=1709251200000\n");
 }
 
 TEST_F(AnalyticsProbeTest, DefaultsMonitorLinesAndConsent) {
@@ -58,6 +63,9 @@ TEST_F(AnalyticsProbeTest, DefaultsMonitorLinesAndConsent) {
             "=> monitor none\n"
             "=> consent signals=G101 diagnostics=15599 source=10\n"
             "=> consent signals=G101 diagnostics=15599 source=10\n"
+            // The launch's events of this session took the defaults as well.
+            R"(=> raw _f t=1709251200000 rt=0 {"_c":1,"_elt":1709251200000,"_o":"auto","_pfo":0,"_uwa":0,"plan":"pro"})" "\n"
+            R"(=> raw _e t=1709251200000 rt=0 {"_et":1,"_o":"auto","plan":"pro"})" "\n"
             R"(=> raw screen_open t=1709251200000 rt=0 {"_o":"app","plan":"pro"})" "\n");
 }
 
@@ -120,6 +128,27 @@ TEST_F(AnalyticsProbeTest, LogSinkLinesAndThePreviousHour) {
   // The percent sign prints as it is; the forced debug line gets through too.
   EXPECT_NE(r.err.find("<RedIveduruveza>[I-ACS023000] rate 5%"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("[I-ACS023001] debug"), std::string::npos) << r.err;
+}
+
+TEST_F(AnalyticsProbeTest, SessionsScreensAndUserStateThroughTheProbe) {
+  ProbeRun r = run(
+      "analytics-start 1709251200 analytics-session-id analytics-activate analytics-screen Home HomeView "
+      "analytics-advance 2 analytics-screen Detail - analytics-session-id analytics-prop plan pro "
+      "analytics-user-id u1 analytics-user-id - analytics-session-timeout 60 analytics-resign analytics-props "
+      "analytics-reset");
+  EXPECT_EQ(r.status, 0) << r.err;
+  const auto has = [&r](const std::string& line) { return r.out.find(line + "\n") != std::string::npos; };
+  EXPECT_TRUE(has("=> error 13 Session expired")) << r.out;
+  EXPECT_TRUE(has("=> activated"));
+  EXPECT_TRUE(has("=> logged screen_view"));
+  EXPECT_TRUE(has("=> session_id 1709251200")) << r.out;
+  EXPECT_TRUE(has("=> user property set plan"));
+  EXPECT_TRUE(has("=> session timeout set"));
+  EXPECT_TRUE(has("=> resigned"));
+  EXPECT_TRUE(has(R"(=> prop plan="pro" set=1709251202000)")) << r.out;
+  EXPECT_TRUE(has("=> prop _sno=1 set=1709251200000")) << r.out;
+  EXPECT_EQ(r.out.find("=> prop _id="), std::string::npos) << r.out;
+  EXPECT_TRUE(has("=> reset done"));
 }
 
 }  // namespace

@@ -62,6 +62,11 @@ TEST_F(CampaignProbeTest, LaunchAddressOpenedAddressesAndTheirCampaigns) {
         "=> campaign gclid=G gad_source=3 ts=1709251200000 gad=gad_source:3\n"
         "=> opened\n"
         "=> opened\n"
+        // The first open of the start, in debug mode.
+        R"(=> raw _f t=1709251200000 rt=1 {"_c":1,"_dbg":1,"_elt":1709251200000,"_o":"auto","_pfo":0,"_r":1,"_uwa":0})"
+        "\n"
+        R"(=> raw _e t=1709251200000 rt=1 {"_dbg":1,"_et":1,"_o":"auto","_r":1})"
+        "\n"
         // The vendor has no consent and nothing was stored before: the one-time fix.
         R"(=> raw _tcf t=1709251200000 rt=1 {"_dbg":1,"_o":"auto","_r":1,"_tcfd":"14I4f","_tcfd2":"24445","_tcfm":"10"})"
         "\n"
