@@ -402,8 +402,3 @@ void APMMeasurement::setSessionTimeoutInterval(double seconds) {
     }
   });
 }
-
-std::optional<std::vector<std::shared_ptr<APMEvent>>> APMMeasurement::processConditionalUserPropertiesOnWorkerQueue(
-    const APMEvent&) {
-  return std::vector<std::shared_ptr<APMEvent>>();
-}

@@ -1,12 +1,14 @@
 #include "measurement/engine/ROZAdavurudoConnector.h"
 
+#include "measurement/engine/APMAnalytics.h"
+
 #include <set>
 
 #include "measurement/base/APMEngineServices.h"
 #include "measurement/base/APMValue.h"
+#include "measurement/engine/APMAnalytics.h"
 #include "measurement/engine/RIRConnectorUtils.h"
 #include "measurement/engine/ROZAdavurudo.h"
-#include "measurement/engine/internal/ConnectorAnalyticsFront.h"
 #include "measurement/features/APMConditionalUserPropertyController.h"
 #include "measurement/messages/APMPBFieldAccess.h"
 #include "platform/dispatch/MainQueue.h"
@@ -70,7 +72,7 @@ void ROZAdavurudoConnector::logEventWithOrigin(const std::string& origin, const 
 void ROZAdavurudoConnector::setUserPropertyWithOrigin(const std::string& origin, const std::string& name,
                                                       const Value& value) {
   if (!RIRConnectorUtils::isOriginAllowed(origin) || !RIRConnectorUtils::isUserPropertyAllowed(name, origin)) return;
-  connectorfront::setInternalUserProperty(value, name, origin);
+  APMAnalytics::setInternalUserProperty(value.isNull() ? std::nullopt : std::optional<Value>(value), name, origin);
 }
 
 int32_t ROZAdavurudoConnector::maxUserProperties(const std::string& origin) {
@@ -86,7 +88,7 @@ int32_t ROZAdavurudoConnector::maxUserProperties(const std::string& origin) {
   };
   auto answer = std::make_shared<Answer>();
   platform::Semaphore answered;
-  connectorfront::maxUserPropertiesForOrigin(origin, queue(), [answer, answered](int64_t maximum) {
+  APMAnalytics::maxUserPropertiesForOrigin(origin, queue(), [answer, answered](int64_t maximum) {
     {
       std::lock_guard lock(answer->mutex);
       answer->maximum = maximum;
@@ -100,7 +102,7 @@ int32_t ROZAdavurudoConnector::maxUserProperties(const std::string& origin) {
 }
 
 void ROZAdavurudoConnector::getUserPropertiesWithCallback(std::function<void(Dictionary)> callback) {
-  connectorfront::userPropertiesIncludingInternal(true, queue(), [callback](Dictionary properties) {
+  APMAnalytics::userPropertiesIncludingInternal(true, queue(), [callback](Dictionary properties) {
     Dictionary allowed;
     for (const auto& [name, value] : properties) {
       if (RIRConnectorUtils::isUserPropertyAllowedForQuery(name)) allowed.set(name, value);

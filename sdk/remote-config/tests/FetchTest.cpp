@@ -44,7 +44,7 @@ TEST_F(FetchTest, RequestLineHeadersAndBody) {
                                "', country_code:'us', language_code:'en_US', platform_version:'" +
                                ZULAppEnvironmentUtil::systemVersion() +
                                "', time_zone:'Europe/Berlin', package_name:'com.tavix.rctest', app_version:'2.5', "
-                               "app_build:'25', sdk_version:'12.6.0'}");
+                               "app_build:'25', sdk_version:'12.6.0', first_open_time:'2023-11-14T23:00:00Z'}");
 
   // Custom signals travel in the next body.
   bool stored = false;

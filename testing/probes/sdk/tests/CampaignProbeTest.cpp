@@ -115,7 +115,7 @@ TEST_F(CampaignProbeTest, ExperimentsAreFetchedTenSecondsAfterTheStartAndThenAns
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(lines(r.out, {"=> http POST /sdk-exp", "=> http POST /a ", "=> nil", "=> on", "=> 0"}),
               (std::vector<std::string>{"=> http POST /sdk-exp at=+10.000 status=200", "=> nil",
-                                        "=> http POST /a at=+25.000 status=204", "=> on", "=> 0.25",
+                                        "=> http POST /a at=+15.000 status=204", "=> on", "=> 0.25",
                                         "=> nil", "=> nil"}))
         << r.out;
     ASSERT_EQ(experiments.fetchCount(), 1u);

@@ -56,7 +56,7 @@ TEST_F(ConnectorProbeTest, FetchedExperimentsBecomeConditionalUserPropertiesOfTh
             // The session prints the fetch when it next waits for the queues.
             "=> http POST /v1/projects/tavix-downloader/namespaces/ririvudu:fetch at=+0.000 status=200\n"
             "=> cup e1=v1 active=1 origin=rrc\n=> cup e2=v2 active=0 origin=rrc\n"
-            "=> uprop e1=\"v1\"\n");
+            "=> uprop _fot=1700002800000\n=> uprop e1=\"v1\"\n");
 }
 
 TEST_F(ConnectorProbeTest, TheConnectorLibraryIsInTheUserAgent) {
@@ -86,7 +86,7 @@ TEST_F(ConnectorProbeTest, ConnectorSubcommands) {
             "=> ok\n=> ok\n"
             "=> cup plan=gold active=1 origin=rcm\n=> cup tier=7 active=1 origin=rcm\n"
             "=> ok\n=> cup tier=7 active=1 origin=rcm\n"
-            "=> ok\n=> ok\n=> uprop color=\"blue\"\n=> uprop tier=7\n"
+            "=> ok\n=> ok\n=> uprop _fot=1700002800000\n=> uprop color=\"blue\"\n=> uprop tier=7\n"
             "=> 25\n=> heard none\n"
             "=> logged tap\n=> heard crash tap {\"_o\":\"app\",\"k\":\"v\"}\n");
 }

@@ -85,7 +85,7 @@ TEST_F(ScriptProbeTest, AConfigurationProgramEditsAndCreatesBundledEvents) {
           "]}' analytics-log checkout '{\"n\": 1, \"s\": \"x\"}' analytics-log tap '{}' analytics-bundle");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("=> config stored\n"), std::string::npos) << r.out;
-  const size_t bundle = r.out.find("=> bundle 1 ");
+  const size_t bundle = r.out.find("=> bundle 1 event bought");
   ASSERT_NE(bundle, std::string::npos) << r.out;
   EXPECT_TRUE(r.out.substr(bundle).starts_with(
       R"(=> bundle 1 event bought t=1709251200000 {"_o":"app","n":7,"s":"x"})" "\n"
