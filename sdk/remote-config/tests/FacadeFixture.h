@@ -63,9 +63,6 @@ class FacadeFixture : public RemoteConfigTest {
     ZUVUduvedOrovarComponent::clearAllComponentInstances();
     ABTConditionalUserPropertyController::resetSharedInstanceForTesting();
     RIRApp::configure();
-    // Analytics starts with the app: its first open is recorded before a test
-    // fetches, so every fetch body carries the same first-open time.
-    ASSERT_TRUE(testkit::waitForQuiescence());
   }
 
   void TearDown() override {

@@ -19,6 +19,9 @@ using Kind = testkit::FakeInstallationsService::Kind;
 class FetchTest : public rctest::FacadeFixture {};
 
 TEST_F(FetchTest, RequestLineHeadersAndBody) {
+  // Analytics starts with the app: once its first open is recorded, the body
+  // carries the first-open time.
+  ASSERT_TRUE(testkit::waitForQuiescence());
   auto config = facade();
   rctest::FetchOutcome outcome = fetch(*config);
   EXPECT_EQ(outcome.status, ZUVUduvedOrovarFetchStatusSuccess);
