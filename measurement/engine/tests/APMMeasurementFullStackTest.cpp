@@ -37,7 +37,10 @@ TEST(MeasurementFullStackTest, AFirstOpenReachesTheUploadServiceAfterTheConfigur
 
   const std::vector<testkit::UploadedBatch> batches = uploads.batches();
   ASSERT_TRUE(batches[0].message);
-  ASSERT_EQ(batches[0].bundles.size(), 1u);
+  // "_f" and its "_e" share a bundle unless their metadata rows differ, which
+  // depends on what start-up has settled when each is stored: the first bundle
+  // is the one that holds the first open.
+  ASSERT_FALSE(batches[0].bundles.empty());
   const testkit::UploadedBundle& bundle = batches[0].bundles[0];
   const APMPBMeasurementBundle* message = bundle.message.get();
   const auto milliseconds = [](double seconds) { return static_cast<int64_t>(seconds * 1000); };
